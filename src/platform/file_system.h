@@ -1,0 +1,54 @@
+// Files and folders behind one small interface, implemented for Win32 (wide
+// calls) and POSIX. Paths are UTF-8; "\" and "/" are both accepted as the
+// separator (the POSIX side turns "\" into "/").
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace fs_port {
+
+// Names avoid the Win32 macros (CreateDirectory, MoveFile, ...).
+
+// fopen with a UTF-8 path; mode as for fopen ("rb", "wb", "ab", "r+b").
+std::FILE* OpenFile(const std::string& path, const char* mode);
+// 64-bit positioning for files above 2 GiB on the 32-bit build.
+bool SeekFile(std::FILE* file, int64_t offset, int origin);
+int64_t TellFile(std::FILE* file);
+// Cuts or extends an open file to length bytes.
+bool TruncateFile(std::FILE* file, int64_t length);
+// Forces written data to the disk (used before a rename makes a file live).
+bool FlushFileToDisk(std::FILE* file);
+
+bool PathExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+bool IsRegularFile(const std::string& path);
+// Size of a file; -1 when it does not exist or is not a file.
+int64_t FileSize(const std::string& path);
+
+bool MakeDirectory(const std::string& path);        // one level
+bool MakeDirectories(const std::string& path);      // every missing level
+bool RemoveFile(const std::string& path);
+bool RemoveEmptyDirectory(const std::string& path); // empty folder only
+// Renames, replacing an existing destination file when replace is true.
+bool RenamePath(const std::string& from, const std::string& to, bool replace);
+// Clears read-only (and on Windows hidden/system) attributes.
+bool SetNormalAttributes(const std::string& path);
+
+struct DirEntry {
+    std::string name;   // bare name, never "." or ".."
+    bool isDirectory = false;
+};
+// Lists a folder; false when it cannot be read.
+bool ListDirectory(const std::string& path, std::vector<DirEntry>* entriesOut);
+
+// The process's current folder.
+std::string CurrentDirectory();
+// A platform path for display and system calls: "\" -> "/" on POSIX, "/" -> "\" on Windows.
+std::string NativePath(const std::string& path);
+// The separator that NativePath produces.
+char NativeSeparator();
+
+}  // namespace fs_port

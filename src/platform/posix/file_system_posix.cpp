@@ -1,0 +1,131 @@
+// POSIX side of the file port. Windows-style "\" separators become "/".
+#include "platform/file_system.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+namespace fs_port {
+
+std::string NativePath(const std::string& path) {
+    std::string out = path;
+    for (char& c : out) {
+        if (c == '\\') c = '/';
+    }
+    return out;
+}
+
+char NativeSeparator() { return '/'; }
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+    return std::fopen(NativePath(path).c_str(), mode);
+}
+
+bool SeekFile(std::FILE* file, int64_t offset, int origin) {
+    return fseeko(file, static_cast<off_t>(offset), origin) == 0;
+}
+
+int64_t TellFile(std::FILE* file) { return static_cast<int64_t>(ftello(file)); }
+
+bool TruncateFile(std::FILE* file, int64_t length) {
+    std::fflush(file);
+    return ftruncate(fileno(file), static_cast<off_t>(length)) == 0;
+}
+
+bool FlushFileToDisk(std::FILE* file) {
+    return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+}
+
+namespace {
+bool StatPath(const std::string& path, struct stat* st) {
+    return !path.empty() && ::stat(NativePath(path).c_str(), st) == 0;
+}
+}  // namespace
+
+bool PathExists(const std::string& path) {
+    struct stat st;
+    return StatPath(path, &st);
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st;
+    return StatPath(path, &st) && S_ISDIR(st.st_mode);
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st;
+    return StatPath(path, &st) && S_ISREG(st.st_mode);
+}
+
+int64_t FileSize(const std::string& path) {
+    struct stat st;
+    if (!StatPath(path, &st) || !S_ISREG(st.st_mode)) return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
+bool MakeDirectory(const std::string& path) {
+    return ::mkdir(NativePath(path).c_str(), 0777) == 0;
+}
+
+bool MakeDirectories(const std::string& path) {
+    const std::string native = NativePath(path);
+    if (native.empty()) return false;
+    for (size_t pos = 1; pos <= native.size(); ++pos) {
+        if (pos == native.size() || native[pos] == '/') {
+            std::string prefix = native.substr(0, pos);
+            if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) return false;
+        }
+    }
+    return IsDirectory(native);
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(NativePath(path).c_str()) == 0; }
+
+bool RemoveEmptyDirectory(const std::string& path) {
+    return ::rmdir(NativePath(path).c_str()) == 0;
+}
+
+bool RenamePath(const std::string& from, const std::string& to, bool replace) {
+    const std::string target = NativePath(to);
+    if (!replace && PathExists(target)) return false;
+    return ::rename(NativePath(from).c_str(), target.c_str()) == 0;
+}
+
+bool SetNormalAttributes(const std::string& path) {
+    struct stat st;
+    if (!StatPath(path, &st)) return false;
+    return ::chmod(NativePath(path).c_str(), st.st_mode | S_IWUSR | S_IRUSR |
+                                                 (S_ISDIR(st.st_mode) ? S_IXUSR : 0)) == 0;
+}
+
+bool ListDirectory(const std::string& path, std::vector<DirEntry>* entriesOut) {
+    entriesOut->clear();
+    const std::string native = NativePath(path);
+    DIR* dir = ::opendir(native.c_str());
+    if (!dir) return false;
+    while (struct dirent* ent = ::readdir(dir)) {
+        std::string name = ent->d_name;
+        if (name == "." || name == "..") continue;
+        DirEntry entry;
+        entry.name = name;
+        struct stat st;
+        entry.isDirectory = ::lstat((native + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        entriesOut->push_back(std::move(entry));
+    }
+    ::closedir(dir);
+    return true;
+}
+
+std::string CurrentDirectory() {
+    char* cwd = ::getcwd(nullptr, 0);
+    if (!cwd) return {};
+    std::string out = cwd;
+    std::free(cwd);
+    return out;
+}
+
+}  // namespace fs_port

@@ -1,0 +1,142 @@
+// Win32 side of the file port: wide calls, "/" accepted as "\".
+#include "platform/file_system.h"
+
+#include <windows.h>
+
+#include <io.h>
+
+#include "platform/win32/wide.h"
+
+namespace fs_port {
+
+std::string NativePath(const std::string& path) {
+    std::string out = path;
+    for (char& c : out) {
+        if (c == '/') c = '\\';
+    }
+    return out;
+}
+
+char NativeSeparator() { return '\\'; }
+
+namespace {
+std::wstring W(const std::string& path) { return ToWide(NativePath(path)); }
+}  // namespace
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+    return _wfopen(W(path).c_str(), ToWide(mode).c_str());
+}
+
+bool SeekFile(std::FILE* file, int64_t offset, int origin) {
+    return _fseeki64(file, offset, origin) == 0;
+}
+
+int64_t TellFile(std::FILE* file) { return _ftelli64(file); }
+
+bool TruncateFile(std::FILE* file, int64_t length) {
+    std::fflush(file);
+    return _chsize_s(_fileno(file), length) == 0;
+}
+
+bool FlushFileToDisk(std::FILE* file) {
+    if (std::fflush(file) != 0) return false;
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    return h != INVALID_HANDLE_VALUE && FlushFileBuffers(h);
+}
+
+namespace {
+bool Attributes(const std::string& path, DWORD* attrOut) {
+    if (path.empty()) return false;
+    DWORD a = GetFileAttributesW(W(path).c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) return false;
+    *attrOut = a;
+    return true;
+}
+}  // namespace
+
+bool PathExists(const std::string& path) {
+    DWORD a;
+    return Attributes(path, &a);
+}
+
+bool IsDirectory(const std::string& path) {
+    DWORD a;
+    return Attributes(path, &a) && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsRegularFile(const std::string& path) {
+    DWORD a;
+    return Attributes(path, &a) && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int64_t FileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (path.empty() || !GetFileAttributesExW(W(path).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return -1;
+    }
+    return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool MakeDirectory(const std::string& path) {
+    return CreateDirectoryW(W(path).c_str(), nullptr) != 0;
+}
+
+bool MakeDirectories(const std::string& path) {
+    const std::string native = NativePath(path);
+    if (native.empty()) return false;
+    for (size_t pos = 1; pos <= native.size(); ++pos) {
+        if (pos == native.size() || native[pos] == '\\') {
+            std::string prefix = native.substr(0, pos);
+            if (prefix.size() == 2 && prefix[1] == ':') continue;  // drive
+            if (!CreateDirectoryW(ToWide(prefix).c_str(), nullptr) &&
+                GetLastError() != ERROR_ALREADY_EXISTS) {
+                if (!IsDirectory(prefix)) return false;
+            }
+        }
+    }
+    return IsDirectory(native);
+}
+
+bool RemoveFile(const std::string& path) { return DeleteFileW(W(path).c_str()) != 0; }
+
+bool RemoveEmptyDirectory(const std::string& path) {
+    return RemoveDirectoryW(W(path).c_str()) != 0;
+}
+
+bool RenamePath(const std::string& from, const std::string& to, bool replace) {
+    DWORD flags = MOVEFILE_COPY_ALLOWED | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    return MoveFileExW(W(from).c_str(), W(to).c_str(), flags) != 0;
+}
+
+bool SetNormalAttributes(const std::string& path) {
+    return SetFileAttributesW(W(path).c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
+bool ListDirectory(const std::string& path, std::vector<DirEntry>* entriesOut) {
+    entriesOut->clear();
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(W(path + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    do {
+        std::string name = FromWide(data.cFileName);
+        if (name == "." || name == "..") continue;
+        DirEntry entry;
+        entry.name = name;
+        entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entriesOut->push_back(std::move(entry));
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return true;
+}
+
+std::string CurrentDirectory() {
+    DWORD n = GetCurrentDirectoryW(0, nullptr);
+    if (n == 0) return {};
+    std::wstring buf(n, L'\0');
+    n = GetCurrentDirectoryW(n, buf.data());
+    buf.resize(n);
+    return FromWide(buf);
+}
+
+}  // namespace fs_port
