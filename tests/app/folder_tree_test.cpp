@@ -158,7 +158,9 @@ TEST(PathExistsTest, AcceptsFilesAndFoldersBelowTheShellPathLimit) {
     const std::string astralPath = prefix + astral + "\\" + astral;
     if (fs_port::MakeDirectory(prefix + astral)) {
         WriteTextFile(astralPath, "x");
-        if (fs_port::PathExists(astralPath)) EXPECT_FALSE(PathExists(astralPath.c_str()));
+        if (fs_port::PathExists(astralPath)) {
+            EXPECT_FALSE(PathExists(astralPath.c_str()));
+        }
     }
 }
 

@@ -5,7 +5,7 @@
 //                                with 42 when the window is closed, with 3 after
 //                                MS milliseconds (default 60000) otherwise
 // With VANTOREL_STANDIN_MARKER set in the environment it first appends a line
-// with its own path to that file, so a test can see that it was started.
+// with its own path (UTF-8) to that file, so a test can see that it was started.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -30,9 +30,14 @@ void RecordStart() {
     wchar_t self[1024];
     const DWORD length = GetModuleFileNameW(nullptr, self, 1024);
     if (length == 0 || length >= 1024) return;
+    char utf8[4096];
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, self, static_cast<int>(length), utf8,
+                                          sizeof(utf8) - 1, nullptr, nullptr);
+    if (bytes <= 0) return;
+    utf8[bytes] = '\n';
     FILE* file = _wfopen(marker, L"ab");
     if (!file) return;
-    std::fwprintf(file, L"%ls\n", self);
+    std::fwrite(utf8, 1, static_cast<size_t>(bytes) + 1, file);
     std::fclose(file);
 }
 
