@@ -40,6 +40,10 @@ bool SetNormalAttributes(const std::string& path);
 struct DirEntry {
     std::string name;   // bare name, never "." or ".."
     bool isDirectory = false;
+    // A symbolic link, junction or other reparse point. A tree walk must not
+    // follow one into a folder outside the tree; isDirectory tells whether
+    // the link itself is removed as a folder (Windows) or as a file.
+    bool isLink = false;
 };
 // Lists a folder; false when it cannot be read.
 bool ListDirectory(const std::string& path, std::vector<DirEntry>* entriesOut);

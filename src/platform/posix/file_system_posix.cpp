@@ -113,7 +113,10 @@ bool ListDirectory(const std::string& path, std::vector<DirEntry>* entriesOut) {
         DirEntry entry;
         entry.name = name;
         struct stat st;
-        entry.isDirectory = ::lstat((native + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        if (::lstat((native + "/" + name).c_str(), &st) == 0) {
+            entry.isDirectory = S_ISDIR(st.st_mode);
+            entry.isLink = S_ISLNK(st.st_mode);
+        }
         entriesOut->push_back(std::move(entry));
     }
     ::closedir(dir);

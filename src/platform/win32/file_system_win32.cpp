@@ -124,6 +124,7 @@ bool ListDirectory(const std::string& path, std::vector<DirEntry>* entriesOut) {
         DirEntry entry;
         entry.name = name;
         entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entry.isLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
         entriesOut->push_back(std::move(entry));
     } while (FindNextFileW(find, &data));
     FindClose(find);
