@@ -38,9 +38,10 @@ bool AppendFile::Append(std::string_view bytes) {
     } while (written < 0 && errno == EINTR);
     if (written == static_cast<ssize_t>(bytes.size())) return true;
     // A short write only happens when the disk (or the file size limit) is
-    // reached; a second write for the rest would no longer be one piece.
-    if (written > 0 && start >= 0) {
-        if (::ftruncate(fd, start) != 0) return false;
+    // reached; a second write for the rest would no longer be one piece, so
+    // the part that got out is cut off.
+    if (written > 0 && start >= 0 && ::ftruncate(fd, start) != 0) {
+        // The cut failed as well; the failure is reported all the same.
     }
     return false;
 }

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <climits>
-
 #include "platform/file_system.h"
 #include "platform/win32/wide.h"
 
