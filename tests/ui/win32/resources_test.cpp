@@ -228,7 +228,7 @@ TEST(Resources, DialogsCreateOnceTheBrowserHostIsRegistered) {
     for (const auto& spec : Dialogs()) {
         SCOPED_TRACE(spec.id);
         HWND dialog = CreateDialogParamW(Self(), MAKEINTRESOURCEW(spec.id), nullptr, QuietDialogProc, 0);
-        ASSERT_NE(dialog, nullptr);
+        ASSERT_NE(dialog, nullptr) << "error " << GetLastError();
         for (const auto& control : spec.controls) EXPECT_NE(GetDlgItem(dialog, control.id), nullptr) << control.id;
         for (const auto& size : sizes) ExpectPixelSize(dialog, size);
         DestroyWindow(dialog);
