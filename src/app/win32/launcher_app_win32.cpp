@@ -6,7 +6,7 @@
 #include <shellapi.h>
 
 #include "app/util/launcher_util.h"
-#include "app/win32/app_resources.h"
+#include "resource.h"
 #include "app/win32/launcher_dlg.h"
 #include "external/journal.h"
 #include "platform/file_system.h"

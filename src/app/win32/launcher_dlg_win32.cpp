@@ -2,7 +2,7 @@
 
 #include "app/startup.h"
 #include "app/util/launcher_util.h"
-#include "app/win32/app_resources.h"
+#include "resource.h"
 #include "external/journal.h"
 #include "platform/win32/wide.h"
 
@@ -13,11 +13,23 @@ const std::wstring& LauncherPropertyName() {
     return name;
 }
 
+// Template 102 names the web-browser control by its class identifier as a
+// window class. Until the browser is hosted there, a plain empty child stands
+// in its place, so that the dialog can be created at all.
+void RegisterBrowserPlaceholder() {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"" VANTOREL_BROWSER_CLASS;
+    RegisterClassW(&windowClass);  // fails harmlessly when it is registered already
+}
+
 }  // namespace
 
 CLauncherDlg::CLauncherDlg() : m_strLauncherFolder(GetLauncherFolder()) {}
 
 INT_PTR CLauncherDlg::DoModal() {
+    RegisterBrowserPlaceholder();
     return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_LAUNCHER), nullptr,
                            DialogProc, reinterpret_cast<LPARAM>(this));
 }
