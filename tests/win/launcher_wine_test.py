@@ -4,6 +4,7 @@
 Usage: launcher_wine_test.py BIN_DIR CASE
 """
 import os
+import struct
 import sys
 import time
 
@@ -181,7 +182,29 @@ def case_config_data_from_patchkit(s):
     check(len(errors) == 1 and "config.data" in errors[0], "damaged config.data: %r" % errors)
 
 
+def case_program_file(s):
+    exe = os.path.join(s.bin_dir, "VantorelLauncher.exe")
+    with open(exe, "rb") as f:
+        image = f.read()
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    check(image[pe:pe + 4] == b"PE\0\0", "not a PE file")
+    machine = struct.unpack_from("<H", image, pe + 4)[0]
+    optional = pe + 24
+    magic = struct.unpack_from("<H", image, optional)[0]
+    subsystem = struct.unpack_from("<H", image, optional + 68)[0]
+    check(machine == 0x14C and magic == 0x10B, "not a 32-bit x86 program: %#x %#x" % (machine, magic))
+    check(subsystem == 2, "not a GUI program: subsystem %d" % subsystem)
+    # type numbers: 5 dialog, 14 icon group, 16 version, 24 manifest
+    for kind, number, what in ((5, 102, "main window template"), (14, 103, "application icon"),
+                               (16, 1, "version resource"), (24, 1, "manifest")):
+        rc, out = s.drive("resource", win_path(exe), kind, number)
+        check(rc == 0, "no %s (%d/%d)" % (what, kind, number))
+        if kind == 24:
+            check('level="requireAdministrator"' in out, "manifest level: " + out)
+
+
 CASES = {
+    "program_file": case_program_file,
     "game_running": case_game_running,
     "game_running_beside_launcher": case_game_running_beside_launcher,
     "second_start_brings_front": case_second_start_brings_front,

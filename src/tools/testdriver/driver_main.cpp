@@ -16,6 +16,7 @@
 //   msgbox-answer PID BUTTON [--timeout MS]   presses ok, cancel, yes or no
 //   windows PID                      the process's visible top-level windows
 //   kill PID
+//   resource EXE TYPE ID             prints "size N" and the resource's bytes
 //
 // Exit status: 0 done, 1 not found or timed out, 2 bad command.
 #include <windows.h>
@@ -191,6 +192,26 @@ int CmdKill(const Args& args) {
     return done ? 0 : 1;
 }
 
+int CmdResource(const Args& args) {
+    if (args.size() != 3) return Usage("resource needs EXE TYPE ID");
+    HMODULE module = LoadLibraryExW(ToWide(args[0]).c_str(), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (!module) return 1;
+    const auto type = static_cast<WORD>(Number(args[1]));
+    const auto id = static_cast<WORD>(Number(args[2]));
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(type));
+    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    const void* data = loaded ? LockResource(loaded) : nullptr;
+    const DWORD size = data ? SizeofResource(module, found) : 0;
+    if (data) {
+        Print("size " + std::to_string(size));
+        std::fwrite(data, 1, size, stdout);
+        std::fflush(stdout);
+    }
+    FreeLibrary(module);
+    return data ? 0 : 1;
+}
+
 int Dispatch(const std::string& verb, const Args& args) {
     if (verb == "start") return CmdStart(args);
     if (verb == "find-launcher") return CmdFindLauncher(args, false);
@@ -209,6 +230,7 @@ int Dispatch(const std::string& verb, const Args& args) {
     if (verb == "msgbox-answer") return CmdMessageBox(args, true);
     if (verb == "windows") return CmdWindows(args);
     if (verb == "kill") return CmdKill(args);
+    if (verb == "resource") return CmdResource(args);
     return Usage("unknown command " + verb);
 }
 
