@@ -82,14 +82,14 @@ enum class ReadOutcome { NotOpened, NoContent, Content };
 // be read (or deciphered) gives no content and an Error entry.
 ReadOutcome ReadSettingsFile(const std::string& path, bool deciphered, std::string* contentOut) {
     contentOut->clear();
-    auto file = std::make_unique<CFastFile>(ModeRead);
-    if (!file->Open(path.c_str(), "r+")) return ReadOutcome::NotOpened;
-    const bool empty = fs_port::FileSize(path) == 0;
+    CFastFile file(ModeRead);
+    if (!file.Open(path.c_str(), "r+")) return ReadOutcome::NotOpened;
+    // An empty file is no content, not a damaged one.
+    if (fs_port::FileSize(path) == 0) return ReadOutcome::NoContent;
     size_t size = 0;
     std::unique_ptr<char[]> content =
-        empty ? nullptr : file->Read(&size, deciphered ? &LauncherFileKey() : nullptr, deciphered);
-    file->Close();
-    if (empty) return ReadOutcome::NoContent;
+        file.Read(&size, deciphered ? &LauncherFileKey() : nullptr, deciphered);
+    file.Close();
     if (!content) {
         TheJournal().AddEntryF(EntryKind::Error, "config: %s cannot be %s", path.c_str(),
                                deciphered ? "deciphered" : "read");
