@@ -253,9 +253,11 @@ bool ParseLocalHeaderLength(const unsigned char* data, size_t size, uint64_t* le
 namespace {
 
 constexpr uint16_t kVersionNeeded = 20;
-// Made on MS-DOS/Windows (FAT attributes), format version 2.0.
-constexpr uint16_t kVersionMadeBy = (kHostMsDos << 8) | 20;
-constexpr uint32_t kDosArchiveAttribute = 0x20;
+// Marked as made on Unix: Info-ZIP then shows and unpacks our UTF-8 names as
+// they are, where for a DOS-made archive it would convert them from the OEM
+// code page. The attributes are a plain rw-r--r-- file plus the DOS archive bit.
+constexpr uint16_t kVersionMadeBy = (kHostUnix << 8) | 30;
+constexpr uint32_t kFileAttributes = (0100644u << 16) | 0x20;
 
 void PutCommonFields(std::string* out, const WriteEntry& entry) {
     PutU16(out, kVersionNeeded);
@@ -290,7 +292,7 @@ std::string BuildCentralHeader(const WriteEntry& entry) {
     PutU16(&out, 0);  // comment length
     PutU16(&out, 0);  // disk
     PutU16(&out, 0);  // internal attributes
-    PutU32(&out, kDosArchiveAttribute);
+    PutU32(&out, kFileAttributes);
     PutU32(&out, entry.localHeaderOffset);
     out += entry.name;
     return out;
