@@ -185,6 +185,8 @@ TEST(Bundle, DamagedPackagesExtractNothingAndKeepTheOldFile) {
 TEST(Bundle, DecodesMemberNamesByFlagUnicodeFieldHostAndGbk) {
     const std::string utf8 = "\xE4\xB8\xAD\xE6\x96\x87/\xE8\xB5\x84\xE6\x96\x99.txt";  // 中文/资料.txt
     const std::string gbk = "\xD6\xD0\xCE\xC4/\xD7\xCA\xC1\xCF.txt";
+    // 更新/说明.txt: its UTF-8 bytes happen to be valid GBK as well.
+    const std::string readsAsGbk = "\xE6\x9B\xB4\xE6\x96\xB0/\xE8\xAF\xB4\xE6\x98\x8E.txt";
     struct Case {
         const char* what;
         std::string raw;
@@ -198,6 +200,7 @@ TEST(Bundle, DecodesMemberNamesByFlagUnicodeFieldHostAndGbk) {
         {"GBK from Unix (not valid UTF-8)", gbk, 0, 3, "", utf8},
         {"UTF-8 flag", utf8, 0x0800, 0, "", utf8},
         {"UTF-8 from Unix without flag", utf8, 0, 3, "", utf8},
+        {"UTF-8 from Unix that also reads as GBK", readsAsGbk, 0, 3, "", readsAsGbk},
         {"Unicode path field wins over GBK", gbk, 0, 0, testzip::UnicodePathExtra(gbk, "x/" + utf8),
          "x/" + utf8},
         {"Unicode path field with a stale checksum is ignored", gbk, 0, 0,
@@ -365,4 +368,41 @@ TEST(Bundle, WriterKeepsThePackageWholeWhenMembersFail) {
     ASSERT_TRUE(check.Open(package.c_str(), nullptr));
     ASSERT_TRUE(check.Extract("Log/b.log", Under(dir, "b.log").c_str())) << check.LastError();
     EXPECT_EQ(ReadTextFile(Under(dir, "b.log")), Lines(3000));
+}
+
+TEST(Bundle, NeverWritesMoreThanAMemberDeclares) {
+    // A member that inflates far beyond its declared size must not fill the
+    // disk before the mismatch is noticed.
+    class CountingSink : public zip::ByteSink {
+    public:
+        bool Write(const void*, size_t size) override {
+            received += size;
+            return true;
+        }
+        size_t received = 0;
+    };
+    struct Case {
+        int64_t declared;
+        bool deflate;
+    };
+    const Case cases[] = {{1000, true}, {0, true}, {(4 << 20) - 1, true}};
+    for (const Case& c : cases) {
+        TempDir dir;
+        testzip::Archive archive;
+        testzip::Entry entry;
+        entry.rawName = "bomb.bin";
+        entry.content = std::string(4u << 20, '\0');
+        entry.deflate = c.deflate;
+        entry.declaredSize = c.declared;
+        archive.entries.push_back(entry);
+        const std::string package = Under(dir, "bomb.zip");
+        WriteBytes(package, testzip::Build(archive));
+
+        zip::ZipReader reader;
+        std::string error;
+        ASSERT_TRUE(reader.Open(package, &error)) << error;
+        CountingSink sink;
+        EXPECT_FALSE(reader.StreamMember(0, &sink, &error));
+        EXPECT_LE(sink.received, static_cast<size_t>(c.declared)) << c.declared;
+    }
 }

@@ -28,6 +28,7 @@ const std::vector<SourceFile>& SourceTree() {
         {"a/empty.txt", ""},
         {"Data/level.pak", Lines(3u << 20)},
         {"\xE4\xB8\xAD\xE6\x96\x87/\xE8\xB5\x84\xE6\x96\x99.txt", "utf-8 named\n"},
+        {"\xE6\x9B\xB4\xE6\x96\xB0/\xE8\xAF\xB4\xE6\x98\x8E.txt", "also valid GBK\n"},
     };
     return files;
 }
