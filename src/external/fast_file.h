@@ -1,4 +1,5 @@
-// Whole-file read and write, optionally enciphered with the launcher's file key.
+// Whole-file read and write, optionally enciphered with the launcher's file
+// key (format and integrity check: sealed_content.h).
 #pragma once
 
 #include <array>
