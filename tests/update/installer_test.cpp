@@ -96,8 +96,10 @@ struct LogLines {
     }
 };
 
+// Three steps per journal write, so that the eight steps of the standard
+// scenario span whole and partial batches (the program runs the default).
 InstallOutcome RunIn(const std::string& folder, InstallerFileOps* ops, LogLines* log) {
-    return RunInstaller(folder, Join(folder, "udo.temp"), ops, log->Sink());
+    return RunInstaller(folder, Join(folder, "udo.temp"), ops, log->Sink(), 3);
 }
 
 bool Exists(const std::string& folder, const std::string& rel) {
