@@ -32,6 +32,7 @@ void CNetworkFTP::Cancel() {
 
 int CNetworkFTP::Download(const std::string& url, const std::string& localPath, bool toMemory,
                           std::string* contentOut) {
+    if (toMemory && contentOut != nullptr) contentOut->clear();
     if (!ParseUrl(url) || (toMemory && contentOut == nullptr)) {
         Disconnect();
         return ftp_result::kNoControl;
@@ -190,7 +191,6 @@ bool CNetworkFTP::ReceiveToFile(CNetworkSocket& data) {
 }
 
 bool CNetworkFTP::ReceiveToMemory(CNetworkSocket& data, std::string* contentOut) {
-    contentOut->clear();
     if (m_nRemoteSize <= 0) return false;
     std::string content;
     content.reserve(static_cast<size_t>(m_nRemoteSize));

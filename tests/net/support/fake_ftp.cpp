@@ -46,6 +46,10 @@ void FakeFtpServer::Serve(TestConnection& connection) {
 
 std::string FakeFtpServer::Answer(const std::string& verb, const std::string& argument,
                                   TestConnection& control) {
+    if (m_options.answer) {
+        const std::string answer = m_options.answer(verb, argument);
+        if (!answer.empty()) return answer;
+    }
     const auto replaced = m_options.replies.find(verb);
     if (replaced != m_options.replies.end()) return replaced->second;
     if (verb == "USER") return "331 password please\r\n";

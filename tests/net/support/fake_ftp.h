@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -21,6 +22,8 @@ struct FakeFtpOptions {
     // Replies that replace the normal answer to a verb ("PASS" -> "530 ...").
     // A replaced RETR sends no data.
     std::map<std::string, std::string> replies;
+    // Asked before everything else; a non-empty answer replaces the reply.
+    std::function<std::string(const std::string& verb, const std::string& argument)> answer;
     std::string content = "0123456789";  // the file served for any name
     int64_t announcedSize = -1;          // the SIZE answer; -1: the content's size
     size_t sendLimit = std::string::npos;  // data bytes really sent after the offset

@@ -79,9 +79,13 @@ std::vector<std::string> ScriptedServer::Received() const {
 }
 
 void ScriptedServer::Run() {
-    while (!m_stop.load()) {
+    // Connections already waiting are still served after Finish().
+    for (;;) {
         const socket_port::SocketHandle s = AcceptWithin(m_listener, 50);
-        if (s == socket_port::kNoSocket) continue;
+        if (s == socket_port::kNoSocket) {
+            if (m_stop.load()) return;
+            continue;
+        }
         TestConnection connection(s);
         const int index = m_connections.fetch_add(1);
         m_script(connection, index);
