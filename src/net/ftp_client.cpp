@@ -78,7 +78,14 @@ int CNetworkFTP::PrepareTransfer() {
     if (!m_control.IsOpen()) {
         const int login = LogIn();
         if (login != kPrepared) return login;
+    } else if (m_bCompletionDue) {
+        // A server may answer the next command before the completion reply
+        // of the last transfer, which then would stand in for a later
+        // answer. Wait for it first.
+        FtpReply completion;
+        if (!ReadReply(&completion)) return 6;
     }
+    m_bCompletionDue = false;
     const int cwd = ChangeDirectory();
     return cwd != kPrepared ? cwd : AskSizeAndPassive();
 }
@@ -160,6 +167,7 @@ int CNetworkFTP::Retrieve(bool toMemory, std::string* contentOut) {
         if (!flushed) return ftp_result::kTransfer;
     }
     data.Close();
+    m_bCompletionDue = true;
     return ftp_result::kOk;
 }
 
@@ -168,6 +176,7 @@ void CNetworkFTP::Disconnect() {
     m_control.Close();
     m_nConnectedPort = 0;
     m_pendingReply.clear();
+    m_bCompletionDue = false;
 }
 
 bool CNetworkFTP::ReceiveToFile(CNetworkSocket& data) {

@@ -9,8 +9,9 @@
 //
 // The server is addressed by dotted IPv4 and logged in with the fixed
 // account. The control connection stays open and logged in between
-// downloads from the same server on one client; the completion reply of a
-// transfer is passed over by the next download's CWD.
+// downloads from the same server on one client; the completion reply (226)
+// of a transfer is left unread and passed over when the next download on
+// the same login begins.
 #pragma once
 
 #include <atomic>
@@ -104,6 +105,7 @@ private:
     int64_t m_nRemoteSize = 0;
     CNetworkSocket m_control;
     std::string m_pendingReply;  // control bytes received beyond the last whole reply
+    bool m_bCompletionDue = false;  // the last transfer's completion reply is still to be read
     StopToken m_stop;
     ActiveSockets m_active;
     ProgressFn m_progress;

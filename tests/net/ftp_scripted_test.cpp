@@ -153,8 +153,9 @@ TEST(FtpDownload, ResumesOnlyAShorterFileFromAServerThatAcceptsRest) {
     }
 }
 
-TEST(FtpDownload, KeepsTheLoginAndPassesOverTheLeftCompletionReply) {
-    FakeFtpServer server(FakeFtpOptions{});
+// Two downloads on one client: one login, the second one starts at CWD.
+void KeepsTheLogin(const FakeFtpOptions& options) {
+    FakeFtpServer server(options);
     TempDir dir;
     CNetworkFTP ftp;
     std::string content;
@@ -169,6 +170,15 @@ TEST(FtpDownload, KeepsTheLoginAndPassesOverTheLeftCompletionReply) {
     ASSERT_EQ(commands.size(), 14u);
     EXPECT_EQ(commands[9], "CWD /1002\r\n");
     EXPECT_EQ(commands[10], "SIZE pack1.zip\r\n");
+}
+
+TEST(FtpDownload, KeepsTheLoginAndPassesOverTheLeftCompletionReply) {
+    for (int delayMs : {0, 300}) {
+        SCOPED_TRACE(delayMs);
+        FakeFtpOptions options;
+        options.completionDelayMs = delayMs;
+        KeepsTheLogin(options);
+    }
 }
 
 TEST(FtpDownload, AFailedFolderChangeAfterTheLeftReplyIsAFailure) {

@@ -29,8 +29,12 @@ void FakeFtpServer::Serve(TestConnection& connection) {
         if (!connection.Send(m_options.greeting[i])) return;
     }
     for (;;) {
-        const std::string line = connection.TakeLine();
-        if (line.empty()) return;
+        if (!SendDueCompletion(connection)) return;
+        const std::string line = connection.TakeLine(m_completion.empty() ? kScriptWaitMs : 20);
+        if (line.empty()) {
+            if (m_completion.empty()) return;
+            continue;
+        }
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_commands.push_back(line);
@@ -77,6 +81,9 @@ std::string FakeFtpServer::Answer(const std::string& verb, const std::string& ar
 
 // 150, the bytes from the REST offset on the data connection, its close, 226.
 std::string FakeFtpServer::Transfer(TestConnection& control) {
+    // The last transfer ends before the next one starts.
+    if (!m_completion.empty() && !control.Send(m_completion)) return {};
+    m_completion.clear();
     const socket_port::SocketHandle s = AcceptWithin(m_dataListener, kScriptWaitMs);
     if (s == socket_port::kNoSocket) return "425 no data connection\r\n";
     TestConnection data(s);
@@ -87,7 +94,17 @@ std::string FakeFtpServer::Transfer(TestConnection& control) {
     data.Send(m_options.content.substr(from, m_options.sendLimit));
     data.Close();
     m_offset = 0;
-    return "226 transfer complete\r\n";
+    if (m_options.completionDelayMs <= 0) return "226 transfer complete\r\n";
+    m_completion = "226 transfer complete\r\n";
+    m_completionDue = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.completionDelayMs);
+    return {};
+}
+
+bool FakeFtpServer::SendDueCompletion(TestConnection& control) {
+    if (m_completion.empty() || std::chrono::steady_clock::now() < m_completionDue) return true;
+    const bool sent = control.Send(m_completion);
+    m_completion.clear();
+    return sent;
 }
 
 }  // namespace test_net

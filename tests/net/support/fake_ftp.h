@@ -4,6 +4,7 @@
 // for every name and records every command line it receives.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -30,6 +31,9 @@ struct FakeFtpOptions {
     std::string pasvHost = "127,0,0,1";  // the address named in the PASV reply
     bool acceptRest = true;              // REST answered 350
     bool silent = false;                 // accepts, says nothing
+    // The completion reply (226) follows this long after the data, while the
+    // next commands are already answered, as busy real servers do.
+    int completionDelayMs = 0;
 };
 
 class FakeFtpServer {
@@ -47,11 +51,14 @@ private:
     void Serve(TestConnection& connection);
     std::string Answer(const std::string& verb, const std::string& argument, TestConnection& control);
     std::string Transfer(TestConnection& control);
+    bool SendDueCompletion(TestConnection& control);
 
     FakeFtpOptions m_options;
     int m_dataPort = 0;  // before the listener, which fills it in
     socket_port::SocketHandle m_dataListener = socket_port::kNoSocket;
     int64_t m_offset = 0;
+    std::string m_completion;  // a completion reply still to be sent
+    std::chrono::steady_clock::time_point m_completionDue;
     mutable std::mutex m_mutex;
     std::vector<std::string> m_commands;
     ScriptedServer m_control;  // last: its thread uses the members above
