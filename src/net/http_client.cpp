@@ -94,10 +94,11 @@ int CNetworkHTTP::Transfer(const std::string& request, CNetworkSocket& socket) {
     if (socket.SendAll(request.data(), static_cast<int>(request.size())) != kSocketOk) {
         return kTransferFailed;
     }
-    char buffer[kHttpReceiveBufferBytes];
+    std::vector<char> receiveBuffer(kHttpReceiveBufferBytes);
+    char* const buffer = receiveBuffer.data();
     bool headerComplete = false;
     for (;;) {
-        const long n = socket.Receive(buffer, sizeof buffer);
+        const long n = socket.Receive(buffer, receiveBuffer.size());
         // A close before the header is complete, or before the whole file
         // arrived, fails the attempt; the next one resumes.
         if (n <= 0) return kTransferFailed;

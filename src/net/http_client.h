@@ -32,7 +32,9 @@ constexpr int kTransferFailed = 5; // both attempts failed (or the download was 
 }  // namespace http_result
 
 constexpr int kHttpAttempts = 2;
-constexpr size_t kHttpReceiveBufferBytes = 10240;
+// Body bytes go from this buffer straight into the file. 64 KiB keeps the
+// calls per megabyte low enough to match curl on a fast link.
+constexpr size_t kHttpReceiveBufferBytes = 64 * 1024;
 
 class CNetworkHTTP {
 public:
