@@ -79,9 +79,9 @@ int CNetworkFTP::PrepareTransfer() {
         const int login = LogIn();
         if (login != kPrepared) return login;
     } else if (m_bCompletionDue) {
-        // A server may answer the next command before the completion reply
-        // of the last transfer, which then would stand in for a later
-        // answer. Wait for it first.
+        // The last transfer's completion reply (226) is passed over here,
+        // before CWD. A server may answer CWD before it sends that reply,
+        // which then would stand in for a later answer, so wait for it.
         FtpReply completion;
         if (!ReadReply(&completion)) return 6;
     }
@@ -107,12 +107,8 @@ int CNetworkFTP::LogIn() {
 int CNetworkFTP::ChangeDirectory() {
     FtpReply reply;
     if (!Command("CWD " + CwdArgument(m_strRemoteDir) + "\r\n", &reply)) return 6;
-    if (reply.code == 250) return kPrepared;
-    // The completion reply of the previous transfer on this login comes
-    // first; the answer to CWD follows it. A CWD that then fails must not
-    // leave the download in the previous folder.
-    if (reply.code == 226 && ReadReply(&reply) && reply.code == 250) return kPrepared;
-    return 6;
+    // A CWD that fails must not leave the download in the previous folder.
+    return reply.code == 250 ? kPrepared : 6;
 }
 
 int CNetworkFTP::AskSizeAndPassive() {

@@ -73,6 +73,13 @@ TEST(FtpDownload, GivesTheCodeOfTheStepThatFailedAndDropsTheLogin) {
          ftp_result::kPasvAddress},
         {"PASV port 0", [](FakeFtpOptions& o) { o.replies["PASV"] = "227 (127,0,0,1,0,0)\r\n"; }, false,
          ftp_result::kPasvAddress},
+        {"nobody at the passive port",
+         [](FakeFtpOptions& o) {
+             const int port = test_net::UnusedLoopbackPort();
+             o.replies["PASV"] = "227 (127,0,0,1," + std::to_string(port / 256) + "," +
+                                 std::to_string(port % 256) + ")\r\n";
+         },
+         false, ftp_result::kNoData},
         {"no REST at all", [](FakeFtpOptions& o) { o.acceptRest = false; }, false, ftp_result::kRest},
         {"RETR refused", [](FakeFtpOptions& o) { o.replies["RETR"] = "550 gone\r\n"; }, false,
          ftp_result::kRetr},
@@ -181,7 +188,7 @@ TEST(FtpDownload, KeepsTheLoginAndPassesOverTheLeftCompletionReply) {
     }
 }
 
-TEST(FtpDownload, AFailedFolderChangeAfterTheLeftReplyIsAFailure) {
+TEST(FtpDownload, AFailedFolderChangeOnAKeptLoginIsAFailure) {
     FakeFtpOptions options;
     options.answer = [](const std::string& verb, const std::string& argument) {
         return verb == "CWD" && argument == "/other" ? std::string("550 no such folder\r\n")
