@@ -126,3 +126,11 @@ void CXStatic::DrawImages(HDC dc) {
                      nullptr, DI_NORMAL);
     }
 }
+
+void LoadFramePieces(CXStatic& frame, int firstIcon, int width, int height) {
+    for (unsigned i = 0; i < static_cast<unsigned>(kPieceCount); ++i) {
+        const bool wide = i == kPieceTop || i == kPieceCentre || i == kPieceBottom;
+        const bool tall = i == kPieceLeft || i == kPieceCentre || i == kPieceRight;
+        (void)frame.SetPiece(i, firstIcon + static_cast<int>(i), wide ? width : 0, tall ? height : 0);
+    }
+}

@@ -56,3 +56,8 @@ private:
     std::string m_strText;
     std::array<Piece, kPieceCount> m_aPieces{};
 };
+
+// Gives a static the nine frame pieces from icons firstIcon to firstIcon + 8:
+// top, centre and bottom stretched to `width`, left, centre and right to
+// `height`, the corners at their own size.
+void LoadFramePieces(CXStatic& frame, int firstIcon, int width, int height);
