@@ -1,0 +1,31 @@
+#include "platform/text_format.h"
+
+#include <cstdio>
+
+std::string StringPrintf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string out = StringPrintfV(format, args);
+    va_end(args);
+    return out;
+}
+
+std::string StringPrintfV(const char* format, va_list args) {
+    if (format == nullptr) return {};
+    // The first pass only measures; the list is consumed by it, so the second
+    // pass works on a copy taken before.
+    va_list measureArgs;
+    va_copy(measureArgs, args);
+    const int length = std::vsnprintf(nullptr, 0, format, measureArgs);
+    va_end(measureArgs);
+    if (length <= 0) return {};
+
+    std::string out(static_cast<size_t>(length), '\0');
+    va_list writeArgs;
+    va_copy(writeArgs, args);
+    // The terminating NUL goes into the string's own spare byte (data()[size()]).
+    const int written = std::vsnprintf(out.data(), out.size() + 1, format, writeArgs);
+    va_end(writeArgs);
+    if (written != length) return {};
+    return out;
+}

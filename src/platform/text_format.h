@@ -1,0 +1,20 @@
+// printf-style formatting into a std::string of any length. Never formats into
+// a fixed buffer, so a long argument cannot overflow or be cut.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+
+// The MinGW runtime behind the Windows build is the C99-conforming one (%zu,
+// %lld); its own macro names that dialect so the compiler checks against it.
+#if defined(__MINGW_PRINTF_FORMAT)
+#define VANTOREL_PRINTF_LIKE(fmt, args) __attribute__((format(__MINGW_PRINTF_FORMAT, fmt, args)))
+#elif defined(__GNUC__)
+#define VANTOREL_PRINTF_LIKE(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define VANTOREL_PRINTF_LIKE(fmt, args)
+#endif
+
+// Empty when the format itself is malformed (the C library reports an error).
+std::string StringPrintf(const char* format, ...) VANTOREL_PRINTF_LIKE(1, 2);
+std::string StringPrintfV(const char* format, va_list args);
