@@ -26,17 +26,31 @@ public:
     CBundle(const CBundle&) = delete;
     CBundle& operator=(const CBundle&) = delete;
 
-    // Reading. Member names match with "\" and "/" as the same separator.
+    // Reading. Member names match with "\" and "/" as the same separator,
+    // otherwise exactly. The tag is not checked: packages of other tools open.
+    // Fails on a package that is cut off, damaged in its directory, split over
+    // disks, or whose members declare sizes that cannot be true.
     [[nodiscard]] bool Open(const char* path, const char* tag);
-    // Streams one member to destPath (through a temporary file beside it, so
-    // a failed or corrupt extraction leaves nothing at destPath).
+    // Streams one member to destPath, creating missing folders above it. The
+    // data goes through a temporary file beside destPath that replaces it only
+    // when the member's size and CRC-32 check out, so a failed or damaged
+    // extraction leaves whatever was at destPath untouched. Refuses unsafe
+    // names (IsSafeMemberName), folders, encrypted members, methods other than
+    // stored and deflated, and names the package holds twice.
     [[nodiscard]] bool Extract(const char* memberName, const char* destPath);
+    // The members in directory order, names decoded to UTF-8.
     const std::vector<BundleMember>& Members() const;
 
-    // Writing.
+    // Writing. The package is built beside path and replaces it at Release;
+    // a package deleted before Release leaves nothing behind. The tag becomes
+    // the archive comment (kBundleTag when null).
     [[nodiscard]] bool Create(const char* path, const char* tag);
+    // Adds a file, deflated (or stored when that is smaller). memberName is
+    // stored as given (UTF-8, flagged as such when not ASCII); unsafe or
+    // repeated names are refused. A failed AddFile leaves the package as it
+    // was, and further members may follow.
     [[nodiscard]] bool AddFile(const char* sourcePath, const char* memberName);
-    // Writes the central directory and closes the package.
+    // Writes the central directory and puts the package in place.
     bool Release();
 
     // Why the last call failed, for the log and the tools.
@@ -48,5 +62,8 @@ private:
 };
 
 // True when a member name may be unpacked below a folder: not empty, not
-// absolute, no drive, no ":", no "." or ".." component, not UNC.
+// absolute, no drive, no ":", not UNC, no control characters, no empty, "."
+// or ".." component, and no component that Win32 would trim or open as a
+// device (trailing dot or space, CON, NUL, COM1, ...). One trailing
+// separator (a folder member) is allowed.
 bool IsSafeMemberName(const std::string& name);

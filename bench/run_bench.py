@@ -1,0 +1,199 @@
+#!/usr/bin/python3
+"""Runs the benchmarks against reference tools in the same run.
+
+usage: run_bench.py BUILD_DIR [NAME...]
+
+BUILD_DIR is a Release build of the native tree; its bin/ holds the benchmark
+programs and data/ caches the generated inputs. Each benchmark prints one
+line "bench NAME: ratio R (goal ...)" followed by extra figures.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+RUNS = 3
+# The digest runs are short, and a shared machine makes single runs noisy.
+DIGEST_RUNS = 5
+MIB = 1 << 20
+
+
+def data_dir(build):
+    path = os.path.join(build, "data")
+    os.makedirs(path, exist_ok=True)
+    return path
+
+
+def run_measured(argv, cwd=None):
+    """Runs a program to its end; returns (wall seconds, CPU seconds, peak RSS in MiB).
+
+    The peak comes from /usr/bin/time, which forks the program from its own
+    small process: a child forked straight from this Python process would
+    inherit Python's peak in its rusage.
+    """
+    report = os.path.join(tempfile.gettempdir(), "vantorel_bench_%d.time" % os.getpid())
+    start = time.perf_counter()
+    result = subprocess.run(["/usr/bin/time", "-f", "%U %S %M", "-o", report] + list(argv),
+                            cwd=cwd, stdout=subprocess.DEVNULL)
+    seconds = time.perf_counter() - start
+    if result.returncode != 0:
+        raise SystemExit("bench: %s failed with %d" % (argv[0], result.returncode))
+    with open(report) as f:
+        user, system, peak_kib = f.read().split()[-3:]
+    os.remove(report)
+    return seconds, float(user) + float(system), int(peak_kib) / 1024.0
+
+
+def warm(path):
+    with open(path, "rb") as f:
+        while f.read(16 * MIB):
+            pass
+
+
+def make_random_file(path, size):
+    if os.path.exists(path) and os.path.getsize(path) == size:
+        return
+    tmp = path + ".tmp"
+    with open(tmp, "wb") as f:
+        left = size
+        while left > 0:
+            chunk = min(left, 8 * MIB)
+            f.write(os.urandom(chunk))
+            left -= chunk
+    os.replace(tmp, path)
+
+
+def bench_digest(build):
+    path = os.path.join(data_dir(build), "digest_1gib.bin")
+    make_random_file(path, 1 << 30)
+    warm(path)
+    ours_bin = os.path.join(build, "bin", "digest_bench")
+    expected = subprocess.run(["md5sum", path], capture_output=True, text=True,
+                              check=True).stdout.split()[0]
+    got = subprocess.run([ours_bin, path], capture_output=True, text=True,
+                         check=True).stdout.split()[0]
+    if got != expected:
+        raise SystemExit("bench digest: digest %s differs from md5sum's %s" % (got, expected))
+    ours, theirs = [], []
+    for _ in range(DIGEST_RUNS):
+        ours.append(run_measured([ours_bin, path]))
+        theirs.append(run_measured(["md5sum", path]))
+    size_mib = os.path.getsize(path) / MIB
+    wall = min(t[0] for t in theirs) / min(t[0] for t in ours)
+    cpu = min(t[1] for t in theirs) / min(t[1] for t in ours)
+    print("bench digest: ratio %.2f (goal >= 0.95) cpu_ratio %.2f ours %.0f MiB/s md5sum %.0f MiB/s"
+          % (wall, cpu, size_mib / min(t[0] for t in ours), size_mib / min(t[0] for t in theirs)))
+
+
+def text_lines(size, seed):
+    """Compressible bytes that still take deflate some work."""
+    words = [b"alpha", b"bravo", b"charlie", b"delta", b"echo", b"foxtrot", b"golf",
+             b"hotel", b"india", b"juliet", b"kilo", b"lima", b"mike", b"november"]
+    out = bytearray()
+    x = seed * 2654435761 % (1 << 32) or 1
+    while len(out) < size:
+        x = (x * 1103515245 + 12345) % (1 << 31)
+        out += b"%d %s %s %d\n" % (x % 100000, words[x % 14], words[(x >> 7) % 14], x >> 11)
+    return bytes(out[:size])
+
+
+def make_extract_tree(root):
+    """About 750 MiB of files: large text, large random and many small ones."""
+    tmp = root + ".tmp"
+    shutil.rmtree(tmp, ignore_errors=True)
+    os.makedirs(tmp)
+    block = text_lines(16 * MIB, 1)
+    for i in range(4):
+        d = os.path.join(tmp, "Data", "text%d" % i)
+        os.makedirs(d)
+        with open(os.path.join(d, "level.dat"), "wb") as f:
+            for k in range(5):
+                f.write(block[k * 7 % 13:] + block[:k * 7 % 13])
+    for i in range(6):
+        d = os.path.join(tmp, "Media")
+        os.makedirs(d, exist_ok=True)
+        with open(os.path.join(d, "movie%d.bik" % i), "wb") as f:
+            for _ in range(8):
+                f.write(os.urandom(8 * MIB))
+    small = text_lines(64 * 1024, 2)
+    for i in range(4000):
+        d = os.path.join(tmp, "Scripts", "set%02d" % (i % 40))
+        os.makedirs(d, exist_ok=True)
+        size = 512 + (i * 7919) % (40 * 1024)
+        with open(os.path.join(d, "s%04d.lua" % i), "wb") as f:
+            if i % 5 == 0:
+                f.write(os.urandom(size))
+            else:
+                f.write(small[i % 1000: i % 1000 + size])
+    os.replace(tmp, root)
+
+
+def make_package(build):
+    data = data_dir(build)
+    package = os.path.join(data, "extract.zip")
+    if os.path.exists(package):
+        return package
+    root = os.path.join(data, "extract_src")
+    if not os.path.isdir(root):
+        make_extract_tree(root)
+    tmp = package + ".tmp.zip"
+    if os.path.exists(tmp):
+        os.remove(tmp)
+    subprocess.run(["zip", "-q", "-r", tmp, "."], cwd=root, check=True)
+    os.replace(tmp, package)
+    shutil.rmtree(root)
+    return package
+
+
+def fresh(path):
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    # Write back what earlier runs left dirty so that no run pays for another.
+    os.sync()
+
+
+def bench_extract(build):
+    package = make_package(build)
+    warm(package)
+    ours_bin = os.path.join(build, "bin", "extract_bench")
+    work = os.path.join(data_dir(build), "extract_out")
+    ours_dir = os.path.join(work, "ours")
+    theirs_dir = os.path.join(work, "theirs")
+    ours, theirs = [], []
+    for _ in range(RUNS):
+        fresh(ours_dir)
+        ours.append(run_measured([ours_bin, package, ours_dir]))
+        fresh(theirs_dir)
+        theirs.append(run_measured(["unzip", "-o", "-q", package, "-d", theirs_dir]))
+    same = subprocess.run(["diff", "-r", "-q", ours_dir, theirs_dir],
+                          stdout=subprocess.DEVNULL).returncode == 0
+    shutil.rmtree(work, ignore_errors=True)
+    if not same:
+        raise SystemExit("bench extract: our output differs from unzip's")
+    wall = min(t[0] for t in theirs) / min(t[0] for t in ours)
+    cpu = min(t[1] for t in theirs) / min(t[1] for t in ours)
+    print("bench extract: ratio %.2f (goal >= 1.0) peak_mib %.1f (goal < 16) cpu_ratio %.2f"
+          " package %.0f MiB ours %.2f s unzip %.2f s unzip_peak_mib %.1f"
+          % (wall, max(t[2] for t in ours), cpu, os.path.getsize(package) / MIB,
+             min(t[0] for t in ours), min(t[0] for t in theirs), max(t[2] for t in theirs)))
+
+
+BENCHES = {"digest": bench_digest, "extract": bench_extract}
+
+
+def main():
+    if len(sys.argv) < 2:
+        raise SystemExit(__doc__)
+    build = os.path.abspath(sys.argv[1])
+    names = sys.argv[2:] or sorted(BENCHES)
+    for name in names:
+        if name not in BENCHES:
+            raise SystemExit("bench: no benchmark %s (have: %s)" % (name, ", ".join(sorted(BENCHES))))
+    for name in names:
+        BENCHES[name](build)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,181 @@
+#include "external/bundle.h"
+
+#include <cstring>
+
+#include "external/zip_reader.h"
+#include "external/zip_writer.h"
+#include "platform/file_system.h"
+
+namespace {
+
+constexpr char kPartSuffix[] = ".vtpart";
+
+// Device names that Win32 opens as devices in any folder and with any
+// extension ("NUL.txt" is the null device).
+const char* const kDeviceNames[] = {"CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3",
+                                    "COM4", "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1",
+                                    "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8",
+                                    "LPT9", "CONIN$", "CONOUT$"};
+
+bool IsDeviceName(const std::string& component) {
+    std::string stem = component.substr(0, component.find('.'));
+    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+    for (char& c : stem) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    for (const char* device : kDeviceNames) {
+        if (stem == device) return true;
+    }
+    return false;
+}
+
+// A component is refused when Win32 would read it as something else: "."
+// and "..", names it trims (trailing dots and spaces make "..\" out of
+// ".. \"), and device names.
+bool IsSafeComponent(const std::string& component) {
+    if (component.empty()) return false;
+    const char last = component.back();
+    if (last == '.' || last == ' ') return false;
+    return !IsDeviceName(component);
+}
+
+// Writes a member to an open file.
+class FileSink : public zip::ByteSink {
+public:
+    explicit FileSink(std::FILE* file) : m_file(file) {}
+    bool Write(const void* data, size_t size) override {
+        return std::fwrite(data, 1, size, m_file) == size;
+    }
+
+private:
+    std::FILE* m_file;
+};
+
+std::string ParentFolder(const std::string& path) {
+    const size_t cut = path.find_last_of("\\/");
+    return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
+}  // namespace
+
+bool IsSafeMemberName(const std::string& name) {
+    if (name.empty() || name[0] == '/' || name[0] == '\\') return false;
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F || c == ':') return false;
+    }
+    // A single trailing separator marks a folder member; any other empty
+    // component ("a//b") is refused.
+    const bool folder = name.back() == '/' || name.back() == '\\';
+    const std::string body = folder ? name.substr(0, name.size() - 1) : name;
+    size_t start = 0;
+    for (;;) {
+        const size_t cut = body.find_first_of("\\/", start);
+        const std::string component =
+            body.substr(start, cut == std::string::npos ? std::string::npos : cut - start);
+        if (!IsSafeComponent(component)) return false;
+        if (cut == std::string::npos) return true;
+        start = cut + 1;
+    }
+}
+
+struct CBundle::Impl {
+    zip::ZipReader reader;
+    zip::ZipWriter writer;
+    std::string error;
+    std::string tag;
+};
+
+CBundle::CBundle() : m_impl(new Impl) {}
+
+CBundle::~CBundle() = default;
+
+bool CBundle::Open(const char* path, const char* tag) {
+    m_impl->error.clear();
+    m_impl->writer.Abandon();
+    if (!path || !*path) {
+        m_impl->error = "no package path";
+        return false;
+    }
+    // The tag is kept for the callers' information; it never stops a package
+    // from opening, so packages made by other tools open too.
+    m_impl->tag = tag ? tag : "";
+    return m_impl->reader.Open(path, &m_impl->error);
+}
+
+bool CBundle::Extract(const char* memberName, const char* destPath) {
+    Impl& impl = *m_impl;
+    impl.error.clear();
+    if (!memberName || !destPath || !*destPath) {
+        impl.error = "no member name or destination";
+        return false;
+    }
+    if (!impl.reader.IsOpen()) {
+        impl.error = "no package is open";
+        return false;
+    }
+    if (!IsSafeMemberName(memberName)) {
+        impl.error = std::string("unsafe member name ") + memberName;
+        return false;
+    }
+    size_t index = 0;
+    if (!impl.reader.FindMember(memberName, &index, &impl.error)) return false;
+    if (impl.reader.Members()[index].isDirectory) {
+        impl.error = std::string("member ") + memberName + " is a folder";
+        return false;
+    }
+    const std::string dest = destPath;
+    const std::string parent = ParentFolder(dest);
+    if (!parent.empty() && !fs_port::IsDirectory(parent) && !fs_port::MakeDirectories(parent)) {
+        impl.error = "cannot create folder " + parent;
+        return false;
+    }
+    // The member goes to a file beside the destination first; only a whole,
+    // checked member replaces what is there.
+    const std::string temp = dest + kPartSuffix;
+    std::FILE* out = fs_port::OpenFile(temp, "wb");
+    if (!out) {
+        impl.error = "cannot create " + temp;
+        return false;
+    }
+    FileSink sink(out);
+    bool ok = impl.reader.StreamMember(index, &sink, &impl.error);
+    const bool closed = std::fclose(out) == 0;
+    if (ok && !closed) impl.error = "cannot write " + temp;
+    ok = ok && closed;
+    if (ok && fs_port::PathExists(dest)) fs_port::SetNormalAttributes(dest);
+    if (ok && !fs_port::RenamePath(temp, dest, true)) {
+        impl.error = "cannot replace " + dest;
+        ok = false;
+    }
+    if (!ok) fs_port::RemoveFile(temp);
+    return ok;
+}
+
+const std::vector<BundleMember>& CBundle::Members() const { return m_impl->reader.Members(); }
+
+bool CBundle::Create(const char* path, const char* tag) {
+    m_impl->error.clear();
+    m_impl->reader.Close();
+    if (!path || !*path) {
+        m_impl->error = "no package path";
+        return false;
+    }
+    m_impl->tag = tag ? tag : kBundleTag;
+    return m_impl->writer.Create(path, &m_impl->error);
+}
+
+bool CBundle::AddFile(const char* sourcePath, const char* memberName) {
+    m_impl->error.clear();
+    if (!sourcePath || !memberName) {
+        m_impl->error = "no source path or member name";
+        return false;
+    }
+    return m_impl->writer.AddFile(sourcePath, memberName, &m_impl->error);
+}
+
+bool CBundle::Release() {
+    m_impl->error.clear();
+    return m_impl->writer.Finish(m_impl->tag, &m_impl->error);
+}
+
+const std::string& CBundle::LastError() const { return m_impl->error; }

@@ -1,0 +1,156 @@
+#include "external/patch_kit.h"
+
+#include <gcrypt.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "external/crypto_library.h"
+#include "platform/file_system.h"
+
+namespace {
+
+// Large enough that the per-call cost of reading and hashing vanishes, small
+// enough to stay out of the way of everything else in the process.
+constexpr size_t kDigestBlockBytes = 1u << 20;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+struct DigestCloser {
+    void operator()(gcry_md_hd_t h) const { gcry_md_close(h); }
+};
+
+// Reads a file on a second thread one block ahead of the consumer, so that
+// the time spent reading hides behind the time spent hashing.
+class ReadAhead {
+public:
+    explicit ReadAhead(std::FILE* file) : m_file(file) {
+        for (auto& buffer : m_buffers) buffer.reset(new unsigned char[kDigestBlockBytes]);
+        m_thread = std::thread([this] { Produce(); });
+    }
+    ~ReadAhead() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // Hands out the next block (size 0 at the end); the previous block is
+    // given back for reading. False when the file could not be read.
+    bool Next(const unsigned char** dataOut, size_t* sizeOut) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (m_holding) {
+            m_full[m_next] = false;
+            m_next ^= 1;
+            m_changed.notify_all();
+        }
+        m_changed.wait(lock, [this] { return m_full[m_next]; });
+        m_holding = true;
+        *dataOut = m_buffers[m_next].get();
+        *sizeOut = m_sizes[m_next];
+        return !m_failed[m_next];
+    }
+
+private:
+    void Produce() {
+        for (int slot = 0;; slot ^= 1) {
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_changed.wait(lock, [&] { return m_stop || !m_full[slot]; });
+                if (m_stop) return;
+            }
+            const size_t got = std::fread(m_buffers[slot].get(), 1, kDigestBlockBytes, m_file);
+            const bool failed = std::ferror(m_file) != 0;
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_sizes[slot] = got;
+                m_failed[slot] = failed;
+                m_full[slot] = true;
+            }
+            m_changed.notify_all();
+            if (got < kDigestBlockBytes) return;
+        }
+    }
+
+    std::FILE* m_file;
+    std::unique_ptr<unsigned char[]> m_buffers[2];
+    size_t m_sizes[2] = {0, 0};
+    bool m_failed[2] = {false, false};
+    bool m_full[2] = {false, false};
+    int m_next = 0;          // the slot the consumer takes next
+    bool m_holding = false;  // the consumer holds slot m_next
+    bool m_stop = false;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::thread m_thread;
+};
+
+std::string HexText(const unsigned char* bytes, size_t count) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out(count * 2, '0');
+    for (size_t i = 0; i < count; ++i) {
+        out[2 * i] = kDigits[bytes[i] >> 4];
+        out[2 * i + 1] = kDigits[bytes[i] & 0x0F];
+    }
+    return out;
+}
+
+// Hashes the file from its current position to its end.
+bool HashRest(std::FILE* file, gcry_md_hd_t digest) {
+    ReadAhead reader(file);
+    for (;;) {
+        const unsigned char* block = nullptr;
+        size_t got = 0;
+        if (!reader.Next(&block, &got)) return false;
+        if (got > 0) gcry_md_write(digest, block, got);
+        if (got < kDigestBlockBytes) return true;
+    }
+}
+
+}  // namespace
+
+bool ComputeFileMd5(const std::string& path, std::string* hexOut) {
+    EnsureCryptoLibrary();
+    if (!fs_port::IsRegularFile(path)) return false;
+    std::unique_ptr<std::FILE, FileCloser> file(fs_port::OpenFile(path, "rb"));
+    if (!file) return false;
+    // The blocks go straight from the file into our buffer; a second
+    // buffer inside stdio would only add a copy.
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);
+
+    gcry_md_hd_t raw = nullptr;
+    if (gcry_md_open(&raw, GCRY_MD_MD5, 0) != 0) return false;
+    std::unique_ptr<gcry_md_handle, DigestCloser> digest(raw);
+
+    const int64_t size = fs_port::FileSize(path);
+    bool ok;
+    if (size >= 0 && size < static_cast<int64_t>(kDigestBlockBytes)) {
+        // One read covers a small file; a second thread would cost more than
+        // it saves. Asking for one byte more notices a file that grew.
+        const size_t want = static_cast<size_t>(size) + 1;
+        std::unique_ptr<unsigned char[]> block(new unsigned char[want]);
+        const size_t got = std::fread(block.get(), 1, want, file.get());
+        gcry_md_write(digest.get(), block.get(), got);
+        ok = !std::ferror(file.get()) && (got < want || HashRest(file.get(), digest.get()));
+    } else {
+        ok = HashRest(file.get(), digest.get());
+    }
+    if (!ok) return false;
+    const unsigned char* value = gcry_md_read(digest.get(), GCRY_MD_MD5);
+    if (!value) return false;
+    *hexOut = HexText(value, gcry_md_get_algo_dlen(GCRY_MD_MD5));
+    return true;
+}
+
+const char* CPatchKit::ComputeDigest(const char* path) {
+    if (!path || !ComputeFileMd5(path, &m_lastDigest)) return nullptr;
+    return m_lastDigest.c_str();
+}

@@ -1,0 +1,346 @@
+#include "external/zip_format.h"
+
+#include <zlib.h>
+
+#include <ctime>
+
+#include "platform/text_encoding.h"
+
+namespace zip {
+
+std::string ByteReader::Bytes(size_t count) {
+    if (!m_ok || count > m_size - m_pos) {
+        m_ok = false;
+        return std::string();
+    }
+    std::string out(reinterpret_cast<const char*>(m_data + m_pos), count);
+    m_pos += count;
+    return out;
+}
+
+void ByteReader::Skip(size_t count) {
+    if (!m_ok || count > m_size - m_pos) {
+        m_ok = false;
+        return;
+    }
+    m_pos += count;
+}
+
+uint64_t ByteReader::Take(size_t count) {
+    if (!m_ok || count > m_size - m_pos) {
+        m_ok = false;
+        return 0;
+    }
+    uint64_t value = 0;
+    for (size_t i = count; i-- > 0;) value = (value << 8) | m_data[m_pos + i];
+    m_pos += count;
+    return value;
+}
+
+void PutU16(std::string* out, uint16_t value) {
+    out->push_back(static_cast<char>(value & 0xFF));
+    out->push_back(static_cast<char>(value >> 8));
+}
+
+void PutU32(std::string* out, uint32_t value) {
+    PutU16(out, static_cast<uint16_t>(value & 0xFFFF));
+    PutU16(out, static_cast<uint16_t>(value >> 16));
+}
+
+namespace {
+
+uint32_t SignatureAt(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+bool Fail(std::string* errorOut, const char* text) {
+    if (errorOut) *errorOut = text;
+    return false;
+}
+
+// Walks the extra field's (id, length, data) blocks; returns the data of the
+// first block with this id.
+bool FindExtraBlock(const std::string& extra, uint16_t id, std::string* dataOut) {
+    ByteReader reader(reinterpret_cast<const unsigned char*>(extra.data()), extra.size());
+    while (reader.Remaining() >= 4) {
+        const uint16_t blockId = reader.U16();
+        const uint16_t length = reader.U16();
+        std::string data = reader.Bytes(length);
+        if (!reader.Ok()) return false;
+        if (blockId == id) {
+            *dataOut = std::move(data);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Fills the fields that hold their marker from the ZIP64 extra block, which
+// lists only those fields, in this order.
+bool ApplyZip64Extra(CentralEntry* entry, bool sizeMarked, bool packedMarked, bool offsetMarked,
+                     bool diskMarked, std::string* errorOut) {
+    std::string data;
+    if (!FindExtraBlock(entry->extra, kExtraZip64, &data)) {
+        return Fail(errorOut, "a member's sizes need a ZIP64 field that is missing");
+    }
+    ByteReader reader(reinterpret_cast<const unsigned char*>(data.data()), data.size());
+    if (sizeMarked) entry->size = reader.U64();
+    if (packedMarked) entry->packedSize = reader.U64();
+    if (offsetMarked) entry->localHeaderOffset = reader.U64();
+    if (diskMarked) entry->diskStart = reader.U32();
+    if (!reader.Ok()) return Fail(errorOut, "a member's ZIP64 field is too short");
+    return true;
+}
+
+bool IsUnicodeHost(uint16_t madeBy) {
+    const uint8_t host = static_cast<uint8_t>(madeBy >> 8);
+    return host == kHostUnix || host == kHostMacOs;
+}
+
+// The Info-ZIP Unicode path field: version 1, CRC-32 of the stored name, UTF-8 name.
+bool UnicodePathName(const CentralEntry& entry, std::string* nameOut) {
+    std::string data;
+    if (!FindExtraBlock(entry.extra, kExtraUnicodePath, &data) || data.size() < 5) return false;
+    const unsigned char version = static_cast<unsigned char>(data[0]);
+    ByteReader reader(reinterpret_cast<const unsigned char*>(data.data()) + 1, data.size() - 1);
+    const uint32_t nameCrc = reader.U32();
+    const uLong actual = crc32(0L, reinterpret_cast<const Bytef*>(entry.rawName.data()),
+                               static_cast<uInt>(entry.rawName.size()));
+    std::string name = reader.Bytes(reader.Remaining());
+    if (version != 1 || nameCrc != actual || !IsValidUtf8(name)) return false;
+    *nameOut = std::move(name);
+    return true;
+}
+
+}  // namespace
+
+bool FindEndRecord(const unsigned char* tail, size_t tailSize, size_t* posOut) {
+    if (tailSize < kEndRecordBytes) return false;
+    bool haveFitting = false;
+    size_t fitting = 0;
+    for (size_t pos = tailSize - kEndRecordBytes + 1; pos-- > 0;) {
+        if (SignatureAt(tail + pos) != kEndRecordSignature) continue;
+        const size_t commentLength = tail[pos + 20] | (tail[pos + 21] << 8);
+        const size_t end = pos + kEndRecordBytes + commentLength;
+        if (end == tailSize) {
+            *posOut = pos;
+            return true;
+        }
+        if (end < tailSize && !haveFitting) {
+            haveFitting = true;
+            fitting = pos;
+        }
+    }
+    if (haveFitting) *posOut = fitting;
+    return haveFitting;
+}
+
+bool ParseEndRecord(const unsigned char* data, size_t size, EndRecord* recordOut,
+                    std::string* errorOut) {
+    ByteReader reader(data, size);
+    if (reader.U32() != kEndRecordSignature) return Fail(errorOut, "no end record");
+    const uint16_t disk = reader.U16();
+    const uint16_t directoryDisk = reader.U16();
+    const uint16_t entriesHere = reader.U16();
+    const uint16_t entries = reader.U16();
+    const uint32_t directorySize = reader.U32();
+    const uint32_t directoryOffset = reader.U32();
+    const uint16_t commentLength = reader.U16();
+    recordOut->comment = reader.Bytes(commentLength);
+    if (!reader.Ok()) return Fail(errorOut, "the end record is cut off");
+    recordOut->needsZip64 = disk == kZip64Marker16 || entries == kZip64Marker16 ||
+                            directorySize == kZip64Marker32 || directoryOffset == kZip64Marker32;
+    if (!recordOut->needsZip64 && (disk != 0 || directoryDisk != 0 || entriesHere != entries)) {
+        return Fail(errorOut, "archives split over several disks are not supported");
+    }
+    recordOut->entryCount = entries;
+    recordOut->directorySize = directorySize;
+    recordOut->directoryOffset = directoryOffset;
+    return true;
+}
+
+bool ParseZip64Locator(const unsigned char* data, size_t size, uint64_t* recordOffsetOut) {
+    ByteReader reader(data, size);
+    if (reader.U32() != kZip64LocatorSignature) return false;
+    const uint32_t disk = reader.U32();
+    *recordOffsetOut = reader.U64();
+    const uint32_t diskCount = reader.U32();
+    return reader.Ok() && disk == 0 && diskCount <= 1;
+}
+
+bool ParseZip64EndRecord(const unsigned char* data, size_t size, EndRecord* recordInOut,
+                         std::string* errorOut) {
+    ByteReader reader(data, size);
+    if (reader.U32() != kZip64EndRecordSignature) return Fail(errorOut, "no ZIP64 end record");
+    reader.Skip(8 + 2 + 2);  // record size, made by, needed
+    const uint32_t disk = reader.U32();
+    const uint32_t directoryDisk = reader.U32();
+    const uint64_t entriesHere = reader.U64();
+    const uint64_t entries = reader.U64();
+    const uint64_t directorySize = reader.U64();
+    const uint64_t directoryOffset = reader.U64();
+    if (!reader.Ok()) return Fail(errorOut, "the ZIP64 end record is cut off");
+    if (disk != 0 || directoryDisk != 0 || entriesHere != entries) {
+        return Fail(errorOut, "archives split over several disks are not supported");
+    }
+    recordInOut->entryCount = entries;
+    recordInOut->directorySize = directorySize;
+    recordInOut->directoryOffset = directoryOffset;
+    return true;
+}
+
+bool ParseCentralEntry(ByteReader* reader, CentralEntry* entryOut, std::string* errorOut) {
+    if (reader->U32() != kCentralHeaderSignature) {
+        return Fail(errorOut, "the central directory is damaged");
+    }
+    CentralEntry& e = *entryOut;
+    e.madeBy = reader->U16();
+    reader->Skip(2);  // version needed
+    e.flags = reader->U16();
+    e.method = reader->U16();
+    e.dosTime = reader->U16();
+    e.dosDate = reader->U16();
+    e.crc32 = reader->U32();
+    const uint32_t packed = reader->U32();
+    const uint32_t size = reader->U32();
+    const uint16_t nameLength = reader->U16();
+    const uint16_t extraLength = reader->U16();
+    const uint16_t commentLength = reader->U16();
+    const uint16_t disk = reader->U16();
+    reader->Skip(2 + 4);  // internal and external attributes
+    const uint32_t offset = reader->U32();
+    e.rawName = reader->Bytes(nameLength);
+    e.extra = reader->Bytes(extraLength);
+    reader->Skip(commentLength);
+    if (!reader->Ok()) return Fail(errorOut, "the central directory is cut off");
+    e.packedSize = packed;
+    e.size = size;
+    e.localHeaderOffset = offset;
+    e.diskStart = disk;
+    const bool sizeMarked = size == kZip64Marker32;
+    const bool packedMarked = packed == kZip64Marker32;
+    const bool offsetMarked = offset == kZip64Marker32;
+    const bool diskMarked = disk == kZip64Marker16;
+    if (sizeMarked || packedMarked || offsetMarked || diskMarked) {
+        return ApplyZip64Extra(&e, sizeMarked, packedMarked, offsetMarked, diskMarked, errorOut);
+    }
+    return true;
+}
+
+std::string DecodeMemberName(const CentralEntry& entry) {
+    const std::string& raw = entry.rawName;
+    if (IsAscii(raw)) return raw;
+    if ((entry.flags & kFlagUtf8Name) != 0) return raw;
+    std::string name;
+    if (UnicodePathName(entry, &name)) return name;
+    if (IsUnicodeHost(entry.madeBy) && IsValidUtf8(raw)) return raw;
+    if (GbkToUtf8(raw, &name)) return name;
+    return raw;
+}
+
+bool ParseLocalHeaderLength(const unsigned char* data, size_t size, uint64_t* lengthOut) {
+    ByteReader reader(data, size);
+    if (reader.U32() != kLocalHeaderSignature) return false;
+    reader.Skip(22);
+    const uint16_t nameLength = reader.U16();
+    const uint16_t extraLength = reader.U16();
+    if (!reader.Ok()) return false;
+    *lengthOut = kLocalHeaderBytes + nameLength + extraLength;
+    return true;
+}
+
+namespace {
+
+constexpr uint16_t kVersionNeeded = 20;
+// Marked as made on Unix: Info-ZIP then shows and unpacks our UTF-8 names as
+// they are, where for a DOS-made archive it would convert them from the OEM
+// code page. The attributes are a plain rw-r--r-- file plus the DOS archive bit.
+constexpr uint16_t kVersionMadeBy = (kHostUnix << 8) | 30;
+constexpr uint32_t kFileAttributes = (0100644u << 16) | 0x20;
+
+void PutCommonFields(std::string* out, const WriteEntry& entry) {
+    PutU16(out, kVersionNeeded);
+    PutU16(out, entry.flags);
+    PutU16(out, entry.method);
+    PutU16(out, entry.dosTime);
+    PutU16(out, entry.dosDate);
+    PutU32(out, entry.crc32);
+    PutU32(out, entry.packedSize);
+    PutU32(out, entry.size);
+    PutU16(out, static_cast<uint16_t>(entry.name.size()));
+    PutU16(out, 0);  // extra field length
+}
+
+}  // namespace
+
+std::string BuildLocalHeader(const WriteEntry& entry) {
+    std::string out;
+    out.reserve(kLocalHeaderBytes + entry.name.size());
+    PutU32(&out, kLocalHeaderSignature);
+    PutCommonFields(&out, entry);
+    out += entry.name;
+    return out;
+}
+
+std::string BuildCentralHeader(const WriteEntry& entry) {
+    std::string out;
+    out.reserve(kCentralHeaderBytes + entry.name.size());
+    PutU32(&out, kCentralHeaderSignature);
+    PutU16(&out, kVersionMadeBy);
+    PutCommonFields(&out, entry);
+    PutU16(&out, 0);  // comment length
+    PutU16(&out, 0);  // disk
+    PutU16(&out, 0);  // internal attributes
+    PutU32(&out, kFileAttributes);
+    PutU32(&out, entry.localHeaderOffset);
+    out += entry.name;
+    return out;
+}
+
+std::string BuildEndRecord(uint16_t entryCount, uint32_t directorySize, uint32_t directoryOffset,
+                           const std::string& comment) {
+    std::string out;
+    PutU32(&out, kEndRecordSignature);
+    PutU16(&out, 0);  // this disk
+    PutU16(&out, 0);  // disk of the directory
+    PutU16(&out, entryCount);
+    PutU16(&out, entryCount);
+    PutU32(&out, directorySize);
+    PutU32(&out, directoryOffset);
+    const size_t commentLength = comment.size() < kMaxCommentBytes ? comment.size()
+                                                                    : kMaxCommentBytes;
+    PutU16(&out, static_cast<uint16_t>(commentLength));
+    out.append(comment, 0, commentLength);
+    return out;
+}
+
+void DosTimeNow(uint16_t* dateOut, uint16_t* timeOut) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#if defined(_WIN32)
+    const bool ok = localtime_s(&local, &now) == 0;
+#else
+    const bool ok = localtime_r(&now, &local) != nullptr;
+#endif
+    // DOS dates cover 1980 to 2107; anything outside (or a failed
+    // conversion) becomes the earliest date the format has.
+    if (!ok || local.tm_year < 80 || local.tm_year > 80 + 127) {
+        *dateOut = (1 << 5) | 1;
+        *timeOut = 0;
+        return;
+    }
+    *dateOut = static_cast<uint16_t>(((local.tm_year - 80) << 9) | ((local.tm_mon + 1) << 5) |
+                                     local.tm_mday);
+    *timeOut = static_cast<uint16_t>((local.tm_hour << 11) | (local.tm_min << 5) |
+                                     (local.tm_sec / 2));
+}
+
+bool IsAscii(const std::string& text) {
+    for (unsigned char c : text) {
+        if (c >= 0x80) return false;
+    }
+    return true;
+}
+
+}  // namespace zip

@@ -1,0 +1,408 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "external/bundle.h"
+#include "external/zip_reader.h"
+#include "external/test_data.h"
+#include "external/zip_builder.h"
+#include "platform/file_system.h"
+#include "support/test_support.h"
+
+using testdata::Lines;
+using testdata::Noise;
+using testdata::Under;
+
+namespace {
+
+struct Member {
+    std::string name;
+    std::string content;
+};
+
+// Packs the members with CBundle and returns the package's path.
+std::string Pack(const TempDir& dir, const std::vector<Member>& members, const char* tag) {
+    const std::string package = Under(dir, "package.data");
+    CBundle bundle;
+    EXPECT_TRUE(bundle.Create(package.c_str(), tag)) << bundle.LastError();
+    for (size_t i = 0; i < members.size(); ++i) {
+        const std::string source = Under(dir, "source" + std::to_string(i) + ".bin");
+        WriteTextFile(source, members[i].content);
+        EXPECT_TRUE(bundle.AddFile(source.c_str(), members[i].name.c_str())) << bundle.LastError();
+    }
+    EXPECT_TRUE(bundle.Release()) << bundle.LastError();
+    return package;
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) { WriteTextFile(path, bytes); }
+
+}  // namespace
+
+TEST(Bundle, RefusesMemberNamesThatLeaveTheFolderOrAliasOnWindows) {
+    struct Case {
+        std::string name;
+        bool safe;
+    };
+    const Case cases[] = {
+        {"a.txt", true},
+        {"dir/sub/file.bin", true},
+        {"dir\\sub\\file.bin", true},
+        {"\xE4\xB8\xAD\xE6\x96\x87/\xE8\xB5\x84\xE6\x96\x99.txt", true},
+        {"a..b", true},
+        {".hidden", true},
+        {"folder/", true},
+        {"console.txt", true},
+        {"com10", true},
+        {"", false},
+        {"/etc/passwd", false},
+        {"\\Windows\\win.ini", false},
+        {"\\\\server\\share\\x", false},
+        {"C:\\x", false},
+        {"C:x", false},
+        {"a/b:stream", false},
+        {"../x", false},
+        {"a/../b", false},
+        {"a\\..\\..\\b", false},
+        {"a/..", false},
+        {"./a", false},
+        {"a/./b", false},
+        {"a//b", false},
+        {"a\\\\b", false},
+        {"folder//", false},
+        {std::string("a\0b", 3), false},
+        {"a\tb", false},
+        {"a\nb", false},
+        {"a\x7f", false},
+        {".. /x", false},
+        {"a./b", false},
+        {"a /b", false},
+        {"ends.", false},
+        {"con", false},
+        {"NUL.txt", false},
+        {"dir/aux.log", false},
+        {"Lpt1", false},
+        {"COM9.tar.gz", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsSafeMemberName(c.name), c.safe) << "name: " << c.name;
+    }
+}
+
+TEST(Bundle, RoundTripKeepsContentNamesAndSeparators) {
+    TempDir dir;
+    const std::vector<Member> members = {
+        {"config.data", "plain"},
+        {"Config/SystemSetting.data", Lines(5000)},
+        {"Log\\launcher.log", Lines(70000)},
+        {"deep/er/and/deeper/empty.txt", ""},
+        {"\xE6\x9B\xB4\xE6\x96\xB0/\xE8\xAF\xB4\xE6\x98\x8E.txt", "\xE4\xB8\xAD"},
+        {"random.bin", Noise(300000, 7)},
+        {"one.byte", "x"},
+    };
+    const std::string package = Pack(dir, members, nullptr);
+
+    CBundle bundle;
+    ASSERT_TRUE(bundle.Open(package.c_str(), kBundleTag)) << bundle.LastError();
+    ASSERT_EQ(bundle.Members().size(), members.size());
+    for (size_t i = 0; i < members.size(); ++i) {
+        const BundleMember& listed = bundle.Members()[i];
+        EXPECT_EQ(listed.name, members[i].name);
+        EXPECT_EQ(listed.size, members[i].content.size());
+        EXPECT_FALSE(listed.isDirectory);
+        // Either separator finds the member.
+        std::string other = members[i].name;
+        for (char& c : other) c = c == '/' ? '\\' : (c == '\\' ? '/' : c);
+        const std::string dest = Under(dir, "out\\" + std::to_string(i) + "\\" + "file");
+        ASSERT_TRUE(bundle.Extract(other.c_str(), dest.c_str())) << bundle.LastError();
+        EXPECT_EQ(ReadTextFile(dest), members[i].content) << members[i].name;
+    }
+    // Noise does not shrink and is stored; text shrinks a lot.
+    EXPECT_EQ(bundle.Members()[5].packedSize, bundle.Members()[5].size);
+    EXPECT_LT(bundle.Members()[2].packedSize * 4, bundle.Members()[2].size);
+}
+
+TEST(Bundle, StreamsLargeMembersAndReplacesExistingFiles) {
+    TempDir dir;
+    std::string big = Lines(20u << 20);
+    big.replace(5u << 20, 3u << 20, Noise(3u << 20, 99));
+    const std::string package = Pack(dir, {{"big/member.bin", big}}, "VT");
+    const std::string dest = Under(dir, "game\\big\\member.bin");
+    ASSERT_TRUE(fs_port::MakeDirectories(Under(dir, "game\\big")));
+    WriteTextFile(dest, "old content");
+
+    CBundle bundle;
+    ASSERT_TRUE(bundle.Open(package.c_str(), "VT"));
+    ASSERT_TRUE(bundle.Extract("big\\member.bin", dest.c_str())) << bundle.LastError();
+    EXPECT_TRUE(ReadTextFile(dest) == big);
+    EXPECT_FALSE(fs_port::PathExists(dest + ".vtpart"));
+}
+
+TEST(Bundle, DamagedPackagesExtractNothingAndKeepTheOldFile) {
+    TempDir dir;
+    const std::string content = Lines(400000);
+    const std::string good = ReadTextFile(Pack(dir, {{"a/data.txt", content}}, nullptr));
+    const size_t dataStart = 30 + std::string("a/data.txt").size();
+    struct Case {
+        const char* what;
+        size_t flipAt;     // byte to flip, or npos
+        size_t keepBytes;  // length to cut to, or npos
+        bool opens;
+    };
+    const size_t npos = std::string::npos;
+    const Case cases[] = {
+        {"flipped byte early in the data", dataStart + 10, npos, true},
+        {"flipped byte late in the data", good.size() - 200, npos, true},
+        {"flipped byte in the local header's signature", 1, npos, true},
+        {"cut by one byte", npos, good.size() - 1, false},
+        {"cut before the end record", npos, good.size() - 24, false},
+        {"cut in the middle", npos, good.size() / 2, false},
+        {"cut to nothing", npos, 0, false},
+    };
+    for (const Case& c : cases) {
+        std::string bytes = good;
+        if (c.flipAt != npos) bytes[c.flipAt] = static_cast<char>(bytes[c.flipAt] ^ 0x20);
+        if (c.keepBytes != npos) bytes.resize(c.keepBytes);
+        const std::string package = Under(dir, "damaged.data");
+        WriteBytes(package, bytes);
+        const std::string dest = Under(dir, "dest.txt");
+        WriteTextFile(dest, "previous");
+
+        CBundle bundle;
+        ASSERT_EQ(bundle.Open(package.c_str(), kBundleTag), c.opens) << c.what;
+        if (!c.opens) {
+            EXPECT_FALSE(bundle.LastError().empty()) << c.what;
+            EXPECT_FALSE(bundle.Extract("a/data.txt", dest.c_str())) << c.what;
+        } else {
+            EXPECT_FALSE(bundle.Extract("a/data.txt", dest.c_str())) << c.what;
+            EXPECT_FALSE(bundle.LastError().empty()) << c.what;
+        }
+        EXPECT_EQ(ReadTextFile(dest), "previous") << c.what;
+        EXPECT_FALSE(fs_port::PathExists(dest + ".vtpart")) << c.what;
+    }
+}
+
+TEST(Bundle, DecodesMemberNamesByFlagUnicodeFieldHostAndGbk) {
+    const std::string utf8 = "\xE4\xB8\xAD\xE6\x96\x87/\xE8\xB5\x84\xE6\x96\x99.txt";  // 中文/资料.txt
+    const std::string gbk = "\xD6\xD0\xCE\xC4/\xD7\xCA\xC1\xCF.txt";
+    // 更新/说明.txt: its UTF-8 bytes happen to be valid GBK as well.
+    const std::string readsAsGbk = "\xE6\x9B\xB4\xE6\x96\xB0/\xE8\xAF\xB4\xE6\x98\x8E.txt";
+    struct Case {
+        const char* what;
+        std::string raw;
+        uint16_t flags;
+        uint8_t host;
+        std::string extra;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"GBK from Windows", gbk, 0, 0, "", utf8},
+        {"GBK from Unix (not valid UTF-8)", gbk, 0, 3, "", utf8},
+        {"UTF-8 flag", utf8, 0x0800, 0, "", utf8},
+        {"UTF-8 from Unix without flag", utf8, 0, 3, "", utf8},
+        {"UTF-8 from Unix that also reads as GBK", readsAsGbk, 0, 3, "", readsAsGbk},
+        {"Unicode path field wins over GBK", gbk, 0, 0, testzip::UnicodePathExtra(gbk, "x/" + utf8),
+         "x/" + utf8},
+        {"Unicode path field with a stale checksum is ignored", gbk, 0, 0,
+         testzip::UnicodePathExtra("other", "x/" + utf8), utf8},
+        {"plain ASCII", "Data\\a.txt", 0, 0, "", "Data\\a.txt"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        testzip::Archive archive;
+        testzip::Entry entry;
+        entry.rawName = c.raw;
+        entry.flags = c.flags;
+        entry.host = c.host;
+        entry.centralExtra = c.extra;
+        entry.content = "named content";
+        archive.entries.push_back(entry);
+        const std::string package = Under(dir, "names.zip");
+        WriteBytes(package, testzip::Build(archive));
+
+        CBundle bundle;
+        ASSERT_TRUE(bundle.Open(package.c_str(), nullptr)) << c.what << ": " << bundle.LastError();
+        ASSERT_EQ(bundle.Members().size(), 1u);
+        EXPECT_EQ(bundle.Members()[0].name, c.expected) << c.what;
+        const std::string dest = Under(dir, "out.txt");
+        EXPECT_TRUE(bundle.Extract(c.expected.c_str(), dest.c_str())) << c.what;
+        EXPECT_EQ(ReadTextFile(dest), "named content") << c.what;
+    }
+}
+
+TEST(Bundle, ReadsZip64SizesOffsetsAndEndRecord) {
+    TempDir dir;
+    testzip::Archive archive;
+    archive.zip64End = true;
+    archive.comment = "VT";
+    const std::string first = Lines(100000);
+    const std::string second = Noise(5000, 3);
+    testzip::Entry a;
+    a.rawName = "first.txt";
+    a.content = first;
+    a.zip64Sizes = true;
+    testzip::Entry b;
+    b.rawName = "dir/second.bin";
+    b.content = second;
+    b.deflate = false;
+    b.zip64Sizes = true;
+    archive.entries = {a, b};
+    const std::string package = Under(dir, "zip64.zip");
+    WriteBytes(package, testzip::Build(archive));
+
+    CBundle bundle;
+    ASSERT_TRUE(bundle.Open(package.c_str(), "VT")) << bundle.LastError();
+    ASSERT_EQ(bundle.Members().size(), 2u);
+    EXPECT_EQ(bundle.Members()[0].size, first.size());
+    ASSERT_TRUE(bundle.Extract("first.txt", Under(dir, "1").c_str())) << bundle.LastError();
+    ASSERT_TRUE(bundle.Extract("dir\\second.bin", Under(dir, "2").c_str())) << bundle.LastError();
+    EXPECT_EQ(ReadTextFile(Under(dir, "1")), first);
+    EXPECT_EQ(ReadTextFile(Under(dir, "2")), second);
+}
+
+TEST(Bundle, RefusesPackagesThatLieAboutTheirMembers) {
+    struct Case {
+        const char* what;
+        bool deflate;
+        int64_t declaredSize;
+        int64_t declaredCrc;
+        uint16_t flags;
+        bool opens;
+    };
+    const std::string content = Lines(50000);
+    const Case cases[] = {
+        {"stored member whose size differs from its data", false, 60000, -1, 0, false},
+        {"deflated member claiming more than deflate can expand", true, 1LL << 31, -1, 0, false},
+        {"deflated member larger than declared", true, 40000, -1, 0, true},
+        {"deflated member smaller than declared", true, 50001, -1, 0, true},
+        {"wrong CRC", true, -1, 0x12345678, 0, true},
+        {"encrypted member", false, -1, -1, 0x0001, true},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        testzip::Archive archive;
+        testzip::Entry entry;
+        entry.rawName = "m.txt";
+        entry.content = content;
+        entry.deflate = c.deflate;
+        entry.declaredSize = c.declaredSize;
+        entry.declaredCrc = c.declaredCrc;
+        entry.flags = c.flags;
+        archive.entries.push_back(entry);
+        const std::string package = Under(dir, "lying.zip");
+        WriteBytes(package, testzip::Build(archive));
+
+        CBundle bundle;
+        EXPECT_EQ(bundle.Open(package.c_str(), nullptr), c.opens) << c.what;
+        const std::string dest = Under(dir, "out.txt");
+        EXPECT_FALSE(bundle.Extract("m.txt", dest.c_str())) << c.what;
+        EXPECT_FALSE(bundle.LastError().empty()) << c.what;
+        EXPECT_FALSE(fs_port::PathExists(dest)) << c.what;
+        EXPECT_FALSE(fs_port::PathExists(dest + ".vtpart")) << c.what;
+    }
+}
+
+TEST(Bundle, ExtractRefusesWhatItCannotExtractSafely) {
+    TempDir dir;
+    testzip::Archive archive;
+    for (const char* name : {"../evil.txt", "twice/a.txt", "twice\\a.txt", "folder/", "ok.txt"}) {
+        testzip::Entry entry;
+        entry.rawName = name;
+        entry.content = name;
+        archive.entries.push_back(entry);
+    }
+    const std::string package = Under(dir, "odd.zip");
+    WriteBytes(package, testzip::Build(archive));
+
+    CBundle unopened;
+    EXPECT_FALSE(unopened.Extract("ok.txt", Under(dir, "x").c_str()));
+
+    CBundle bundle;
+    ASSERT_TRUE(bundle.Open(package.c_str(), nullptr)) << bundle.LastError();
+    for (const char* name : {"../evil.txt", "twice/a.txt", "folder/", "missing.txt", "C:\\x"}) {
+        EXPECT_FALSE(bundle.Extract(name, Under(dir, "out").c_str())) << name;
+        EXPECT_FALSE(bundle.LastError().empty()) << name;
+    }
+    EXPECT_FALSE(fs_port::PathExists(Under(dir, "out")));
+    EXPECT_FALSE(fs_port::PathExists(Under(dir, "..\\evil.txt")));
+    EXPECT_TRUE(bundle.Extract("ok.txt", Under(dir, "out").c_str())) << bundle.LastError();
+}
+
+TEST(Bundle, WriterKeepsThePackageWholeWhenMembersFail) {
+    TempDir dir;
+    const std::string package = Under(dir, "log.data");
+    WriteTextFile(package, "an older package");
+    const std::string source = Under(dir, "src.txt");
+    WriteTextFile(source, Lines(3000));
+
+    {
+        // Deleted without Release: nothing appears.
+        CBundle abandoned;
+        ASSERT_TRUE(abandoned.Create(Under(dir, "never.data").c_str(), nullptr));
+        ASSERT_TRUE(abandoned.AddFile(source.c_str(), "a.txt"));
+    }
+    EXPECT_FALSE(fs_port::PathExists(Under(dir, "never.data")));
+    EXPECT_FALSE(fs_port::PathExists(Under(dir, "never.data.vtpart")));
+
+    CBundle bundle;
+    ASSERT_TRUE(bundle.Create(package.c_str(), nullptr)) << bundle.LastError();
+    EXPECT_TRUE(bundle.AddFile(source.c_str(), "Config/a.txt"));
+    EXPECT_FALSE(bundle.AddFile(Under(dir, "missing.txt").c_str(), "missing.txt"));
+    EXPECT_FALSE(bundle.AddFile(source.c_str(), "Config\\a.txt"));  // same name again
+    EXPECT_FALSE(bundle.AddFile(source.c_str(), "../up.txt"));
+    EXPECT_FALSE(bundle.AddFile(dir.Path().c_str(), "folder.txt"));
+    EXPECT_TRUE(bundle.AddFile(source.c_str(), "Log\\b.log"));
+    // Until Release the old package is still in place.
+    EXPECT_EQ(ReadTextFile(package), "an older package");
+    ASSERT_TRUE(bundle.Release()) << bundle.LastError();
+    EXPECT_FALSE(bundle.Release());
+
+    zip::ZipReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(package, &error)) << error;
+    EXPECT_EQ(reader.Comment(), kBundleTag);
+    ASSERT_EQ(reader.Members().size(), 2u);
+    EXPECT_EQ(reader.Members()[0].name, "Config/a.txt");
+    EXPECT_EQ(reader.Members()[1].name, "Log\\b.log");
+    CBundle check;
+    ASSERT_TRUE(check.Open(package.c_str(), nullptr));
+    ASSERT_TRUE(check.Extract("Log/b.log", Under(dir, "b.log").c_str())) << check.LastError();
+    EXPECT_EQ(ReadTextFile(Under(dir, "b.log")), Lines(3000));
+}
+
+TEST(Bundle, NeverWritesMoreThanAMemberDeclares) {
+    // A member that inflates far beyond its declared size must not fill the
+    // disk before the mismatch is noticed.
+    class CountingSink : public zip::ByteSink {
+    public:
+        bool Write(const void*, size_t size) override {
+            received += size;
+            return true;
+        }
+        size_t received = 0;
+    };
+    struct Case {
+        int64_t declared;
+        bool deflate;
+    };
+    const Case cases[] = {{1000, true}, {0, true}, {(4 << 20) - 1, true}};
+    for (const Case& c : cases) {
+        TempDir dir;
+        testzip::Archive archive;
+        testzip::Entry entry;
+        entry.rawName = "bomb.bin";
+        entry.content = std::string(4u << 20, '\0');
+        entry.deflate = c.deflate;
+        entry.declaredSize = c.declared;
+        archive.entries.push_back(entry);
+        const std::string package = Under(dir, "bomb.zip");
+        WriteBytes(package, testzip::Build(archive));
+
+        zip::ZipReader reader;
+        std::string error;
+        ASSERT_TRUE(reader.Open(package, &error)) << error;
+        CountingSink sink;
+        EXPECT_FALSE(reader.StreamMember(0, &sink, &error));
+        EXPECT_LE(sink.received, static_cast<size_t>(c.declared)) << c.declared;
+    }
+}
