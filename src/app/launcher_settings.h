@@ -1,0 +1,59 @@
+// The launcher's configuration: the operator's web pages and the update
+// server, read by line position from config.data (enciphered) or config.ini
+// (plain) in the launcher folder. The files are GBK; the fields hold UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What a page setting holds when its line is missing or has no value: the
+// bare host name of the operator's web site.
+constexpr const char kDefaultSettingsHost[] = "www.vantorel.com";
+
+// Field widths of the configuration block in GBK bytes, the terminating NUL
+// included: a page holds at most 254 bytes, the host 49 and the port 9.
+constexpr size_t kPageFieldBytes = 255;
+constexpr size_t kUpdateIpFieldBytes = 50;
+constexpr size_t kUpdatePortFieldBytes = 10;
+
+// TransferMode 1 selects HTTP for the update transfer; nothing in the files
+// changes it.
+constexpr int32_t kTransferModeHttp = 1;
+
+struct LauncherSettings {
+    std::string HomePage;
+    std::string Support;
+    std::string WeiBo;
+    std::string Shop;
+    std::string Buy;  // read to keep its line's place; used by nothing
+    std::string ShowPage;
+    std::string UpdateIP;
+    std::string UpdatePort;
+    int32_t TransferMode = kTransferModeHttp;
+};
+
+// Something the reader had to do to a value, for the log.
+struct SettingsNote {
+    enum Kind { Cut, Undecodable } kind = Cut;
+    const char* field = "";      // the field's name, e.g. "UpdateIP"
+    size_t originalBytes = 0;   // GBK length of the value as written
+    size_t keptBytes = 0;       // GBK length kept in the field
+};
+
+// Fills settings from a GBK file content. The content counts up to its first
+// NUL; without any "\n" it has no lines. Pure: opens nothing, logs nothing.
+void ParseSettingsContent(std::string_view gbkContent, LauncherSettings* settingsOut,
+                          std::vector<SettingsNote>* notesOut);
+
+// Length of the longest prefix of GBK text not longer than maxBytes that ends
+// on a character boundary (a lead byte 0x81..0xFE takes the next byte with it).
+size_t GbkPrefixLength(std::string_view gbk, size_t maxBytes);
+
+// Reads the configuration files of a launcher folder into settings: first
+// config.data, and only when that cannot be opened config.ini. Logs the
+// config.data path, every cut value and every file that opens but cannot be
+// read or deciphered. Always succeeds: missing files give the defaults.
+void LoadLauncherSettings(const std::string& launcherFolder, LauncherSettings* settingsOut);

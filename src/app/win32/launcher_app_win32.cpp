@@ -1,0 +1,96 @@
+#include "app/win32/launcher_app.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include "app/util/launcher_util.h"
+#include "resource.h"
+#include "app/win32/launcher_dlg.h"
+#include "external/journal.h"
+#include "platform/file_system.h"
+#include "platform/win32/wide.h"
+
+namespace {
+
+// A launcher that does not answer within this time is not waited for any
+// longer: the notice stays queued for it, and this process goes on to end.
+constexpr UINT kUpdateEndSendTimeoutMs = 120000;
+
+HWND ToHwnd(LauncherWindowId window) { return reinterpret_cast<HWND>(window); }
+
+BOOL CALLBACK FindLauncherProc(HWND hwnd, LPARAM param) {
+    static const std::wstring property = ToWide(kLauncherPropertyName);
+    if (reinterpret_cast<intptr_t>(GetPropW(hwnd, property.c_str())) != kLauncherPropertyValue) {
+        return TRUE;
+    }
+    *reinterpret_cast<HWND*>(param) = hwnd;
+    return FALSE;
+}
+
+}  // namespace
+
+std::wstring LauncherAppTitle() {
+    const wchar_t* text = nullptr;
+    // With a zero buffer size LoadStringW hands out a pointer into the resource.
+    const int length = LoadStringW(GetModuleHandleW(nullptr), IDS_APP_TITLE,
+                                   reinterpret_cast<wchar_t*>(&text), 0);
+    if (length > 0 && text) return std::wstring(text, static_cast<size_t>(length));
+    return L"VantorelLauncher";
+}
+
+int CLauncherApp::Run() {
+    RunStartup(*this, TheJournal());
+    return 0;
+}
+
+bool CLauncherApp::IsGameRunning() { return IsProcessRunning(kGameExeName); }
+
+void CLauncherApp::ShowGameRunningMessage(const std::string& text) {
+    MessageBoxW(nullptr, ToWide(text).c_str(), LauncherAppTitle().c_str(),
+                MB_OK | MB_ICONEXCLAMATION);
+}
+
+std::string CLauncherApp::CurrentFolder() { return fs_port::CurrentDirectory(); }
+
+std::vector<std::string> CLauncherApp::Arguments() {
+    std::vector<std::string> arguments;
+    int count = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!argv) return arguments;
+    for (int i = 1; i < count; ++i) arguments.push_back(FromWide(argv[i]));
+    LocalFree(argv);
+    return arguments;
+}
+
+LauncherWindowId CLauncherApp::FindRunningLauncher() {
+    HWND found = nullptr;
+    EnumWindows(FindLauncherProc, reinterpret_cast<LPARAM>(&found));
+    return reinterpret_cast<LauncherWindowId>(found);
+}
+
+void CLauncherApp::SendUpdateEnd(LauncherWindowId window) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(ToHwnd(window), kUpdateEndMessage, kUpdateEndWParam, kUpdateEndLParam,
+                        SMTO_NORMAL, kUpdateEndSendTimeoutMs, &result);
+}
+
+void CLauncherApp::BringToFront(LauncherWindowId window) {
+    ShowWindow(ToHwnd(window), SW_SHOWNORMAL);
+    SetForegroundWindow(ToHwnd(window));
+}
+
+void CLauncherApp::InitCommonControls() {
+    INITCOMMONCONTROLSEX controls = {};
+    controls.dwSize = sizeof(controls);
+    controls.dwICC = ICC_WIN95_CLASSES;
+    InitCommonControlsEx(&controls);
+}
+
+// The cleanup of the update's work files after an update restart belongs to
+// the skinned main window; the plain window has nothing to start for it.
+void CLauncherApp::RunMainWindow(bool /*updateRestart*/) {
+    CLauncherDlg dialog;
+    dialog.DoModal();
+}

@@ -1,0 +1,167 @@
+#include "tools/patchkit/patchkit_cli.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "tools/patchkit/patchkit_verbs.h"
+
+namespace {
+
+constexpr int kAnyCount = -1;
+
+struct Verb {
+    const char* name;
+    const char* operands;  // as shown in the usage line
+    const char* summary;   // one line for the tool's help
+    const char* details;   // the verb's help, after its usage line
+    int minOperands;
+    int maxOperands;       // kAnyCount: no upper limit
+    bool takesKey;         // accepts --key
+    int (*run)(const VerbCall& call);
+};
+
+// One row per verb; a new verb is one more row and one more function.
+constexpr Verb kVerbs[] = {
+    {"encipher", "IN OUT", "encipher a data file (config.data, lists, version.data)",
+     "Writes OUT as the enciphered form of IN, under the launcher's file key\n"
+     "or the one given with --key.\n",
+     2, 2, true, VerbEncipher},
+    {"decipher", "IN OUT", "decipher a data file",
+     "Writes OUT as the plain content of the enciphered file IN. Fails when IN\n"
+     "was enciphered under another key or is damaged or cut short.\n",
+     2, 2, true, VerbDecipher},
+    {"pack", "OUT.pak DIR", "pack every file under DIR into a package",
+     "Writes the package OUT.pak with every file below DIR. Members are named\n"
+     "by their paths under DIR with back-slashes, e.g. \"data\\maps\\a.map\".\n",
+     2, 2, false, VerbPack},
+    {"list", "PKG", "list the members of a package",
+     "Prints one line per member: its name, a tab and its size in bytes.\n", 1, 1, false,
+     VerbList},
+    {"extract", "PKG DIR", "unpack every member of a package below DIR",
+     "Unpacks each member to DIR\\<member name>, creating folders as needed.\n"
+     "A package with a member name that would leave DIR is refused as a whole.\n",
+     2, 2, false, VerbExtract},
+    {"digest", "FILE...", "print the MD5 digest of files",
+     "Prints \"<32 lower-case hex digits>  FILE\" for each file, as in version.data.\n", 1,
+     kAnyCount, false, VerbDigest},
+};
+
+const char kKeyHelp[] =
+    "Options:\n"
+    "  --key K1,K2,K3,K4,K5   the five key words (decimal or 0x hex) instead of\n"
+    "                         the launcher's own key\n";
+
+const Verb* FindVerb(const std::string& name) {
+    for (const Verb& verb : kVerbs) {
+        if (name == verb.name) return &verb;
+    }
+    return nullptr;
+}
+
+bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
+
+void PrintToolHelp(std::FILE* out) {
+    std::fputs("Usage: patchkit VERB [OPTIONS] OPERANDS...\n"
+               "The operator's tool for the launcher's data files and packages.\n\nVerbs:\n",
+               out);
+    for (const Verb& verb : kVerbs) {
+        std::fprintf(out, "  %-9s %-12s %s\n", verb.name, verb.operands, verb.summary);
+    }
+    std::fputs("\n'patchkit VERB --help' describes one verb. Exit status: 0 success,\n"
+               "1 failure, 2 wrong usage; a failure prints one line on stderr.\n",
+               out);
+}
+
+void PrintVerbHelp(const Verb& verb, std::FILE* out) {
+    std::fprintf(out, "Usage: patchkit %s%s %s\n%s", verb.name, verb.takesKey ? " [--key K]" : "",
+                 verb.operands, verb.details);
+    if (verb.takesKey) std::fputs(kKeyHelp, out);
+}
+
+// "K1,K2,K3,K4,K5": five words, each decimal or 0x hex, each fitting 32 bits.
+bool ParseKey(const std::string& text, FileKey* keyOut) {
+    size_t start = 0;
+    for (size_t i = 0; i < keyOut->size(); ++i) {
+        const size_t comma = text.find(',', start);
+        const bool last = i + 1 == keyOut->size();
+        if (last != (comma == std::string::npos)) return false;
+        const std::string word = text.substr(start, last ? std::string::npos : comma - start);
+        char* end = nullptr;
+        const unsigned long long value = std::strtoull(word.c_str(), &end, 0);
+        if (word.empty() || word[0] == '-' || *end != '\0' || value > 0xFFFFFFFFull) return false;
+        (*keyOut)[i] = static_cast<uint32_t>(value);
+        start = comma + 1;
+    }
+    return true;
+}
+
+int UsageError(const VerbCall& call, const std::string& message) {
+    std::fprintf(call.err, "patchkit %s: %s; see 'patchkit %s --help'\n", call.verb.c_str(),
+                 message.c_str(), call.verb.c_str());
+    return kExitUsage;
+}
+
+// Separates options from operands; "--" ends the options.
+int ParseVerbArgs(const Verb& verb, const std::vector<std::string>& args, VerbCall* call) {
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+            call->operands.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--key" && verb.takesKey) {
+            if (i + 1 >= args.size() || !ParseKey(args[++i], &call->key)) {
+                return UsageError(*call, "--key needs five 32-bit words separated by commas");
+            }
+        } else {
+            return UsageError(*call, "unknown option " + arg);
+        }
+    }
+    const int count = static_cast<int>(call->operands.size());
+    if (count < verb.minOperands || (verb.maxOperands != kAnyCount && count > verb.maxOperands)) {
+        return UsageError(*call, std::string("expects ") + verb.operands);
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+int VerbCall::Fail(const std::string& message) const {
+    std::fprintf(err, "patchkit %s: %s\n", verb.c_str(), message.c_str());
+    return kExitFailed;
+}
+
+int RunPatchkit(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+    if (args.empty()) {
+        std::fputs("patchkit: no verb given; see 'patchkit --help'\n", err);
+        return kExitUsage;
+    }
+    if (IsHelp(args[0]) || args[0] == "help") {
+        PrintToolHelp(out);
+        return kExitOk;
+    }
+    const Verb* verb = FindVerb(args[0]);
+    if (!verb) {
+        std::fprintf(err, "patchkit: unknown verb '%s'; see 'patchkit --help'\n", args[0].c_str());
+        return kExitUsage;
+    }
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    for (const std::string& arg : rest) {
+        if (arg == "--") break;
+        if (IsHelp(arg)) {
+            PrintVerbHelp(*verb, out);
+            return kExitOk;
+        }
+    }
+    VerbCall call;
+    call.verb = verb->name;
+    call.key = LauncherFileKey();
+    call.out = out;
+    call.err = err;
+    const int parsed = ParseVerbArgs(*verb, rest, &call);
+    if (parsed != kExitOk) return parsed;
+    const int result = verb->run(call);
+    std::fflush(out);
+    return result;
+}

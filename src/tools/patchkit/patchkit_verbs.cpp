@@ -1,0 +1,201 @@
+#include "tools/patchkit/patchkit_verbs.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "external/bundle.h"
+#include "external/patch_kit.h"
+#include "platform/file_system.h"
+
+namespace {
+
+// Files and folders are written under this suffix first and renamed into
+// place only when complete, so a failure never leaves a half output.
+constexpr char kPartSuffix[] = ".part";
+
+// The whole content of a file, deciphered under key when key is given.
+enum class ReadResult { Ok, CannotOpen, CannotRead };
+
+ReadResult ReadContent(const std::string& path, const FileKey* key, std::string* contentOut) {
+    CFastFile file(ModeRead);
+    if (!fs_port::IsRegularFile(path) || !file.Open(path.c_str(), "r+")) {
+        return ReadResult::CannotOpen;
+    }
+    size_t size = 0;
+    std::unique_ptr<char[]> content = file.Read(&size, key, key != nullptr);
+    file.Close();
+    if (!content) return ReadResult::CannotRead;
+    contentOut->assign(content.get(), size);
+    return ReadResult::Ok;
+}
+
+bool WriteContent(const std::string& path, const std::string& content, const FileKey* key) {
+    const std::string part = path + kPartSuffix;
+    bool written = false;
+    {
+        CFastFile file(ModeWrite);
+        if (file.Open(part.c_str(), "w+")) {
+            written = file.WriteBytes(content.data(), content.size(), key, key != nullptr);
+            file.Close();
+        }
+    }
+    if (written && fs_port::RenamePath(part, path, true)) return true;
+    fs_port::RemoveFile(part);
+    return false;
+}
+
+int Transcribe(const VerbCall& call, bool encipher) {
+    const std::string& in = call.operands[0];
+    const std::string& out = call.operands[1];
+    std::string content;
+    switch (ReadContent(in, encipher ? nullptr : &call.key, &content)) {
+    case ReadResult::CannotOpen:
+        return call.Fail("cannot open " + in);
+    case ReadResult::CannotRead:
+        return call.Fail(encipher ? "cannot read " + in + " (too large or unreadable)"
+                                  : in + " cannot be deciphered: wrong key, or not an intact "
+                                         "enciphered file");
+    case ReadResult::Ok:
+        break;
+    }
+    if (!WriteContent(out, content, encipher ? &call.key : nullptr)) {
+        return call.Fail("cannot write " + out);
+    }
+    return kExitOk;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    return folder.empty() ? name : folder + "\\" + name;
+}
+
+// Every regular file below folder, as member names relative to root; other
+// entries (links to folders, devices) are reported on err and left out.
+void CollectFiles(const VerbCall& call, const std::string& root, const std::string& relative,
+                  std::vector<std::string>* namesOut) {
+    std::vector<fs_port::DirEntry> entries;
+    fs_port::ListDirectory(JoinPath(root, relative), &entries);
+    for (const fs_port::DirEntry& entry : entries) {
+        const std::string name = JoinPath(relative, entry.name);
+        if (entry.isDirectory) {
+            CollectFiles(call, root, name, namesOut);
+        } else if (fs_port::IsRegularFile(JoinPath(root, name))) {
+            namesOut->push_back(name);
+        } else {
+            std::fprintf(call.err, "patchkit %s: skipping %s (not a regular file)\n",
+                         call.verb.c_str(), name.c_str());
+        }
+    }
+}
+
+bool SamePath(const std::string& a, const std::string& b) {
+    return fs_port::NativePath(a) == fs_port::NativePath(b);
+}
+
+}  // namespace
+
+int VerbEncipher(const VerbCall& call) { return Transcribe(call, true); }
+
+int VerbDecipher(const VerbCall& call) { return Transcribe(call, false); }
+
+int VerbPack(const VerbCall& call) {
+    const std::string& out = call.operands[0];
+    const std::string& dir = call.operands[1];
+    if (!fs_port::IsDirectory(dir)) return call.Fail(dir + " is not a folder");
+    std::vector<std::string> names;
+    CollectFiles(call, dir, "", &names);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        if (!IsSafeMemberName(name)) return call.Fail("file name not allowed in a package: " + name);
+    }
+    const std::string part = out + kPartSuffix;
+    CBundle bundle;
+    if (!bundle.Create(part.c_str(), kBundleTag)) {
+        return call.Fail("cannot create " + out + ": " + bundle.LastError());
+    }
+    for (const std::string& name : names) {
+        const std::string source = JoinPath(dir, name);
+        // A package written into the folder it packs must not contain itself.
+        if (SamePath(source, out) || SamePath(source, part)) continue;
+        if (!bundle.AddFile(source.c_str(), name.c_str())) {
+            const std::string why = bundle.LastError();
+            bundle.Release();
+            fs_port::RemoveFile(part);
+            return call.Fail("cannot add " + source + ": " + why);
+        }
+    }
+    if (!bundle.Release() || !fs_port::RenamePath(part, out, true)) {
+        fs_port::RemoveFile(part);
+        return call.Fail("cannot finish " + out + ": " + bundle.LastError());
+    }
+    return kExitOk;
+}
+
+int VerbList(const VerbCall& call) {
+    const std::string& pkg = call.operands[0];
+    CBundle bundle;
+    if (!bundle.Open(pkg.c_str(), kBundleTag)) {
+        return call.Fail(pkg + " is not a readable package: " + bundle.LastError());
+    }
+    for (const BundleMember& member : bundle.Members()) {
+        std::fprintf(call.out, "%s\t%llu\n", member.name.c_str(),
+                     static_cast<unsigned long long>(member.size));
+    }
+    return kExitOk;
+}
+
+namespace {
+
+// The member's path below dir, with the platform's separators.
+std::string MemberPath(const std::string& dir, const std::string& name) {
+    std::string relative = name;
+    std::replace(relative.begin(), relative.end(), '/', '\\');
+    while (!relative.empty() && relative.back() == '\\') relative.pop_back();
+    return JoinPath(dir, relative);
+}
+
+std::string ParentOf(const std::string& path) {
+    const size_t cut = fs_port::NativePath(path).find_last_of(fs_port::NativeSeparator());
+    return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
+}  // namespace
+
+int VerbExtract(const VerbCall& call) {
+    const std::string& pkg = call.operands[0];
+    const std::string& dir = call.operands[1];
+    CBundle bundle;
+    if (!bundle.Open(pkg.c_str(), kBundleTag)) {
+        return call.Fail(pkg + " is not a readable package: " + bundle.LastError());
+    }
+    // Checked before anything is written: a hostile name refuses the whole package.
+    for (const BundleMember& member : bundle.Members()) {
+        if (!IsSafeMemberName(member.name)) {
+            return call.Fail(pkg + " holds a member name that leaves the folder: " + member.name);
+        }
+    }
+    if (!fs_port::MakeDirectories(dir)) return call.Fail("cannot create folder " + dir);
+    for (const BundleMember& member : bundle.Members()) {
+        const std::string dest = MemberPath(dir, member.name);
+        const std::string folder = member.isDirectory ? dest : ParentOf(dest);
+        if (!folder.empty() && !fs_port::MakeDirectories(folder)) {
+            return call.Fail("cannot create folder " + folder);
+        }
+        if (!member.isDirectory && !bundle.Extract(member.name.c_str(), dest.c_str())) {
+            return call.Fail("cannot extract " + member.name + ": " + bundle.LastError());
+        }
+    }
+    return kExitOk;
+}
+
+int VerbDigest(const VerbCall& call) {
+    int result = kExitOk;
+    for (const std::string& path : call.operands) {
+        std::string hex;
+        if (fs_port::IsRegularFile(path) && ComputeFileMd5(path, &hex)) {
+            std::fprintf(call.out, "%s  %s\n", hex.c_str(), path.c_str());
+        } else {
+            result = call.Fail("cannot read " + path);
+        }
+    }
+    return result;
+}

@@ -1,0 +1,32 @@
+// The verbs of the patchkit tool. Each verb gets its operands and options,
+// writes its results to out and, on failure, exactly one line to err.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "external/fast_file.h"
+
+// Exit codes of the tool.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+struct VerbCall {
+    std::string verb;
+    std::vector<std::string> operands;
+    FileKey key{};                 // the launcher's key unless --key gave another
+    std::FILE* out = stdout;
+    std::FILE* err = stderr;
+
+    // Writes "patchkit VERB: message" to err and returns kExitFailed.
+    int Fail(const std::string& message) const;
+};
+
+int VerbEncipher(const VerbCall& call);
+int VerbDecipher(const VerbCall& call);
+int VerbPack(const VerbCall& call);
+int VerbList(const VerbCall& call);
+int VerbExtract(const VerbCall& call);
+int VerbDigest(const VerbCall& call);

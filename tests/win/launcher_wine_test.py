@@ -1,0 +1,222 @@
+#!/usr/bin/python3
+"""Start-up of VantorelLauncher.exe under Wine, driven by vtdriver.exe.
+
+Usage: launcher_wine_test.py BIN_DIR CASE
+"""
+import os
+import struct
+import sys
+import time
+
+from wine_session import check, run_cases, win_path
+
+GAME_MESSAGE = "游戏正在运行, 请关闭后再运行!"
+UPDATE_END_MESSAGE = 1024 + 100
+
+
+def log_of(session, folder):
+    return session.read(os.path.join(folder, "Log", "launcher.log"))
+
+
+def launcher_exe(game):
+    return os.path.join(game, "VantorelLauncher.exe")
+
+
+def start_game_standin(s, game):
+    started = s.start(os.path.join(game, "Vantorel.exe"), cwd=game)
+    marker = os.path.join(game, "Vantorel.started")
+    deadline = time.time() + 30
+    while not os.path.exists(marker) and time.time() < deadline:
+        time.sleep(0.05)
+    check(os.path.exists(marker), "the game stand-in did not start")
+    return started
+
+
+def answer_game_message(s, launcher):
+    rc, text = s.drive("msgbox-text", launcher.pid)
+    check(rc == 0, "no message box from the launcher")
+    check(text == GAME_MESSAGE, "message box says %r" % text)
+    rc, _ = s.drive("msgbox-answer", launcher.pid, "ok")
+    check(rc == 0, "cannot answer the message box")
+    code = s.wait_exit(launcher)
+    check(code == 0, "launcher ended with %r after the game message" % code)
+
+
+def start_running_launcher(s, game, cwd, *args):
+    launcher = s.start(launcher_exe(game), *args, cwd=cwd)
+    hwnd = s.wait_launcher(launcher)
+    deadline = time.time() + 30
+    while "初始化Launcher完成" not in log_of(s, cwd) and time.time() < deadline:
+        time.sleep(0.05)
+    check("初始化Launcher完成" in log_of(s, cwd), "the launcher did not log its initialisation")
+    return launcher, hwnd
+
+
+def second_start(s, game, cwd, *args):
+    """Starts another launcher that must hand over and end without a window."""
+    second = s.start(launcher_exe(game), *args, cwd=cwd)
+    code = s.wait_exit(second)
+    check(code == 0, "second launcher %r ended with %r" % (args, code))
+    rc, count = s.drive("count-launchers")
+    check(count == "1", "%s launcher windows after a second start %r" % (count, args))
+
+
+def case_game_running(s):
+    game = s.make_launcher_folder()
+    work = s.make_folder("work")
+    start_game_standin(s, game)
+    launcher = s.start(launcher_exe(game), cwd=work)
+    rc, text = s.drive("msgbox-text", launcher.pid)
+    check(rc == 0 and text == GAME_MESSAGE, "game message missing or wrong: %r" % text)
+    check(not os.path.exists(os.path.join(work, "Log")), "the log folder exists before the answer")
+    answer_game_message(s, launcher)
+    check(not os.path.exists(os.path.join(work, "Log")), "the game check created the log folder")
+    rc, count = s.drive("count-launchers")
+    check(count == "0", "a launcher window opened beside the game")
+
+
+def case_game_running_beside_launcher(s):
+    game = s.make_launcher_folder()
+    work, other = s.make_folder("work"), s.make_folder("other")
+    _, hwnd = start_running_launcher(s, game, work)
+    s.drive("show", hwnd, "minimize")
+    start_game_standin(s, game)
+    second = s.start(launcher_exe(game), "/update", cwd=other)
+    answer_game_message(s, second)
+    rc, state = s.drive("state", hwnd)
+    check(state.startswith("minimized"), "the running launcher was activated: %s" % state)
+    check("Update end." not in log_of(s, work), "the running launcher got the update notice")
+    check(not os.path.exists(os.path.join(other, "Log")), "the refused start created a log")
+
+
+def case_second_start_brings_front(s):
+    game = s.make_launcher_folder()
+    work = s.make_folder("work")
+    _, hwnd = start_running_launcher(s, game, work)
+    s.start(os.path.join(game, "GameConfig.exe"), cwd=game)
+    rc, out = s.drive("wait-window", "GameConfig")
+    check(rc == 0, "the settings stand-in shows no window")
+    other = out.split()[1]
+    # Behind another window, then minimised: both times it comes back in front.
+    for minimise in (False, True):
+        if minimise:
+            s.drive("show", hwnd, "minimize")
+        s.drive("foreground", other)
+        rc, state = s.drive("state", hwnd)
+        expected = "minimized background" if minimise else "normal background"
+        check(state == expected, "precondition: launcher is %s" % state)
+        second_start(s, game, work)
+        rc, state = s.drive("state", hwnd)
+        check(state == "normal foreground", "after a second start the launcher is %s" % state)
+    log = log_of(s, work)
+    check("Update end." not in log and "更新完成通知" not in log, "a plain second start logged: " + log)
+
+
+def case_update_hand_off(s):
+    game = s.make_launcher_folder()
+    first, second = s.make_folder("first"), s.make_folder("second")
+    start_running_launcher(s, game, first)
+    second_start(s, game, second, "/update")
+    first_log, second_log = log_of(s, first), log_of(s, second)
+    check(first_log.count("Update end.") == 1, "running launcher's log: " + first_log)
+    check("更新完成通知." in second_log, "second launcher's log: " + second_log)
+    check("初始化Launcher完成" not in second_log, "the second launcher opened a window")
+    check("更新完成通知" not in first_log, "the running launcher logged the notice itself")
+
+
+def case_update_switch_ignored(s):
+    game = s.make_launcher_folder()
+    first, second = s.make_folder("first"), s.make_folder("second")
+    start_running_launcher(s, game, first)
+    for args in (["/UPDATE"], ["/Update"], ["x", "/update"], ["update"]):
+        second_start(s, game, second, *args)
+        check("Update end." not in log_of(s, first), "%r was taken for the update switch" % args)
+    # The same run with the exact switch does reach the running launcher.
+    second_start(s, game, second, "/update", "x")
+    check(log_of(s, first).count("Update end.") == 1, "the exact switch was not handed over")
+
+
+def case_update_message_parameters(s):
+    game = s.make_launcher_folder()
+    work = s.make_folder("work")
+    _, hwnd = start_running_launcher(s, game, work)
+    for wparam, lparam in ((0, 2), (1, 1), (0, 0), (1, 0)):
+        rc, out = s.drive("send", hwnd, UPDATE_END_MESSAGE, wparam, lparam)
+        check(rc == 0 and out == "result 0", "send (%d, %d): %s" % (wparam, lparam, out))
+    check("Update end." not in log_of(s, work), "other parameters were acted on")
+    s.drive("send", hwnd, UPDATE_END_MESSAGE, 0, 1)
+    check(log_of(s, work).count("Update end.") == 1, "wParam 0, lParam 1 was not acted on")
+
+
+def case_log_folder_follows_current_folder(s):
+    game = s.make_launcher_folder()
+    other = s.make_folder("other")
+    launcher, hwnd = start_running_launcher(s, game, other, "/update")
+    log = log_of(s, other)
+    check("更新完成通知2." in log, "a first start with /update did not log it: " + log)
+    check(win_path(game) + "\\config.data" in log, "config.data path not logged: " + log)
+    check(not os.path.exists(os.path.join(game, "Log")), "a log folder appeared in the game folder")
+    s.drive("close", hwnd)
+    code = s.wait_exit(launcher)
+    check(code == 0, "closing the window ended the launcher with %r" % code)
+
+
+def case_config_data_from_patchkit(s):
+    game = s.make_launcher_folder()
+    ini = s.path("config.ini")
+    with open(ini, "wb") as f:
+        f.write("HomePage=http://主页/\nSupport=s\n".encode("gbk"))
+    data = os.path.join(game, "config.data")
+    rc, _, err = s.run_wine([os.path.join(s.bin_dir, "patchkit.exe"), "encipher", win_path(ini),
+                             win_path(data)])
+    check(rc == 0, "patchkit.exe encipher failed: " + err)
+    launcher, hwnd = start_running_launcher(s, game, game)
+    check("[Error]" not in log_of(s, game), "config.data was not read: " + log_of(s, game))
+    s.drive("close", hwnd)
+    check(s.wait_exit(launcher) == 0, "launcher did not end on close")
+    content = bytearray(open(data, "rb").read())
+    content[-1] ^= 0x01
+    open(data, "wb").write(content)
+    start_running_launcher(s, game, game)
+    errors = [line for line in log_of(s, game).splitlines() if "[Error]" in line]
+    check(len(errors) == 1 and "config.data" in errors[0], "damaged config.data: %r" % errors)
+
+
+def case_program_file(s):
+    exe = os.path.join(s.bin_dir, "VantorelLauncher.exe")
+    with open(exe, "rb") as f:
+        image = f.read()
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    check(image[pe:pe + 4] == b"PE\0\0", "not a PE file")
+    machine = struct.unpack_from("<H", image, pe + 4)[0]
+    optional = pe + 24
+    magic = struct.unpack_from("<H", image, optional)[0]
+    subsystem = struct.unpack_from("<H", image, optional + 68)[0]
+    check(machine == 0x14C and magic == 0x10B, "not a 32-bit x86 program: %#x %#x" % (machine, magic))
+    check(subsystem == 2, "not a GUI program: subsystem %d" % subsystem)
+    # type numbers: 5 dialog, 14 icon group, 16 version, 24 manifest
+    for kind, number, what in ((5, 102, "main window template"), (14, 103, "application icon"),
+                               (16, 1, "version resource"), (24, 1, "manifest")):
+        rc, out = s.drive("resource", win_path(exe), kind, number)
+        check(rc == 0, "no %s (%d/%d)" % (what, kind, number))
+        if kind == 24:
+            check('level="requireAdministrator"' in out, "manifest level: " + out)
+
+
+CASES = {
+    "program_file": case_program_file,
+    "game_running": case_game_running,
+    "game_running_beside_launcher": case_game_running_beside_launcher,
+    "second_start_brings_front": case_second_start_brings_front,
+    "update_hand_off": case_update_hand_off,
+    "update_switch_ignored": case_update_switch_ignored,
+    "update_message_parameters": case_update_message_parameters,
+    "log_folder_follows_current_folder": case_log_folder_follows_current_folder,
+    "config_data_from_patchkit": case_config_data_from_patchkit,
+}
+
+if __name__ == "__main__":
+    if len(sys.argv) == 2 and sys.argv[1] == "--list":
+        print(";".join(CASES))
+        sys.exit(0)
+    sys.exit(run_cases(CASES, sys.argv))

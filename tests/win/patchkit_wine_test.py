@@ -1,0 +1,73 @@
+#!/usr/bin/python3
+"""patchkit.exe under Wine: the same verbs as the native tool.
+
+Usage: patchkit_wine_test.py BIN_DIR CASE
+"""
+import hashlib
+import os
+import sys
+
+from wine_session import check, run_cases, win_path
+
+
+def patchkit(s, *args):
+    return s.run_wine([os.path.join(s.bin_dir, "patchkit.exe")] + list(args))
+
+
+def error_lines(err):
+    return [line for line in err.splitlines() if line.strip()]
+
+
+def case_round_trips(s):
+    plain = s.path("plain.bin")
+    content = "主页=x\r\n".encode("gbk") + b"\0\xff tail"
+    with open(plain, "wb") as f:
+        f.write(content)
+    rc, out, err = patchkit(s, "--help")
+    check(rc == 0 and "Usage: patchkit" in out, "help: %d %s" % (rc, err))
+    rc, _, err = patchkit(s, "encipher", win_path(plain), win_path(s.path("enc.bin")))
+    check(rc == 0, "encipher: " + err)
+    rc, _, err = patchkit(s, "decipher", win_path(s.path("enc.bin")), win_path(s.path("back.bin")))
+    check(rc == 0 and open(s.path("back.bin"), "rb").read() == content, "decipher: " + err)
+
+    tree = s.make_folder("tree")
+    os.makedirs(os.path.join(tree, "sub"))
+    with open(os.path.join(tree, "sub", "b.txt"), "wb") as f:
+        f.write(b"bee" * 1000)
+    rc, _, err = patchkit(s, "pack", win_path(s.path("p.pak")), win_path(tree))
+    check(rc == 0, "pack: " + err)
+    rc, out, err = patchkit(s, "list", win_path(s.path("p.pak")))
+    check(rc == 0 and out.splitlines() == ["sub\\b.txt\t3000"], "list: %r %s" % (out, err))
+    rc, _, err = patchkit(s, "extract", win_path(s.path("p.pak")), win_path(s.path("out")))
+    check(rc == 0, "extract: " + err)
+    check(open(s.path("out", "sub", "b.txt"), "rb").read() == b"bee" * 1000, "extracted content")
+
+    rc, out, err = patchkit(s, "digest", win_path(plain))
+    check(rc == 0 and out.split()[0] == hashlib.md5(content).hexdigest(), "digest: %r" % out)
+
+
+def case_failures(s):
+    plain = s.path("plain.txt")
+    with open(plain, "wb") as f:
+        f.write(b"HomePage=x\n")
+    patchkit(s, "encipher", win_path(plain), win_path(s.path("enc.bin")))
+    with open(s.path("bad.pak"), "wb") as f:
+        f.write(b"PK\x03\x04 not a package")
+    for args in (["decipher", "--key", "1,2,3,4,5", win_path(s.path("enc.bin")), win_path(s.path("o"))],
+                 ["decipher", win_path(plain), win_path(s.path("o"))],
+                 ["encipher", win_path(s.path("missing")), win_path(s.path("o"))],
+                 ["list", win_path(s.path("bad.pak"))],
+                 ["digest", win_path(s.path("missing"))]):
+        rc, _, err = patchkit(s, *args)
+        check(rc == 1, "%s: exit %d" % (args[0], rc))
+        check(len(error_lines(err)) == 1, "%s: stderr %r" % (args[0], err))
+        check(not os.path.exists(s.path("o")), "%s left an output" % args[0])
+
+
+CASES = {"round_trips": case_round_trips, "failures": case_failures}
+
+if __name__ == "__main__":
+    if len(sys.argv) == 2 and sys.argv[1] == "--list":
+        print(";".join(CASES))
+        sys.exit(0)
+    sys.exit(run_cases(CASES, sys.argv))
