@@ -244,7 +244,16 @@ def bench_verify(build):
              size_mib / min(t[0] for t in theirs), note))
 
 
-BENCHES = {"digest": bench_digest, "extract": bench_extract, "verify": bench_verify}
+def bench_http(build):
+    # The program starts nginx itself, times our client against curl on the
+    # same file and prints its own "bench http:" line.
+    result = subprocess.run([os.path.join(build, "bin", "http_bench")])
+    if result.returncode != 0:
+        raise SystemExit("bench: http_bench failed with %d" % result.returncode)
+
+
+BENCHES = {"digest": bench_digest, "extract": bench_extract, "http": bench_http,
+           "verify": bench_verify}
 
 
 def main():

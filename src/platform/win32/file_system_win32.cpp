@@ -20,7 +20,23 @@ std::string NativePath(const std::string& path) {
 char NativeSeparator() { return '\\'; }
 
 namespace {
-std::wstring W(const std::string& path) { return ToWide(NativePath(path)); }
+// Paths near MAX_PATH and beyond need the extended form "\\?\", which takes
+// only a full path with back-slashes and without "." or ".." parts;
+// GetFullPathNameW makes one (it handles paths of any length).
+constexpr size_t kExtendedPathFrom = 240;
+
+std::wstring W(const std::string& path) {
+    std::wstring wide = ToWide(NativePath(path));
+    if (wide.size() < kExtendedPathFrom || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+    DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (n == 0) return wide;
+    std::wstring full(n, L'\0');
+    n = GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
+    if (n == 0 || n >= full.size()) return wide;
+    full.resize(n);
+    if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
 }  // namespace
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
@@ -89,7 +105,7 @@ bool MakeDirectories(const std::string& path) {
         if (pos == native.size() || native[pos] == '\\') {
             std::string prefix = native.substr(0, pos);
             if (prefix.size() == 2 && prefix[1] == ':') continue;  // drive
-            if (!CreateDirectoryW(ToWide(prefix).c_str(), nullptr) &&
+            if (!CreateDirectoryW(W(prefix).c_str(), nullptr) &&
                 GetLastError() != ERROR_ALREADY_EXISTS) {
                 if (!IsDirectory(prefix)) return false;
             }

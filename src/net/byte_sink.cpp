@@ -1,0 +1,22 @@
+#include "net/byte_sink.h"
+
+#include "platform/file_system.h"
+
+bool FileSink::Write(const char* data, size_t size) {
+    return size == 0 || std::fwrite(data, 1, size, m_file) == size;
+}
+
+bool StringSink::Write(const char* data, size_t size) {
+    if (size > m_limit || m_out->size() > m_limit - size) return false;
+    m_out->append(data, size);
+    return true;
+}
+
+UniqueFile OpenOrCreateFile(const std::string& path) {
+    UniqueFile file(fs_port::OpenFile(path, "r+b"));
+    if (!file && !fs_port::PathExists(path)) {
+        // "w+b" only for a missing file: it would cut an existing one.
+        file.reset(fs_port::OpenFile(path, "w+b"));
+    }
+    return file;
+}

@@ -1,0 +1,45 @@
+// Where downloaded bytes go: a file on disk or a buffer in memory, behind one
+// small interface so the receive loops serve both.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    // Takes all size bytes or fails (a full disk, a limit reached).
+    [[nodiscard]] virtual bool Write(const char* data, size_t size) = 0;
+};
+
+// Writes at the file's current position. The file stays the caller's.
+class FileSink : public ByteSink {
+public:
+    explicit FileSink(std::FILE* file) : m_file(file) {}
+    [[nodiscard]] bool Write(const char* data, size_t size) override;
+
+private:
+    std::FILE* m_file;
+};
+
+// Appends to a string, refusing to grow it past a limit.
+class StringSink : public ByteSink {
+public:
+    StringSink(std::string* out, size_t limit) : m_out(out), m_limit(limit) {}
+    [[nodiscard]] bool Write(const char* data, size_t size) override;
+
+private:
+    std::string* m_out;
+    size_t m_limit;
+};
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens a file for reading and writing at its start, creating it empty when
+// it is missing (an existing file keeps its bytes). Null when neither works.
+[[nodiscard]] UniqueFile OpenOrCreateFile(const std::string& path);

@@ -1,0 +1,230 @@
+#include "net/ftp_client.h"
+
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace {
+
+constexpr int kPrepared = 0;
+constexpr int kReplyChunkBytes = 1024;
+constexpr size_t kMemoryChunkBytes = 16 * 1024;
+const char kUserName[] = "update";
+const char kPassword[] = "stream907";
+
+}  // namespace
+
+CNetworkFTP::CNetworkFTP() {
+    m_control.SetStopToken(&m_stop);
+    m_active.Add(&m_control);
+}
+
+CNetworkFTP::~CNetworkFTP() {
+    m_active.Remove(&m_control);
+    m_hFile.reset();
+    m_control.Close();
+}
+
+void CNetworkFTP::Cancel() {
+    m_stop.Request();
+    m_active.ShutdownAll();
+}
+
+int CNetworkFTP::Download(const std::string& url, const std::string& localPath, bool toMemory,
+                          std::string* contentOut) {
+    if (toMemory && contentOut != nullptr) contentOut->clear();
+    if (!ParseUrl(url) || (toMemory && contentOut == nullptr)) {
+        Disconnect();
+        return ftp_result::kNoControl;
+    }
+    const int prepared = PrepareTransfer();
+    if (prepared != kPrepared) {
+        Disconnect();
+        return prepared * 10;
+    }
+    if (toMemory) {
+        // The offset of an earlier file download on this client must not
+        // cut the front off the content.
+        m_nOffset = 0;
+        if (m_nRemoteSize > kMaxFtpMemoryBytes) {
+            Disconnect();
+            return ftp_result::kTransfer;
+        }
+    } else if (OpenLocalFile(localPath) != 0) {
+        Disconnect();
+        return ftp_result::kLocalFile;
+    }
+    const int result = Retrieve(toMemory, contentOut);
+    if (result != ftp_result::kOk) Disconnect();
+    return result;
+}
+
+bool CNetworkFTP::ParseUrl(const std::string& url) {
+    FtpUrl parsed;
+    if (!ParseFtpUrl(url, &parsed)) return false;
+    m_strHost = parsed.host;
+    m_nPort = parsed.port;
+    m_strUser = kUserName;
+    m_strPassword = kPassword;
+    m_strRemoteDir = parsed.remoteDir;
+    m_strRemoteFile = parsed.remoteFile;
+    return true;
+}
+
+int CNetworkFTP::PrepareTransfer() {
+    if ((m_strConnectedHost != m_strHost || m_nConnectedPort != m_nPort) && m_control.IsOpen()) {
+        Disconnect();
+    }
+    if (!m_control.IsOpen()) {
+        const int login = LogIn();
+        if (login != kPrepared) return login;
+    } else if (m_bCompletionDue) {
+        // The last transfer's completion reply (226) is passed over here,
+        // before CWD. A server may answer CWD before it sends that reply,
+        // which then would stand in for a later answer, so wait for it.
+        FtpReply completion;
+        if (!ReadReply(&completion)) return 6;
+    }
+    m_bCompletionDue = false;
+    const int cwd = ChangeDirectory();
+    return cwd != kPrepared ? cwd : AskSizeAndPassive();
+}
+
+int CNetworkFTP::LogIn() {
+    m_pendingReply.clear();
+    if (m_control.Open(m_strHost.c_str(), m_nPort) != kSocketOk) return 1;
+    FtpReply reply;
+    if (!ReadReply(&reply) || reply.code != 220) return 2;
+    if (!Command("USER " + m_strUser + "\r\n", &reply) || reply.code != 331) return 3;
+    if (!Command("PASS " + m_strPassword + "\r\n", &reply) || reply.code != 230) return 4;
+    if (!Command("TYPE I\r\n", &reply) || reply.code != 200) return 5;
+    m_bCanResume = Command("REST 100\r\n", &reply) && reply.code == 350;
+    m_strConnectedHost = m_strHost;
+    m_nConnectedPort = m_nPort;
+    return kPrepared;
+}
+
+int CNetworkFTP::ChangeDirectory() {
+    FtpReply reply;
+    if (!Command("CWD " + CwdArgument(m_strRemoteDir) + "\r\n", &reply)) return 6;
+    // A CWD that fails must not leave the download in the previous folder.
+    return reply.code == 250 ? kPrepared : 6;
+}
+
+int CNetworkFTP::AskSizeAndPassive() {
+    FtpReply reply;
+    if (!Command("SIZE " + m_strRemoteFile + "\r\n", &reply) || reply.code != 213 ||
+        !ParseSizeReply(reply.text, &m_nRemoteSize)) {
+        return 7;
+    }
+    if (!Command("PASV \r\n", &reply) || reply.code != 227) return 8;
+    if (!ParsePasvReply(reply.text, &m_strDataHost, &m_nDataPort)) return 9;
+    return kPrepared;
+}
+
+// The data connection always goes to the server the control connection
+// talks to: a PASV reply naming another host would let the server steer the
+// launcher to other machines (and is wrong behind NAT anyway).
+const std::string& CNetworkFTP::DataConnectionHost() const { return m_strHost; }
+
+int CNetworkFTP::OpenLocalFile(const std::string& localPath) {
+    m_hFile.reset();
+    m_hFile = OpenOrCreateFile(localPath);
+    if (!m_hFile || !fs_port::SeekFile(m_hFile.get(), 0, SEEK_END)) return 1;
+    m_nOffset = fs_port::TellFile(m_hFile.get());
+    if (m_nOffset < 0) return 1;
+    if (m_bCanResume && m_nOffset < m_nRemoteSize) return 0;
+    // A download from the start: cut the old bytes at once, so that a break
+    // later leaves only good bytes for the next resume.
+    m_nOffset = 0;
+    return fs_port::SeekFile(m_hFile.get(), 0, SEEK_SET) && fs_port::TruncateFile(m_hFile.get(), 0)
+               ? 0
+               : 1;
+}
+
+int CNetworkFTP::Retrieve(bool toMemory, std::string* contentOut) {
+    CNetworkSocket data;
+    data.SetStopToken(&m_stop);
+    ActiveSocketScope listed(&m_active, &data);
+    if (data.Open(DataConnectionHost().c_str(), m_nDataPort) != kSocketOk) return ftp_result::kNoData;
+    FtpReply reply;
+    if (!Command("REST " + std::to_string(m_nOffset) + "\r\n", &reply) || reply.code != 350) {
+        return ftp_result::kRest;
+    }
+    if (!Command("RETR " + m_strRemoteFile + "\r\n", &reply) ||
+        (reply.code != 125 && reply.code != 150)) {
+        return ftp_result::kRetr;
+    }
+    const bool received = toMemory ? ReceiveToMemory(data, contentOut) : ReceiveToFile(data);
+    if (!received) return ftp_result::kTransfer;
+    if (m_hFile) {
+        const bool flushed = std::fflush(m_hFile.get()) == 0;
+        m_hFile.reset();
+        if (!flushed) return ftp_result::kTransfer;
+    }
+    data.Close();
+    m_bCompletionDue = true;
+    return ftp_result::kOk;
+}
+
+void CNetworkFTP::Disconnect() {
+    m_hFile.reset();
+    m_control.Close();
+    m_nConnectedPort = 0;
+    m_pendingReply.clear();
+    m_bCompletionDue = false;
+}
+
+bool CNetworkFTP::ReceiveToFile(CNetworkSocket& data) {
+    std::vector<char> buffer(kFtpFileBufferBytes);
+    FileSink sink(m_hFile.get());
+    int64_t have = m_nOffset;
+    for (;;) {
+        const long n = data.Receive(buffer.data(), buffer.size());
+        if (n < 0) return false;
+        if (n == 0) break;
+        // Bytes beyond the announced size are not part of the file.
+        const int64_t room = m_nRemoteSize - have;
+        const size_t take = n > room ? static_cast<size_t>(room < 0 ? 0 : room) : static_cast<size_t>(n);
+        if (!sink.Write(buffer.data(), take)) return false;
+        have += static_cast<int64_t>(take);
+        if (m_progress) m_progress(have, m_nRemoteSize);
+    }
+    // A close before SIZE bytes arrived is a broken transfer, not a file.
+    if (have < m_nRemoteSize) return false;
+    return fs_port::TruncateFile(m_hFile.get(), m_nRemoteSize);
+}
+
+bool CNetworkFTP::ReceiveToMemory(CNetworkSocket& data, std::string* contentOut) {
+    if (m_nRemoteSize <= 0) return false;
+    std::string content;
+    content.reserve(static_cast<size_t>(m_nRemoteSize));
+    StringSink sink(&content, static_cast<size_t>(m_nRemoteSize));
+    char buffer[kMemoryChunkBytes];
+    while (static_cast<int64_t>(content.size()) < m_nRemoteSize) {
+        const size_t want = static_cast<size_t>(m_nRemoteSize) - content.size();
+        const long n = data.Receive(buffer, want < sizeof buffer ? want : sizeof buffer);
+        if (n <= 0) return false;
+        if (!sink.Write(buffer, static_cast<size_t>(n))) return false;
+        if (m_progress) m_progress(static_cast<int64_t>(content.size()), m_nRemoteSize);
+    }
+    *contentOut = std::move(content);
+    return true;
+}
+
+bool CNetworkFTP::ReadReply(FtpReply* replyOut) {
+    char chunk[kReplyChunkBytes];
+    for (;;) {
+        const ReplyScan scan = TakeReply(&m_pendingReply, replyOut);
+        if (scan == ReplyScan::kComplete) return true;
+        if (scan == ReplyScan::kTooLong) return false;
+        const long n = m_control.Receive(chunk, sizeof chunk);
+        if (n <= 0) return false;
+        m_pendingReply.append(chunk, static_cast<size_t>(n));
+    }
+}
+
+bool CNetworkFTP::Command(const std::string& text, FtpReply* replyOut) {
+    m_control.SendText(text);
+    return ReadReply(replyOut);
+}

@@ -1,0 +1,112 @@
+// Fetches one file from an FTP server in passive mode with image transfers,
+// into a local file (resuming a partial one with REST) or into memory.
+//
+//   CNetworkFTP ftp;
+//   std::string list;
+//   int result = ftp.Download("ftp://10.0.0.5:2121\\versionlist.data", "", true, &list);
+//   result = ftp.Download("ftp://10.0.0.5:2121\\1002\\pack1.zip", "C:\\game\\_temp\\pack1.zip",
+//                         false, nullptr);
+//
+// The server is addressed by dotted IPv4 and logged in with the fixed
+// account. The control connection stays open and logged in between
+// downloads from the same server on one client; the completion reply (226)
+// of a transfer is left unread and passed over when the next download on
+// the same login begins.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "net/byte_sink.h"
+#include "net/ftp_reply.h"
+#include "net/network_socket.h"
+#include "net/transfer_control.h"
+
+// Results of CNetworkFTP::Download: the step that failed.
+namespace ftp_result {
+constexpr int kOk = 0;
+constexpr int kNoControl = 10;    // no control connection, or an unusable URL
+constexpr int kGreeting = 20;     // greeting not 220
+constexpr int kUser = 30;         // USER not answered 331
+constexpr int kPass = 40;         // PASS not answered 230
+constexpr int kType = 50;         // TYPE I not answered 200
+constexpr int kCwd = 60;          // CWD not answered 250 (a 226 before it is passed over)
+constexpr int kSize = 70;         // SIZE not answered 213 with a usable size
+constexpr int kPasv = 80;         // PASV not answered 227
+constexpr int kPasvAddress = 90;  // the PASV reply holds no usable (h1,h2,h3,h4,p1,p2)
+constexpr int kLocalFile = 100;   // the local file cannot be opened or created
+constexpr int kNoData = 1001;     // no data connection
+constexpr int kRest = 1002;       // REST not answered 350
+constexpr int kRetr = 1003;       // RETR answered neither 125 nor 150
+constexpr int kTransfer = 1004;   // the data transfer failed or fell short of SIZE
+}  // namespace ftp_result
+
+// Fixed receive buffer of a file download (never one of the file's size).
+constexpr size_t kFtpFileBufferBytes = 64 * 1024;
+// Largest file fetched into memory (the version list is a few kilobytes).
+constexpr int64_t kMaxFtpMemoryBytes = 16 * 1024 * 1024;
+
+class CNetworkFTP {
+public:
+    CNetworkFTP();
+    virtual ~CNetworkFTP();
+    CNetworkFTP(const CNetworkFTP&) = delete;
+    CNetworkFTP& operator=(const CNetworkFTP&) = delete;
+
+    // toMemory false: writes the file to localPath (UTF-8), resuming when the
+    // server accepts REST and the local file is shorter than the remote one;
+    // after a full download the file has exactly the remote size.
+    // toMemory true: localPath is not used; on success *contentOut holds
+    // exactly the remote size in bytes (std::string keeps a terminator after
+    // them, so the content can also be read as text).
+    [[nodiscard]] int Download(const std::string& url, const std::string& localPath, bool toMemory,
+                               std::string* contentOut);
+
+    // A flag owned by the caller; once it is true, a running Download gives
+    // up within about kStopPollMs with a failure.
+    void SetStopFlag(const std::atomic<bool>* stop) { m_stop.SetExternal(stop); }
+    void SetProgress(ProgressFn progress) { m_progress = std::move(progress); }
+    // Stops a running Download from another thread (the request stays set)
+    // and shuts its connections down so that blocked receives return.
+    void Cancel();
+
+    [[nodiscard]] bool IsLoggedIn() const { return m_nConnectedPort != 0 && m_control.IsOpen(); }
+
+private:
+    [[nodiscard]] bool ParseUrl(const std::string& url);
+    [[nodiscard]] int PrepareTransfer();
+    [[nodiscard]] int LogIn();
+    [[nodiscard]] int ChangeDirectory();
+    [[nodiscard]] int AskSizeAndPassive();
+    [[nodiscard]] int OpenLocalFile(const std::string& localPath);
+    [[nodiscard]] int Retrieve(bool toMemory, std::string* contentOut);
+    void Disconnect();
+    [[nodiscard]] bool ReceiveToFile(CNetworkSocket& data);
+    [[nodiscard]] bool ReceiveToMemory(CNetworkSocket& data, std::string* contentOut);
+    [[nodiscard]] bool ReadReply(FtpReply* replyOut);
+    [[nodiscard]] bool Command(const std::string& text, FtpReply* replyOut);
+    [[nodiscard]] const std::string& DataConnectionHost() const;
+
+    std::string m_strHost;
+    int32_t m_nPort = 0;
+    std::string m_strDataHost;
+    int32_t m_nDataPort = 0;
+    bool m_bCanResume = false;
+    std::string m_strUser;
+    std::string m_strPassword;
+    std::string m_strRemoteDir;
+    std::string m_strRemoteFile;
+    std::string m_strConnectedHost;
+    int32_t m_nConnectedPort = 0;
+    UniqueFile m_hFile;
+    int64_t m_nOffset = 0;
+    int64_t m_nRemoteSize = 0;
+    CNetworkSocket m_control;
+    std::string m_pendingReply;  // control bytes received beyond the last whole reply
+    bool m_bCompletionDue = false;  // the last transfer's completion reply is still to be read
+    StopToken m_stop;
+    ActiveSockets m_active;
+    ProgressFn m_progress;
+};

@@ -1,0 +1,72 @@
+// What a caller on another thread can do to a running download: ask it to
+// stop, and watch how far it got.
+//
+// Stopping is cooperative. Every wait of the socket layer (connect, the pause
+// between connect attempts, each receive) runs in short slices and looks at
+// the stop request between them, so a download returns a failure within about
+// kStopPollMs after the request, without any socket call from the other
+// thread. A client's Cancel() also shuts its open connections down at once.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+class CNetworkSocket;
+
+// How often a blocking wait looks at the stop request.
+constexpr int kStopPollMs = 100;
+
+// Called on the downloading thread after each piece written: bytes of the
+// file so far (a resumed file counts its old bytes) and the size the file will
+// have, or -1 while that is not known yet.
+using ProgressFn = std::function<void(int64_t bytesSoFar, int64_t totalBytes)>;
+
+// A stop request made of the client's own flag (Cancel) and, optionally, a
+// flag the caller owns and sets from any thread.
+class StopToken {
+public:
+    void SetExternal(const std::atomic<bool>* external) { m_external = external; }
+    void Request() { m_local.store(true); }
+    [[nodiscard]] bool Requested() const {
+        return m_local.load() || (m_external != nullptr && m_external->load());
+    }
+
+private:
+    std::atomic<bool> m_local{false};
+    const std::atomic<bool>* m_external = nullptr;
+};
+
+// The connections a client has open right now, so that Cancel() on another
+// thread can shut them down. A socket is listed only while its owner keeps it
+// alive (see ActiveSocketScope).
+class ActiveSockets {
+public:
+    void Add(CNetworkSocket* socket);
+    void Remove(CNetworkSocket* socket);
+    // Shuts every listed socket down (both directions); their owners then see
+    // the connection end and close them.
+    void ShutdownAll();
+
+private:
+    std::mutex m_mutex;
+    std::vector<CNetworkSocket*> m_sockets;
+};
+
+// Lists a socket for the lifetime of the scope. Declare it after the socket
+// so that it is removed before the socket is destroyed.
+class ActiveSocketScope {
+public:
+    ActiveSocketScope(ActiveSockets* list, CNetworkSocket* socket) : m_list(list), m_socket(socket) {
+        m_list->Add(m_socket);
+    }
+    ~ActiveSocketScope() { m_list->Remove(m_socket); }
+    ActiveSocketScope(const ActiveSocketScope&) = delete;
+    ActiveSocketScope& operator=(const ActiveSocketScope&) = delete;
+
+private:
+    ActiveSockets* m_list;
+    CNetworkSocket* m_socket;
+};

@@ -1,0 +1,104 @@
+// The HTTP client against a real nginx.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "net/http_client.h"
+#include "platform/file_system.h"
+#include "posix/peer_server.h"
+
+namespace {
+
+using test_net::PatternBytes;
+using test_net::PeerServer;
+
+class NginxDownload : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteTextFile(m_site.File("small.bin"), m_small);
+        ASSERT_TRUE(fs_port::MakeDirectory(m_site.File("v1002")));
+        WriteTextFile(m_site.File("v1002/pack.zip"), m_small);
+        m_server = std::make_unique<PeerServer>("nginx", m_site.Path());
+        ASSERT_NE(m_server->Port(), 0);
+    }
+    std::string Url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(m_server->Port()) + path;
+    }
+    int StatusCount(const std::string& status) const {
+        const std::string log = m_server->ReadStateFile("access.log");
+        int count = 0;
+        const std::string needle = "\" " + status + " ";
+        for (size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1)) ++count;
+        return count;
+    }
+
+    TempDir m_site;
+    TempDir m_local;
+    const std::string m_small = PatternBytes(300 * 1024 + 17, 1);
+    std::unique_ptr<PeerServer> m_server;
+};
+
+TEST_F(NginxDownload, FetchesWholeResumesAndRestartsAsTheServerAnswers) {
+    struct Case {
+        const char* name;
+        std::string before;  // "-" for no local file
+        std::string status;  // what nginx answered last
+        int refusals;        // 416 answers
+    };
+    const Case cases[] = {
+        {"new file", "-", "206", 0},
+        {"partial file resumes with 206", m_small.substr(0, 100000), "206", 0},
+        {"complete file: 416 deletes it, then from the start", m_small, "206", 1},
+        {"longer file: 416 deletes it, then from the start", m_small + "tail", "206", 1},
+    };
+    for (const Case& c : cases) {
+        const std::string local = m_local.File("small.bin");
+        fs_port::RemoveFile(local);
+        if (c.before != "-") WriteTextFile(local, c.before);
+        const int refusedBefore = StatusCount("416");
+        CNetworkHTTP http;
+        EXPECT_EQ(http.Download(Url("/small.bin"), local), http_result::kOk) << c.name;
+        EXPECT_TRUE(ReadTextFile(local) == m_small) << c.name;
+        EXPECT_EQ(StatusCount("416") - refusedBefore, c.refusals) << c.name;
+    }
+}
+
+TEST_F(NginxDownload, AResumeAppendsToTheBytesAlreadyThere) {
+    // Wrong bytes in the partial file stay: only the rest is fetched.
+    const std::string local = m_local.File("pack.zip");
+    WriteTextFile(local, std::string(1000, 'X'));
+    CNetworkHTTP http;
+    EXPECT_EQ(http.Download(Url("/v1002/pack.zip"), local), http_result::kOk);
+    EXPECT_TRUE(ReadTextFile(local) == std::string(1000, 'X') + m_small.substr(1000));
+}
+
+TEST_F(NginxDownload, AMissingFileFailsBothAttemptsAndLeavesAnEmptyFile) {
+    const std::string local = m_local.File("none.bin");
+    CNetworkHTTP http;
+    EXPECT_EQ(http.Download(Url("/none.bin"), local), http_result::kTransferFailed);
+    EXPECT_EQ(fs_port::FileSize(local), 0);
+    EXPECT_EQ(StatusCount("404"), 2);
+}
+
+TEST_F(NginxDownload, FetchesALargeFileAndReportsProgressToTheEnd) {
+    const std::string big = PatternBytes(96 * 1024 * 1024 + 3, 7);
+    WriteTextFile(m_site.File("big.bin"), big);
+    const std::string local = m_local.File("big.bin");
+    int64_t lastDone = -1;
+    int64_t lastTotal = -1;
+    bool monotonic = true;
+    CNetworkHTTP http;
+    http.SetProgress([&](int64_t done, int64_t total) {
+        monotonic = monotonic && done >= lastDone;
+        lastDone = done;
+        lastTotal = total;
+    });
+    EXPECT_EQ(http.Download(Url("/big.bin"), local), http_result::kOk);
+    EXPECT_EQ(fs_port::FileSize(local), static_cast<int64_t>(big.size()));
+    EXPECT_TRUE(ReadTextFile(local) == big);
+    EXPECT_TRUE(monotonic);
+    EXPECT_EQ(lastDone, static_cast<int64_t>(big.size()));
+    EXPECT_EQ(lastTotal, static_cast<int64_t>(big.size()));
+}
+
+}  // namespace

@@ -1,0 +1,49 @@
+// A real server for the tests (nginx or an FTP server), started by
+// tests/peers/peer.py on 127.0.0.1 with a free port and stopped when the
+// object goes out of scope, or by the script's watcher if the test dies.
+#pragma once
+
+#include <unistd.h>
+
+#include <string>
+
+#include "support/test_support.h"
+
+namespace test_net {
+
+class PeerServer {
+public:
+    PeerServer(const std::string& kind, const std::string& root) : m_state(m_dir.File("state")) {
+        const std::string command = "/usr/bin/python3 " VANTOREL_PEERS_DIR "/peer.py start " + kind +
+                                    " " + m_state + " " + root + " --owner " +
+                                    std::to_string(::getpid()) + " >/dev/null";
+        if (RunShell(command) == 0) m_port = std::stoi("0" + ReadTextFile(m_state + "/port"));
+    }
+    ~PeerServer() { RunShell("/usr/bin/python3 " VANTOREL_PEERS_DIR "/peer.py stop " + m_state); }
+    PeerServer(const PeerServer&) = delete;
+    PeerServer& operator=(const PeerServer&) = delete;
+
+    // 0 when the server did not start.
+    int Port() const { return m_port; }
+    // A file the server writes into its state folder (access.log, logins).
+    std::string ReadStateFile(const std::string& name) const { return ReadTextFile(m_state + "/" + name); }
+
+private:
+    TempDir m_dir;
+    std::string m_state;
+    int m_port = 0;
+};
+
+// Deterministic bytes that differ at every position of a period longer than
+// any buffer, so a shifted or repeated piece shows.
+inline std::string PatternBytes(size_t size, unsigned seed) {
+    std::string out(size, '\0');
+    uint32_t x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < size; ++i) {
+        x = x * 1664525u + 1013904223u;
+        out[i] = static_cast<char>(x >> 24);
+    }
+    return out;
+}
+
+}  // namespace test_net

@@ -1,0 +1,137 @@
+// Runs VantorelPath.exe on real trees, with a stand-in launcher program.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "platform/win32/wide.h"
+#include "update/install_scenario.h"
+
+namespace {
+
+using namespace install_test;
+
+const std::string kBin = std::string(VANTOREL_BINARY_DIR) + "\\bin\\";
+
+// A started program that is waited for (or released) when the object goes.
+class Process {
+public:
+    explicit Process(const std::string& commandLine) {
+        std::wstring line = ToWide(commandLine);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &startup, &m_info)) {
+            CloseHandle(m_info.hThread);
+        }
+    }
+    ~Process() {
+        if (m_info.hProcess) {
+            WaitForSingleObject(m_info.hProcess, 10000);
+            CloseHandle(m_info.hProcess);
+        }
+    }
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    bool Started() const { return m_info.hProcess != nullptr; }
+    // The exit code, or -1 when it did not end within the time.
+    long Wait(DWORD milliseconds = 60000) {
+        if (WaitForSingleObject(m_info.hProcess, milliseconds) != WAIT_OBJECT_0) return -1;
+        DWORD code = 0;
+        GetExitCodeProcess(m_info.hProcess, &code);
+        return static_cast<long>(code);
+    }
+
+private:
+    PROCESS_INFORMATION m_info{};
+};
+
+void CopyProgram(const std::string& name, const std::string& to) {
+    ASSERT_TRUE(CopyFileW(ToWide(kBin + name).c_str(), ToWide(to).c_str(), FALSE)) << name;
+}
+
+// Polls a file until it holds text (the launcher runs detached).
+bool WaitForText(const std::string& path, const std::string& text) {
+    for (int i = 0; i < 200; ++i) {
+        if (ReadTextFile(path).find(text) != std::string::npos) return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+Tree InstalledTree(const std::string& folder) {
+    Tree tree = Snapshot(folder);
+    tree.erase("VantorelPath.exe");
+    tree.erase("launcher_calls.txt");
+    tree.erase("release");
+    return tree;
+}
+
+long RunInstaller(const std::string& folder, long crashAt = -1) {
+    const std::wstring variable = L"VANTOREL_INSTALLER_CRASH_AT";
+    SetEnvironmentVariableW(variable.c_str(),
+                            crashAt >= 0 ? std::to_wstring(crashAt).c_str() : nullptr);
+    // The parameters exactly as the launcher hands them over.
+    Process installer("\"" + folder + "\\VantorelPath.exe\" \"1\"\t\"" + folder + "\\udo.temp\"");
+    SetEnvironmentVariableW(variable.c_str(), nullptr);
+    return installer.Started() ? installer.Wait() : -2;
+}
+
+// The standard scenario with real programs: the installer, and the stand-in
+// as the old and the new launcher (told apart by a tail after the image).
+void LayWindowsTree(const std::string& folder) {
+    LayStandard(folder);
+    CopyProgram("VantorelPath.exe", folder + "\\VantorelPath.exe");
+    const std::string standIn = ReadTextFile(kBin + "launcher_stand_in.exe");
+    ASSERT_FALSE(standIn.empty());
+    WriteTextFile(folder + "\\VantorelLauncher.exe", standIn + "version 1");
+    WriteTextFile(folder + "\\_temp\\Root\\VantorelLauncher.exe", standIn + "version 2");
+}
+
+Tree NewWindowsTree() {
+    Tree tree = NewTree();
+    tree["VantorelLauncher.exe"] = ReadTextFile(kBin + "launcher_stand_in.exe") + "version 2";
+    return tree;
+}
+
+TEST(InstallerProgramWin32, ReplacesTheRunningLauncherAndStartsTheNewOneWithUpdate) {
+    TempDir dir;
+    const std::string folder = dir.Path();
+    LayWindowsTree(folder);
+    Process running("\"" + folder + "\\VantorelLauncher.exe\" wait");
+    ASSERT_TRUE(running.Started());
+    ASSERT_TRUE(WaitForText(folder + "\\launcher_calls.txt", "wait"));
+
+    EXPECT_EQ(RunInstaller(folder), 0);
+    EXPECT_TRUE(WaitForText(folder + "\\launcher_calls.txt", "/update\n"));
+    EXPECT_EQ(InstalledTree(folder), NewWindowsTree());
+    const std::string log = ReadTextFile(folder + "\\Log\\installer.log");
+    EXPECT_NE(log.find("[Info] started "), std::string::npos) << log;
+    EXPECT_EQ(log.find("[Error]"), std::string::npos) << log;
+
+    WriteTextFile(folder + "\\release", "");
+    EXPECT_EQ(running.Wait(10000), 0);
+}
+
+TEST(InstallerProgramWin32, KilledAtAStepFinishesOnTheNextStart) {
+    for (long step = 0;; step += 3) {
+        ASSERT_LT(step, 200);
+        TempDir dir;
+        const std::string folder = dir.Path();
+        LayWindowsTree(folder);
+        const long killed = RunInstaller(folder, step);
+        if (killed == 0) {  // fewer steps than that: the run went through
+            EXPECT_EQ(InstalledTree(folder), NewWindowsTree());
+            EXPECT_GT(step, 20);
+            break;
+        }
+        ASSERT_EQ(killed, 9) << "step " << step;
+        EXPECT_FALSE(fs_port::PathExists(folder + "\\launcher_calls.txt")) << "step " << step;
+        EXPECT_EQ(RunInstaller(folder), 0) << "step " << step;
+        EXPECT_EQ(InstalledTree(folder), NewWindowsTree()) << "step " << step;
+        EXPECT_TRUE(WaitForText(folder + "\\launcher_calls.txt", "/update\n")) << "step " << step;
+        EXPECT_FALSE(fs_port::PathExists(folder + "\\udo.journal")) << "step " << step;
+    }
+}
+
+}  // namespace
