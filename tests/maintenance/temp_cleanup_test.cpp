@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#if defined(_WIN32)
+#include <io.h>
+#endif
 
 #include <string>
 #include <vector>

@@ -12,7 +12,9 @@ namespace {
 
 constexpr int kPanelWidth = 688;
 constexpr int kPanelHeight = 370;
-constexpr UINT kReportFormat = DT_WORDBREAK | DT_EDITCONTROL;
+// Tabs are expanded: the report joins two facts per line with a tab, which
+// would otherwise be drawn as a glyph of its own.
+constexpr UINT kReportFormat = DT_WORDBREAK | DT_EDITCONTROL | DT_EXPANDTABS;
 constexpr wchar_t kCopiedText[] = L"复制成功!";
 
 SystemFacts CollectFacts() {
@@ -104,6 +106,11 @@ BOOL CSystemInfoDlg::OnInitDialog() {
     const int x = client.left + 65;
     const int y = client.top + 105;
     ::MoveWindow(m_stcReport.GetSafeHwnd(), x, y, (client.right - 71) - x, 600 - y, TRUE);
+    // Overlapping labels do not clip each other and sibling windows paint from
+    // the top of the order down: the report goes right under the panel so that
+    // its text is drawn after the panel's face, on top of it.
+    ::SetWindowPos(m_stcReport.GetSafeHwnd(), m_stcPanel.GetSafeHwnd(), 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     return TRUE;
 }
 

@@ -28,6 +28,7 @@ public:
 
     [[nodiscard]] const std::string& Report() const { return m_strReport; }
     [[nodiscard]] const SystemFacts& Facts() const { return m_facts; }
+    [[nodiscard]] const CXStatic& ReportLabel() const { return m_stcReport; }
 
 protected:
     BOOL OnInitDialog() override;

@@ -1,7 +1,5 @@
 #include "tools/patchkit/release_plan.h"
 
-#include <cstdio>
-
 #include "app/util/launcher_util.h"
 #include "external/bundle.h"
 #include "platform/text_encoding.h"
@@ -62,10 +60,10 @@ void AddVersionFile(uint64_t size, const std::string& md5, ReleasePlan* plan) {
 }
 
 std::string PackageName(size_t index, size_t count) {
-    const int width = static_cast<int>(std::to_string(count).size());
-    char name[48];
-    std::snprintf(name, sizeof name, "data%0*zu.pak", width, index + 1);
-    return name;
+    const size_t width = std::to_string(count).size();
+    std::string number = std::to_string(index + 1);
+    if (number.size() < width) number.insert(0, width - number.size(), '0');
+    return "data" + number + ".pak";
 }
 
 std::string MemberPath(const std::string& relative) {

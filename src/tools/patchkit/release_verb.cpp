@@ -219,8 +219,10 @@ int VerbRelease(const VerbCall& call) {
     }
     size_t members = 0;
     for (const PackagePlan& package : plan.packages) members += package.members.size();
-    std::fprintf(call.out, "release %s%s: %zu files in %zu packages, %zu deletions\n",
-                 args.versionText.c_str(), args.mandatory ? " (mandatory)" : "", members,
-                 plan.packages.size(), plan.deletions.size());
+    std::fprintf(call.out, "release %s%s: %llu files in %llu packages, %llu deletions\n",
+                 args.versionText.c_str(), args.mandatory ? " (mandatory)" : "",
+                 static_cast<unsigned long long>(members),
+                 static_cast<unsigned long long>(plan.packages.size()),
+                 static_cast<unsigned long long>(plan.deletions.size()));
     return kExitOk;
 }

@@ -34,9 +34,11 @@ int VerbVerify(const VerbCall& call) {
             ++bad;
         }
     }
-    std::fprintf(call.out, "version %s (%d): %zu files checked, %zu differ\n",
-                 VersionNumberToText(parsed.installedVersion).c_str(), parsed.installedVersion,
-                 parsed.allPairs.size(), bad);
+    std::fprintf(call.out, "version %s (%d): %llu files checked, %llu differ\n",
+                 VersionNumberToText(parsed.installedVersion).c_str(),
+                 static_cast<int>(parsed.installedVersion),
+                 static_cast<unsigned long long>(parsed.allPairs.size()),
+                 static_cast<unsigned long long>(bad));
     if (bad > 0) return call.Fail(std::to_string(bad) + " files differ from version.data");
     // With an odd number of entries after the version the launcher checks
     // only the first file; a release must not ship such a list.

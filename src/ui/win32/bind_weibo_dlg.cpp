@@ -45,6 +45,9 @@ BOOL CBindWeiBoDlg::OnInitDialog() {
     MoveControl(ui_ids::kWeiboClose, 740, 25);
 
     MoveControl(ui_ids::kWeiboFrame, 33, 91);
+    // The frame lies under the browser and must never paint over it.
+    const HWND frame = m_stcFrame.GetSafeHwnd();
+    ::SetWindowLongW(frame, GWL_STYLE, ::GetWindowLongW(frame, GWL_STYLE) | WS_CLIPSIBLINGS);
     LoadFramePieces(m_stcFrame, ui_ids::kFrameFirstIcon, kFrameWidth, kFrameHeight);
 
     (void)m_stcImage1.SetPiece(0, ui_ids::kTileIcon1, 0, 0);

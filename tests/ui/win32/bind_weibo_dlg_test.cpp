@@ -73,8 +73,12 @@ TEST(BindWeiboDialog, ButtonsMinimiseAndCloseEscapeDoesNothing) {
     CBindWeiBoDlg dlg("example.invalid", "about:blank");
     ASSERT_TRUE(dlg.Create());
     const HWND hwnd = dlg.GetSafeHwnd();
-    ::ShowWindow(hwnd, SW_SHOW);
-    gui_test::Pump();
+    ::SetWindowPos(hwnd, HWND_TOP, 60, 40, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+    gui_test::Pump(200);
+
+    gui_test::Repaint(hwnd);
+    EXPECT_TRUE(gui_test::SaveBmp(gui_test::CaptureWindow(hwnd), gui_test::ScreenshotFolder(),
+                                  L"weibo_binding_window.bmp"));
 
     ::SendMessageW(::GetDlgItem(hwnd, ui_ids::kWeiboMinimise), BM_CLICK, 0, 0);
     EXPECT_TRUE(::IsIconic(hwnd));

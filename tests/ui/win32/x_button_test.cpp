@@ -25,7 +25,9 @@ protected:
         ASSERT_TRUE(m_button.SubclassDlgItem(ui_ids::kSysInfoCopy, m_hwnd));
         SetUpSkinButton(m_button, ui_ids::kCopyIcons, ui_ids::kHandCursor);
         ::SetWindowPos(m_button.GetSafeHwnd(), HWND_TOP, 328, 540, 0, 0, SWP_NOSIZE);
-        ::SetWindowPos(m_hwnd, HWND_TOP, 30, 30, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+        // Topmost: other test programs may show windows on the same screen,
+        // and hover follows the window under the mouse.
+        ::SetWindowPos(m_hwnd, HWND_TOPMOST, 30, 30, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
         ::SetForegroundWindow(m_hwnd);
         gui_test::Pump();
     }
