@@ -49,8 +49,9 @@ CLauncherDlg::CLauncherDlg()
       m_pUpdater(std::make_unique<CGameUpdater>(m_strLauncherFolder)),
       m_cleanup(TheJournal()) {
     m_bLayered = FALSE;
-    m_pEngine = MakeGameUpdaterEngine(*m_pUpdater, *this);
-    m_pCycle = std::make_unique<CUpdateCycle>(*this, *m_pEngine, TheJournal());
+    m_pEngine = MakeGameUpdaterEngine(*m_pUpdater, static_cast<IUpdaterWindow&>(*this));
+    m_pCycle = std::make_unique<CUpdateCycle>(static_cast<UpdateCycleWindow&>(*this), *m_pEngine,
+                                              TheJournal());
 }
 
 CLauncherDlg::~CLauncherDlg() {
