@@ -150,6 +150,7 @@ TEST(BaseDialog, DragsByTheSkinButNotByControlsOrHoles) {
     EXPECT_EQ(::SendMessageW(hwnd, WM_NCHITTEST, 0, outside), HTNOWHERE);
 
     const HWND button = ::GetDlgItem(hwnd, ui_ids::kSysInfoCopy);
+    ::SetWindowPos(button, HWND_TOP, 328, 540, 0, 0, SWP_NOSIZE);
     RECT b{};
     ::GetWindowRect(button, &b);
     EXPECT_EQ(::WindowFromPoint(POINT{b.left + 3, b.top + 3}), button);
