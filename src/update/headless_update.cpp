@@ -114,3 +114,33 @@ int RunHeadlessUpdate(const HeadlessUpdateOptions& options, std::FILE* out, IUpd
     }
     return 1;
 }
+
+int RunUpdateVerb(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+    HeadlessUpdateOptions options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (arg == "--server" && hasValue) {
+            options.server = args[++i];
+        } else if (arg == "--folder" && hasValue) {
+            options.folder = args[++i];
+        } else if (arg == "--ftp") {
+            options.ftp = true;
+        } else if (arg == "--once") {
+            options.once = true;
+        } else {
+            std::fprintf(err, "patchkit update: unexpected argument '%s'\n", arg.c_str());
+            return 2;
+        }
+    }
+    if (options.server.empty() || options.folder.empty()) {
+        std::fputs("patchkit update: expects --server URL --folder DIR [--ftp] [--once]\n", err);
+        return 2;
+    }
+    while (options.folder.size() > 1 && (options.folder.back() == '/' || options.folder.back() == '\\')) {
+        options.folder.pop_back();
+    }
+    const int rc = RunHeadlessUpdate(options, out, nullptr);
+    if (rc != 0) std::fputs("patchkit update: the update did not complete\n", err);
+    return rc;
+}

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "update/updater_ports.h"
 
@@ -30,3 +31,7 @@ constexpr int kMaxHeadlessSteps = 1000;
 // transfer null: the network clients.
 int RunHeadlessUpdate(const HeadlessUpdateOptions& options, std::FILE* out,
                       IUpdateTransfer* transfer = nullptr);
+
+// The "update" verb's arguments: --server URL --folder DIR [--ftp] [--once].
+// Exit status 0 success, 1 failure, 2 wrong usage (one line on err).
+int RunUpdateVerb(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);

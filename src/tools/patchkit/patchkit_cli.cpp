@@ -4,10 +4,15 @@
 #include <cstring>
 
 #include "tools/patchkit/patchkit_verbs.h"
+#include "update/headless_update.h"
 
 namespace {
 
 constexpr int kAnyCount = -1;
+
+// Runs the launcher's own engine and installer on an installation; the verb
+// reads its options itself.
+int VerbUpdate(const VerbCall& call) { return RunUpdateVerb(call.operands, call.out, call.err); }
 
 struct Verb {
     const char* name;
@@ -44,6 +49,13 @@ constexpr Verb kVerbs[] = {
     {"digest", "FILE...", "print the MD5 digest of files",
      "Prints \"<32 lower-case hex digits>  FILE\" for each file, as in version.data.\n", 1,
      kAnyCount, false, VerbDigest},
+    {"update", "--server URL --folder DIR [--ftp] [--once]", "update an installation from a server",
+     "Runs the launcher's update engine and installer on DIR, one version step\n"
+     "after the other up to the server's newest version (only one with --once),\n"
+     "printing every status text as a line. URL is http://host[:port]; with --ftp\n"
+     "it is host[:port] of an FTP server. DIR must hold version.data and the\n"
+     "installer program.\n",
+     4, kAnyCount, false, VerbUpdate},
 };
 
 const char kKeyHelp[] =
@@ -110,6 +122,8 @@ int ParseVerbArgs(const Verb& verb, const std::vector<std::string>& args, VerbCa
             call->operands.push_back(arg);
         } else if (arg == "--") {
             optionsEnded = true;
+        } else if (verb.run == VerbUpdate) {
+            call->operands.push_back(arg);
         } else if (arg == "--key" && verb.takesKey) {
             if (i + 1 >= args.size() || !ParseKey(args[++i], &call->key)) {
                 return UsageError(*call, "--key needs five 32-bit words separated by commas");

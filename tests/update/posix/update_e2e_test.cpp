@@ -291,3 +291,31 @@ TEST(UpdateEndToEnd, MissingDeleteListKeepsOldFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(UpdateEndToEnd, UpdateVerbTakesOneStepWithOnce) {
+    Installation inst;
+    PeerServer peer("nginx", inst.site.Path());
+    ASSERT_NE(peer.Port(), 0);
+    TempDir outDir;
+    std::FILE* out = std::fopen(outDir.File("out").c_str(), "w");
+    std::FILE* err = std::fopen(outDir.File("err").c_str(), "w");
+    const std::string url = "http://127.0.0.1:" + std::to_string(peer.Port()) + "/";
+    const struct {
+        std::vector<std::string> args;
+        int rc;
+    } cases[] = {
+        {{"--server", url, "--folder", inst.launcher.Path() + "/", "--once"}, 0},
+        {{"--server", url}, 2},
+        {{"--server", url, "--folder", inst.launcher.Path(), "--bogus"}, 2},
+        {{"--server", "http://", "--folder", inst.launcher.Path()}, 1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(RunUpdateVerb(c.args, out, err), c.rc) << c.args.size();
+    std::fclose(out);
+    std::fclose(err);
+    EXPECT_EQ(Difference(InstalledTree(inst.launcher.Path()), Version(2)), "");
+    EXPECT_NE(ReadTextFile(outDir.File("out")).find("正在安装更新..."), std::string::npos);
+}
+
+}  // namespace
