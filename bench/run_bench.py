@@ -180,7 +180,15 @@ def bench_extract(build):
              min(t[0] for t in ours), min(t[0] for t in theirs), max(t[2] for t in theirs)))
 
 
-BENCHES = {"digest": bench_digest, "extract": bench_extract}
+def bench_http(build):
+    # The program starts nginx itself, times our client against curl on the
+    # same file and prints its own "bench http:" line.
+    result = subprocess.run([os.path.join(build, "bin", "http_bench")])
+    if result.returncode != 0:
+        raise SystemExit("bench: http_bench failed with %d" % result.returncode)
+
+
+BENCHES = {"digest": bench_digest, "extract": bench_extract, "http": bench_http}
 
 
 def main():

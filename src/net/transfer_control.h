@@ -30,7 +30,6 @@ class StopToken {
 public:
     void SetExternal(const std::atomic<bool>* external) { m_external = external; }
     void Request() { m_local.store(true); }
-    void Clear() { m_local.store(false); }
     [[nodiscard]] bool Requested() const {
         return m_local.load() || (m_external != nullptr && m_external->load());
     }

@@ -1,5 +1,6 @@
 #include "update/installer.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -35,13 +36,14 @@ std::vector<std::string> FoldersAbove(const std::string& folder, const std::stri
 class InstallRun {
 public:
     InstallRun(const std::string& folder, const std::string& handOffPath, InstallerFileOps* ops,
-               const InstallLog& log)
+               const InstallLog& log, size_t stepsPerWrite)
         : m_folder(folder),
           m_handOff(handOffPath),
           m_journal(folder + "\\" + kInstallJournalName),
           m_backupFolder(folder + "\\" + kBackupFolderName),
           m_ops(ops),
-          m_log(log) {}
+          m_log(log),
+          m_stepsPerWrite(stepsPerWrite > 0 ? stepsPerWrite : 1) {}
 
     InstallOutcome Run();
 
@@ -56,8 +58,10 @@ private:
     Flow EndAfterUndo();
     InstallOutcome Install(const HandOffPlan& plan);
     InstallOutcome RollBack();
-    Flow InstallMove(const HandOffMove& move, size_t index);
-    Flow InstallDelete(const std::string& path, size_t index);
+    Flow ComposeMove(const HandOffMove& move, size_t index, JournalRecord* recordOut);
+    Flow PerformMove(const JournalRecord& record);
+    Flow PerformDelete(const JournalRecord& record);
+    Flow RunBatch(const HandOffPlan& plan, size_t first, size_t end);
     Flow Undo(const std::vector<JournalRecord>& records);
     Flow UndoMove(const JournalRecord& record);
     Flow UndoDelete(const JournalRecord& record);
@@ -72,6 +76,7 @@ private:
     std::string m_backupFolder;
     InstallerFileOps* m_ops;
     const InstallLog& m_log;
+    size_t m_stepsPerWrite;
     std::string m_handOffBytes;
     std::string m_handOffDigest;
     bool m_journalStarted = false;
@@ -106,7 +111,7 @@ std::string InstallRun::FirstMissingFolder(const std::string& target) const {
     return {};
 }
 
-Flow InstallRun::InstallMove(const HandOffMove& move, size_t index) {
+Flow InstallRun::ComposeMove(const HandOffMove& move, size_t index, JournalRecord* recordOut) {
     if (fs_port::IsDirectory(move.to)) {
         m_failure = "install over a folder: " + move.to;
         return Flow::Fail;
@@ -115,46 +120,74 @@ Flow InstallRun::InstallMove(const HandOffMove& move, size_t index) {
         m_failure = "find the unpacked file " + move.from;
         return Flow::Fail;
     }
-    JournalRecord record;
-    record.kind = JournalRecord::Kind::Move;
-    record.path = move.from;
-    record.target = move.to;
-    record.backup = fs_port::PathExists(move.to) ? NewBackupPath(index) : std::string();
-    record.firstNewFolder = FirstMissingFolder(move.to);
-    Flow flow = Append(FormatJournalRecord(record));
-    if (flow != Flow::Go) return flow;
-    m_records.push_back(record);
+    recordOut->kind = JournalRecord::Kind::Move;
+    recordOut->path = move.from;
+    recordOut->target = move.to;
+    recordOut->backup = fs_port::PathExists(move.to) ? NewBackupPath(index) : std::string();
+    recordOut->firstNewFolder = FirstMissingFolder(move.to);
+    return Flow::Go;
+}
+
+Flow InstallRun::PerformMove(const JournalRecord& record) {
+    Flow flow = Flow::Go;
     if (!record.firstNewFolder.empty()) {
-        for (const std::string& level : FoldersAbove(m_folder, move.to)) {
-            if (level.size() < record.firstNewFolder.size()) continue;
+        for (const std::string& level : FoldersAbove(m_folder, record.target)) {
+            if (level.size() < record.firstNewFolder.size() || fs_port::IsDirectory(level)) continue;
             flow = Step(m_ops->MakeFolder(level), "create the folder " + level);
             if (flow != Flow::Go) return flow;
         }
     }
     if (!record.backup.empty()) {
-        flow = Step(m_ops->MovePath(move.to, record.backup), "put aside " + move.to);
+        flow = Step(m_ops->MovePath(record.target, record.backup), "put aside " + record.target);
         if (flow != Flow::Go) return flow;
     }
-    flow = Step(m_ops->MovePath(move.from, move.to), "move " + move.from + " to " + move.to);
-    if (flow == Flow::Go) m_log(EntryKind::Info, "installed " + move.to);
+    flow = Step(m_ops->MovePath(record.path, record.target),
+                "move " + record.path + " to " + record.target);
+    if (flow == Flow::Go) m_log(EntryKind::Info, "installed " + record.target);
     return flow;
 }
 
-Flow InstallRun::InstallDelete(const std::string& path, size_t index) {
-    if (!fs_port::PathExists(path)) {
-        m_log(EntryKind::Info, "already absent: " + path);
-        return Flow::Go;
-    }
-    JournalRecord record;
-    record.kind = JournalRecord::Kind::Delete;
-    record.path = path;
-    record.backup = NewBackupPath(index);
-    Flow flow = Append(FormatJournalRecord(record));
-    if (flow != Flow::Go) return flow;
-    m_records.push_back(record);
-    flow = Step(m_ops->MovePath(path, record.backup), "put aside " + path);
-    if (flow == Flow::Go) m_log(EntryKind::Info, "deleted " + path);
+Flow InstallRun::PerformDelete(const JournalRecord& record) {
+    // An earlier deletion of the same batch may have taken its folder.
+    if (!fs_port::PathExists(record.path)) return Flow::Go;
+    const Flow flow = Step(m_ops->MovePath(record.path, record.backup), "put aside " + record.path);
+    if (flow == Flow::Go) m_log(EntryKind::Info, "deleted " + record.path);
     return flow;
+}
+
+// Steps are journaled in batches: every record of a batch reaches the disk
+// before the first of its steps runs. A record whose step never ran is
+// harmless to undo, as every undo step looks at what exists.
+Flow InstallRun::RunBatch(const HandOffPlan& plan, size_t first, size_t end) {
+    std::vector<JournalRecord> batch;
+    for (size_t i = first; i < end; ++i) {
+        JournalRecord record;
+        if (i < plan.moves.size()) {
+            const Flow flow = ComposeMove(plan.moves[i], i, &record);
+            if (flow != Flow::Go) return flow;
+        } else {
+            const std::string& path = plan.deletes[i - plan.moves.size()];
+            if (!fs_port::PathExists(path)) {
+                m_log(EntryKind::Info, "already absent: " + path);
+                continue;
+            }
+            record.kind = JournalRecord::Kind::Delete;
+            record.path = path;
+            record.backup = NewBackupPath(i);
+        }
+        batch.push_back(std::move(record));
+    }
+    if (batch.empty()) return Flow::Go;
+    std::string text;
+    for (const JournalRecord& record : batch) text += FormatJournalRecord(record);
+    Flow flow = Append(text);
+    if (flow != Flow::Go) return flow;
+    m_records.insert(m_records.end(), batch.begin(), batch.end());
+    for (const JournalRecord& record : batch) {
+        flow = record.kind == JournalRecord::Kind::Move ? PerformMove(record) : PerformDelete(record);
+        if (flow != Flow::Go) return flow;
+    }
+    return Flow::Go;
 }
 
 InstallOutcome InstallRun::Install(const HandOffPlan& plan) {
@@ -164,11 +197,9 @@ InstallOutcome InstallRun::Install(const HandOffPlan& plan) {
         flow = Step(m_ops->MakeFolder(m_backupFolder), "create the folder " + m_backupFolder);
     }
     if (flow == Flow::Go) flow = Append(FormatJournalHeader(m_handOffDigest));
-    for (size_t i = 0; flow == Flow::Go && i < plan.moves.size(); ++i) {
-        flow = InstallMove(plan.moves[i], i);
-    }
-    for (size_t i = 0; flow == Flow::Go && i < plan.deletes.size(); ++i) {
-        flow = InstallDelete(plan.deletes[i], plan.moves.size() + i);
+    const size_t steps = plan.moves.size() + plan.deletes.size();
+    for (size_t first = 0; flow == Flow::Go && first < steps; first += m_stepsPerWrite) {
+        flow = RunBatch(plan, first, std::min(steps, first + m_stepsPerWrite));
     }
     if (flow == Flow::Go) flow = Append(FormatJournalCommit());
     if (flow == Flow::Stop) return InstallOutcome::Stopped;
@@ -431,7 +462,7 @@ const char* InstallOutcomeName(InstallOutcome outcome) {
 }
 
 InstallOutcome RunInstaller(const std::string& folder, const std::string& handOffPath,
-                            InstallerFileOps* ops, const InstallLog& log) {
-    InstallRun run(folder, handOffPath, ops, log);
+                            InstallerFileOps* ops, const InstallLog& log, size_t stepsPerJournalWrite) {
+    InstallRun run(folder, handOffPath, ops, log, stepsPerJournalWrite);
     return run.Run();
 }

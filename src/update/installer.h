@@ -1,7 +1,8 @@
 // The installer: carries out a hand-off file all or nothing.
 //
 // Before each step a journal line (udo.journal in the launcher folder) says
-// what the step is about to do, and reaches the disk first. Files that are
+// what the step is about to do, and reaches the disk first (lines are
+// written in batches, each batch before its first step). Files that are
 // replaced or deleted are renamed aside into "_backup" rather than removed,
 // which also works for a program that is running (Windows lets a running
 // executable be renamed, not overwritten). When a step fails, every step
@@ -20,6 +21,7 @@
 // unpacked file back in the work folder, so that a later run can try again.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -57,8 +59,13 @@ using InstallLog = std::function<void(EntryKind, const std::string&)>;
 [[nodiscard]] bool CheckInstallPlan(const std::string& folder, const HandOffPlan& plan,
                                     std::string* errorOut);
 
+// Steps whose journal records are written (and forced to the disk) together,
+// before the first of them runs: one disk flush per batch, not per step.
+constexpr size_t kStepsPerJournalWrite = 64;
+
 // Settles a journal left by an earlier run, then installs handOffPath.
 // folder is the launcher folder; all changes go through ops; every decision
 // and failure is written to log.
 [[nodiscard]] InstallOutcome RunInstaller(const std::string& folder, const std::string& handOffPath,
-                                          InstallerFileOps* ops, const InstallLog& log);
+                                          InstallerFileOps* ops, const InstallLog& log,
+                                          size_t stepsPerJournalWrite = kStepsPerJournalWrite);

@@ -1,6 +1,5 @@
-// The installer program's log, "<own folder>\Log\installer.log": UTF-8, one
-// line per entry, "2026-12-07 19:24:36.123 [Info] text". Each line reaches
-// the file before the call returns, so a kill loses nothing already logged.
+// The installer program's log, "<own folder>\Log\installer.log", written
+// through the process's journal (same line layout as the launcher's log).
 #pragma once
 
 #include <string>
@@ -9,14 +8,8 @@
 
 class InstallerLog {
 public:
-    // Creates the folder of path when it is missing.
+    // Creates the folder of path when it is missing and attaches the journal.
     explicit InstallerLog(const std::string& path);
 
     void Add(EntryKind kind, const std::string& text);
-
-private:
-    std::string m_path;
 };
-
-// One log line without its line end, for the given local time.
-std::string FormatLogLine(EntryKind kind, const std::string& text);
