@@ -4,10 +4,15 @@
 #include <cstring>
 
 #include "tools/patchkit/patchkit_verbs.h"
+#include "update/headless_update.h"
 
 namespace {
 
 constexpr int kAnyCount = -1;
+
+// Runs the launcher's own engine and installer on an installation; the verb
+// reads its options itself.
+int VerbUpdate(const VerbCall& call) { return RunUpdateVerb(call.operands, call.out, call.err); }
 
 struct Verb {
     const char* name;
@@ -62,6 +67,13 @@ constexpr Verb kVerbs[] = {
      "Prints one line per file that differs or is missing; the exit status is\n"
      "1 on any mismatch or when version.data cannot be read.\n",
      1, 1, true, VerbVerify, nullptr, nullptr},
+    {"update", "--server URL --folder DIR [--ftp] [--once]", "update an installation from a server",
+     "Runs the launcher's update engine and installer on DIR, one version step\n"
+     "after the other up to the server's newest version (only one with --once),\n"
+     "printing every status text as a line. URL is http://host[:port]; with --ftp\n"
+     "it is host[:port] of an FTP server. DIR must hold version.data and the\n"
+     "installer program.\n",
+     4, kAnyCount, false, VerbUpdate, nullptr, nullptr},
 };
 
 const char kKeyHelp[] =
@@ -135,6 +147,8 @@ int ParseVerbArgs(const Verb& verb, const std::vector<std::string>& args, VerbCa
             call->operands.push_back(arg);
         } else if (arg == "--") {
             optionsEnded = true;
+        } else if (verb.run == VerbUpdate) {
+            call->operands.push_back(arg);
         } else if (arg == "--key" && verb.takesKey) {
             if (i + 1 >= args.size() || !ParseKey(args[++i], &call->key)) {
                 return UsageError(*call, "--key needs five 32-bit words separated by commas");
