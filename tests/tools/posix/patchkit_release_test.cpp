@@ -184,6 +184,20 @@ TEST_F(PatchkitRelease, VersionListLinesAreAddedAndReplaced) {
     EXPECT_EQ(Run("verify game").exit, 0);
 }
 
+TEST_F(PatchkitRelease, UnlistedOldVersionIsPointedOut) {
+    Write("base.txt", "1001\nsame.dat\n" + std::string(32, '0'));
+    ASSERT_EQ(Run("encipher base.txt old/version.data").exit, 0);
+    const char kNote[] = "note: versionlist.data does not list 1.0.0.1";
+    Result r = Release("old", "new", "1.0.0.2");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_NE(r.out.find(kNote), std::string::npos) << r.out;
+    Write("root/versionlist.data", "1.0.0.1\t0\t0\n");
+    r = Release("old", "new", "1.0.0.2");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out.find(kNote), std::string::npos) << r.out;
+    EXPECT_EQ(ReadTextFile(Path("root/versionlist.data")), "1.0.0.1\t0\t0\n1.0.0.2\t0\t0\n");
+}
+
 TEST_F(PatchkitRelease, BadRequestsFailWithOneLineAndLeaveNoFolder) {
     Write("tabbed/a\tb.dat", "x");
     const struct {
@@ -224,8 +238,8 @@ TEST_F(PatchkitRelease, EngineParsersReadWhatReleaseWrites) {
     EXPECT_EQ(versions[1].nVersion, 1002);
     EXPECT_EQ(versions[1].nMandatory, 0);
     VersionEntry target;
-    ASSERT_EQ(ChooseTarget(versions, 1001, &target), VersionChoice::Target);
-    EXPECT_EQ(target.nVersion, 1002);
+    ASSERT_EQ(ChooseTarget(versions, 1002, &target), VersionChoice::Target);
+    EXPECT_EQ(target.nVersion, 1003);
 
     std::vector<std::string> lines;
     SplitText(ReadList("root/1.0.0.2/updatelist.data"), "\n", &lines);
@@ -246,7 +260,9 @@ TEST_F(PatchkitRelease, EngineParsersReadWhatReleaseWrites) {
                                                    "data2.pak sub\\中文.dat",
                                                    "data2.pak version.data"}));
     int64_t listedTotal = 0;
-    for (const std::string& line : lines) listedTotal += std::stoll(Fields(line)[2]);
+    for (const std::string& line : lines) {
+        if (!line.empty()) listedTotal += std::stoll(Fields(line)[2]);
+    }
     EXPECT_EQ(plan.totalSize, listedTotal);
     EXPECT_GT(listedTotal, 70 << 20);
 #else
