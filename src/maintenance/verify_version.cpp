@@ -36,22 +36,10 @@ std::string JoinFolder(const std::string& folder, const std::string& name) {
     return folder + "\\" + name;
 }
 
-}  // namespace
-
-VersionFileEntries SplitVersionEntries(std::string_view content) {
-    VersionFileEntries split;
-    size_t start = 0;
-    for (size_t i = 0; i < content.size(); ++i) {
-        if (content[i] != '\n') continue;
-        split.entries.emplace_back(content.substr(start, i - start));
-        ++split.endedByLineFeed;
-        start = i + 1;
-    }
-    split.entries.emplace_back(content.substr(start));
-    return split;
-}
-
-int32_t LeadingNumber(std::string_view text) {
+// Leading blanks, an optional sign, then digits up to the first other
+// character, as atoi reads a number; none gives 0, and a number beyond 32
+// bits is held at the limit instead of overflowing.
+int32_t VersionNumberOf(std::string_view text) {
     size_t i = 0;
     while (i < text.size() && IsBlank(text[i])) ++i;
     bool negative = false;
@@ -71,6 +59,21 @@ int32_t LeadingNumber(std::string_view text) {
     return static_cast<int32_t>(value);
 }
 
+}  // namespace
+
+VersionFileEntries SplitVersionEntries(std::string_view content) {
+    VersionFileEntries split;
+    size_t start = 0;
+    for (size_t i = 0; i < content.size(); ++i) {
+        if (content[i] != '\n') continue;
+        split.entries.emplace_back(content.substr(start, i - start));
+        ++split.endedByLineFeed;
+        start = i + 1;
+    }
+    split.entries.emplace_back(content.substr(start));
+    return split;
+}
+
 VersionContentState ParseVersionContent(std::string_view content, ParsedVersionFile* parsedOut) {
     if (content.empty() || content[0] == '\0') return VersionContentState::NoContent;
     const VersionFileEntries split = SplitVersionEntries(content);
@@ -79,7 +82,7 @@ VersionContentState ParseVersionContent(std::string_view content, ParsedVersionF
     const size_t afterFirst = entries.size() - 1;  // E, at least 2 here
     ParsedVersionFile parsed;
     parsed.versionText = FromGbk(entries[0]);
-    parsed.installedVersion = LeadingNumber(entries[0]);
+    parsed.installedVersion = VersionNumberOf(entries[0]);
     parsed.evenEntryCount = afterFirst % 2 == 0;
     parsed.allPairs = PairsFrom(entries, entries.size());
     parsed.chosenPairs = PairsFrom(entries, parsed.evenEntryCount ? entries.size() : 1);

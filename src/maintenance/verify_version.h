@@ -53,10 +53,6 @@ struct ParsedVersionFile {
 // Cuts content at line feeds; the text after the last one is one more entry.
 VersionFileEntries SplitVersionEntries(std::string_view content);
 
-// Leading blanks, an optional sign, then digits up to the first other
-// character; no number gives 0, and a number beyond 32 bits is clamped.
-int32_t LeadingNumber(std::string_view text);
-
 // The whole rule set over the deciphered bytes.
 [[nodiscard]] VersionContentState ParseVersionContent(std::string_view content,
                                                       ParsedVersionFile* parsedOut);

@@ -67,14 +67,19 @@ TEST(VersionContent, EntryAndPairRules) {
     }
 }
 
-TEST(VersionContent, LeadingNumberLikeAtoi) {
+TEST(VersionContent, VersionNumberReadLikeAtoi) {
     const struct {
         const char* text;
         int32_t number;
     } cases[] = {{"1203", 1203}, {"+4", 4},   {"-2147483648", -2147483647 - 1},
                  {"", 0},        {"-", 0},    {"12 34", 12},
-                 {"\r7", 7},     {"0x10", 0}, {"-99999999999", -2147483647 - 1}};
-    for (const auto& c : cases) EXPECT_EQ(LeadingNumber(c.text), c.number) << c.text;
+                 {"\r7", 7}, {"\t 12", 12},     {"0x10", 0}, {"-99999999999", -2147483647 - 1}};
+    for (const auto& c : cases) {
+        ParsedVersionFile parsed;
+        ASSERT_EQ(ParseVersionContent(std::string(c.text) + "\na\nb", &parsed),
+                  VersionContentState::Usable) << c.text;
+        EXPECT_EQ(parsed.installedVersion, c.number) << c.text;
+    }
 }
 
 class VerifyGame : public testing::Test {

@@ -108,6 +108,20 @@ TEST(ReleasePlan, VersionListLineIsAddedOrReplaced) {
     }
 }
 
+TEST(ReleasePlan, ListedVersionsAreFoundByNumber) {
+    const struct {
+        const char* list;
+        int32_t number;
+        bool listed;
+    } cases[] = {{"", 1001, false},
+                 {"1.0.0.1\t0\t0\n", 1001, true},
+                 {"1.0.0.2\t0\t0\r\n 1.0.0.1 \t1\t0", 1001, true},
+                 {"1.0.0.1\n", 1001, false},  // no tab: the launcher skips the line
+                 {"1.0.10.0\t0\t0\n", 1100, true},
+                 {"1.0.0.11\t0\t0\n", 1001, false}};
+    for (const auto& c : cases) EXPECT_EQ(ListsVersion(c.list, c.number), c.listed) << c.list;
+}
+
 TEST(ReleasePlan, NamesThatCannotSurviveTheLists) {
     const struct {
         const char* name;

@@ -96,22 +96,43 @@ std::string VersionFileText(int32_t versionNumber, const TreeIndex& newTree) {
     return text;
 }
 
+namespace {
+
+// The trimmed, non-empty lines of a version list.
+std::vector<std::string> VersionListLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = TrimText(text.substr(start, end - start));
+        start = end + 1;
+        if (!line.empty()) lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+int32_t LineVersion(const std::string& line) {
+    return VersionTextToNumber(TrimText(line.substr(0, line.find('\t'))).c_str());
+}
+
+}  // namespace
+
 std::string UpdateVersionList(const std::string& current, const std::string& versionText,
                               bool mandatory) {
     const int32_t number = VersionTextToNumber(versionText.c_str());
     std::string text;
-    size_t start = 0;
-    while (start < current.size()) {
-        size_t end = current.find('\n', start);
-        if (end == std::string::npos) end = current.size();
-        const std::string line = TrimText(current.substr(start, end - start));
-        start = end + 1;
-        if (line.empty()) continue;
-        const std::string first = TrimText(line.substr(0, line.find('\t')));
-        if (VersionTextToNumber(first.c_str()) == number) continue;
-        text += line + "\n";
+    for (const std::string& line : VersionListLines(current)) {
+        if (LineVersion(line) != number) text += line + "\n";
     }
     return text + versionText + "\t" + (mandatory ? "1" : "0") + "\t0\n";
+}
+
+bool ListsVersion(const std::string& listText, int32_t number) {
+    for (const std::string& line : VersionListLines(listText)) {
+        if (line.find('\t') != std::string::npos && LineVersion(line) == number) return true;
+    }
+    return false;
 }
 
 std::string ReleaseNameProblem(const std::string& relative) {

@@ -73,6 +73,9 @@ std::string VersionFileText(int32_t versionNumber, const TreeIndex& newTree);
 std::string UpdateVersionList(const std::string& current, const std::string& versionText,
                               bool mandatory);
 
+// True when a line of the version list names this version number.
+bool ListsVersion(const std::string& listText, int32_t number);
+
 // Why a relative path cannot be released (empty when it can): names must
 // survive the lists (no tab, line break, edge blanks), GBK, and the package.
 std::string ReleaseNameProblem(const std::string& relative);

@@ -7,6 +7,7 @@
 #include "external/bundle.h"
 #include "external/fast_file.h"
 #include "external/patch_kit.h"
+#include "maintenance/verify_version.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "tools/patchkit/patchkit_verbs.h"
@@ -173,16 +174,40 @@ bool Publish(const std::string& staging, const std::string& folder) {
     return true;
 }
 
-bool WriteVersionList(const std::string& root, const ReleaseArgs& args) {
+bool WriteVersionList(const std::string& root, const ReleaseArgs& args, std::string* textOut) {
     const std::string path = Join(root, "versionlist.data");
     std::string current;
     if (fs_port::FileSize(path) > 0 && !ReadWholeFile(path, nullptr, false, &current)) return false;
     const std::string text = UpdateVersionList(current, args.versionText, args.mandatory);
+    *textOut = text;
     CFastFile file(ModeWrite);
     if (!file.Open(path.c_str(), "w+")) return false;
     const bool written = file.Write(text.c_str(), nullptr, false);
     file.Close();
     return written;
+}
+
+// The launcher steps from a listed version to the next one, but sends an
+// installation whose version is not listed straight to the newest version,
+// whose packages hold only the changes of its own step. An old version that
+// the list lacks is therefore worth a word to the operator.
+void WarnAboutUnlistedBase(const VerbCall& call, const ReleaseArgs& args,
+                           const std::string& versionList) {
+    std::string content;
+    bool opened = false;
+    ParsedVersionFile old;
+    if (!ReadVersionFile(args.from, call.key, &content, &opened) ||
+        ParseVersionContent(content, &old) != VersionContentState::Usable ||
+        old.installedVersion >= args.versionNumber ||
+        ListsVersion(versionList, old.installedVersion)) {
+        return;
+    }
+    const std::string oldText = VersionNumberToText(old.installedVersion);
+    std::fprintf(call.out,
+                 "note: versionlist.data does not list %s (the version of %s); installations "
+                 "of it would go straight to the newest version. Add the line \"%s\t0\t0\" "
+                 "if they should step through %s.\n",
+                 oldText.c_str(), args.from.c_str(), oldText.c_str(), args.versionText.c_str());
 }
 
 }  // namespace
@@ -214,9 +239,11 @@ int VerbRelease(const VerbCall& call) {
         DeleteFolderTree(staging);
         return call.Fail("cannot put " + folder + " in place");
     }
-    if (!WriteVersionList(args.root, args)) {
+    std::string versionList;
+    if (!WriteVersionList(args.root, args, &versionList)) {
         return call.Fail("cannot update " + Join(args.root, "versionlist.data"));
     }
+    WarnAboutUnlistedBase(call, args, versionList);
     size_t members = 0;
     for (const PackagePlan& package : plan.packages) members += package.members.size();
     std::fprintf(call.out, "release %s%s: %llu files in %llu packages, %llu deletions\n",

@@ -15,6 +15,13 @@
 #include "platform/text_encoding.h"
 #include "support/test_support.h"
 
+// The engine's own list parsers, once they are part of the core.
+#if __has_include("update/update_lists.h") && __has_include("update/version_list.h")
+#include "update/update_lists.h"
+#include "update/version_list.h"
+#define VANTOREL_HAVE_ENGINE_LISTS 1
+#endif
+
 namespace {
 
 struct Result {
@@ -177,6 +184,20 @@ TEST_F(PatchkitRelease, VersionListLinesAreAddedAndReplaced) {
     EXPECT_EQ(Run("verify game").exit, 0);
 }
 
+TEST_F(PatchkitRelease, UnlistedOldVersionIsPointedOut) {
+    Write("base.txt", "1001\nsame.dat\n" + std::string(32, '0'));
+    ASSERT_EQ(Run("encipher base.txt old/version.data").exit, 0);
+    const char kNote[] = "note: versionlist.data does not list 1.0.0.1";
+    Result r = Release("old", "new", "1.0.0.2");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_NE(r.out.find(kNote), std::string::npos) << r.out;
+    Write("root/versionlist.data", "1.0.0.1\t0\t0\n");
+    r = Release("old", "new", "1.0.0.2");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out.find(kNote), std::string::npos) << r.out;
+    EXPECT_EQ(ReadTextFile(Path("root/versionlist.data")), "1.0.0.1\t0\t0\n1.0.0.2\t0\t0\n");
+}
+
 TEST_F(PatchkitRelease, BadRequestsFailWithOneLineAndLeaveNoFolder) {
     Write("tabbed/a\tb.dat", "x");
     const struct {
@@ -202,6 +223,51 @@ TEST_F(PatchkitRelease, BadRequestsFailWithOneLineAndLeaveNoFolder) {
         EXPECT_FALSE(fs_port::PathExists(Path("root/1.0.0.2"))) << c.args;
         EXPECT_FALSE(fs_port::PathExists(Path("root/versionlist.data"))) << c.args;
     }
+}
+
+TEST_F(PatchkitRelease, EngineParsersReadWhatReleaseWrites) {
+#if defined(VANTOREL_HAVE_ENGINE_LISTS)
+    ASSERT_EQ(Release("old", "new", "1.0.0.2").exit, 0);
+    ASSERT_EQ(Release("new", "new", "1.0.0.3", " --mandatory").exit, 0);
+    std::vector<VersionEntry> versions;
+    ASSERT_EQ(ParseVersionList(ReadTextFile(Path("root/versionlist.data")), &versions),
+              VersionListParse::Ok);
+    ASSERT_EQ(versions.size(), 2u);
+    EXPECT_EQ(versions[0].nVersion, 1003);
+    EXPECT_EQ(versions[0].nMandatory, 1);
+    EXPECT_EQ(versions[1].nVersion, 1002);
+    EXPECT_EQ(versions[1].nMandatory, 0);
+    VersionEntry target;
+    ASSERT_EQ(ChooseTarget(versions, 1002, &target), VersionChoice::Target);
+    EXPECT_EQ(target.nVersion, 1003);
+
+    std::vector<std::string> lines;
+    SplitText(ReadList("root/1.0.0.2/updatelist.data"), "\n", &lines);
+    UpdatePlan plan;
+    BuildUpdatePlan(lines, &plan);
+    std::string offending;
+    EXPECT_TRUE(CheckPlanPaths(plan, &offending)) << offending;
+    std::vector<std::string> installed;
+    for (const PackageGroup& group : plan.packages) {
+        for (const PackageMember& member : group.members) {
+            EXPECT_TRUE(IsDigestText(member.strExtra)) << member.strMember;
+            installed.push_back(group.name + " " + InstalledRelativePath(member.strMember));
+        }
+    }
+    EXPECT_EQ(installed, (std::vector<std::string>{"data1.pak Vantorel_Data\\level1.dat",
+                                                   "data2.pak Vantorel_Data\\level2.dat",
+                                                   "data2.pak changed.dat",
+                                                   "data2.pak sub\\中文.dat",
+                                                   "data2.pak version.data"}));
+    int64_t listedTotal = 0;
+    for (const std::string& line : lines) {
+        if (!line.empty()) listedTotal += std::stoll(Fields(line)[2]);
+    }
+    EXPECT_EQ(plan.totalSize, listedTotal);
+    EXPECT_GT(listedTotal, 70 << 20);
+#else
+    GTEST_SKIP() << "the engine's list parsers are not in this tree yet";
+#endif
 }
 
 }  // namespace
