@@ -180,6 +180,70 @@ def bench_extract(build):
              min(t[0] for t in ours), min(t[0] for t in theirs), max(t[2] for t in theirs)))
 
 
+VERIFY_FILES = 2000
+VERIFY_BYTES = 2 << 30
+# Below this much free space the verify tree is made smaller (and said so).
+VERIFY_MIN_FREE = 10 << 30
+
+
+def make_verify_tree(build, root, files, total):
+    """files random files of total bytes in 20 folders, and an enciphered
+    version.data that lists every one of them with its digest."""
+    done = os.path.join(root, ".complete")
+    if os.path.exists(done) and open(done).read() == "%d %d" % (files, total):
+        return
+    shutil.rmtree(root, ignore_errors=True)
+    os.makedirs(root)
+    import hashlib
+    entries = ["1002"]
+    base = total // files
+    for i in range(files):
+        # Sizes vary around the mean; the last file takes the remainder.
+        size = base + (i % 7 - 3) * 4096 if i < files - 1 else total - (base * (files - 1))
+        folder = "set%02d" % (i % 20)
+        os.makedirs(os.path.join(root, folder), exist_ok=True)
+        data = os.urandom(size)
+        with open(os.path.join(root, folder, "f%04d.bin" % i), "wb") as f:
+            f.write(data)
+        entries += ["%s\\f%04d.bin" % (folder, i), hashlib.md5(data).hexdigest()]
+    plain = os.path.join(root, "version.plain")
+    with open(plain, "w") as f:
+        f.write("\n".join(entries))
+    subprocess.run([os.path.join(build, "bin", "patchkit"), "encipher", plain,
+                    os.path.join(root, "version.data")], check=True)
+    os.remove(plain)
+    with open(done, "w") as f:
+        f.write("%d %d" % (files, total))
+
+
+def bench_verify(build):
+    data = data_dir(build)
+    files, total, note = VERIFY_FILES, VERIFY_BYTES, ""
+    root = os.path.join(data, "verify_tree")
+    have = os.path.exists(os.path.join(root, ".complete"))
+    if not have and shutil.disk_usage(data).free < VERIFY_MIN_FREE:
+        files, total = VERIFY_FILES // 4, VERIFY_BYTES // 4
+        note = " (scaled down to %d files, %d MiB: under 10 GiB free)" % (files, total // MIB)
+    make_verify_tree(build, root, files, total)
+    names = sorted(os.path.join(d, f) for d in os.listdir(root)
+                   if os.path.isdir(os.path.join(root, d))
+                   for f in os.listdir(os.path.join(root, d)))
+    for name in names:
+        warm(os.path.join(root, name))
+    ours_bin = os.path.join(build, "bin", "verify_bench")
+    ours, theirs = [], []
+    for _ in range(RUNS):
+        ours.append(run_measured([ours_bin, root]))
+        theirs.append(run_measured(["md5sum"] + names, cwd=root))
+    size_mib = sum(os.path.getsize(os.path.join(root, n)) for n in names) / MIB
+    wall = min(t[0] for t in theirs) / min(t[0] for t in ours)
+    cpu = min(t[1] for t in theirs) / min(t[1] for t in ours)
+    print("bench verify: ratio %.2f (goal >= 0.95) cpu_ratio %.2f files %d size %.0f MiB"
+          " ours %.0f MiB/s md5sum %.0f MiB/s%s"
+          % (wall, cpu, len(names), size_mib, size_mib / min(t[0] for t in ours),
+             size_mib / min(t[0] for t in theirs), note))
+
+
 def bench_http(build):
     # The program starts nginx itself, times our client against curl on the
     # same file and prints its own "bench http:" line.
@@ -188,7 +252,8 @@ def bench_http(build):
         raise SystemExit("bench: http_bench failed with %d" % result.returncode)
 
 
-BENCHES = {"digest": bench_digest, "extract": bench_extract, "http": bench_http}
+BENCHES = {"digest": bench_digest, "extract": bench_extract, "http": bench_http,
+           "verify": bench_verify}
 
 
 def main():

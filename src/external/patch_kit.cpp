@@ -16,6 +16,10 @@ namespace {
 // Large enough that the per-call cost of reading and hashing vanishes, small
 // enough to stay out of the way of everything else in the process.
 constexpr size_t kDigestBlockBytes = 1u << 20;
+// Below this size a file is read on the caller's thread: starting a reader
+// thread and handing blocks over costs more than the overlap saves, above
+// all on a busy machine.
+constexpr size_t kReadAheadMinBytes = 8u << 20;
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -28,8 +32,10 @@ struct DigestCloser {
 // the time spent reading hides behind the time spent hashing.
 class ReadAhead {
 public:
-    explicit ReadAhead(std::FILE* file) : m_file(file) {
-        for (auto& buffer : m_buffers) buffer.reset(new unsigned char[kDigestBlockBytes]);
+    // buffers: two blocks of kDigestBlockBytes that outlive this object.
+    ReadAhead(std::FILE* file, unsigned char* buffers) : m_file(file) {
+        m_buffers[0] = buffers;
+        m_buffers[1] = buffers + kDigestBlockBytes;
         m_thread = std::thread([this] { Produce(); });
     }
     ~ReadAhead() {
@@ -54,7 +60,7 @@ public:
         }
         m_changed.wait(lock, [this] { return m_full[m_next]; });
         m_holding = true;
-        *dataOut = m_buffers[m_next].get();
+        *dataOut = m_buffers[m_next];
         *sizeOut = m_sizes[m_next];
         return !m_failed[m_next];
     }
@@ -67,7 +73,7 @@ private:
                 m_changed.wait(lock, [&] { return m_stop || !m_full[slot]; });
                 if (m_stop) return;
             }
-            const size_t got = std::fread(m_buffers[slot].get(), 1, kDigestBlockBytes, m_file);
+            const size_t got = std::fread(m_buffers[slot], 1, kDigestBlockBytes, m_file);
             const bool failed = std::ferror(m_file) != 0;
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
@@ -81,7 +87,7 @@ private:
     }
 
     std::FILE* m_file;
-    std::unique_ptr<unsigned char[]> m_buffers[2];
+    unsigned char* m_buffers[2];
     size_t m_sizes[2] = {0, 0};
     bool m_failed[2] = {false, false};
     bool m_full[2] = {false, false};
@@ -103,9 +109,10 @@ std::string HexText(const unsigned char* bytes, size_t count) {
     return out;
 }
 
-// Hashes the file from its current position to its end.
-bool HashRest(std::FILE* file, gcry_md_hd_t digest) {
-    ReadAhead reader(file);
+// Hashes the file from its current position to its end, reading ahead on a
+// second thread.
+bool HashWithReadAhead(std::FILE* file, unsigned char* buffers, gcry_md_hd_t digest) {
+    ReadAhead reader(file, buffers);
     for (;;) {
         const unsigned char* block = nullptr;
         size_t got = 0;
@@ -115,9 +122,20 @@ bool HashRest(std::FILE* file, gcry_md_hd_t digest) {
     }
 }
 
-}  // namespace
+// The same on the caller's thread, for files too small for a second thread
+// to pay for itself.
+bool HashInPlace(std::FILE* file, unsigned char* buffer, gcry_md_hd_t digest) {
+    for (;;) {
+        const size_t got = std::fread(buffer, 1, kDigestBlockBytes, file);
+        if (std::ferror(file)) return false;
+        if (got > 0) gcry_md_write(digest, buffer, got);
+        if (got < kDigestBlockBytes) return true;
+    }
+}
 
-bool ComputeFileMd5(const std::string& path, std::string* hexOut) {
+// buffers: two blocks of kDigestBlockBytes, reused from file to file so that
+// verifying thousands of files does not map and fault in fresh memory for each.
+bool Md5WithBuffers(const std::string& path, unsigned char* buffers, std::string* hexOut) {
     EnsureCryptoLibrary();
     if (!fs_port::IsRegularFile(path)) return false;
     std::unique_ptr<std::FILE, FileCloser> file(fs_port::OpenFile(path, "rb"));
@@ -131,26 +149,27 @@ bool ComputeFileMd5(const std::string& path, std::string* hexOut) {
     std::unique_ptr<gcry_md_handle, DigestCloser> digest(raw);
 
     const int64_t size = fs_port::FileSize(path);
-    bool ok;
-    if (size >= 0 && size < static_cast<int64_t>(kDigestBlockBytes)) {
-        // One read covers a small file; a second thread would cost more than
-        // it saves. Asking for one byte more notices a file that grew.
-        const size_t want = static_cast<size_t>(size) + 1;
-        std::unique_ptr<unsigned char[]> block(new unsigned char[want]);
-        const size_t got = std::fread(block.get(), 1, want, file.get());
-        gcry_md_write(digest.get(), block.get(), got);
-        ok = !std::ferror(file.get()) && (got < want || HashRest(file.get(), digest.get()));
-    } else {
-        ok = HashRest(file.get(), digest.get());
+    const bool small = size >= 0 && size < static_cast<int64_t>(kReadAheadMinBytes);
+    if (!(small ? HashInPlace(file.get(), buffers, digest.get())
+                : HashWithReadAhead(file.get(), buffers, digest.get()))) {
+        return false;
     }
-    if (!ok) return false;
     const unsigned char* value = gcry_md_read(digest.get(), GCRY_MD_MD5);
     if (!value) return false;
     *hexOut = HexText(value, gcry_md_get_algo_dlen(GCRY_MD_MD5));
     return true;
 }
 
+}  // namespace
+
+bool ComputeFileMd5(const std::string& path, std::string* hexOut) {
+    std::unique_ptr<unsigned char[]> buffers(new unsigned char[2 * kDigestBlockBytes]);
+    return Md5WithBuffers(path, buffers.get(), hexOut);
+}
+
 const char* CPatchKit::ComputeDigest(const char* path) {
-    if (!path || !ComputeFileMd5(path, &m_lastDigest)) return nullptr;
+    if (!path) return nullptr;
+    if (!m_buffers) m_buffers.reset(new unsigned char[2 * kDigestBlockBytes]);
+    if (!Md5WithBuffers(path, m_buffers.get(), &m_lastDigest)) return nullptr;
     return m_lastDigest.c_str();
 }

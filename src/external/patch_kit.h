@@ -1,6 +1,7 @@
 // File digests for verifying installed files.
 #pragma once
 
+#include <memory>
 #include <string>
 
 // MD5 of a file's content as 32 lower-case hex digits, streamed in blocks.
@@ -15,4 +16,5 @@ public:
 
 private:
     std::string m_lastDigest;
+    std::unique_ptr<unsigned char[]> m_buffers;  // read blocks, kept for the next file
 };

@@ -88,9 +88,9 @@ void CLauncherApp::InitCommonControls() {
     InitCommonControlsEx(&controls);
 }
 
-// The cleanup of the update's work files after an update restart belongs to
-// the skinned main window; the plain window has nothing to start for it.
-void CLauncherApp::RunMainWindow(bool /*updateRestart*/) {
+void CLauncherApp::RunMainWindow(bool updateRestart) {
     CLauncherDlg dialog;
+    // After an update restart the work files go before the window opens.
+    if (updateRestart) dialog.StartTempCleanup();
     dialog.DoModal();
 }

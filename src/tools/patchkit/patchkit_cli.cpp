@@ -4,10 +4,15 @@
 #include <cstring>
 
 #include "tools/patchkit/patchkit_verbs.h"
+#include "update/headless_update.h"
 
 namespace {
 
 constexpr int kAnyCount = -1;
+
+// Runs the launcher's own engine and installer on an installation; the verb
+// reads its options itself.
+int VerbUpdate(const VerbCall& call) { return RunUpdateVerb(call.operands, call.out, call.err); }
 
 struct Verb {
     const char* name;
@@ -18,6 +23,10 @@ struct Verb {
     int maxOperands;       // kAnyCount: no upper limit
     bool takesKey;         // accepts --key
     int (*run)(const VerbCall& call);
+    // Further options, space-separated: those that take a value ("--to DIR")
+    // and those that stand alone. Null when there are none.
+    const char* valueOptions;
+    const char* flagOptions;
 };
 
 // One row per verb; a new verb is one more row and one more function.
@@ -25,25 +34,46 @@ constexpr Verb kVerbs[] = {
     {"encipher", "IN OUT", "encipher a data file (config.data, lists, version.data)",
      "Writes OUT as the enciphered form of IN, under the launcher's file key\n"
      "or the one given with --key.\n",
-     2, 2, true, VerbEncipher},
+     2, 2, true, VerbEncipher, nullptr, nullptr},
     {"decipher", "IN OUT", "decipher a data file",
      "Writes OUT as the plain content of the enciphered file IN. Fails when IN\n"
      "was enciphered under another key or is damaged or cut short.\n",
-     2, 2, true, VerbDecipher},
+     2, 2, true, VerbDecipher, nullptr, nullptr},
     {"pack", "OUT.pak DIR", "pack every file under DIR into a package",
      "Writes the package OUT.pak with every file below DIR. Members are named\n"
      "by their paths under DIR with back-slashes, e.g. \"data\\maps\\a.map\".\n",
-     2, 2, false, VerbPack},
+     2, 2, false, VerbPack, nullptr, nullptr},
     {"list", "PKG", "list the members of a package",
      "Prints one line per member: its name, a tab and its size in bytes.\n", 1, 1, false,
-     VerbList},
+     VerbList, nullptr, nullptr},
     {"extract", "PKG DIR", "unpack every member of a package below DIR",
      "Unpacks each member to DIR\\<member name>, creating folders as needed.\n"
      "A package with a member name that would leave DIR is refused as a whole.\n",
-     2, 2, false, VerbExtract},
+     2, 2, false, VerbExtract, nullptr, nullptr},
     {"digest", "FILE...", "print the MD5 digest of files",
      "Prints \"<32 lower-case hex digits>  FILE\" for each file, as in version.data.\n", 1,
-     kAnyCount, false, VerbDigest},
+     kAnyCount, false, VerbDigest, nullptr, nullptr},
+    {"release", "--from OLD --to NEW --version a.b.c.d --server-root ROOT [--mandatory]",
+     "build a version's release tree for the update server",
+     "Compares the game folders OLD and NEW by MD5 and writes into ROOT the\n"
+     "version's folder (named by the version, e.g. ROOT/1.0.0.2): ZIP packages\n"
+     "data1.pak... with the new and changed files and the new version.data, the\n"
+     "enciphered updatelist.data and dellist.data; then adds or replaces the\n"
+     "version's line in ROOT/versionlist.data (--mandatory: installed without\n"
+     "asking). The folder appears only when complete.\n",
+     0, 0, true, VerbRelease, "--from --to --version --server-root", "--mandatory"},
+    {"verify", "DIR", "check an installation against its version.data",
+     "Reads DIR/version.data and compares every listed file's MD5 with it.\n"
+     "Prints one line per file that differs or is missing; the exit status is\n"
+     "1 on any mismatch or when version.data cannot be read.\n",
+     1, 1, true, VerbVerify, nullptr, nullptr},
+    {"update", "--server URL --folder DIR [--ftp] [--once]", "update an installation from a server",
+     "Runs the launcher's update engine and installer on DIR, one version step\n"
+     "after the other up to the server's newest version (only one with --once),\n"
+     "printing every status text as a line. URL is http://host[:port]; with --ftp\n"
+     "it is host[:port] of an FTP server. DIR must hold version.data and the\n"
+     "installer program.\n",
+     4, kAnyCount, false, VerbUpdate, nullptr, nullptr},
 };
 
 const char kKeyHelp[] =
@@ -58,6 +88,13 @@ const Verb* FindVerb(const std::string& name) {
     return nullptr;
 }
 
+// True when name is one of the space-separated words of list.
+bool InWordList(const char* list, const std::string& name) {
+    if (!list) return false;
+    const std::string words = std::string(" ") + list + " ";
+    return words.find(" " + name + " ") != std::string::npos;
+}
+
 bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
 
 void PrintToolHelp(std::FILE* out) {
@@ -65,7 +102,7 @@ void PrintToolHelp(std::FILE* out) {
                "The operator's tool for the launcher's data files and packages.\n\nVerbs:\n",
                out);
     for (const Verb& verb : kVerbs) {
-        std::fprintf(out, "  %-9s %-12s %s\n", verb.name, verb.operands, verb.summary);
+        std::fprintf(out, "  %-9s %s\n", verb.name, verb.summary);
     }
     std::fputs("\n'patchkit VERB --help' describes one verb. Exit status: 0 success,\n"
                "1 failure, 2 wrong usage; a failure prints one line on stderr.\n",
@@ -110,10 +147,17 @@ int ParseVerbArgs(const Verb& verb, const std::vector<std::string>& args, VerbCa
             call->operands.push_back(arg);
         } else if (arg == "--") {
             optionsEnded = true;
+        } else if (verb.run == VerbUpdate) {
+            call->operands.push_back(arg);
         } else if (arg == "--key" && verb.takesKey) {
             if (i + 1 >= args.size() || !ParseKey(args[++i], &call->key)) {
                 return UsageError(*call, "--key needs five 32-bit words separated by commas");
             }
+        } else if (InWordList(verb.valueOptions, arg)) {
+            if (i + 1 >= args.size()) return UsageError(*call, arg + " needs a value");
+            call->options[arg] = args[++i];
+        } else if (InWordList(verb.flagOptions, arg)) {
+            call->flags.insert(arg);
         } else {
             return UsageError(*call, "unknown option " + arg);
         }
@@ -130,6 +174,11 @@ int ParseVerbArgs(const Verb& verb, const std::vector<std::string>& args, VerbCa
 int VerbCall::Fail(const std::string& message) const {
     std::fprintf(err, "patchkit %s: %s\n", verb.c_str(), message.c_str());
     return kExitFailed;
+}
+
+const std::string* VerbCall::Option(const std::string& name) const {
+    const auto found = options.find(name);
+    return found == options.end() ? nullptr : &found->second;
 }
 
 int RunPatchkit(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdio>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,11 +19,15 @@ struct VerbCall {
     std::string verb;
     std::vector<std::string> operands;
     FileKey key{};                 // the launcher's key unless --key gave another
+    std::map<std::string, std::string> options;  // "--to" -> its value
+    std::set<std::string> flags;                 // options without a value
     std::FILE* out = stdout;
     std::FILE* err = stderr;
 
     // Writes "patchkit VERB: message" to err and returns kExitFailed.
     int Fail(const std::string& message) const;
+    // The value of a value option; null when it was not given.
+    const std::string* Option(const std::string& name) const;
 };
 
 int VerbEncipher(const VerbCall& call);
@@ -30,3 +36,5 @@ int VerbPack(const VerbCall& call);
 int VerbList(const VerbCall& call);
 int VerbExtract(const VerbCall& call);
 int VerbDigest(const VerbCall& call);
+int VerbRelease(const VerbCall& call);
+int VerbVerify(const VerbCall& call);

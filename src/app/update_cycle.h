@@ -1,0 +1,105 @@
+// The update cycle seen from the main window: when a check begins, the one
+// update worker that runs the engine, what each outcome does to the buttons
+// and texts, the update button, and the update-end notice of a second
+// launcher.
+//
+// Workers never touch the window: every change goes through
+// UpdateCycleWindow, whose Win32 side posts it to the window's thread. A
+// worker is stopped cooperatively (stop request, then a bounded wait), never
+// killed.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class CJournal;
+
+namespace cycle_text {
+constexpr const char kGameRunningBox[] = "游戏正在运行 ,不能进行更新!";
+constexpr const char kCheckingUpdate[] = "执行检查更新";
+constexpr const char kVerifyFailedLog[] = "本地版本验证失败";
+constexpr const char kAlreadyLatest[] = "当前已经是最新版本";
+constexpr const char kAskingState[] = "请求版本升级状态...";
+constexpr const char kNewVersion[] = "发现可用的新版本";
+constexpr const char kUpdateEndLog[] = "Update end.";
+constexpr const char kUpdateFinishedLog[] = "更新完成!";
+constexpr const char kUpdateInstalled[] = "更新安装完成!";
+}  // namespace cycle_text
+
+// How long the window waits for a worker it has asked to stop.
+constexpr std::chrono::milliseconds kWorkerStopWait{5000};
+
+// What the cycle needs of the window. Safe to call from any thread.
+class UpdateCycleWindow {
+public:
+    virtual ~UpdateCycleWindow() = default;
+    virtual bool IsGameRunning() = 0;
+    // "The game is running" box; may block until the player answers.
+    virtual void ShowGameRunningBox(const std::string& text) = 0;
+    // Verifies the installed files; on success the installed version is set.
+    virtual bool VerifyInstalledVersion() = 0;
+    [[nodiscard]] virtual int32_t InstalledVersion() const = 0;
+    virtual void ShowVersionLine(int32_t latestVersion) = 0;
+    virtual void ShowStatus(const std::string& text) = 0;
+    virtual void EnableUpdateButton(bool enable) = 0;
+    virtual void EnableStartButton(bool enable) = 0;
+    // Starts the removal of the update's work files on its own worker.
+    virtual void StartTempCleanup() = 0;
+};
+
+// What the cycle needs of the update engine.
+class UpdateEngine {
+public:
+    virtual ~UpdateEngine() = default;
+    // Runs on the worker; the outcome of the engine (1, 2, 3, or 0).
+    virtual int RunUpdate() = 0;
+    virtual void SetInstall(bool install) = 0;
+    [[nodiscard]] virtual bool Install() const = 0;
+    [[nodiscard]] virtual int32_t LatestVersion() const = 0;
+    // From any thread: the running RunUpdate ends soon.
+    virtual void RequestStop() = 0;
+};
+
+class CUpdateCycle {
+public:
+    CUpdateCycle(UpdateCycleWindow& window, UpdateEngine& engine, CJournal& journal);
+    // Stops a running worker (bounded wait).
+    ~CUpdateCycle();
+    CUpdateCycle(const CUpdateCycle&) = delete;
+    CUpdateCycle& operator=(const CUpdateCycle&) = delete;
+
+    void BeginUpdateCheck();
+    // The update button.
+    void OnUpdateButton();
+    // The notice WM_USER+100; only wParam 0 with lParam 1 is acted on.
+    void OnUpdateEnd(uintptr_t wParam, intptr_t lParam);
+
+    // Asks the running worker to stop and waits for it at most `wait`.
+    // True when no worker runs any more.
+    bool StopWorker(std::chrono::milliseconds wait);
+    // Waits until the worker has ended by itself (tests, shutdown).
+    bool WaitForWorker(std::chrono::milliseconds wait);
+    [[nodiscard]] bool WorkerRunning() const;
+
+private:
+    enum class CheckResult { GameRunning, VerifyFailed, WorkerStarted, WorkerEnds, NotStarted };
+    struct Worker;
+
+    CheckResult RunCheck();
+    CheckResult StartUpdateWorker();
+    void UpdateWorkerMain();
+    void ApplyOutcome(int outcome);
+    [[nodiscard]] bool OnWorkerThread() const;
+
+    UpdateCycleWindow& m_window;
+    UpdateEngine& m_engine;
+    CJournal& m_journal;
+    mutable std::mutex m_lock;                // guards m_pUpdateThread
+    std::shared_ptr<Worker> m_pUpdateThread;  // the worker started last, or none
+};

@@ -1,0 +1,41 @@
+#include "maintenance/temp_cleanup.h"
+
+#include <system_error>
+
+#include "app/util/launcher_util.h"
+#include "external/journal.h"
+#include "platform/file_system.h"
+
+void ClearTempFolders(const std::string& launcherFolder, CJournal& journal) {
+    if (launcherFolder.empty()) return;
+    (void)RemoveFolderTree(launcherFolder + "\\_temp");
+    // The hand-off file of the same name is the installer's and stays.
+    const std::string handOff = launcherFolder + "\\udo.temp";
+    if (fs_port::IsDirectory(handOff)) (void)RemoveFolderTree(handOff);
+    journal.AddEntry(EntryKind::Notice, "Clear dir.");
+}
+
+CTempCleanup::CTempCleanup(CJournal& journal) : m_journal(journal) {}
+
+CTempCleanup::~CTempCleanup() { Wait(); }
+
+void CTempCleanup::Start(const std::string& launcherFolder) {
+    // Shared, so that a failed thread start leaves the earlier worker here to
+    // be joined instead of destroying it while it runs.
+    auto previous = std::make_shared<std::thread>(std::move(m_worker));
+    CJournal& journal = m_journal;
+    try {
+        m_worker = std::thread([previous, launcherFolder, &journal] {
+            if (previous->joinable()) previous->join();
+            ClearTempFolders(launcherFolder, journal);
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: do the work here rather than not at all.
+        if (previous->joinable()) previous->join();
+        ClearTempFolders(launcherFolder, journal);
+    }
+}
+
+void CTempCleanup::Wait() {
+    if (m_worker.joinable()) m_worker.join();
+}

@@ -1,0 +1,36 @@
+// Removal of the update's work files: the work folder "_temp" and a folder
+// named "udo.temp" in the launcher folder, on a worker thread so that the
+// window stays responsive.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <thread>
+
+class CJournal;
+
+// Removes <launcherFolder>\_temp and, only when it is a folder,
+// <launcherFolder>\udo.temp, then writes the Notice "Clear dir." whatever the
+// removals achieved. Files that cannot be removed stay. An empty launcher
+// folder does nothing at all: the paths would otherwise name the root.
+void ClearTempFolders(const std::string& launcherFolder, CJournal& journal);
+
+// The window's cleanup worker. A new Start while an earlier cleanup still
+// runs never ends that one abruptly: the new worker first waits for it, so
+// at most one removal runs at any time and the window's thread never blocks.
+class CTempCleanup {
+public:
+    explicit CTempCleanup(CJournal& journal);
+    // Waits for the last worker (and through it for every earlier one).
+    ~CTempCleanup();
+    CTempCleanup(const CTempCleanup&) = delete;
+    CTempCleanup& operator=(const CTempCleanup&) = delete;
+
+    void Start(const std::string& launcherFolder);
+    // Waits until every started cleanup has finished.
+    void Wait();
+
+private:
+    CJournal& m_journal;
+    std::thread m_worker;  // the worker started last
+};

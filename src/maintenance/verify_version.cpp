@@ -1,0 +1,135 @@
+#include "maintenance/verify_version.h"
+
+#include <limits>
+#include <memory>
+
+#include "external/journal.h"
+#include "external/patch_kit.h"
+#include "platform/text_encoding.h"
+
+namespace {
+
+constexpr char kVersionFileName[] = "version.data";
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The file's texts are GBK; inside the program they are UTF-8. A name that
+// is not valid GBK is kept as its bytes: it can still be looked up and
+// reported (the journal makes the line readable).
+std::string FromGbk(const std::string& gbk) {
+    std::string utf8;
+    if (GbkToUtf8(gbk, &utf8)) return utf8;
+    return gbk;
+}
+
+std::vector<FileDigestPair> PairsFrom(const std::vector<std::string>& entries, size_t count) {
+    std::vector<FileDigestPair> pairs;
+    for (size_t i = 1; i + 1 < entries.size() && pairs.size() < count; i += 2) {
+        pairs.push_back({FromGbk(entries[i]), entries[i + 1]});
+    }
+    return pairs;
+}
+
+std::string JoinFolder(const std::string& folder, const std::string& name) {
+    return folder + "\\" + name;
+}
+
+// Leading blanks, an optional sign, then digits up to the first other
+// character, as atoi reads a number; none gives 0, and a number beyond 32
+// bits is held at the limit instead of overflowing.
+int32_t VersionNumberOf(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    // Accumulated as a negative number so that INT32_MIN fits as well.
+    const int64_t limit = static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1;
+    int64_t magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        magnitude = magnitude * 10 + (text[i] - '0');
+        if (magnitude > limit) magnitude = limit;
+    }
+    const int64_t value = negative ? -magnitude : magnitude;
+    if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+VersionFileEntries SplitVersionEntries(std::string_view content) {
+    VersionFileEntries split;
+    size_t start = 0;
+    for (size_t i = 0; i < content.size(); ++i) {
+        if (content[i] != '\n') continue;
+        split.entries.emplace_back(content.substr(start, i - start));
+        ++split.endedByLineFeed;
+        start = i + 1;
+    }
+    split.entries.emplace_back(content.substr(start));
+    return split;
+}
+
+VersionContentState ParseVersionContent(std::string_view content, ParsedVersionFile* parsedOut) {
+    if (content.empty() || content[0] == '\0') return VersionContentState::NoContent;
+    const VersionFileEntries split = SplitVersionEntries(content);
+    if (split.endedByLineFeed < 2) return VersionContentState::TooFewLineFeeds;
+    const std::vector<std::string>& entries = split.entries;
+    const size_t afterFirst = entries.size() - 1;  // E, at least 2 here
+    ParsedVersionFile parsed;
+    parsed.versionText = FromGbk(entries[0]);
+    parsed.installedVersion = VersionNumberOf(entries[0]);
+    parsed.evenEntryCount = afterFirst % 2 == 0;
+    parsed.allPairs = PairsFrom(entries, entries.size());
+    parsed.chosenPairs = PairsFrom(entries, parsed.evenEntryCount ? entries.size() : 1);
+    *parsedOut = std::move(parsed);
+    return VersionContentState::Usable;
+}
+
+bool ReadVersionFile(const std::string& folder, const FileKey& key, std::string* contentOut,
+                     bool* openedOut) {
+    const std::string path = JoinFolder(folder, kVersionFileName);
+    CFastFile file(ModeRead);
+    *openedOut = file.Open(path.c_str(), "r+");
+    if (!*openedOut) return false;
+    size_t size = 0;
+    std::unique_ptr<char[]> content = file.Read(&size, &key, true);
+    file.Close();
+    if (!content || size > kMaxVersionFileBytes) return false;
+    contentOut->assign(content.get(), size);
+    return true;
+}
+
+VerifyReport VerifyGameVersion(const std::string& launcherFolder, CPatchKit& patchKit,
+                               CJournal& journal, const FileKey& key) {
+    VerifyReport report;
+    journal.AddEntry(EntryKind::Info, "开始验证游戏版本");
+    std::string content;
+    bool opened = false;
+    const bool read = ReadVersionFile(launcherFolder, key, &content, &opened);
+    if (!opened) {
+        journal.AddEntry(EntryKind::Error, "版本文件打开失败");
+        return report;
+    }
+    ParsedVersionFile parsed;
+    if (!read || ParseVersionContent(content, &parsed) != VersionContentState::Usable) {
+        return report;
+    }
+    report.verified = true;
+    report.installedVersion = parsed.installedVersion;
+    journal.AddEntry(EntryKind::Error, parsed.versionText.c_str());
+    for (const FileDigestPair& pair : parsed.chosenPairs) {
+        const std::string path = JoinFolder(launcherFolder, pair.name);
+        const char* digest = patchKit.ComputeDigest(path.c_str());
+        ++report.checkedFiles;
+        if (digest && pair.digest == digest) continue;
+        journal.AddEntryF(EntryKind::Error, "警告 : %s  文件验证不匹配。", pair.name.c_str());
+        report.mismatches.push_back(pair.name);
+    }
+    journal.AddEntry(EntryKind::Info, "游戏版本验证完毕");
+    return report;
+}

@@ -1,0 +1,81 @@
+// What a release consists of, worked out from two game folders: which files
+// go into which package, what the lists and the new version.data say. The
+// functions here compute texts and plans; release_verb.cpp writes them.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+// The first component of every member path. The launcher drops it when it
+// puts a member in place (Root\a\b.dat -> <game>\a\b.dat).
+constexpr char kPackageRootFolder[] = "Vantorel";
+// Packages are filled up to this many bytes of content; a larger file gets
+// a package of its own.
+constexpr uint64_t kPackageBudgetBytes = 64u * 1024u * 1024u;
+constexpr size_t kMaxMembersPerPackage = 4096;
+// The update list carries sizes as 32-bit signed numbers.
+constexpr uint64_t kMaxReleaseFileBytes = 0x7FFFFFFFu;
+constexpr size_t kMaxReleaseFiles = 1000000;
+constexpr char kVersionFileName[] = "version.data";
+
+struct TreeFile {
+    uint64_t size = 0;
+    std::string md5;  // 32 lower-case hex digits
+};
+
+// Relative path (back-slashes, UTF-8) -> the file's size and digest.
+using TreeIndex = std::map<std::string, TreeFile>;
+
+struct PackageEntry {
+    std::string relative;  // path below the game folder, back-slashes
+    uint64_t size = 0;
+    std::string md5;
+};
+
+struct PackagePlan {
+    std::string name;  // data1.pak, ...
+    std::vector<PackageEntry> members;
+};
+
+struct ReleasePlan {
+    std::vector<PackagePlan> packages;
+    std::vector<std::string> deletions;  // in OLD, not in NEW
+};
+
+// Files that are new in NEW or whose digest differs go into packages, in
+// path order, each package up to kPackageBudgetBytes; files only in OLD
+// become deletions. version.data is never compared: the release writes its own.
+ReleasePlan PlanRelease(const TreeIndex& oldTree, const TreeIndex& newTree);
+
+// Adds the new version.data to the last package (a package of its own when
+// nothing else changed).
+void AddVersionFile(uint64_t size, const std::string& md5, ReleasePlan* plan);
+
+// "data1.pak" ... with leading zeros when there are ten or more, so that the
+// byte order in which the launcher visits them is the numeric order.
+std::string PackageName(size_t index, size_t count);
+
+// Member path inside the package and in the update list: "Vantorel\<relative>".
+std::string MemberPath(const std::string& relative);
+
+// The texts, UTF-8; the caller converts them to GBK and enciphers them.
+std::string UpdateListText(const ReleasePlan& plan);
+std::string DeleteListText(const ReleasePlan& plan);
+// "<number>\n<name>\n<digest>..." with no line feed at the end: the launcher
+// then checks every pair.
+std::string VersionFileText(int32_t versionNumber, const TreeIndex& newTree);
+
+// The version list with the line of versionText added at the end, after
+// removing every line that names the same version number. Other lines stay
+// as they are, each ended by "\n".
+std::string UpdateVersionList(const std::string& current, const std::string& versionText,
+                              bool mandatory);
+
+// True when a line of the version list names this version number.
+bool ListsVersion(const std::string& listText, int32_t number);
+
+// Why a relative path cannot be released (empty when it can): names must
+// survive the lists (no tab, line break, edge blanks), GBK, and the package.
+std::string ReleaseNameProblem(const std::string& relative);

@@ -1,0 +1,255 @@
+// The release verb: turns two game folders into a version's folder on the
+// update server and the version's line in the version list.
+#include <cstdio>
+#include <string>
+
+#include "app/util/launcher_util.h"
+#include "external/bundle.h"
+#include "external/fast_file.h"
+#include "external/patch_kit.h"
+#include "maintenance/verify_version.h"
+#include "platform/file_system.h"
+#include "platform/text_encoding.h"
+#include "tools/patchkit/patchkit_verbs.h"
+#include "tools/patchkit/release_plan.h"
+
+namespace {
+
+constexpr char kStagingSuffix[] = ".part";
+constexpr char kRetiredSuffix[] = ".old";
+
+std::string Join(const std::string& folder, const std::string& name) {
+    return name.empty() ? folder : folder + "\\" + name;
+}
+
+// Fills index with every file below root; false with *problemOut set on
+// anything that cannot be released as it stands.
+bool IndexTree(const std::string& root, const std::string& relative, TreeIndex* index,
+               std::string* problemOut) {
+    std::vector<fs_port::DirEntry> entries;
+    if (!fs_port::ListDirectory(Join(root, relative), &entries)) {
+        *problemOut = "cannot list " + Join(root, relative);
+        return false;
+    }
+    for (const fs_port::DirEntry& entry : entries) {
+        const std::string name = relative.empty() ? entry.name : relative + "\\" + entry.name;
+        const std::string path = Join(root, name);
+        if (entry.isLink) {
+            *problemOut = "links are not released: " + path;
+            return false;
+        }
+        if (entry.isDirectory) {
+            if (!IndexTree(root, name, index, problemOut)) return false;
+            continue;
+        }
+        const std::string why = ReleaseNameProblem(name);
+        if (!why.empty()) {
+            *problemOut = why + ": " + path;
+            return false;
+        }
+        TreeFile file;
+        const int64_t size = fs_port::FileSize(path);
+        if (size < 0 || !ComputeFileMd5(path, &file.md5)) {
+            *problemOut = "cannot read " + path;
+            return false;
+        }
+        if (static_cast<uint64_t>(size) > kMaxReleaseFileBytes) {
+            *problemOut = "file larger than 2 GiB: " + path;
+            return false;
+        }
+        if (index->size() >= kMaxReleaseFiles) {
+            *problemOut = "too many files below " + root;
+            return false;
+        }
+        file.size = static_cast<uint64_t>(size);
+        (*index)[name] = file;
+    }
+    return true;
+}
+
+// GBK, enciphered under key.
+bool WriteListFile(const std::string& path, const std::string& utf8, const FileKey& key) {
+    std::string gbk;
+    if (!Utf8ToGbk(utf8, &gbk)) return false;
+    CFastFile file(ModeWrite);
+    if (!file.Open(path.c_str(), "w+")) return false;
+    const bool written = file.WriteBytes(gbk.data(), gbk.size(), &key, true);
+    file.Close();
+    return written;
+}
+
+struct ReleaseArgs {
+    std::string from, to, root, versionText;
+    int32_t versionNumber = 0;
+    bool mandatory = false;
+};
+
+// The version text must be the one the launcher forms from the number, or
+// the server folder would not be found: four parts, the last three single digits.
+std::string CheckArgs(const VerbCall& call, ReleaseArgs* args) {
+    for (const char* name : {"--from", "--to", "--version", "--server-root"}) {
+        if (!call.Option(name)) return std::string(name) + " is required";
+    }
+    args->from = *call.Option("--from");
+    args->to = *call.Option("--to");
+    args->root = *call.Option("--server-root");
+    args->versionText = *call.Option("--version");
+    args->mandatory = call.flags.count("--mandatory") > 0;
+    args->versionNumber = VersionTextToNumber(args->versionText.c_str());
+    if (args->versionNumber < 1000 ||
+        VersionNumberToText(args->versionNumber) != args->versionText) {
+        return "version must be a.b.c.d with a >= 1 and b, c, d single digits: " +
+               args->versionText;
+    }
+    if (!fs_port::IsDirectory(args->from)) return args->from + " is not a folder";
+    if (!fs_port::IsDirectory(args->to)) return args->to + " is not a folder";
+    if (!fs_port::IsDirectory(args->root) && !fs_port::MakeDirectories(args->root)) {
+        return "cannot create " + args->root;
+    }
+    return "";
+}
+
+bool WritePackage(const PackagePlan& package, const std::string& newDir,
+                  const std::string& versionFile, const std::string& folder, std::string* why) {
+    CBundle bundle;
+    if (!bundle.Create(Join(folder, package.name).c_str(), kBundleTag)) {
+        *why = bundle.LastError();
+        return false;
+    }
+    for (const PackageEntry& member : package.members) {
+        const std::string source =
+            member.relative == kVersionFileName ? versionFile : Join(newDir, member.relative);
+        std::string name = MemberPath(member.relative);
+        // Forward slashes inside the archive: every ZIP tool reads them as folders.
+        for (char& c : name) c = c == '\\' ? '/' : c;
+        if (!bundle.AddFile(source.c_str(), name.c_str())) {
+            *why = "cannot add " + source + ": " + bundle.LastError();
+            return false;
+        }
+    }
+    if (!bundle.Release()) {
+        *why = bundle.LastError();
+        return false;
+    }
+    return true;
+}
+
+// Writes packages and lists into the staging folder.
+std::string BuildVersionFolder(const VerbCall& call, const ReleaseArgs& args,
+                               const TreeIndex& newTree, ReleasePlan* plan,
+                               const std::string& staging) {
+    const std::string versionFile = Join(staging, kVersionFileName);
+    if (!WriteListFile(versionFile, VersionFileText(args.versionNumber, newTree), call.key)) {
+        return "cannot write " + versionFile;
+    }
+    TreeFile written;
+    const int64_t size = fs_port::FileSize(versionFile);
+    if (size < 0 || !ComputeFileMd5(versionFile, &written.md5)) return "cannot read " + versionFile;
+    AddVersionFile(static_cast<uint64_t>(size), written.md5, plan);
+    for (const PackagePlan& package : plan->packages) {
+        std::string why;
+        if (!WritePackage(package, args.to, versionFile, staging, &why)) {
+            return "cannot write " + package.name + ": " + why;
+        }
+    }
+    (void)fs_port::RemoveFile(versionFile);
+    if (!WriteListFile(Join(staging, "updatelist.data"), UpdateListText(*plan), call.key) ||
+        !WriteListFile(Join(staging, "dellist.data"), DeleteListText(*plan), call.key)) {
+        return "cannot write the lists in " + staging;
+    }
+    return "";
+}
+
+// Puts the finished folder in place of an earlier release of the same version.
+bool Publish(const std::string& staging, const std::string& folder) {
+    const std::string retired = folder + kRetiredSuffix;
+    DeleteFolderTree(retired);
+    const bool hadOld = fs_port::PathExists(folder);
+    if (hadOld && !fs_port::RenamePath(folder, retired, false)) return false;
+    if (!fs_port::RenamePath(staging, folder, false)) {
+        if (hadOld) (void)fs_port::RenamePath(retired, folder, false);
+        return false;
+    }
+    DeleteFolderTree(retired);
+    return true;
+}
+
+bool WriteVersionList(const std::string& root, const ReleaseArgs& args, std::string* textOut) {
+    const std::string path = Join(root, "versionlist.data");
+    std::string current;
+    if (fs_port::FileSize(path) > 0 && !ReadWholeFile(path, nullptr, false, &current)) return false;
+    const std::string text = UpdateVersionList(current, args.versionText, args.mandatory);
+    *textOut = text;
+    CFastFile file(ModeWrite);
+    if (!file.Open(path.c_str(), "w+")) return false;
+    const bool written = file.Write(text.c_str(), nullptr, false);
+    file.Close();
+    return written;
+}
+
+// The launcher steps from a listed version to the next one, but sends an
+// installation whose version is not listed straight to the newest version,
+// whose packages hold only the changes of its own step. An old version that
+// the list lacks is therefore worth a word to the operator.
+void WarnAboutUnlistedBase(const VerbCall& call, const ReleaseArgs& args,
+                           const std::string& versionList) {
+    std::string content;
+    bool opened = false;
+    ParsedVersionFile old;
+    if (!ReadVersionFile(args.from, call.key, &content, &opened) ||
+        ParseVersionContent(content, &old) != VersionContentState::Usable ||
+        old.installedVersion >= args.versionNumber ||
+        ListsVersion(versionList, old.installedVersion)) {
+        return;
+    }
+    const std::string oldText = VersionNumberToText(old.installedVersion);
+    std::fprintf(call.out,
+                 "note: versionlist.data does not list %s (the version of %s); installations "
+                 "of it would go straight to the newest version. Add the line \"%s\t0\t0\" "
+                 "if they should step through %s.\n",
+                 oldText.c_str(), args.from.c_str(), oldText.c_str(), args.versionText.c_str());
+}
+
+}  // namespace
+
+int VerbRelease(const VerbCall& call) {
+    ReleaseArgs args;
+    const std::string bad = CheckArgs(call, &args);
+    if (!bad.empty()) return call.Fail(bad);
+    TreeIndex oldTree, newTree;
+    std::string problem;
+    if (!IndexTree(args.from, "", &oldTree, &problem) ||
+        !IndexTree(args.to, "", &newTree, &problem)) {
+        return call.Fail(problem);
+    }
+    if (newTree.empty() || (newTree.size() == 1 && newTree.count(kVersionFileName))) {
+        return call.Fail(args.to + " holds no game files");
+    }
+    ReleasePlan plan = PlanRelease(oldTree, newTree);
+    const std::string folder = Join(args.root, args.versionText);
+    const std::string staging = folder + kStagingSuffix;
+    DeleteFolderTree(staging);
+    if (!fs_port::MakeDirectory(staging)) return call.Fail("cannot create " + staging);
+    problem = BuildVersionFolder(call, args, newTree, &plan, staging);
+    if (!problem.empty()) {
+        DeleteFolderTree(staging);
+        return call.Fail(problem);
+    }
+    if (!Publish(staging, folder)) {
+        DeleteFolderTree(staging);
+        return call.Fail("cannot put " + folder + " in place");
+    }
+    std::string versionList;
+    if (!WriteVersionList(args.root, args, &versionList)) {
+        return call.Fail("cannot update " + Join(args.root, "versionlist.data"));
+    }
+    WarnAboutUnlistedBase(call, args, versionList);
+    size_t members = 0;
+    for (const PackagePlan& package : plan.packages) members += package.members.size();
+    std::fprintf(call.out, "release %s%s: %llu files in %llu packages, %llu deletions\n",
+                 args.versionText.c_str(), args.mandatory ? " (mandatory)" : "",
+                 static_cast<unsigned long long>(members),
+                 static_cast<unsigned long long>(plan.packages.size()),
+                 static_cast<unsigned long long>(plan.deletions.size()));
+    return kExitOk;
+}

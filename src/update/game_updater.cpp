@@ -1,0 +1,153 @@
+#include "update/game_updater.h"
+
+#include "app/util/launcher_util.h"
+#include "external/fast_file.h"
+#include "external/journal.h"
+#include "platform/file_system.h"
+#include "platform/text_encoding.h"
+#include "platform/text_format.h"
+#include "update/status_texts.h"
+
+namespace {
+
+void Log(EntryKind kind, const std::string& text) { TheJournal().AddEntry(kind, text.c_str()); }
+
+// The shown part of a status text: whole up to the limit, else cut at a
+// character boundary with an ellipsis, so a long name never breaks a character.
+std::string ShownText(const std::string& text) {
+    if (text.size() <= kMaxShownStatusBytes) return text;
+    return text.substr(0, Utf8PrefixLength(text, kMaxShownStatusBytes - 3)) + "...";
+}
+
+}  // namespace
+
+CGameUpdater::CGameUpdater(std::string launcherFolder, IUpdateTransfer* transfer,
+                           IProgramStarter* starter)
+    : m_strLauncherFolder(std::move(launcherFolder)),
+      m_pTransfer(transfer ? transfer : &NetworkTransfer()),
+      m_pStarter(starter ? starter : &PlatformProgramStarter()) {
+    Clear();
+    m_pPatchKit = std::make_unique<CPatchKit>();
+}
+
+CGameUpdater::~CGameUpdater() { Clear(); }
+
+void CGameUpdater::Clear() {
+    m_settings = LauncherSettings{};
+    m_settings.TransferMode = kTransferModeHttp;
+    m_bInstall = 0;
+    m_target = VersionEntry{};
+    m_nLatestVersion = 0;
+    m_strTempFolder.clear();
+    m_pWindow = nullptr;
+}
+
+int CGameUpdater::RunUpdate(IUpdaterWindow* window) {
+    if (window == nullptr) return update_outcome::kFailed;
+    m_bStopRequested.store(false);
+    m_pWindow = window;
+    m_settings = window->Settings();
+    const int checked = CheckVersion();
+    if (checked != update_outcome::kHandedOver) return checked;
+    if (!PrepareUpdate()) return update_outcome::kFailed;
+    return ExecuteUpdate() ? update_outcome::kHandedOver : update_outcome::kFailed;
+}
+
+void CGameUpdater::ReportStatus(int bShowPercent, float fPercent, std::string text) {
+    if (bShowPercent) text = StringPrintf(update_text::kPercentFormat, fPercent, text.c_str());
+    if (m_pWindow) m_pWindow->SetStatusText(ShownText(text));
+}
+
+void CGameUpdater::ReportUnpacking(const std::string& text) {
+    if (m_pWindow) m_pWindow->SetStatusText(ShownText(StringPrintf(update_text::kUnpackingFormat, text.c_str())));
+}
+
+void CGameUpdater::Fail(const std::string& text) {
+    ReportStatus(0, 0.0f, text);
+    Log(EntryKind::Error, text);
+}
+
+bool CGameUpdater::StopHere() {
+    if (!m_bStopRequested.load()) return false;
+    Fail(update_text::kStopped);
+    return true;
+}
+
+bool CGameUpdater::IsHttp() const { return m_settings.TransferMode == kTransferModeHttp; }
+
+bool CGameUpdater::FetchVersionList(std::string* contentOut) {
+    const std::string localPath = m_strLauncherFolder + "\\versionlist.data";
+    const std::string url =
+        IsHttp() ? StringPrintf("http://%s/versionlist.data", m_settings.UpdateIP.c_str())
+                 : StringPrintf("ftp://%s:%s\\versionlist.data", m_settings.UpdateIP.c_str(),
+                                m_settings.UpdatePort.c_str());
+    Log(EntryKind::Notice, StringPrintf(update_text::kRequestingFromServer, m_settings.UpdateIP.c_str(),
+                                        m_settings.UpdatePort.c_str(), m_settings.TransferMode));
+    int result = 0;
+    std::string raw;
+    if (IsHttp()) {
+        result = m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, &m_bStopRequested);
+        if (result == 0) {
+            (void)ReadWholeFile(localPath, nullptr, false, &raw);
+            fs_port::RemoveFile(localPath);
+        }
+    } else {
+        result = m_pTransfer->FetchToMemory(m_settings.TransferMode, url, &raw, &m_bStopRequested);
+    }
+    if (StopHere()) return false;
+    // The list is GBK text; cut at a NUL as a C string would be.
+    raw = raw.substr(0, raw.find('\0'));
+    if (raw.size() > kMaxVersionListBytes) raw.clear();
+    if (result != 0 || raw.empty() || !GbkToUtf8(raw, contentOut)) {
+        Log(EntryKind::Error, update_text::kVersionListFetchFailed);
+        Fail(StringPrintf(update_text::kUpdateFailedCode, result * 10));
+        return false;
+    }
+    return true;
+}
+
+int CGameUpdater::CheckVersion() {
+    m_target = VersionEntry{};
+    Log(EntryKind::Info, update_text::kRequestingVersionList);
+    ReportStatus(0, 0.0f, update_text::kRequestingUpdate);
+    std::string content;
+    if (!FetchVersionList(&content)) return update_outcome::kFailed;
+
+    Log(EntryKind::Info, update_text::kAnalysingVersionList);
+    std::vector<VersionEntry> entries;
+    switch (ParseVersionList(content, &entries)) {
+        case VersionListParse::NoLines:
+            ReportStatus(0, 0.0f, StringPrintf(update_text::kUpdateAnomalyCode, 0));
+            Log(EntryKind::Error, update_text::kVersionListNoLines);
+            return update_outcome::kFailed;
+        case VersionListParse::NoEntries:
+            ReportStatus(0, 0.0f, StringPrintf(update_text::kUpdateAnomalyCode, 1));
+            Log(EntryKind::Error, update_text::kVersionListNoEntries);
+            return update_outcome::kFailed;
+        case VersionListParse::Ok:
+            break;
+    }
+    m_nLatestVersion = entries.front().nVersion;
+    VersionEntry target;
+    if (ChooseTarget(entries, m_pWindow->InstalledVersion(), &target) == VersionChoice::UpToDate) {
+        ReportStatus(0, 0.0f, update_text::kAlreadyNewest);
+        Log(EntryKind::Info, update_text::kAlreadyNewest);
+        return update_outcome::kUpToDate;
+    }
+    if (target.nMandatory == 0 && m_bInstall == 0) {
+        Log(EntryKind::Notice, update_text::kNewVersionAvailable);
+        return update_outcome::kNewerAvailable;
+    }
+    if (target.nMandatory != 0) {
+        m_pWindow->ShowVersionLine(m_nLatestVersion);
+        m_pWindow->EnableStartButton(false);
+    }
+    const std::string updatingTo =
+        StringPrintf(update_text::kUpdatingTo, VersionNumberToText(target.nVersion).c_str());
+    ReportStatus(0, 0.0f, updatingTo);
+    ReportStatus(0, 0.0f, update_text::kAnalysingUpdateList);
+    m_target = target;
+    Log(EntryKind::Info, updatingTo);
+    Log(EntryKind::Info, update_text::kVersionCheckDone);
+    return update_outcome::kHandedOver;
+}

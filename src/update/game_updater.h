@@ -1,0 +1,98 @@
+// The update engine: one version step per run. RunUpdate checks the server's
+// version list, and for a chosen target empties the work folder, loads the
+// target's update and delete lists, downloads and unpacks the packages,
+// writes the hand-off file and starts the installer program with it. Every
+// step is shown through the window port and written to the journal.
+//
+//   CGameUpdater updater(launcherFolder);
+//   updater.m_bInstall = 1;
+//   int outcome = updater.RunUpdate(&window);   // on a worker thread
+//   ...                                         // another thread may call RequestStop()
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/launcher_settings.h"
+#include "external/patch_kit.h"
+#include "update/hand_off.h"
+#include "update/update_lists.h"
+#include "update/updater_ports.h"
+#include "update/version_list.h"
+
+// Outcomes of RunUpdate and CheckVersion.
+namespace update_outcome {
+constexpr int kFailed = 0;
+constexpr int kHandedOver = 1;      // installer started, or nothing to install
+constexpr int kNewerAvailable = 2;  // optional version, not asked to install
+constexpr int kUpToDate = 3;
+}  // namespace update_outcome
+
+// A status text longer than this is shortened (at a character boundary) for
+// the status line; the journal always gets the whole text.
+constexpr size_t kMaxShownStatusBytes = 4096;
+
+class CGameUpdater {
+public:
+    // launcherFolder without a trailing separator. Null ports mean the
+    // network clients and the platform's program start.
+    explicit CGameUpdater(std::string launcherFolder, IUpdateTransfer* transfer = nullptr,
+                          IProgramStarter* starter = nullptr);
+    ~CGameUpdater();
+    CGameUpdater(const CGameUpdater&) = delete;
+    CGameUpdater& operator=(const CGameUpdater&) = delete;
+
+    [[nodiscard]] int RunUpdate(IUpdaterWindow* window);
+    [[nodiscard]] int CheckVersion();
+    [[nodiscard]] int PrepareUpdate();
+    [[nodiscard]] int ExecuteUpdate();
+
+    void ReportStatus(int bShowPercent, float fPercent, std::string text);
+    void ReportUnpacking(const std::string& text);
+
+    // From any thread: the run ends at its next step, and a running transfer
+    // gives up within the clients' poll interval. Cleared when a run starts.
+    void RequestStop() { m_bStopRequested.store(true); }
+    [[nodiscard]] bool StopRequested() const { return m_bStopRequested.load(); }
+
+    const std::string& LauncherFolder() const { return m_strLauncherFolder; }
+
+    std::unique_ptr<CPatchKit> m_pPatchKit;
+    std::string m_strTempFolder;
+    std::atomic<int32_t> m_bInstall{0};
+    LauncherSettings m_settings;
+    IUpdaterWindow* m_pWindow = nullptr;
+    VersionEntry m_target;
+    std::atomic<int32_t> m_nLatestVersion{0};
+
+private:
+    enum class ListStage { Failed, NothingToInstall, Ready };
+
+    [[nodiscard]] bool IsHttp() const;
+    [[nodiscard]] bool FetchVersionList(std::string* contentOut);
+    [[nodiscard]] std::string BaseUrl(const std::string& versionText) const;
+    [[nodiscard]] ListStage LoadUpdateLists(UpdatePlan* planOut);
+    [[nodiscard]] int FetchList(const std::string& url, const std::string& name,
+                                std::string* contentOut);
+    void LoadDeleteList(UpdatePlan* plan);
+    [[nodiscard]] bool DownloadPackages(const UpdatePlan& plan);
+    [[nodiscard]] bool UnpackPackages(const UpdatePlan& plan, HandOffPlan* handOff);
+    [[nodiscard]] bool UnpackPackage(const PackageGroup& group, const UpdatePlan& plan,
+                                     HandOffPlan* handOff);
+    [[nodiscard]] bool ExtractMember(class CBundle& bundle, const PackageMember& member,
+                                     const std::string& unpackedPath);
+    void PlaceInstallerProgram(const PackageMember& member, const std::string& unpackedPath);
+    void AddDeletions(const UpdatePlan& plan, HandOffPlan* handOff);
+    [[nodiscard]] int HandOver(const HandOffPlan& handOff);
+    [[nodiscard]] bool StopHere();
+    void Fail(const std::string& text);
+    void Clear();
+
+    std::string m_strLauncherFolder;
+    IUpdateTransfer* m_pTransfer;
+    IProgramStarter* m_pStarter;
+    std::atomic<bool> m_bStopRequested{false};
+};

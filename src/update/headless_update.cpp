@@ -1,0 +1,146 @@
+#include "update/headless_update.h"
+
+#include "app/util/launcher_util.h"
+#include "external/fast_file.h"
+#include "platform/file_system.h"
+#include "update/game_updater.h"
+#include "update/installer.h"
+#include "update/program_start.h"
+
+namespace {
+
+class ConsoleWindow : public IUpdaterWindow {
+public:
+    ConsoleWindow(std::FILE* out, LauncherSettings settings, int32_t installed)
+        : m_out(out), m_settings(std::move(settings)), m_installed(installed) {}
+    void SetStatusText(const std::string& text) override { Print(text); }
+    void ShowVersionLine(int32_t) override {}
+    void EnableStartButton(bool) override {}
+    void ShowMessageBox(const std::string& text) override { Print(text); }
+    int32_t InstalledVersion() const override { return m_installed; }
+    LauncherSettings Settings() const override { return m_settings; }
+    void Print(const std::string& text) const {
+        std::fprintf(m_out, "%s\n", text.c_str());
+        std::fflush(m_out);
+    }
+
+private:
+    std::FILE* m_out;
+    LauncherSettings m_settings;
+    int32_t m_installed;
+};
+
+// Runs the installer program to its end, so that the next step sees the
+// installed result.
+class WaitingStarter : public IProgramStarter {
+public:
+    bool Start(const std::string& path, const std::string& parameters, int* codeOut) override {
+        started = true;
+        if (RunProgramAndWait(path, parameters, &exitCode)) return true;
+        *codeOut = -1;
+        return false;
+    }
+    void StopLeftoverInstaller() override {}
+    bool started = false;
+    int exitCode = -1;
+};
+
+std::string WithoutScheme(const std::string& text, const char* scheme) {
+    const std::string prefix = std::string(scheme) + "://";
+    return text.compare(0, prefix.size(), prefix) == 0 ? text.substr(prefix.size()) : text;
+}
+
+}  // namespace
+
+bool ReadInstalledVersionNumber(const std::string& launcherFolder, int32_t* versionOut) {
+    std::string content;
+    if (!ReadWholeFile(launcherFolder + "\\version.data", &LauncherFileKey(), true, &content)) return false;
+    *versionOut = LeadingNumber(content.substr(0, content.find('\n')));
+    return true;
+}
+
+bool SettingsFromServer(const std::string& server, bool ftp, LauncherSettings* settingsOut) {
+    *settingsOut = LauncherSettings{};
+    if (ftp) {
+        std::string host = WithoutScheme(server, "ftp");
+        while (!host.empty() && (host.back() == '/' || host.back() == '\\')) host.pop_back();
+        const size_t colon = host.rfind(':');
+        settingsOut->UpdatePort = colon == std::string::npos ? "21" : host.substr(colon + 1);
+        settingsOut->UpdateIP = host.substr(0, colon);
+        settingsOut->TransferMode = 0;
+    } else {
+        std::string host = WithoutScheme(server, "http");
+        while (!host.empty() && host.back() == '/') host.pop_back();
+        settingsOut->UpdateIP = host;
+        settingsOut->TransferMode = kTransferModeHttp;
+    }
+    return !settingsOut->UpdateIP.empty() &&
+           settingsOut->UpdateIP.find_first_of(" \t\r\n") == std::string::npos;
+}
+
+int RunHeadlessUpdate(const HeadlessUpdateOptions& options, std::FILE* out, IUpdateTransfer* transfer) {
+    LauncherSettings settings;
+    if (!SettingsFromServer(options.server, options.ftp, &settings)) {
+        std::fprintf(out, "unusable server: %s\n", options.server.c_str());
+        return 1;
+    }
+    const std::string handOff = options.folder + "\\" + kHandOffFileName;
+    for (int step = 0; step < kMaxHeadlessSteps; ++step) {
+        int32_t installed = 0;
+        if (!ReadInstalledVersionNumber(options.folder, &installed)) {
+            std::fprintf(out, "no readable version.data in %s\n", options.folder.c_str());
+            return 1;
+        }
+        ConsoleWindow window(out, settings, installed);
+        WaitingStarter starter;
+        CGameUpdater updater(options.folder, transfer, &starter);
+        updater.m_bInstall = 1;
+        const int outcome = updater.RunUpdate(&window);
+        if (outcome == update_outcome::kUpToDate) return 0;
+        if (outcome != update_outcome::kHandedOver) return 1;
+        if (starter.started && fs_port::PathExists(handOff)) {
+            window.Print("installer did not install (exit " + std::to_string(starter.exitCode) +
+                         "); see Log\\installer.log");
+            return 1;
+        }
+        int32_t now = 0;
+        if (!ReadInstalledVersionNumber(options.folder, &now) || now == installed) {
+            window.Print("the step did not change the installed version");
+            return 1;
+        }
+        // What the launcher's cleanup does when the installer reports back.
+        DeleteFolderTree(options.folder + "\\" + kWorkFolderName);
+        if (options.once) return 0;
+    }
+    return 1;
+}
+
+int RunUpdateVerb(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+    HeadlessUpdateOptions options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (arg == "--server" && hasValue) {
+            options.server = args[++i];
+        } else if (arg == "--folder" && hasValue) {
+            options.folder = args[++i];
+        } else if (arg == "--ftp") {
+            options.ftp = true;
+        } else if (arg == "--once") {
+            options.once = true;
+        } else {
+            std::fprintf(err, "patchkit update: unexpected argument '%s'\n", arg.c_str());
+            return 2;
+        }
+    }
+    if (options.server.empty() || options.folder.empty()) {
+        std::fputs("patchkit update: expects --server URL --folder DIR [--ftp] [--once]\n", err);
+        return 2;
+    }
+    while (options.folder.size() > 1 && (options.folder.back() == '/' || options.folder.back() == '\\')) {
+        options.folder.pop_back();
+    }
+    const int rc = RunHeadlessUpdate(options, out, nullptr);
+    if (rc != 0) std::fputs("patchkit update: the update did not complete\n", err);
+    return rc;
+}

@@ -1,0 +1,37 @@
+// The update engine and the installer program run without a window on an
+// installation, printing every status text as a line: how operators try a
+// release before publishing it (patchkit update).
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "update/updater_ports.h"
+
+struct HeadlessUpdateOptions {
+    std::string server;  // "http://host[:port][/base]" or, with ftp, "[ftp://]host[:port]"
+    std::string folder;  // the installation (launcher folder)
+    bool ftp = false;
+    bool once = false;   // one version step, then stop
+};
+
+// Most version steps one call takes; a server that never reaches its newest
+// version must not keep the tool running for ever.
+constexpr int kMaxHeadlessSteps = 1000;
+
+// The installed version number: entry 0 of the deciphered version.data.
+[[nodiscard]] bool ReadInstalledVersionNumber(const std::string& launcherFolder, int32_t* versionOut);
+
+// Settings for the engine from the server text; false when it is unusable.
+[[nodiscard]] bool SettingsFromServer(const std::string& server, bool ftp, LauncherSettings* settingsOut);
+
+// 0 when the installation ends up at the server's newest version (or did its
+// one step with once), 1 otherwise; the reason is the last line printed.
+// transfer null: the network clients.
+int RunHeadlessUpdate(const HeadlessUpdateOptions& options, std::FILE* out,
+                      IUpdateTransfer* transfer = nullptr);
+
+// The "update" verb's arguments: --server URL --folder DIR [--ftp] [--once].
+// Exit status 0 success, 1 failure, 2 wrong usage (one line on err).
+int RunUpdateVerb(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);

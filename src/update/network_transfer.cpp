@@ -1,0 +1,53 @@
+// The engine's transfers through the network clients: a new client for every
+// file, HTTP for transfer mode 1 and FTP otherwise, both watching the
+// engine's stop flag.
+#include "app/launcher_settings.h"
+#include "net/ftp_client.h"
+#include "net/http_client.h"
+#include "update/program_start.h"
+#include "update/updater_ports.h"
+
+namespace {
+
+class ClientTransfer : public IUpdateTransfer {
+public:
+    int FetchToFile(int32_t transferMode, const std::string& url, const std::string& localPath,
+                    const std::atomic<bool>* stop) override {
+        if (transferMode == kTransferModeHttp) {
+            CNetworkHTTP http;
+            http.SetStopFlag(stop);
+            return http.Download(url, localPath);
+        }
+        CNetworkFTP ftp;
+        ftp.SetStopFlag(stop);
+        return ftp.Download(url, localPath, false, nullptr);
+    }
+
+    int FetchToMemory(int32_t transferMode, const std::string& url, std::string* contentOut,
+                      const std::atomic<bool>* stop) override {
+        if (transferMode == kTransferModeHttp) return http_result::kUnknownHost;
+        CNetworkFTP ftp;
+        ftp.SetStopFlag(stop);
+        return ftp.Download(url, "", true, contentOut);
+    }
+};
+
+class DetachedStarter : public IProgramStarter {
+public:
+    bool Start(const std::string& path, const std::string& parameters, int* codeOut) override {
+        return StartProgramDetached(path, parameters, codeOut);
+    }
+    void StopLeftoverInstaller() override { StopLeftoverInstallerProgram(); }
+};
+
+}  // namespace
+
+IUpdateTransfer& NetworkTransfer() {
+    static ClientTransfer transfer;
+    return transfer;
+}
+
+IProgramStarter& PlatformProgramStarter() {
+    static DetachedStarter starter;
+    return starter;
+}

@@ -1,0 +1,72 @@
+// Every text that the update engine shows in the status line or writes to the
+// log, in the order in which a run reaches them. Formats take UTF-8 arguments.
+#pragma once
+
+namespace update_text {
+
+// Version check.
+constexpr char kRequestingVersionList[] = "请求版本列表...";
+constexpr char kRequestingUpdate[] = "正在请求更新...";
+constexpr char kRequestingFromServer[] = "正在向 %s:%s请求( %d )...";
+constexpr char kVersionListFetchFailed[] = "请求版本列表失败!";
+constexpr char kUpdateFailedCode[] = "更新失败 . 错误代码 : %d";
+constexpr char kAnalysingVersionList[] = "开始分析版本列表";
+constexpr char kUpdateAnomalyCode[] = "更新异常 . 错误代码 : %d";
+constexpr char kVersionListNoLines[] = "版本列表分析失败.";
+constexpr char kVersionListNoEntries[] = "版本列表解析失败.";
+constexpr char kAlreadyNewest[] = "已经是最新版本.";
+constexpr char kNewVersionAvailable[] = "有新的版本可以更新.";
+constexpr char kUpdatingTo[] = "正在更新至 : %s";
+constexpr char kAnalysingUpdateList[] = "分析更新列表...";
+constexpr char kVersionCheckDone[] = "版本检查完毕";
+
+// Preparation.
+constexpr char kPreparing[] = "准备更新......";
+// The work folder could not be emptied or created (a file in it is held open).
+constexpr char kWorkFolderFailed[] = "无法创建更新目录 : %s";
+
+// Lists.
+constexpr char kExecuting[] = "开始执行更新......";
+constexpr char kRequestingUpdateList[] = "请求更新列表......";
+constexpr char kUpdateListFetchFailed[] = "请求更新列表失败 . 错误代码 : %d";
+constexpr char kUpdateListUnreadable[] = "更新列表无法读取.";
+constexpr char kUpdateListNoLines[] = "分析更新列表失败.";
+constexpr char kDeleteLineCount[] = "del = %d";
+constexpr char kNothingToUpdate[] = "没有可以更新的内容.";
+// A list names a path that would leave the launcher folder, or a package name
+// that is not a plain file name: nothing of the list is installed.
+constexpr char kUnsafePath[] = "更新列表含有不安全的路径 : %s";
+
+// Downloads.
+constexpr char kDownloadStart[] = "开始下载更新...%lld";
+constexpr char kWaitForDownloading[] = "Wait for downloading -> %s....";
+constexpr char kPackageDownloadFailed[] = "下载更新包失败 错误 : %d";
+constexpr char kDownloadDone[] = "下载完成";
+
+// Unpacking.
+constexpr char kUnpackStart[] = "开始解包...";
+constexpr char kWaitForUnpackaging[] = "Wait for unpackaging -> %s....";
+constexpr char kOpenPackageFailed[] = "open package %s error!";
+constexpr char kExtractFailed[] = "Undo package %s error!";
+constexpr char kDigestMismatch[] = "MD5 mismatch %s : expected %s, got %s";
+constexpr char kInstallFailedBox[] = "更新安装失败! 请尝试下载手动更新包或联系客服, 谢谢!";
+constexpr char kSelfMoveFailed[] = "%s error!";
+constexpr char kUnpackDone[] = "解包完成";
+
+// Hand-off.
+constexpr char kDeleteAdded[] = "Add del = %s";
+constexpr char kDeleteAbsent[] = "del %s is no is exist";
+constexpr char kPreparingInstall[] = "正在准备更新...";
+constexpr char kHandOffWriteFailed[] = "安装列表写入失败 : %s";
+constexpr char kInstallerStarted[] = "正在安装更新...";
+constexpr char kInstallerStartLog[] = "开始安装更新...";
+constexpr char kInstallerStartFailed[] = "安装程序启动失败 ! 错误代码 :%d";
+
+// A stop request ended the run between two steps or inside a transfer.
+constexpr char kStopped[] = "更新已停止.";
+
+// The two reporting formats.
+constexpr char kPercentFormat[] = "正在努力更新 :  %.1f %% ->%s";
+constexpr char kUnpackingFormat[] = "正在解包 : ->%s";
+
+}  // namespace update_text

@@ -1,0 +1,193 @@
+// Preparation and execution of one version step: work folder, downloads,
+// unpacking with digest checks, the hand-off file and the installer's start.
+#include "app/util/launcher_util.h"
+#include "external/bundle.h"
+#include "external/journal.h"
+#include "external/patch_kit.h"
+#include "platform/file_system.h"
+#include "platform/text_format.h"
+#include "update/game_updater.h"
+#include "update/installer.h"
+#include "update/status_texts.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+void Log(EntryKind kind, const std::string& text) { TheJournal().AddEntry(kind, text.c_str()); }
+
+std::string Lowered(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+}  // namespace
+
+int CGameUpdater::PrepareUpdate() {
+    ReportStatus(0, 0.0f, update_text::kPreparing);
+    Log(EntryKind::Info, update_text::kPreparing);
+    const std::string folder = m_strLauncherFolder + "\\" + kWorkFolderName;
+    // An installer still running from an earlier update may hold files in
+    // the work folder: stop it first.
+    m_pStarter->StopLeftoverInstaller();
+    DeleteFolderTree(folder);
+    if (!fs_port::MakeDirectory(folder)) {
+        Fail(StringPrintf(update_text::kWorkFolderFailed, folder.c_str()));
+        return 0;
+    }
+    m_strTempFolder = folder + "\\";
+    return 1;
+}
+
+int CGameUpdater::ExecuteUpdate() {
+    UpdatePlan plan;
+    switch (LoadUpdateLists(&plan)) {
+        case ListStage::Failed:
+            return 0;
+        case ListStage::NothingToInstall:
+            return 1;
+        case ListStage::Ready:
+            break;
+    }
+    Log(EntryKind::Info, StringPrintf(update_text::kDownloadStart, static_cast<long long>(plan.totalSize)));
+    if (!DownloadPackages(plan)) return 0;
+    ReportStatus(1, 100.0f, update_text::kDownloadDone);
+    ReportStatus(0, 0.0f, update_text::kUnpackStart);
+    Log(EntryKind::Info, update_text::kUnpackStart);
+    HandOffPlan handOff;
+    if (!UnpackPackages(plan, &handOff)) return 0;
+    ReportStatus(1, 100.0f, update_text::kUnpackDone);
+    AddDeletions(plan, &handOff);
+    ReportStatus(0, 0.0f, update_text::kPreparingInstall);
+    Log(EntryKind::Info, update_text::kPreparingInstall);
+    if (StopHere()) return 0;
+    if (handOff.IsEmpty()) return 1;
+    return HandOver(handOff);
+}
+
+bool CGameUpdater::DownloadPackages(const UpdatePlan& plan) {
+    for (const PackageGroup& group : plan.packages) {
+        if (StopHere()) return false;
+        const std::string localPath = m_strTempFolder + group.name;
+        const std::string url = plan.baseUrl + group.name;
+        const std::string waiting = StringPrintf(update_text::kWaitForDownloading, group.name.c_str());
+        ReportStatus(0, 0.0f, waiting);
+        Log(EntryKind::Info, waiting);
+        Log(EntryKind::Info, url);
+        const int result = m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, &m_bStopRequested);
+        if (StopHere()) return false;
+        if (result != 0) {
+            Fail(StringPrintf(update_text::kPackageDownloadFailed, result * 10));
+            Log(EntryKind::Error, url);
+            Log(EntryKind::Error, localPath);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CGameUpdater::UnpackPackages(const UpdatePlan& plan, HandOffPlan* handOff) {
+    for (const PackageGroup& group : plan.packages) {
+        if (StopHere() || !UnpackPackage(group, plan, handOff)) return false;
+    }
+    return true;
+}
+
+bool CGameUpdater::UnpackPackage(const PackageGroup& group, const UpdatePlan& plan, HandOffPlan* handOff) {
+    ReportUnpacking(StringPrintf(update_text::kWaitForUnpackaging, group.name.c_str()));
+    CBundle bundle;
+    if (!bundle.Open((m_strTempFolder + group.name).c_str(), kBundleTag)) {
+        Fail(StringPrintf(update_text::kOpenPackageFailed, group.name.c_str()));
+        TheJournal().TrapFaults(false);
+        return false;
+    }
+    for (const PackageMember& member : group.members) {
+        if (StopHere()) return false;
+        const std::string unpackedPath = m_strTempFolder + member.strMember;
+        (void)CreateFolderChain(unpackedPath);
+        Log(EntryKind::Info, unpackedPath);
+        if (!ExtractMember(bundle, member, unpackedPath)) return false;
+        if (plan.selfUpdate && GetFileNamePart(member.strMember) == kInstallerFileName) {
+            PlaceInstallerProgram(member, unpackedPath);
+        }
+        if (member.strMember.find(kInstallerFileName) == std::string::npos) {
+            handOff->moves.push_back(
+                {unpackedPath, m_strLauncherFolder + "\\" + InstalledRelativePath(member.strMember)});
+        }
+    }
+    return true;
+}
+
+// Extracts one member and, when the list gives its MD5, checks the unpacked
+// file: a damaged or altered member never reaches the installer.
+bool CGameUpdater::ExtractMember(CBundle& bundle, const PackageMember& member,
+                                 const std::string& unpackedPath) {
+    bool good = bundle.Extract(member.strMember.c_str(), unpackedPath.c_str());
+    if (good && IsDigestText(member.strExtra)) {
+        std::string actual;
+        if (!ComputeFileMd5(unpackedPath, &actual)) actual = "(unreadable)";
+        if (actual != Lowered(member.strExtra)) {
+            TheJournal().AddEntryF(EntryKind::Error, update_text::kDigestMismatch, member.strMember.c_str(),
+                                   member.strExtra.c_str(), actual.c_str());
+            (void)fs_port::RemoveFile(unpackedPath);
+            good = false;
+        }
+    }
+    if (good) return true;
+    Fail(StringPrintf(update_text::kExtractFailed, member.strMember.c_str()));
+    TheJournal().TrapFaults(false);
+    m_pWindow->ShowMessageBox(update_text::kInstallFailedBox);
+    return false;
+}
+
+// The installer program is the one file put in place here, so that its new
+// version carries out the rest.
+void CGameUpdater::PlaceInstallerProgram(const PackageMember& member, const std::string& unpackedPath) {
+    const std::string placed = m_strLauncherFolder + "\\" + kInstallerFileName;
+    if (fs_port::RenamePath(unpackedPath, placed, true)) return;
+    Fail(StringPrintf(update_text::kSelfMoveFailed, member.strMember.c_str()));
+    TheJournal().TrapFaults(false);
+}
+
+void CGameUpdater::AddDeletions(const UpdatePlan& plan, HandOffPlan* handOff) {
+    for (const std::string& line : plan.deleteLines) {
+        if (line.empty()) continue;
+        const std::string path = m_strLauncherFolder + "\\" + line;
+        if (PathExists(path.c_str())) {
+            handOff->deletes.push_back(path);
+            TheJournal().AddEntryF(EntryKind::Info, update_text::kDeleteAdded, path.c_str());
+        } else {
+            TheJournal().AddEntryF(EntryKind::Info, update_text::kDeleteAbsent, path.c_str());
+        }
+    }
+}
+
+int CGameUpdater::HandOver(const HandOffPlan& handOff) {
+    std::string error;
+    if (!CheckInstallPlan(m_strLauncherFolder, handOff, &error)) {
+        Fail(StringPrintf(update_text::kUnsafePath, error.c_str()));
+        return 0;
+    }
+    const std::string handOffPath = m_strLauncherFolder + "\\" + kHandOffFileName;
+    if (!WriteHandOffFile(handOffPath, handOff, &error)) {
+        Fail(StringPrintf(update_text::kHandOffWriteFailed, error.c_str()));
+        return 0;
+    }
+    const std::string parameters = FormatInstallerParameters(handOffPath);
+    const std::string installer = m_strLauncherFolder + "\\" + kInstallerFileName;
+    Log(EntryKind::Notice, installer);
+    Log(EntryKind::Notice, parameters);
+    int code = 0;
+    if (!m_pStarter->Start(installer, parameters, &code)) {
+        Fail(StringPrintf(update_text::kInstallerStartFailed, code));
+        TheJournal().TrapFaults(false);
+        // Nobody will carry the file out; a later run writes a new one.
+        (void)fs_port::RemoveFile(handOffPath);
+        return 0;
+    }
+    ReportStatus(0, 0.0f, update_text::kInstallerStarted);
+    Log(EntryKind::Info, update_text::kInstallerStartLog);
+    return 1;
+}

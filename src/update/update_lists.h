@@ -1,0 +1,48 @@
+// The update list ("package \t member path \t size \t extra" per line) and the
+// delete list (one path below the launcher folder per line) of one version
+// step, turned into the plan that the execution works through.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct PackageMember {
+    std::string strPackage;
+    std::string strMember;  // path inside the package; its first component is a root folder
+    int32_t nSize = 0;
+    std::string strExtra;   // 32 hex digits: the member's MD5
+};
+
+struct PackageGroup {
+    std::string name;
+    std::vector<PackageMember> members;  // in list order
+};
+
+struct UpdatePlan {
+    std::string baseUrl;
+    std::vector<PackageGroup> packages;     // ascending by the names' GBK bytes
+    std::vector<std::string> deleteLines;   // in list order, empty lines included
+    int64_t totalSize = 0;                  // sum of the members' sizes
+    bool selfUpdate = false;                // a member is the installer program
+};
+
+constexpr char kInstallerFileName[] = "VantorelPath.exe";
+// Lines of one list beyond this count are not a real version step.
+constexpr size_t kMaxListLines = 1000000;
+
+// Fills packages, totalSize and selfUpdate from the update list's lines;
+// lines with fewer than four fields are skipped.
+void BuildUpdatePlan(const std::vector<std::string>& updateLines, UpdatePlan* planOut);
+
+// Where a member is installed, relative to the launcher folder: the member
+// path without its first component (the whole path when it has none).
+std::string InstalledRelativePath(const std::string& memberPath);
+
+// Every package name must be a plain file name, every member path, installed
+// place and non-empty delete line a relative path that stays below its
+// folder. False with the first offending text.
+[[nodiscard]] bool CheckPlanPaths(const UpdatePlan& plan, std::string* offendingOut);
+
+// True when the extra field is an MD5 digest (32 hex digits, either case).
+bool IsDigestText(const std::string& text);

@@ -1,0 +1,55 @@
+// What the update engine needs from the outside, as small interfaces: the
+// window it reports to, the transfers of remote files, and the start of the
+// installer program. The engine runs on a worker thread; the window's side
+// copies what it gets and lets its own thread touch the controls.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "app/launcher_settings.h"
+
+class IUpdaterWindow {
+public:
+    virtual ~IUpdaterWindow() = default;
+    // The status line shows text (UTF-8) until the next call.
+    virtual void SetStatusText(const std::string& text) = 0;
+    virtual void ShowVersionLine(int32_t version) = 0;
+    virtual void EnableStartButton(bool enable) = 0;
+    // A warning box with an OK button; may block the engine until closed.
+    virtual void ShowMessageBox(const std::string& text) = 0;
+    [[nodiscard]] virtual int32_t InstalledVersion() const = 0;
+    [[nodiscard]] virtual LauncherSettings Settings() const = 0;
+};
+
+// One remote file per call, with the clients' result codes (0 success). The
+// stop flag is the engine's; an implementation gives up soon after it is set.
+class IUpdateTransfer {
+public:
+    virtual ~IUpdateTransfer() = default;
+    [[nodiscard]] virtual int FetchToFile(int32_t transferMode, const std::string& url,
+                                          const std::string& localPath,
+                                          const std::atomic<bool>* stop) = 0;
+    // Into memory (the FTP version list); contentOut gets the whole file.
+    [[nodiscard]] virtual int FetchToMemory(int32_t transferMode, const std::string& url,
+                                            std::string* contentOut,
+                                            const std::atomic<bool>* stop) = 0;
+};
+
+class IProgramStarter {
+public:
+    virtual ~IProgramStarter() = default;
+    // Starts path with the parameter text and does not wait. False with a
+    // platform code (never 0) when it did not start.
+    [[nodiscard]] virtual bool Start(const std::string& path, const std::string& parameters,
+                                     int* codeOut) = 0;
+    // Ends an installer program left running by an earlier update.
+    virtual void StopLeftoverInstaller() = 0;
+};
+
+// The transfers through the network clients (HTTP for transfer mode 1,
+// otherwise FTP), one client per file.
+IUpdateTransfer& NetworkTransfer();
+// The platform's program start (the shell's "open" on Windows).
+IProgramStarter& PlatformProgramStarter();

@@ -1,0 +1,37 @@
+// The server's version list: one version per line, "a.b.c.d \t mandatory \t
+// extra", in any order. Parsing and the choice of the next version step are
+// pure functions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The version list is a few lines; anything larger is not a version list.
+constexpr size_t kMaxVersionListBytes = 1024 * 1024;
+
+struct VersionEntry {
+    int32_t nVersion = 0;
+    int32_t nMandatory = 0;
+    int32_t nExtra = 0;
+};
+
+enum class VersionListParse { Ok, NoLines, NoEntries };
+
+// Lines cut at "\n" and trimmed, fields cut at "\t"; lines with fewer than
+// three fields are skipped. The entries come back sorted, highest first.
+[[nodiscard]] VersionListParse ParseVersionList(const std::string& content,
+                                                std::vector<VersionEntry>* entriesOut);
+
+enum class VersionChoice { UpToDate, Target };
+
+// From sorted entries (highest first): UpToDate when the newest is not above
+// installed; otherwise the next listed version above the installed one, or
+// the newest when installed is not listed.
+[[nodiscard]] VersionChoice ChooseTarget(const std::vector<VersionEntry>& sorted, int32_t installed,
+                                         VersionEntry* targetOut);
+
+// The leading decimal number of a text, as the C library's atol reads it
+// (blanks, an optional sign, digits), but held at the 32-bit limits instead
+// of overflowing.
+int32_t LeadingNumber(const std::string& text);

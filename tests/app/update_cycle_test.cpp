@@ -1,0 +1,193 @@
+#include "app/update_cycle.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "external/journal.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Records what the cycle does to the window, in order.
+class RecordingWindow : public UpdateCycleWindow {
+public:
+    bool gameRunning = false;
+    bool verifies = true;
+    int32_t installed = 1001;
+
+    bool IsGameRunning() override { return gameRunning; }
+    void ShowGameRunningBox(const std::string& text) override { Add("box " + text); }
+    bool VerifyInstalledVersion() override {
+        Add("verify");
+        return verifies;
+    }
+    int32_t InstalledVersion() const override { return installed; }
+    void ShowVersionLine(int32_t latest) override { Add("version " + std::to_string(latest)); }
+    void ShowStatus(const std::string& text) override { Add("status " + text); }
+    void EnableUpdateButton(bool enable) override { Add(enable ? "update on" : "update off"); }
+    void EnableStartButton(bool enable) override { Add(enable ? "start on" : "start off"); }
+    void StartTempCleanup() override { Add("cleanup"); }
+
+    std::vector<std::string> Events() {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return m_events;
+    }
+
+private:
+    void Add(const std::string& event) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_events.push_back(event);
+    }
+    std::mutex m_lock;
+    std::vector<std::string> m_events;
+};
+
+// Gives the queued outcomes in turn; -1 blocks until a stop is requested.
+class ScriptedEngine : public UpdateEngine {
+public:
+    std::deque<int> outcomes;
+    std::atomic<bool> install{false};
+    std::atomic<bool> stop{false};
+    std::atomic<int> runs{0};
+    std::vector<bool> installAtRun;
+
+    int RunUpdate() override {
+        stop = false;
+        installAtRun.push_back(install);
+        ++runs;
+        const int outcome = outcomes.empty() ? 0 : outcomes.front();
+        if (!outcomes.empty()) outcomes.pop_front();
+        if (outcome != -1) return outcome;
+        while (!stop) std::this_thread::sleep_for(1ms);
+        return 0;
+    }
+    void SetInstall(bool value) override { install = value; }
+    bool Install() const override { return install; }
+    int32_t LatestVersion() const override { return 1003; }
+    void RequestStop() override { stop = true; }
+};
+
+struct Harness {
+    RecordingWindow window;
+    ScriptedEngine engine;
+    CJournal journal;
+    CUpdateCycle cycle{window, engine, journal};
+};
+
+const std::string kAsking = std::string("status ") + cycle_text::kAskingState;
+
+TEST(UpdateCycle, EachOutcomeSetsButtonsAndTexts) {
+    const struct {
+        const char* why;
+        int outcome;
+        bool installBefore;
+        std::vector<std::string> afterWorker;
+        bool installAfter;
+    } cases[] = {
+        {"newer optional version", 2, false,
+         {"update on", "start on", std::string("status ") + cycle_text::kNewVersion, "version 1003"},
+         false},
+        {"up to date", 3, true, {"update off", "start on", "version 1003"}, false},
+        {"failed keeps the update button", 0, true, {"start on", "version 1003"}, false},
+        {"unknown outcome counts as failed", 7, false, {"start on", "version 1003"}, false},
+    };
+    for (const auto& c : cases) {
+        Harness h;
+        h.engine.outcomes = {c.outcome};
+        h.engine.install = c.installBefore;
+        h.cycle.BeginUpdateCheck();
+        ASSERT_TRUE(h.cycle.WaitForWorker(5s)) << c.why;
+        std::vector<std::string> expected = {"verify", "version 1001", kAsking, "version 1003"};
+        expected.insert(expected.end(), c.afterWorker.begin(), c.afterWorker.end());
+        EXPECT_EQ(h.window.Events(), expected) << c.why;
+        EXPECT_EQ(h.engine.install.load(), c.installAfter) << c.why;
+    }
+}
+
+TEST(UpdateCycle, NoWorkerWhenTheGameRunsOrTheVerificationFails) {
+    Harness running;
+    running.window.gameRunning = true;
+    running.cycle.BeginUpdateCheck();
+    EXPECT_EQ(running.window.Events(),
+              std::vector<std::string>{std::string("box ") + cycle_text::kGameRunningBox});
+    running.cycle.OnUpdateButton();
+    EXPECT_EQ(running.window.Events().size(), 2u) << "the update button only shows the box";
+    EXPECT_FALSE(running.engine.install);
+
+    Harness failing;
+    failing.window.verifies = false;
+    failing.cycle.BeginUpdateCheck();
+    const std::vector<std::string> expected = {
+        "verify", std::string("status ") + cycle_text::kAlreadyLatest, "version 1001"};
+    EXPECT_EQ(failing.window.Events(), expected);
+    EXPECT_EQ(failing.engine.runs, 0);
+}
+
+TEST(UpdateCycle, HandOverEndsTheWorkerAndTheNoticeStartsTheNextCheck) {
+    Harness h;
+    h.engine.outcomes = {2, 1, 3};
+    h.cycle.BeginUpdateCheck();
+    ASSERT_TRUE(h.cycle.WaitForWorker(5s));
+    h.cycle.OnUpdateButton();
+    ASSERT_TRUE(h.cycle.WaitForWorker(5s));
+    EXPECT_TRUE(h.engine.install) << "kept until the update-end notice";
+    EXPECT_EQ(h.engine.runs, 2) << "the hand-over must not start a worker by itself";
+
+    std::vector<std::string> events = h.window.Events();
+    const std::vector<std::string> afterButton(events.begin() + 8, events.end());
+    const std::vector<std::string> expectedAfterButton = {
+        "start off", kAsking, "update off", "version 1003", "verify", "version 1001"};
+    EXPECT_EQ(afterButton, expectedAfterButton);
+
+    h.cycle.OnUpdateEnd(0, 2);
+    h.cycle.OnUpdateEnd(1, 1);
+    EXPECT_EQ(h.window.Events().size(), events.size()) << "other parameters are ignored";
+
+    h.cycle.OnUpdateEnd(0, 1);
+    ASSERT_TRUE(h.cycle.WaitForWorker(5s));
+    events = h.window.Events();
+    const std::vector<std::string> afterNotice(events.begin() + 14, events.end());
+    const std::vector<std::string> expectedAfterNotice = {
+        "cleanup", std::string("status ") + cycle_text::kUpdateInstalled, "verify", "version 1001",
+        kAsking, "version 1003", "update off", "start on", "version 1003"};
+    EXPECT_EQ(afterNotice, expectedAfterNotice);
+    const std::vector<bool> installAtRun = {false, true, false};
+    EXPECT_EQ(h.engine.installAtRun, installAtRun);
+}
+
+TEST(UpdateCycle, RunningWorkerIsStoppedNotKilled) {
+    const struct {
+        const char* why;
+        bool viaNewCheck;
+    } cases[] = {{"a new check stops the old worker first", true},
+                 {"destruction stops the worker", false}};
+    for (const auto& c : cases) {
+        RecordingWindow window;
+        ScriptedEngine engine;
+        CJournal journal;
+        engine.outcomes = {-1, 3};
+        {
+            CUpdateCycle cycle(window, engine, journal);
+            cycle.BeginUpdateCheck();
+            while (engine.runs == 0) std::this_thread::sleep_for(1ms);
+            EXPECT_TRUE(cycle.WorkerRunning()) << c.why;
+            if (c.viaNewCheck) {
+                cycle.BeginUpdateCheck();
+                ASSERT_TRUE(cycle.WaitForWorker(5s)) << c.why;
+                EXPECT_EQ(engine.runs, 2) << c.why;
+            }
+        }
+        EXPECT_TRUE(engine.stop) << c.why;
+        const std::vector<std::string> events = window.Events();
+        EXPECT_EQ(events.back(), "version 1003") << c.why << ": the stopped run still ends in order";
+    }
+}
+
+}  // namespace

@@ -1,0 +1,191 @@
+#include "maintenance/verify_version.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "external/fast_file.h"
+#include "external/patch_kit.h"
+#include "platform/file_system.h"
+#include "maintenance/journal_lines.h"
+#include "support/test_support.h"
+
+namespace {
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+Pairs AsPairs(const std::vector<FileDigestPair>& pairs) {
+    Pairs out;
+    for (const FileDigestPair& pair : pairs) out.emplace_back(pair.name, pair.digest);
+    return out;
+}
+
+TEST(VersionContent, EntryAndPairRules) {
+    const struct {
+        const char* name;
+        std::string content;
+        VersionContentState state;
+        int32_t version;
+        Pairs chosen;
+        size_t allPairs;
+    } cases[] = {
+        {"one pair, no final line feed (E=2)", "1203\na.dat\nD1", VersionContentState::Usable, 1203,
+         {{"a.dat", "D1"}}, 1},
+        {"one pair, final line feed (E=3)", "1203\na.dat\nD1\n", VersionContentState::Usable, 1203,
+         {{"a.dat", "D1"}}, 1},
+        {"two pairs, no final line feed (E=4)", "7\na\nD1\nsub\\b\nD2", VersionContentState::Usable,
+         7, {{"a", "D1"}, {"sub\\b", "D2"}}, 2},
+        {"two pairs, final line feed (E=5): first only", "7\na\nD1\nb\nD2\n",
+         VersionContentState::Usable, 7, {{"a", "D1"}}, 2},
+        {"name without digest (E=3): first only", "7\na\nD1\nb", VersionContentState::Usable, 7,
+         {{"a", "D1"}}, 1},
+        {"three pairs (E=6)", "7\na\n1\nb\n2\nc\n3", VersionContentState::Usable, 7,
+         {{"a", "1"}, {"b", "2"}, {"c", "3"}}, 3},
+        {"carriage returns stay in the entries", "1203\r\na\r\nD1\r", VersionContentState::Usable,
+         1203, {{"a\r", "D1\r"}}, 1},
+        {"empty entries count", "5\n\n", VersionContentState::Usable, 5, {{"", ""}}, 1},
+        {"no leading number gives 0", "v1.2\na\nD", VersionContentState::Usable, 0, {{"a", "D"}}, 1},
+        {"blanks and sign before the number", " \t-12x\na\nD", VersionContentState::Usable, -12,
+         {{"a", "D"}}, 1},
+        {"a number beyond 32 bits is clamped", "99999999999\na\nD", VersionContentState::Usable,
+         2147483647, {{"a", "D"}}, 1},
+        {"GBK name becomes UTF-8", "1\n\xD6\xD0\xCE\xC4.dat\nD", VersionContentState::Usable, 1,
+         {{"中文.dat", "D"}}, 1},
+        {"version alone", "1203", VersionContentState::TooFewLineFeeds, 0, {}, 0},
+        {"version and one line feed", "1203\n", VersionContentState::TooFewLineFeeds, 0, {}, 0},
+        {"empty", "", VersionContentState::NoContent, 0, {}, 0},
+        {"first byte NUL", std::string("\0" "1\na\nb", 6), VersionContentState::NoContent, 0, {}, 0},
+    };
+    for (const auto& c : cases) {
+        ParsedVersionFile parsed;
+        ASSERT_EQ(ParseVersionContent(c.content, &parsed), c.state) << c.name;
+        if (c.state != VersionContentState::Usable) continue;
+        EXPECT_EQ(parsed.installedVersion, c.version) << c.name;
+        EXPECT_EQ(AsPairs(parsed.chosenPairs), c.chosen) << c.name;
+        EXPECT_EQ(parsed.allPairs.size(), c.allPairs) << c.name;
+    }
+}
+
+TEST(VersionContent, VersionNumberReadLikeAtoi) {
+    const struct {
+        const char* text;
+        int32_t number;
+    } cases[] = {{"1203", 1203}, {"+4", 4},   {"-2147483648", -2147483647 - 1},
+                 {"", 0},        {"-", 0},    {"12 34", 12},
+                 {"\r7", 7}, {"\t 12", 12},     {"0x10", 0}, {"-99999999999", -2147483647 - 1}};
+    for (const auto& c : cases) {
+        ParsedVersionFile parsed;
+        ASSERT_EQ(ParseVersionContent(std::string(c.text) + "\na\nb", &parsed),
+                  VersionContentState::Usable) << c.text;
+        EXPECT_EQ(parsed.installedVersion, c.number) << c.text;
+    }
+}
+
+class VerifyGame : public testing::Test {
+protected:
+    void WriteVersionFile(const std::string& content, const FileKey& key = LauncherFileKey()) {
+        CFastFile file(ModeWrite);
+        ASSERT_TRUE(file.Open(m_game.File("version.data").c_str(), "w+"));
+        ASSERT_TRUE(file.WriteBytes(content.data(), content.size(), &key, true));
+        file.Close();
+    }
+    std::string Digest(const std::string& name) {
+        std::string hex;
+        EXPECT_TRUE(ComputeFileMd5(m_game.File(name), &hex));
+        return hex;
+    }
+    VerifyReport Verify() { return VerifyGameVersion(m_game.Path(), m_kit, m_log.Journal()); }
+
+    TempDir m_game;
+    CPatchKit m_kit;
+    JournalCapture m_log;
+};
+
+TEST_F(VerifyGame, NothingToVerifyGivesFalse) {
+    const FileKey otherKey = {1, 2, 3, 4, 5};
+    const struct {
+        const char* name;
+        bool write;
+        std::string content;
+        bool otherKey;
+        std::vector<std::string> entries;
+    } cases[] = {
+        {"missing file", false, "", false, {"[Info] 开始验证游戏版本", "[Error] 版本文件打开失败"}},
+        {"version alone", true, "1203\n", false, {"[Info] 开始验证游戏版本"}},
+        {"another key", true, "1203\na\nb", true, {"[Info] 开始验证游戏版本"}},
+    };
+    for (const auto& c : cases) {
+        TempDir game;
+        JournalCapture log;
+        if (c.write) {
+            const FileKey& key = c.otherKey ? otherKey : LauncherFileKey();
+            CFastFile file(ModeWrite);
+            ASSERT_TRUE(file.Open((game.Path() + "/version.data").c_str(), "w+"));
+            ASSERT_TRUE(file.WriteBytes(c.content.data(), c.content.size(), &key, true));
+            file.Close();
+        }
+        const VerifyReport report = VerifyGameVersion(game.Path(), m_kit, log.Journal());
+        EXPECT_FALSE(report.verified) << c.name;
+        EXPECT_EQ(log.Entries(), c.entries) << c.name;
+    }
+}
+
+TEST_F(VerifyGame, MismatchesAreLoggedByListedName) {
+    WriteTextFile(m_game.File("good.dat"), "good");
+    WriteTextFile(m_game.File("changed.dat"), "changed");
+    ASSERT_TRUE(fs_port::MakeDirectory(m_game.File("sub")));
+    WriteTextFile(m_game.File("sub/中文.dat"), "deep");
+    const std::string changedDigest = Digest("changed.dat");
+    const std::string content = "1203\ngood.dat\n" + Digest("good.dat") +
+                                "\nchanged.dat\n" + std::string(32, '0') +
+                                "\nmissing.dat\n" + Digest("good.dat") +
+                                "\nsub\\\xD6\xD0\xCE\xC4.dat\n" + Digest("sub/中文.dat") +
+                                "\nupper.dat\n" + "ABC";
+    WriteTextFile(m_game.File("upper.dat"), "x");
+    WriteVersionFile(content);
+    const VerifyReport report = Verify();
+    EXPECT_TRUE(report.verified);
+    EXPECT_EQ(report.installedVersion, 1203);
+    EXPECT_EQ(report.checkedFiles, 5u);
+    EXPECT_EQ(report.mismatches,
+              (std::vector<std::string>{"changed.dat", "missing.dat", "upper.dat"}));
+    EXPECT_EQ(m_log.Entries(), (std::vector<std::string>{
+                                 "[Info] 开始验证游戏版本", "[Error] 1203",
+                                 "[Error] 警告 : changed.dat  文件验证不匹配。",
+                                 "[Error] 警告 : missing.dat  文件验证不匹配。",
+                                 "[Error] 警告 : upper.dat  文件验证不匹配。",
+                                 "[Info] 游戏版本验证完毕"}));
+    // Nothing is repaired or removed.
+    EXPECT_EQ(ReadTextFile(m_game.File("changed.dat")), "changed");
+    EXPECT_EQ(Digest("changed.dat"), changedDigest);
+}
+
+TEST_F(VerifyGame, FinalLineFeedLimitsTheCheckToTheFirstFile) {
+    WriteTextFile(m_game.File("a.dat"), "a");
+    const std::string pairs = "1204\na.dat\n" + Digest("a.dat") + "\nb.dat\n" + std::string(32, 'f');
+    const struct {
+        std::string content;
+        size_t checked;
+        size_t mismatches;
+    } cases[] = {{pairs, 2, 1}, {pairs + "\n", 1, 0}, {pairs + "\r", 2, 1}};
+    for (const auto& c : cases) {
+        WriteVersionFile(c.content);
+        const VerifyReport report = Verify();
+        EXPECT_TRUE(report.verified);
+        EXPECT_EQ(report.installedVersion, 1204);
+        EXPECT_EQ(report.checkedFiles, c.checked);
+        EXPECT_EQ(report.mismatches.size(), c.mismatches);
+    }
+}
+
+TEST_F(VerifyGame, DigestEndingInCarriageReturnNeverMatches) {
+    WriteTextFile(m_game.File("a.dat"), "a");
+    WriteVersionFile("1\r\na.dat\r\n" + Digest("a.dat") + "\r");
+    const VerifyReport report = Verify();
+    EXPECT_TRUE(report.verified);
+    EXPECT_EQ(report.installedVersion, 1);
+    EXPECT_EQ(report.mismatches, (std::vector<std::string>{"a.dat\r"}));
+}
+
+}  // namespace

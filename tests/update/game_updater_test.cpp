@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "external/patch_kit.h"
+#include "platform/text_encoding.h"
+#include "support/updater_fixture.h"
+#include "update/game_updater.h"
+#include "update/hand_off.h"
+
+namespace {
+
+using test_update::FolderTransfer;
+using test_update::JournalLines;
+using test_update::RecordingStarter;
+using test_update::RecordingWindow;
+using test_update::ServerTree;
+
+constexpr char kContentA[] = "new a content\n";
+constexpr char kContentX[] = "new x content\n";
+
+std::string Md5Of(const std::string& text) {
+    TempDir dir;
+    WriteTextFile(dir.File("f"), text);
+    std::string hex;
+    EXPECT_TRUE(ComputeFileMd5(dir.File("f"), &hex));
+    return hex;
+}
+
+// An installation at 1.0.0.1 and a server offering 1.0.0.2 with two packages.
+struct Scenario {
+    TempDir launcher;
+    TempDir server;
+    ServerTree tree{server.Path()};
+    FolderTransfer transfer{server.Path()};
+    RecordingStarter starter;
+    RecordingWindow window;
+    JournalLines journal;
+
+    Scenario() {
+        window.installed = 1001;
+        window.settings.UpdateIP = "127.0.0.1";
+        window.settings.UpdatePort = "21";
+        tree.VersionList("1.0.0.1\t0\t0\n1.0.0.2\t0\t0\n");
+        tree.EncipheredList("1.0.0.2", "updatelist.data",
+                            "b.pak\tRoot\\Data\\x.dat\t14\t" + Md5Of(kContentX) +
+                                "\na.pak\tRoot\\a.dat\t14\tm\n");
+        tree.EncipheredList("1.0.0.2", "dellist.data", "old.dat\nmissing.dat\n");
+        tree.Package("1.0.0.2", "a.pak", {{"Root\\a.dat", kContentA}});
+        tree.Package("1.0.0.2", "b.pak", {{"Root\\Data\\x.dat", kContentX}});
+        WriteTextFile(launcher.File("old.dat"), "old");
+    }
+    std::string L(const std::string& rel = "") const { return launcher.Path() + (rel.empty() ? "" : "\\" + rel); }
+    int Run(int install = 1) {
+        CGameUpdater updater(launcher.Path(), &transfer, &starter);
+        updater.m_bInstall = install;
+        const int outcome = updater.RunUpdate(&window);
+        latest = updater.m_nLatestVersion;
+        return outcome;
+    }
+    bool HandOffWritten() const { return fs_port::PathExists(L("udo.temp")); }
+    int32_t latest = 0;
+};
+
+TEST(GameUpdater, FullStepShowsEveryTextAndHandsOver) {
+    Scenario s;
+    ASSERT_EQ(s.Run(), update_outcome::kHandedOver);
+    const std::vector<std::string> expected = {
+        "正在请求更新...", "正在更新至 : 1.0.0.2", "分析更新列表...", "准备更新......",
+        "开始执行更新......", "请求更新列表......", "Wait for downloading -> a.pak....",
+        "Wait for downloading -> b.pak....", "正在努力更新 :  100.0 % ->下载完成", "开始解包...",
+        "正在解包 : ->Wait for unpackaging -> a.pak....", "正在解包 : ->Wait for unpackaging -> b.pak....",
+        "正在努力更新 :  100.0 % ->解包完成", "正在准备更新...", "正在安装更新..."};
+    EXPECT_EQ(s.window.statuses, expected);
+    EXPECT_EQ(s.latest, 1002);
+
+    HandOffPlan plan;
+    std::string error;
+    ASSERT_TRUE(ReadHandOffFile(s.L("udo.temp"), &plan, &error)) << error;
+    ASSERT_EQ(plan.moves.size(), 2u);
+    EXPECT_EQ(plan.moves[0].from, s.L("_temp\\Root\\a.dat"));
+    EXPECT_EQ(plan.moves[0].to, s.L("a.dat"));
+    EXPECT_EQ(plan.moves[1].from, s.L("_temp\\Root\\Data\\x.dat"));
+    EXPECT_EQ(plan.moves[1].to, s.L("Data\\x.dat"));
+    EXPECT_EQ(plan.deletes, std::vector<std::string>{s.L("old.dat")});
+    EXPECT_EQ(ReadTextFile(s.launcher.File("_temp/Root/Data/x.dat")), kContentX);
+    ASSERT_EQ(s.starter.starts.size(), 1u);
+    EXPECT_EQ(s.starter.starts[0], s.L("VantorelPath.exe") + "|\"1\"\t\"" + s.L("udo.temp") + "\"");
+    EXPECT_EQ(s.transfer.urls[1], "http://127.0.0.1/1.0.0.2/updatelist.data");
+    // The lists are read and removed from the launcher folder.
+    EXPECT_FALSE(fs_port::PathExists(s.L("updatelist.data")));
+    EXPECT_FALSE(fs_port::PathExists(s.L("versionlist.data")));
+
+    const std::vector<std::string> wanted = {
+        "[Info] 请求版本列表...", "[Notice] 正在向 127.0.0.1:21请求( 1 )...", "[Info] 版本检查完毕",
+        "[Info] del = 3", "[Info] 开始下载更新...28", "[Info] Add del = " + s.L("old.dat"),
+        "[Info] del " + s.L("missing.dat") + " is no is exist", "[Info] 开始安装更新..."};
+    for (const std::string& entry : wanted) EXPECT_TRUE(s.journal.Has(entry)) << entry;
+}
+
+TEST(GameUpdater, CheckOutcomes) {
+    const struct {
+        const char* name;
+        const char* list;
+        int32_t installed;
+        int install;
+        int outcome;
+        int32_t latest;
+        const char* last;
+        bool startDisabled;
+    } cases[] = {
+        {"newer optional, check only", "1.0.0.1\t0\t0\n1.0.0.2\t0\t0\n1.0.0.3\t0\t0\n", 1001, 0,
+         update_outcome::kNewerAvailable, 1003, "正在请求更新...", false},
+        {"already newest", "1.0.0.1\t0\t0\n1.0.0.2\t0\t0\n", 1002, 0, update_outcome::kUpToDate, 1002,
+         "已经是最新版本.", false},
+        {"mandatory installs without asking", "1.0.0.1\t0\t0\n1.0.0.2\t1\t0\n", 1001, 0,
+         update_outcome::kHandedOver, 1002, "正在安装更新...", true},
+        {"no lines", "1.0.0.2\t0\t0", 1001, 1, update_outcome::kFailed, 0, "更新异常 . 错误代码 : 0", false},
+        {"no usable line", "1.0.0.2\n\n", 1001, 1, update_outcome::kFailed, 0, "更新异常 . 错误代码 : 1", false},
+        {"empty list", "", 1001, 1, update_outcome::kFailed, 0, "更新失败 . 错误代码 : 0", false},
+    };
+    for (const auto& c : cases) {
+        Scenario s;
+        s.tree.VersionList(c.list);
+        s.window.installed = c.installed;
+        EXPECT_EQ(s.Run(c.install), c.outcome) << c.name;
+        EXPECT_EQ(s.latest, c.latest) << c.name;
+        EXPECT_EQ(s.window.Last(), c.last) << c.name;
+        EXPECT_EQ(!s.window.startButton.empty() && !s.window.startButton.back(), c.startDisabled) << c.name;
+    }
+}
+
+TEST(GameUpdater, FailuresLeaveNothingInstalled) {
+    const struct {
+        const char* name;
+        std::function<void(Scenario&)> spoil;
+        int outcome;
+        const char* last;
+        bool box;
+    } cases[] = {
+        {"version list missing", [](Scenario& s) { fs_port::RemoveFile(s.tree.Path("versionlist.data")); },
+         update_outcome::kFailed, "更新失败 . 错误代码 : 50", false},
+        {"update list missing",
+         [](Scenario& s) { fs_port::RemoveFile(s.tree.Path("1.0.0.2/updatelist.data")); },
+         update_outcome::kFailed, "请求更新列表失败 . 错误代码 : 50", false},
+        {"update list not enciphered",
+         [](Scenario& s) { WriteTextFile(s.tree.Path("1.0.0.2/updatelist.data"), "a.pak\tR\\a\t1\tm\n"); },
+         update_outcome::kFailed, "更新列表无法读取.", false},
+        {"update list without lines",
+         [](Scenario& s) { s.tree.EncipheredList("1.0.0.2", "updatelist.data", "a.pak\tR\\a\t1\tm"); },
+         update_outcome::kFailed, "分析更新列表失败.", false},
+        {"nothing named",
+         [](Scenario& s) { s.tree.EncipheredList("1.0.0.2", "updatelist.data", "a.pak\tR\\a\t1\n"); },
+         update_outcome::kHandedOver, "没有可以更新的内容.", false},
+        {"second package answered 404", [](Scenario& s) { fs_port::RemoveFile(s.tree.Path("1.0.0.2/b.pak")); },
+         update_outcome::kFailed, "下载更新包失败 错误 : 50", false},
+        {"corrupt package", [](Scenario& s) { WriteTextFile(s.tree.Path("1.0.0.2/a.pak"), "PK garbage"); },
+         update_outcome::kFailed, "open package a.pak error!", false},
+        {"member missing from package",
+         [](Scenario& s) { s.tree.Package("1.0.0.2", "b.pak", {{"Root\\Data\\other.dat", "x"}}); },
+         update_outcome::kFailed, "Undo package Root\\Data\\x.dat error!", true},
+        {"member digest mismatch",
+         [](Scenario& s) { s.tree.Package("1.0.0.2", "b.pak", {{"Root\\Data\\x.dat", "tampered\n"}}); },
+         update_outcome::kFailed, "Undo package Root\\Data\\x.dat error!", true},
+        {"list names ..\\ paths",
+         [](Scenario& s) {
+             s.tree.EncipheredList("1.0.0.2", "updatelist.data", "a.pak\tRoot\\..\\..\\evil.dll\t1\tm\n");
+         },
+         update_outcome::kFailed, "更新列表含有不安全的路径 : Root\\..\\..\\evil.dll", false},
+        {"delete list leaves the folder",
+         [](Scenario& s) { s.tree.EncipheredList("1.0.0.2", "dellist.data", "..\\..\\etc\\passwd\n"); },
+         update_outcome::kFailed, "更新列表含有不安全的路径 : ..\\..\\etc\\passwd", false},
+        {"delete list removes the launcher",
+         [](Scenario& s) {
+             s.tree.EncipheredList("1.0.0.2", "dellist.data", "VantorelLauncher.exe\n");
+             WriteTextFile(s.launcher.File("VantorelLauncher.exe"), "exe");
+         },
+         update_outcome::kFailed, nullptr, false},
+        {"installer does not start", [](Scenario& s) { s.starter.failWith = 2; }, update_outcome::kFailed,
+         "安装程序启动失败 ! 错误代码 :2", false},
+    };
+    for (const auto& c : cases) {
+        Scenario s;
+        c.spoil(s);
+        EXPECT_EQ(s.Run(), c.outcome) << c.name;
+        if (c.last) {
+            EXPECT_EQ(s.window.Last(), c.last) << c.name;
+        }
+        EXPECT_EQ(s.journal.Has("[Error] " + s.window.Last()), true) << c.name;
+        EXPECT_EQ(s.window.boxes.size(), c.box ? 1u : 0u) << c.name;
+        EXPECT_FALSE(s.HandOffWritten()) << c.name;
+        if (c.outcome == update_outcome::kFailed && c.name != std::string("installer does not start")) {
+            EXPECT_TRUE(s.starter.starts.empty()) << c.name;
+        }
+        EXPECT_EQ(ReadTextFile(s.launcher.File("old.dat")), "old") << c.name;
+    }
+}
+
+TEST(GameUpdater, UnsafeListDownloadsNoPackage) {
+    Scenario s;
+    s.tree.EncipheredList("1.0.0.2", "updatelist.data", "a.pak\tC:\\Windows\\evil.dll\t1\tm\n");
+    EXPECT_EQ(s.Run(), update_outcome::kFailed);
+    for (const std::string& url : s.transfer.urls) EXPECT_EQ(url.find(".pak"), std::string::npos) << url;
+}
+
+TEST(GameUpdater, MissingDeleteListIsNoFailure) {
+    Scenario s;
+    fs_port::RemoveFile(s.tree.Path("1.0.0.2/dellist.data"));
+    EXPECT_EQ(s.Run(), update_outcome::kHandedOver);
+    HandOffPlan plan;
+    std::string error;
+    ASSERT_TRUE(ReadHandOffFile(s.L("udo.temp"), &plan, &error)) << error;
+    EXPECT_EQ(plan.moves.size(), 2u);
+    EXPECT_TRUE(plan.deletes.empty());
+}
+
+TEST(GameUpdater, InstallerProgramIsPutInPlaceDirectly) {
+    Scenario s;
+    s.tree.EncipheredList("1.0.0.2", "updatelist.data",
+                          "a.pak\tRoot\\VantorelPath.exe\t3\tm\na.pak\tRoot\\VantorelPath.exe.bak\t3\tm\n");
+    s.tree.EncipheredList("1.0.0.2", "dellist.data", "");
+    s.tree.Package("1.0.0.2", "a.pak", {{"Root\\VantorelPath.exe", "new"}, {"Root\\VantorelPath.exe.bak", "bak"}});
+    WriteTextFile(s.launcher.File("VantorelPath.exe"), "old");
+    EXPECT_EQ(s.Run(), update_outcome::kHandedOver);
+    EXPECT_EQ(ReadTextFile(s.launcher.File("VantorelPath.exe")), "new");
+    // Nothing else to move: no hand-off file, no start.
+    EXPECT_FALSE(s.HandOffWritten());
+    EXPECT_TRUE(s.starter.starts.empty());
+}
+
+TEST(GameUpdater, LongNamesAreShownWholeOrCutAtACharacter) {
+    const std::string longAscii(300, 'n');
+    std::string longChinese;
+    for (int i = 0; i < 2000; ++i) longChinese += "包";
+    const struct {
+        std::string package;
+        bool whole;
+    } cases[] = {{longAscii + ".pak", true}, {longChinese + ".pak", false}};
+    for (const auto& c : cases) {
+        Scenario s;
+        s.tree.EncipheredList("1.0.0.2", "updatelist.data", c.package + "\tRoot\\a.dat\t1\tm\n");
+        EXPECT_EQ(s.Run(), update_outcome::kFailed);
+        const std::string announced = "Wait for downloading -> " + c.package + "....";
+        EXPECT_EQ(s.window.Shown(announced), c.whole);
+        EXPECT_TRUE(s.journal.Has("[Info] " + announced));
+        for (const std::string& text : s.window.statuses) {
+            EXPECT_TRUE(IsValidUtf8(text));
+            EXPECT_LE(text.size(), kMaxShownStatusBytes);
+        }
+    }
+}
+
+// Sets the engine's stop request while the first package is being fetched.
+class StoppingTransfer : public FolderTransfer {
+public:
+    using FolderTransfer::FolderTransfer;
+    int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath,
+                    const std::atomic<bool>* stop) override {
+        if (url.find(".pak") != std::string::npos && updater) updater->RequestStop();
+        const int result = FolderTransfer::FetchToFile(mode, url, localPath, stop);
+        return stop && stop->load() ? 5 : result;
+    }
+    CGameUpdater* updater = nullptr;
+};
+
+TEST(GameUpdater, StopRequestEndsTheRunBetweenSteps) {
+    Scenario s;
+    StoppingTransfer transfer(s.server.Path());
+    CGameUpdater updater(s.launcher.Path(), &transfer, &s.starter);
+    transfer.updater = &updater;
+    updater.m_bInstall = 1;
+    EXPECT_EQ(updater.RunUpdate(&s.window), update_outcome::kFailed);
+    EXPECT_EQ(s.window.Last(), "更新已停止.");
+    EXPECT_EQ(transfer.urls.back().find("a.pak") != std::string::npos, true);
+    EXPECT_FALSE(s.HandOffWritten());
+}
+
+}  // namespace

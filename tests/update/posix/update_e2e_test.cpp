@@ -1,0 +1,321 @@
+// The engine and the real installer program stepping an installation from
+// 1.0.0.1 to 1.0.0.3 against nginx and an FTP server, and the faults that
+// must end with nothing lost.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <functional>
+#include <map>
+
+#include "app/util/launcher_util.h"
+#include "external/patch_kit.h"
+#include "update/support/updater_fixture.h"
+#include "update/headless_update.h"
+
+#define VANTOREL_PEERS_DIR VANTOREL_SOURCE_DIR "/tests/peers"
+#include "net/posix/peer_server.h"
+
+namespace {
+
+using Tree = std::map<std::string, std::string>;  // path with "/" -> content
+using test_net::PeerServer;
+using test_update::ServerTree;
+
+std::string VersionData(int32_t version, const Tree& files) {
+    std::string text = std::to_string(version);
+    for (const auto& file : files) {
+        TempDir dir;
+        WriteTextFile(dir.File("f"), file.second);
+        std::string md5;
+        EXPECT_TRUE(ComputeFileMd5(dir.File("f"), &md5));
+        text += "\n" + file.first + "\n" + md5;
+    }
+    return text;
+}
+
+std::string Enciphered(const std::string& plain) {
+    TempDir dir;
+    CFastFile file(ModeWrite);
+    EXPECT_TRUE(file.Open(dir.File("v").c_str(), "w+"));
+    EXPECT_TRUE(file.Write(plain.c_str(), &LauncherFileKey(), true));
+    file.Close();
+    return ReadTextFile(dir.File("v"));
+}
+
+Tree MakeVersion(int n) {
+    Tree tree = {{"Vantorel.exe", "game " + std::to_string(n)}, {"keep.txt", "keep"}};
+    if (n == 1) tree["Data/old.dat"] = "old";
+    tree["Data/a.dat"] = n == 1 ? "a1" : "a2";
+    if (n >= 2) tree["Data/big.dat"] = test_net::PatternBytes(3 << 20, 7);
+    if (n >= 3) {
+        tree["Data/sub/c.dat"] = "c3";
+        tree["数据/文件.dat"] = "zh";
+    }
+    Tree files = tree;
+    tree["version.data"] = Enciphered(VersionData(1000 + n, files));
+    return tree;
+}
+
+// Made once per version: the enciphered version.data differs at every write.
+const Tree& Version(int n) {
+    static std::map<int, Tree> made;
+    if (!made.count(n)) made[n] = MakeVersion(n);
+    return made[n];
+}
+
+std::string Backslashed(std::string path) {
+    for (char& c : path) {
+        if (c == '/') c = '\\';
+    }
+    return path;
+}
+
+// One version step on the server: changed files into base.pak or data.pak
+// (by folder), lists with each member's MD5, deletions of what went away.
+void WriteStep(const ServerTree& server, const Tree& from, const Tree& to, const std::string& version) {
+    std::map<std::string, Tree> packages;
+    std::string list;
+    for (const auto& file : to) {
+        auto old = from.find(file.first);
+        if (old != from.end() && old->second == file.second) continue;
+        const std::string package = file.first.find('/') == std::string::npos ? "base.pak" : "data.pak";
+        const std::string member = "Root\\" + Backslashed(file.first);
+        packages[package][member] = file.second;
+        TempDir dir;
+        WriteTextFile(dir.File("f"), file.second);
+        std::string md5;
+        EXPECT_TRUE(ComputeFileMd5(dir.File("f"), &md5));
+        list += package + "\t" + member + "\t" + std::to_string(file.second.size()) + "\t" + md5 + "\n";
+    }
+    std::string deletes;
+    for (const auto& file : from) {
+        if (!to.count(file.first)) deletes += Backslashed(file.first) + "\n";
+    }
+    server.EncipheredList(version, "updatelist.data", list);
+    server.EncipheredList(version, "dellist.data", deletes);
+    for (const auto& package : packages) server.Package(version, package.first, package.second);
+}
+
+void WriteTree(const std::string& root, const Tree& tree) {
+    for (const auto& file : tree) {
+        const std::string path = root + "/" + file.first;
+        (void)CreateFolderChain(path);
+        WriteTextFile(path, file.second);
+    }
+}
+
+// Every file below root, except the programs and work files of the update.
+void CollectTree(const std::string& root, const std::string& rel, Tree* out) {
+    std::vector<fs_port::DirEntry> entries;
+    ASSERT_TRUE(fs_port::ListDirectory(root + (rel.empty() ? "" : "/" + rel), &entries));
+    for (const auto& entry : entries) {
+        const std::string child = rel.empty() ? entry.name : rel + "/" + entry.name;
+        if (rel.empty() && (entry.name == "VantorelPath.exe" || entry.name == "VantorelLauncher" ||
+                            entry.name == "Log" || entry.name == "_temp" || entry.name == "udo.temp" ||
+                            entry.name == "udo.journal" || entry.name == "_backup")) {
+            continue;
+        }
+        if (entry.isDirectory) {
+            CollectTree(root, child, out);
+        } else {
+            (*out)[child] = ReadTextFile(root + "/" + child);
+        }
+    }
+}
+
+Tree InstalledTree(const std::string& root) {
+    Tree tree;
+    CollectTree(root, "", &tree);
+    return tree;
+}
+
+struct Installation {
+    TempDir launcher;
+    TempDir site;
+    ServerTree server{site.Path()};
+
+    Installation() {
+        WriteTree(launcher.Path(), Version(1));
+        server.VersionList("1.0.0.1\t0\t0\n1.0.0.2\t0\t0\n1.0.0.3\t0\t0\n");
+        WriteStep(server, Version(1), Version(2), "1.0.0.2");
+        WriteStep(server, Version(2), Version(3), "1.0.0.3");
+        const std::string installer = launcher.File("VantorelPath.exe");
+        WriteTextFile(installer, ReadTextFile(VANTOREL_BINARY_DIR "/bin/VantorelPath"));
+        ::chmod(installer.c_str(), 0755);
+        // The installer starts the launcher with "/update" when it is done.
+        WriteTextFile(launcher.File("VantorelLauncher"), "#!/bin/sh\nexit 0\n");
+        ::chmod(launcher.File("VantorelLauncher").c_str(), 0755);
+    }
+
+    int Update(const std::string& serverUrl, bool ftp, std::string* printed,
+               IUpdateTransfer* transfer = nullptr) {
+        TempDir outDir;
+        std::FILE* out = std::fopen(outDir.File("out").c_str(), "w");
+        HeadlessUpdateOptions options{serverUrl, launcher.Path(), ftp, false};
+        const int rc = RunHeadlessUpdate(options, out, transfer);
+        std::fclose(out);
+        *printed = ReadTextFile(outDir.File("out"));
+        return rc;
+    }
+};
+
+std::string Difference(const Tree& got, const Tree& want) {
+    std::string out;
+    for (const auto& file : got) {
+        auto other = want.find(file.first);
+        if (other == want.end()) out += "extra " + file.first + "\n";
+        else if (other->second != file.second) out += "differs " + file.first + "\n";
+    }
+    for (const auto& file : want) {
+        if (!got.count(file.first)) out += "missing " + file.first + "\n";
+    }
+    return out;
+}
+
+std::string LastLine(const std::string& printed) {
+    std::string text = printed;
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text.substr(text.rfind('\n') + 1);
+}
+
+TEST(UpdateEndToEnd, StepsToTheNewestOverHttpAndFtp) {
+    for (const bool ftp : {false, true}) {
+        Installation inst;
+        PeerServer peer(ftp ? "ftp" : "nginx", inst.site.Path());
+        ASSERT_NE(peer.Port(), 0);
+        const std::string server = (ftp ? "ftp://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(peer.Port());
+        std::string printed;
+        EXPECT_EQ(inst.Update(server, ftp, &printed), 0) << printed;
+        EXPECT_NE(printed.find("正在更新至 : 1.0.0.2"), std::string::npos) << printed;
+        EXPECT_NE(printed.find("正在更新至 : 1.0.0.3"), std::string::npos) << printed;
+        EXPECT_EQ(LastLine(printed), "已经是最新版本.") << printed;
+        EXPECT_EQ(Difference(InstalledTree(inst.launcher.Path()), Version(3)), "") << (ftp ? "ftp" : "http");
+        EXPECT_FALSE(fs_port::PathExists(inst.launcher.File("udo.temp")));
+    }
+}
+
+// Leaves half of each package in place before the client starts, as a cut
+// connection does; the client must resume it with a range.
+class HalfDoneTransfer : public IUpdateTransfer {
+public:
+    explicit HalfDoneTransfer(std::string site) : m_site(std::move(site)) {}
+    int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath,
+                    const std::atomic<bool>* stop) override {
+        const size_t slash = url.rfind('/');
+        if (url.find(".pak") != std::string::npos) {
+            const size_t version = url.rfind('/', slash - 1);
+            const std::string whole = ReadTextFile(m_site + url.substr(version, std::string::npos));
+            WriteTextFile(fs_port::NativePath(localPath), whole.substr(0, whole.size() / 2));
+            ++resumed;
+        }
+        return NetworkTransfer().FetchToFile(mode, url, localPath, stop);
+    }
+    int FetchToMemory(int32_t mode, const std::string& url, std::string* contentOut,
+                      const std::atomic<bool>* stop) override {
+        return NetworkTransfer().FetchToMemory(mode, url, contentOut, stop);
+    }
+    int resumed = 0;
+
+private:
+    std::string m_site;
+};
+
+TEST(UpdateEndToEnd, ResumesAPackageCutInTheMiddle) {
+    Installation inst;
+    PeerServer peer("nginx", inst.site.Path());
+    ASSERT_NE(peer.Port(), 0);
+    HalfDoneTransfer transfer(inst.site.Path());
+    std::string printed;
+    EXPECT_EQ(inst.Update("http://127.0.0.1:" + std::to_string(peer.Port()), false, &printed, &transfer), 0)
+        << printed;
+    EXPECT_GT(transfer.resumed, 0);
+    EXPECT_NE(peer.ReadStateFile("access.log").find(" 206 "), std::string::npos);
+    EXPECT_EQ(Difference(InstalledTree(inst.launcher.Path()), Version(3)), "");
+}
+
+TEST(UpdateEndToEnd, FaultsLoseNothing) {
+    const struct {
+        const char* name;
+        std::function<void(Installation&)> spoil;
+        const char* lastLine;
+    } cases[] = {
+        {"corrupt package",
+         [](Installation& i) {
+             std::string bytes = ReadTextFile(i.server.Path("1.0.0.2/data.pak"));
+             bytes[bytes.size() / 3] ^= 0x5A;
+             WriteTextFile(i.server.Path("1.0.0.2/data.pak"), bytes);
+         },
+         "Undo package Root\\Data\\big.dat error!"},
+        {"package answered 404", [](Installation& i) { fs_port::RemoveFile(i.server.Path("1.0.0.2/data.pak")); },
+         "下载更新包失败 错误 : 50"},
+        {"list names ..\\ paths",
+         [](Installation& i) {
+             i.server.EncipheredList("1.0.0.2", "updatelist.data", "base.pak\tRoot\\..\\..\\evil.dll\t1\tm\n");
+         },
+         "更新列表含有不安全的路径 : Root\\..\\..\\evil.dll"},
+        {"file locked during the install",
+         [](Installation& i) {
+             // A place that cannot be replaced: the install fails late and is rolled back.
+             WriteTextFile(i.launcher.File("Data/sub"), "a file where a folder must go");
+             i.server.VersionList("1.0.0.2\t0\t0\n1.0.0.3\t0\t0\n");
+             WriteStep(i.server, Version(1), Version(3), "1.0.0.3");
+         },
+         "installer did not install"},
+    };
+    for (const auto& c : cases) {
+        Installation inst;
+        PeerServer peer("nginx", inst.site.Path());
+        ASSERT_NE(peer.Port(), 0);
+        c.spoil(inst);
+        const Tree before = InstalledTree(inst.launcher.Path());
+        std::string printed;
+        EXPECT_EQ(inst.Update("http://127.0.0.1:" + std::to_string(peer.Port()), false, &printed), 1) << c.name;
+        if (c.lastLine) {
+            EXPECT_NE(printed.find(c.lastLine), std::string::npos) << c.name << "\n" << printed;
+        }
+        EXPECT_EQ(Difference(InstalledTree(inst.launcher.Path()), before), "") << c.name << "\n" << printed;
+    }
+}
+
+TEST(UpdateEndToEnd, MissingDeleteListKeepsOldFiles) {
+    Installation inst;
+    fs_port::RemoveFile(inst.server.Path("1.0.0.2/dellist.data"));
+    PeerServer peer("nginx", inst.site.Path());
+    ASSERT_NE(peer.Port(), 0);
+    std::string printed;
+    EXPECT_EQ(inst.Update("http://127.0.0.1:" + std::to_string(peer.Port()), false, &printed), 0) << printed;
+    Tree expected = Version(3);
+    expected["Data/old.dat"] = "old";
+    EXPECT_EQ(Difference(InstalledTree(inst.launcher.Path()), expected), "");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(UpdateEndToEnd, UpdateVerbTakesOneStepWithOnce) {
+    Installation inst;
+    PeerServer peer("nginx", inst.site.Path());
+    ASSERT_NE(peer.Port(), 0);
+    TempDir outDir;
+    std::FILE* out = std::fopen(outDir.File("out").c_str(), "w");
+    std::FILE* err = std::fopen(outDir.File("err").c_str(), "w");
+    const std::string url = "http://127.0.0.1:" + std::to_string(peer.Port()) + "/";
+    const struct {
+        std::vector<std::string> args;
+        int rc;
+    } cases[] = {
+        {{"--server", url, "--folder", inst.launcher.Path() + "/", "--once"}, 0},
+        {{"--server", url}, 2},
+        {{"--server", url, "--folder", inst.launcher.Path(), "--bogus"}, 2},
+        {{"--server", "http://", "--folder", inst.launcher.Path()}, 1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(RunUpdateVerb(c.args, out, err), c.rc) << c.args.size();
+    std::fclose(out);
+    std::fclose(err);
+    EXPECT_EQ(Difference(InstalledTree(inst.launcher.Path()), Version(2)), "");
+    EXPECT_NE(ReadTextFile(outDir.File("out")).find("正在安装更新..."), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,166 @@
+// Pieces for running the update engine natively in tests: a window that
+// records what it is told, transfers served from a folder, a program start
+// that records its calls, a server tree writer and a journal reader.
+#pragma once
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "external/bundle.h"
+#include "external/fast_file.h"
+#include "external/journal.h"
+#include "platform/file_system.h"
+#include "platform/text_encoding.h"
+#include "support/test_support.h"
+#include "update/updater_ports.h"
+
+namespace test_update {
+
+class RecordingWindow : public IUpdaterWindow {
+public:
+    void SetStatusText(const std::string& text) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        statuses.push_back(text);
+    }
+    void ShowVersionLine(int32_t version) override { versionLines.push_back(version); }
+    void EnableStartButton(bool enable) override { startButton.push_back(enable); }
+    void ShowMessageBox(const std::string& text) override { boxes.push_back(text); }
+    int32_t InstalledVersion() const override { return installed; }
+    LauncherSettings Settings() const override { return settings; }
+
+    bool Shown(const std::string& text) const {
+        return std::find(statuses.begin(), statuses.end(), text) != statuses.end();
+    }
+    std::string Last() const { return statuses.empty() ? std::string() : statuses.back(); }
+
+    std::vector<std::string> statuses;
+    std::vector<int32_t> versionLines;
+    std::vector<bool> startButton;
+    std::vector<std::string> boxes;
+    int32_t installed = 1000;
+    LauncherSettings settings;
+    std::mutex m_mutex;
+};
+
+// Serves "http://host/<path>" and "ftp://host:port\<path>" from a folder;
+// a missing file answers with the HTTP client's "transfer failed" (5).
+class FolderTransfer : public IUpdateTransfer {
+public:
+    explicit FolderTransfer(std::string root) : m_root(std::move(root)) {}
+
+    int FetchToFile(int32_t, const std::string& url, const std::string& localPath,
+                    const std::atomic<bool>*) override {
+        urls.push_back(url);
+        const std::string source = Source(url);
+        if (failUrls.count(url) || !fs_port::IsRegularFile(source)) return 5;
+        WriteTextFile(fs_port::NativePath(localPath), ReadTextFile(source));
+        return 0;
+    }
+    int FetchToMemory(int32_t, const std::string& url, std::string* contentOut,
+                      const std::atomic<bool>*) override {
+        urls.push_back(url);
+        const std::string source = Source(url);
+        if (!fs_port::IsRegularFile(source)) return 1004;
+        *contentOut = ReadTextFile(source);
+        return 0;
+    }
+
+    std::vector<std::string> urls;
+    std::map<std::string, int> failUrls;
+
+private:
+    std::string Source(const std::string& url) const {
+        size_t at = url.find("://");
+        at = url.find_first_of("/\\", at == std::string::npos ? 0 : at + 3);
+        std::string rel = at == std::string::npos ? url : url.substr(at + 1);
+        std::replace(rel.begin(), rel.end(), '\\', '/');
+        return m_root + "/" + rel;
+    }
+    std::string m_root;
+};
+
+class RecordingStarter : public IProgramStarter {
+public:
+    bool Start(const std::string& path, const std::string& parameters, int* codeOut) override {
+        starts.push_back(path + "|" + parameters);
+        if (failWith != 0) *codeOut = failWith;
+        return failWith == 0;
+    }
+    void StopLeftoverInstaller() override { ++stops; }
+
+    std::vector<std::string> starts;
+    int stops = 0;
+    int failWith = 0;
+};
+
+// Writes a server tree: the version list and, per version folder, the
+// enciphered lists and packages.
+class ServerTree {
+public:
+    explicit ServerTree(std::string root) : m_root(std::move(root)) {}
+
+    void VersionList(const std::string& text) const { WriteTextFile(m_root + "/versionlist.data", text); }
+    void EncipheredList(const std::string& version, const std::string& name, const std::string& text) const {
+        fs_port::MakeDirectories(m_root + "/" + version);
+        CFastFile file(ModeWrite);
+        const std::string path = m_root + "/" + version + "/" + name;
+        std::string gbk;
+        if (!Utf8ToGbk(text, &gbk)) gbk = text;  // tests of undecodable lists pass raw bytes
+        if (file.Open(path.c_str(), "w+")) (void)file.Write(gbk.c_str(), &LauncherFileKey(), true);
+        file.Close();
+    }
+    // members: name inside the package -> content.
+    void Package(const std::string& version, const std::string& name,
+                 const std::map<std::string, std::string>& members) const {
+        fs_port::MakeDirectories(m_root + "/" + version);
+        TempDir sources;
+        CBundle bundle;
+        if (!bundle.Create((m_root + "/" + version + "/" + name).c_str(), nullptr)) return;
+        int index = 0;
+        for (const auto& member : members) {
+            const std::string source = sources.File(std::to_string(index++));
+            WriteTextFile(source, member.second);
+            (void)bundle.AddFile(source.c_str(), member.first.c_str());
+        }
+        bundle.Release();
+    }
+    std::string Path(const std::string& rel) const { return m_root + "/" + rel; }
+
+private:
+    std::string m_root;
+};
+
+// Attaches the journal to a file for the lifetime of the object.
+class JournalLines {
+public:
+    JournalLines() : m_path(m_dir.File("journal.log")) { TheJournal().AttachFile(m_path.c_str()); }
+    ~JournalLines() { TheJournal().Detach(); }
+    // The entries' texts with their kinds, "[Info] text", in order.
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> out;
+        const std::string all = ReadTextFile(m_path);
+        size_t begin = 0;
+        while (begin < all.size()) {
+            size_t end = all.find('\n', begin);
+            if (end == std::string::npos) end = all.size();
+            const std::string line = all.substr(begin, end - begin);
+            const size_t kind = line.find(" [");
+            if (kind != std::string::npos) out.push_back(line.substr(kind + 1));
+            begin = end + 1;
+        }
+        return out;
+    }
+    bool Has(const std::string& entry) const {
+        const auto all = Entries();
+        return std::find(all.begin(), all.end(), entry) != all.end();
+    }
+
+private:
+    TempDir m_dir;
+    std::string m_path;
+};
+
+}  // namespace test_update

@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include "app/util/launcher_util.h"
+#include "update/update_lists.h"
+
+namespace {
+
+UpdatePlan PlanOf(const std::string& list) {
+    std::vector<std::string> lines;
+    SplitText(list, "\n", &lines);
+    UpdatePlan plan;
+    BuildUpdatePlan(lines, &plan);
+    return plan;
+}
+
+std::string Describe(const UpdatePlan& plan) {
+    std::string out;
+    for (const PackageGroup& group : plan.packages) {
+        out += group.name + ":";
+        for (const PackageMember& member : group.members) out += member.strMember + ",";
+        out += ";";
+    }
+    return out;
+}
+
+TEST(UpdateListPlan, GroupsSortsAndSums) {
+    const struct {
+        const char* name;
+        const char* list;
+        const char* plan;
+        int64_t total;
+        bool selfUpdate;
+    } cases[] = {
+        {"grouped in name order, list order inside",
+         "b.pak\tRoot\\x.dat\t10\tm\na.pak\tRoot\\y.dat\t20\tm\nb.pak\tRoot\\z.dat\t30\tm\n",
+         "a.pak:Root\\y.dat,;b.pak:Root\\x.dat,Root\\z.dat,;", 60, false},
+        {"upper case sorts before lower case", "a.pak\tR\\1\t1\tm\nB.pak\tR\\2\t2\tm\n",
+         "B.pak:R\\2,;a.pak:R\\1,;", 3, false},
+        {"three fields and empty lines skipped", "a.pak\tR\\1\t1\n\n\r\n", "", 0, false},
+        {"installer member sets the flag", "a.pak\tRoot\\sub\\VantorelPath.exe\t5\tm\n",
+         "a.pak:Root\\sub\\VantorelPath.exe,;", 5, true},
+        {"other case does not", "a.pak\tRoot\\vantorelpath.exe\t5\tm\n", "a.pak:Root\\vantorelpath.exe,;", 5,
+         false},
+        {"sizes beyond 32 bits do not wrap",
+         "a.pak\tR\\1\t2147483647\tm\na.pak\tR\\2\t2147483647\tm\n", "a.pak:R\\1,R\\2,;", 4294967294LL,
+         false},
+    };
+    for (const auto& c : cases) {
+        const UpdatePlan plan = PlanOf(c.list);
+        EXPECT_EQ(Describe(plan), c.plan) << c.name;
+        EXPECT_EQ(plan.totalSize, c.total) << c.name;
+        EXPECT_EQ(plan.selfUpdate, c.selfUpdate) << c.name;
+    }
+}
+
+TEST(UpdateListPlan, RefusesPathsThatLeaveTheFolder) {
+    const struct {
+        const char* name;
+        const char* list;
+        const char* deletes;
+        bool safe;
+    } cases[] = {
+        {"plain", "a.pak\tRoot\\Data\\a.dat\t1\tm\n", "Data\\old.dat\n\n", true},
+        {"member without root folder", "a.pak\ta.dat\t1\tm\n", "", true},
+        {"dot-dot in member", "a.pak\tRoot\\..\\..\\evil.dll\t1\tm\n", "", false},
+        {"dot-dot after root", "a.pak\t..\\evil.dll\t1\tm\n", "", false},
+        {"absolute member", "a.pak\t\\Windows\\evil.dll\t1\tm\n", "", false},
+        {"drive in member", "a.pak\tC:\\evil.dll\t1\tm\n", "", false},
+        {"drive after root", "a.pak\tRoot\\C:\\evil.dll\t1\tm\n", "", false},
+        {"UNC member", "a.pak\t\\\\server\\share\\x\t1\tm\n", "", false},
+        {"colon stream", "a.pak\tRoot\\a.dat:stream\t1\tm\n", "", false},
+        {"device name", "a.pak\tRoot\\CON.txt\t1\tm\n", "", false},
+        {"root only", "a.pak\tRoot\\\t1\tm\n", "", false},
+        {"package with folder", "..\\a.pak\tRoot\\a.dat\t1\tm\n", "", false},
+        {"package with slash", "sub/a.pak\tRoot\\a.dat\t1\tm\n", "", false},
+        {"delete with dot-dot", "a.pak\tRoot\\a.dat\t1\tm\n", "..\\..\\boot.ini\n", false},
+        {"absolute delete", "a.pak\tRoot\\a.dat\t1\tm\n", "\\Windows\\x.dll\n", false},
+        {"drive delete", "a.pak\tRoot\\a.dat\t1\tm\n", "D:x.dll\n", false},
+    };
+    for (const auto& c : cases) {
+        UpdatePlan plan = PlanOf(c.list);
+        SplitText(c.deletes, "\n", &plan.deleteLines);
+        std::string offending;
+        EXPECT_EQ(CheckPlanPaths(plan, &offending), c.safe) << c.name;
+        if (!c.safe) {
+            EXPECT_FALSE(offending.empty()) << c.name;
+        }
+    }
+}
+
+TEST(UpdateListPlan, InstalledPlaceAndDigestField) {
+    EXPECT_EQ(InstalledRelativePath("Root\\Vantorel_Data\\a.dat"), "Vantorel_Data\\a.dat");
+    EXPECT_EQ(InstalledRelativePath("a.dat"), "a.dat");
+    const struct {
+        const char* text;
+        bool digest;
+    } cases[] = {{"0123456789abcdef0123456789ABCDEF", true}, {"0123456789abcdef0123456789abcde", false},
+                 {"0123456789abcdef0123456789abcdeg", false}, {"m", false}, {"", false}};
+    for (const auto& c : cases) EXPECT_EQ(IsDigestText(c.text), c.digest) << c.text;
+}
+
+}  // namespace

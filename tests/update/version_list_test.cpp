@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include "update/version_list.h"
+
+namespace {
+
+struct ChoiceCase {
+    const char* name;
+    const char* list;
+    int32_t installed;
+    VersionListParse parse;
+    VersionChoice choice;
+    int32_t target;     // when a target is chosen
+    int32_t mandatory;  // of that target
+};
+
+TEST(VersionList, ParsesAndChoosesOneStep) {
+    const ChoiceCase cases[] = {
+        {"next step, not newest", "1.0.0.1\t0\t0\n1.0.0.2\t0\t0\n1.0.0.3\t0\t0\n", 1001,
+         VersionListParse::Ok, VersionChoice::Target, 1002, 0},
+        {"descending order", "1.0.0.3\t0\t0\n1.0.0.2\t1\t0\n1.0.0.1\t0\t0\n", 1001,
+         VersionListParse::Ok, VersionChoice::Target, 1002, 1},
+        {"mixed order", "1.0.0.2\t0\t0\n1.0.0.3\t0\t0\n1.0.0.1\t0\t0\n", 1002, VersionListParse::Ok,
+         VersionChoice::Target, 1003, 0},
+        {"installed not listed takes newest", "1.0.0.2\t0\t0\n1.0.0.3\t0\t0\n", 1000,
+         VersionListParse::Ok, VersionChoice::Target, 1003, 0},
+        {"installed is newest", "1.0.0.1\t0\t0\n1.0.0.2\t0\t0\n1.0.0.3\t0\t0\n", 1003,
+         VersionListParse::Ok, VersionChoice::UpToDate, 0, 0},
+        {"installed above newest", "1.0.0.1\t0\t0\n1.0.0.3\t0\t0\n", 1004, VersionListParse::Ok,
+         VersionChoice::UpToDate, 0, 0},
+        {"CRLF and final line end", "1.0.0.1\t0\t0\r\n1.0.0.2\t1\t7\r\n", 1001, VersionListParse::Ok,
+         VersionChoice::Target, 1002, 1},
+        {"one line without line end has no lines", "1.0.0.2\t0\t0", 1001, VersionListParse::NoLines,
+         VersionChoice::UpToDate, 0, 0},
+        {"lines without tabs", "1.0.0.2\n1.0.0.3\n", 1001, VersionListParse::NoEntries,
+         VersionChoice::UpToDate, 0, 0},
+        {"two fields are skipped", "1.0.0.2\t1\n1.0.0.3\t0\t0\n", 1000, VersionListParse::Ok,
+         VersionChoice::Target, 1003, 0},
+        {"1.0.10.0 equals 1.1.0.0", "1.0.10.0\t0\t0\n", 1100, VersionListParse::Ok,
+         VersionChoice::UpToDate, 0, 0},
+        {"installed listed twice still steps up", "1.0.0.1\t0\t0\n1.0.0.1\t0\t0\n1.0.0.2\t0\t0\n", 1001,
+         VersionListParse::Ok, VersionChoice::Target, 1002, 0},
+        {"extra fields ignored", "1.0.0.2\t1\t3\tx\ty\n", 1000, VersionListParse::Ok,
+         VersionChoice::Target, 1002, 1},
+    };
+    for (const ChoiceCase& c : cases) {
+        std::vector<VersionEntry> entries;
+        ASSERT_EQ(ParseVersionList(c.list, &entries), c.parse) << c.name;
+        if (c.parse != VersionListParse::Ok) continue;
+        for (size_t i = 1; i < entries.size(); ++i) EXPECT_GE(entries[i - 1].nVersion, entries[i].nVersion) << c.name;
+        VersionEntry target;
+        ASSERT_EQ(ChooseTarget(entries, c.installed, &target), c.choice) << c.name;
+        if (c.choice != VersionChoice::Target) continue;
+        EXPECT_EQ(target.nVersion, c.target) << c.name;
+        EXPECT_EQ(target.nMandatory, c.mandatory) << c.name;
+        EXPECT_GT(target.nVersion, c.installed) << c.name;
+    }
+}
+
+TEST(VersionList, LeadingNumberHoldsAtTheLimits) {
+    const struct {
+        const char* text;
+        int32_t value;
+    } cases[] = {{"0", 0}, {" 12x", 12}, {"-3", -3}, {"+7", 7}, {"abc", 0}, {"", 0},
+                 {"99999999999999999999", 2147483647}, {"-99999999999999999999", -2147483647 - 1}};
+    for (const auto& c : cases) EXPECT_EQ(LeadingNumber(c.text), c.value) << c.text;
+}
+
+}  // namespace
