@@ -171,14 +171,19 @@ def case_config_data_from_patchkit(s):
                              win_path(data)])
     check(rc == 0, "patchkit.exe encipher failed: " + err)
     launcher, hwnd = start_running_launcher(s, game, game)
-    check("[Error]" not in log_of(s, game), "config.data was not read: " + log_of(s, game))
+    # The folder has no version.data, so the window's verification logs its own
+    # Error; only the configuration's entries matter here.
+    config_errors = [line for line in log_of(s, game).splitlines()
+                     if "[Error]" in line and "config" in line]
+    check(not config_errors, "config.data was not read: %r" % config_errors)
     s.drive("close", hwnd)
     check(s.wait_exit(launcher) == 0, "launcher did not end on close")
     content = bytearray(open(data, "rb").read())
     content[-1] ^= 0x01
     open(data, "wb").write(content)
     start_running_launcher(s, game, game)
-    errors = [line for line in log_of(s, game).splitlines() if "[Error]" in line]
+    errors = [line for line in log_of(s, game).splitlines()
+              if "[Error]" in line and "config" in line]
     check(len(errors) == 1 and "config.data" in errors[0], "damaged config.data: %r" % errors)
 
 
