@@ -9,10 +9,6 @@
 
 namespace {
 
-// Files and folders are written under this suffix first and renamed into
-// place only when complete, so a failure never leaves a half output.
-constexpr char kPartSuffix[] = ".part";
-
 // The whole content of a file, deciphered under key when key is given.
 enum class ReadResult { Ok, CannotOpen, CannotRead };
 
@@ -29,19 +25,14 @@ ReadResult ReadContent(const std::string& path, const FileKey* key, std::string*
     return ReadResult::Ok;
 }
 
+// CFastFile writes beside the path and renames at the end: a failed write
+// leaves no half output.
 bool WriteContent(const std::string& path, const std::string& content, const FileKey* key) {
-    const std::string part = path + kPartSuffix;
-    bool written = false;
-    {
-        CFastFile file(ModeWrite);
-        if (file.Open(part.c_str(), "w+")) {
-            written = file.WriteBytes(content.data(), content.size(), key, key != nullptr);
-            file.Close();
-        }
-    }
-    if (written && fs_port::RenamePath(part, path, true)) return true;
-    fs_port::RemoveFile(part);
-    return false;
+    CFastFile file(ModeWrite);
+    if (!file.Open(path.c_str(), "w+")) return false;
+    const bool written = file.WriteBytes(content.data(), content.size(), key, key != nullptr);
+    file.Close();
+    return written;
 }
 
 int Transcribe(const VerbCall& call, bool encipher) {
@@ -107,26 +98,21 @@ int VerbPack(const VerbCall& call) {
     for (const std::string& name : names) {
         if (!IsSafeMemberName(name)) return call.Fail("file name not allowed in a package: " + name);
     }
-    const std::string part = out + kPartSuffix;
+    // The package is built beside OUT and put in place by Release only, so a
+    // failure leaves no half package.
     CBundle bundle;
-    if (!bundle.Create(part.c_str(), kBundleTag)) {
+    if (!bundle.Create(out.c_str(), kBundleTag)) {
         return call.Fail("cannot create " + out + ": " + bundle.LastError());
     }
     for (const std::string& name : names) {
         const std::string source = JoinPath(dir, name);
         // A package written into the folder it packs must not contain itself.
-        if (SamePath(source, out) || SamePath(source, part)) continue;
+        if (SamePath(source, out)) continue;
         if (!bundle.AddFile(source.c_str(), name.c_str())) {
-            const std::string why = bundle.LastError();
-            bundle.Release();
-            fs_port::RemoveFile(part);
-            return call.Fail("cannot add " + source + ": " + why);
+            return call.Fail("cannot add " + source + ": " + bundle.LastError());
         }
     }
-    if (!bundle.Release() || !fs_port::RenamePath(part, out, true)) {
-        fs_port::RemoveFile(part);
-        return call.Fail("cannot finish " + out + ": " + bundle.LastError());
-    }
+    if (!bundle.Release()) return call.Fail("cannot finish " + out + ": " + bundle.LastError());
     return kExitOk;
 }
 
