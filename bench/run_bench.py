@@ -7,6 +7,7 @@ BUILD_DIR is a Release build of the native tree; its bin/ holds the benchmark
 programs and data/ caches the generated inputs. Each benchmark prints one
 line "bench NAME: ratio R (goal ...)" followed by extra figures.
 """
+import glob
 import os
 import shutil
 import subprocess
@@ -251,9 +252,105 @@ def bench_http(build):
     if result.returncode != 0:
         raise SystemExit("bench: http_bench failed with %d" % result.returncode)
 
+UPDATE_FILES = 16
+UPDATE_FILE_BYTES = 64 * MIB  # 16 x 64 MiB of incompressible data: 1 GiB of packages
+PEER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "peers", "peer.py")
+
+
+def patchkit(build, *args):
+    subprocess.run([os.path.join(build, "bin", "patchkit")] + list(args), check=True,
+                   stdout=subprocess.DEVNULL)
+
+
+def make_update_release(build):
+    """Two game trees and a server root with 1.0.0.1 and 1.0.0.2 released by
+    patchkit; the step to 1.0.0.2 carries 1 GiB of packages. Cached."""
+    base = os.path.join(data_dir(build), "update")
+    done = os.path.join(base, ".complete")
+    if os.path.exists(done):
+        return base
+    shutil.rmtree(base, ignore_errors=True)
+    empty, old, new, root = (os.path.join(base, n) for n in ("empty", "old", "new", "server"))
+    for d in (empty, old, new, root):
+        os.makedirs(d)
+    for tree in (old, new):
+        os.makedirs(os.path.join(tree, "Data"))
+        with open(os.path.join(tree, "Data", "base.txt"), "wb") as f:
+            f.write(text_lines(MIB, 7))
+    for i in range(UPDATE_FILES):
+        make_random_file(os.path.join(new, "Data", "pack%02d.bin" % i), UPDATE_FILE_BYTES)
+    patchkit(build, "release", "--from", empty, "--to", old, "--version", "1.0.0.1",
+             "--server-root", root)
+    patchkit(build, "release", "--from", old, "--to", new, "--version", "1.0.0.2",
+             "--server-root", root)
+    open(done, "w").close()
+    return base
+
+
+def lay_out_installation(build, base, folder):
+    """The 1.0.0.1 game folder: its files, its version.data (unpacked from the
+    1.0.0.1 release) and the installer program."""
+    fresh(folder)
+    shutil.copytree(os.path.join(base, "old"), folder, dirs_exist_ok=True)
+    unpacked = folder + ".v1"
+    fresh(unpacked)
+    for pkg in sorted(glob.glob(os.path.join(base, "server", "1.0.0.1", "*.pak"))):
+        patchkit(build, "extract", pkg, unpacked)
+    found = glob.glob(os.path.join(unpacked, "**", "version.data"), recursive=True)
+    if not found:
+        raise SystemExit("bench update: the 1.0.0.1 release carries no version.data")
+    shutil.copy(found[0], os.path.join(folder, "version.data"))
+    shutil.rmtree(unpacked)
+    shutil.copy(os.path.join(build, "bin", "VantorelPath"), folder)
+
+
+def bench_update(build):
+    base = make_update_release(build)
+    packages = sorted(glob.glob(os.path.join(base, "server", "1.0.0.2", "*.pak")))
+    state = tempfile.mkdtemp(prefix="vantorel_bench_nginx_")
+    port = subprocess.run(["/usr/bin/python3", PEER, "start", "nginx", state,
+                           os.path.join(base, "server"), "--owner", str(os.getpid())],
+                          check=True, capture_output=True, text=True).stdout.strip()
+    url = "http://127.0.0.1:%s" % port
+    work = os.path.join(base, "run")
+    try:
+        ours, theirs = [], []
+        for _ in range(RUNS):
+            folder = os.path.join(work, "game")
+            lay_out_installation(build, base, folder)
+            ours.append(run_measured([os.path.join(build, "bin", "patchkit"), "update",
+                                      "--server", url, "--folder", folder, "--once"]))
+            if subprocess.run([os.path.join(build, "bin", "patchkit"), "verify", folder],
+                              stdout=subprocess.DEVNULL).returncode != 0:
+                raise SystemExit("bench update: the updated folder does not verify")
+            # The reference: curl fetches the same packages, unzip unpacks them.
+            ref = os.path.join(work, "ref")
+            fresh(ref)
+            start = time.perf_counter()
+            cpu = 0.0
+            for pkg in packages:
+                name = os.path.basename(pkg)
+                seconds, used, _ = run_measured(["curl", "-s", "-f", "-o", os.path.join(ref, name),
+                                                 "%s/1.0.0.2/%s" % (url, name)])
+                cpu += used
+                seconds, used, _ = run_measured(["unzip", "-o", "-q", os.path.join(ref, name),
+                                                 "-d", os.path.join(ref, "out")])
+                cpu += used
+            theirs.append((time.perf_counter() - start, cpu, 0.0))
+    finally:
+        subprocess.run(["/usr/bin/python3", PEER, "stop", state], capture_output=True)
+        shutil.rmtree(state, ignore_errors=True)
+        shutil.rmtree(work, ignore_errors=True)
+    size_mib = sum(os.path.getsize(p) for p in packages) / MIB
+    ratio = min(t[0] for t in ours) / min(t[0] for t in theirs)
+    print("bench update: ratio %.2f (goal <= 1.15) peak_mib %.1f (goal < 32) packages %.0f MiB"
+          " ours %.2f s curl+unzip %.2f s"
+          % (ratio, max(t[2] for t in ours), size_mib, min(t[0] for t in ours),
+             min(t[0] for t in theirs)))
+
 
 BENCHES = {"digest": bench_digest, "extract": bench_extract, "http": bench_http,
-           "verify": bench_verify}
+           "update": bench_update, "verify": bench_verify}
 
 
 def main():
