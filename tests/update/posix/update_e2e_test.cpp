@@ -13,6 +13,7 @@
 #include "external/patch_kit.h"
 #include "update/support/updater_fixture.h"
 #include "maintenance/verify_version.h"
+#include "platform/text_encoding.h"
 #include "update/headless_update.h"
 
 #define VANTOREL_PEERS_DIR VANTOREL_SOURCE_DIR "/tests/peers"
@@ -45,11 +46,14 @@ std::string VersionText(int32_t version, const Tree& files) {
     return text;
 }
 
+// GBK on disk, as the launcher and the release tool write it.
 std::string Enciphered(const std::string& plain) {
+    std::string gbk;
+    EXPECT_TRUE(Utf8ToGbk(plain, &gbk));
     TempDir dir;
     CFastFile file(ModeWrite);
     EXPECT_TRUE(file.Open(dir.File("v").c_str(), "w+"));
-    EXPECT_TRUE(file.Write(plain.c_str(), &LauncherFileKey(), true));
+    EXPECT_TRUE(file.Write(gbk.c_str(), &LauncherFileKey(), true));
     file.Close();
     return ReadTextFile(dir.File("v"));
 }
@@ -138,9 +142,9 @@ std::string DifferenceFromRelease(const std::string& root, int n) {
     Tree installed = InstalledTree(root);
     installed.erase("version.data");
     std::string out = Difference(installed, GameFiles(n));
-    std::string content;
+    std::string gbk, content;
     bool opened = false;
-    if (!ReadVersionFile(root, LauncherFileKey(), &content, &opened)) {
+    if (!ReadVersionFile(root, LauncherFileKey(), &gbk, &opened) || !GbkToUtf8(gbk, &content)) {
         out += "unreadable version.data\n";
     } else if (content != VersionText(1000 + n, GameFiles(n))) {
         out += "version.data says:\n" + content + "\n";
@@ -250,6 +254,9 @@ TEST(UpdateEndToEnd, ResumesAPackageCutInTheMiddle) {
     EXPECT_NE(peer.ReadStateFile("access.log").find(" 206 "), std::string::npos);
     EXPECT_EQ(DifferenceFromRelease(inst.launcher.Path(), 3), "");
     EXPECT_EQ(Patchkit("verify '" + inst.launcher.Path() + "'"), 0);
+    // The check sees a file that no longer matches what was released.
+    WriteTextFile(inst.launcher.File("Data/a.dat"), "a9");
+    EXPECT_EQ(Patchkit("verify '" + inst.launcher.Path() + "'"), 1);
 }
 
 TEST(UpdateEndToEnd, FaultsLoseNothing) {
