@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <functional>
 #include <map>
@@ -11,6 +12,8 @@
 #include "app/util/launcher_util.h"
 #include "external/patch_kit.h"
 #include "update/support/updater_fixture.h"
+#include "maintenance/verify_version.h"
+#include "platform/text_encoding.h"
 #include "update/headless_update.h"
 
 #define VANTOREL_PEERS_DIR VANTOREL_SOURCE_DIR "/tests/peers"
@@ -22,28 +25,41 @@ using Tree = std::map<std::string, std::string>;  // path with "/" -> content
 using test_net::PeerServer;
 using test_update::ServerTree;
 
-std::string VersionData(int32_t version, const Tree& files) {
-    std::string text = std::to_string(version);
+std::string Backslashed(std::string path) {
+    for (char& c : path) {
+        if (c == '/') c = '\\';
+    }
+    return path;
+}
+
+// The plain version.data text of a game tree: the number, then each file's
+// name (back-slashes) and digest, in name order, no line feed at the end.
+std::string VersionText(int32_t version, const Tree& files) {
+    std::map<std::string, std::string> digests;
     for (const auto& file : files) {
         TempDir dir;
         WriteTextFile(dir.File("f"), file.second);
-        std::string md5;
-        EXPECT_TRUE(ComputeFileMd5(dir.File("f"), &md5));
-        text += "\n" + file.first + "\n" + md5;
+        EXPECT_TRUE(ComputeFileMd5(dir.File("f"), &digests[Backslashed(file.first)]));
     }
+    std::string text = std::to_string(version);
+    for (const auto& entry : digests) text += "\n" + entry.first + "\n" + entry.second;
     return text;
 }
 
+// GBK on disk, as the launcher and the release tool write it.
 std::string Enciphered(const std::string& plain) {
+    std::string gbk;
+    EXPECT_TRUE(Utf8ToGbk(plain, &gbk));
     TempDir dir;
     CFastFile file(ModeWrite);
     EXPECT_TRUE(file.Open(dir.File("v").c_str(), "w+"));
-    EXPECT_TRUE(file.Write(plain.c_str(), &LauncherFileKey(), true));
+    EXPECT_TRUE(file.Write(gbk.c_str(), &LauncherFileKey(), true));
     file.Close();
     return ReadTextFile(dir.File("v"));
 }
 
-Tree MakeVersion(int n) {
+// The game files of version 1.0.0.n, without version.data.
+Tree GameFiles(int n) {
     Tree tree = {{"Vantorel.exe", "game " + std::to_string(n)}, {"keep.txt", "keep"}};
     if (n == 1) tree["Data/old.dat"] = "old";
     tree["Data/a.dat"] = n == 1 ? "a1" : "a2";
@@ -52,49 +68,25 @@ Tree MakeVersion(int n) {
         tree["Data/sub/c.dat"] = "c3";
         tree["数据/文件.dat"] = "zh";
     }
-    Tree files = tree;
-    tree["version.data"] = Enciphered(VersionData(1000 + n, files));
     return tree;
 }
 
-// Made once per version: the enciphered version.data differs at every write.
+// A game folder of version 1.0.0.n as the developers hand it over, with a
+// version.data of its own (the release writes a new one). Made once per
+// version: the enciphered version.data differs at every write.
 const Tree& Version(int n) {
     static std::map<int, Tree> made;
-    if (!made.count(n)) made[n] = MakeVersion(n);
+    if (!made.count(n)) {
+        Tree tree = GameFiles(n);
+        tree["version.data"] = Enciphered(VersionText(1000 + n, tree));
+        made[n] = tree;
+    }
     return made[n];
 }
 
-std::string Backslashed(std::string path) {
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
-    return path;
-}
-
-// One version step on the server: changed files into base.pak or data.pak
-// (by folder), lists with each member's MD5, deletions of what went away.
-void WriteStep(const ServerTree& server, const Tree& from, const Tree& to, const std::string& version) {
-    std::map<std::string, Tree> packages;
-    std::string list;
-    for (const auto& file : to) {
-        auto old = from.find(file.first);
-        if (old != from.end() && old->second == file.second) continue;
-        const std::string package = file.first.find('/') == std::string::npos ? "base.pak" : "data.pak";
-        const std::string member = "Root\\" + Backslashed(file.first);
-        packages[package][member] = file.second;
-        TempDir dir;
-        WriteTextFile(dir.File("f"), file.second);
-        std::string md5;
-        EXPECT_TRUE(ComputeFileMd5(dir.File("f"), &md5));
-        list += package + "\t" + member + "\t" + std::to_string(file.second.size()) + "\t" + md5 + "\n";
-    }
-    std::string deletes;
-    for (const auto& file : from) {
-        if (!to.count(file.first)) deletes += Backslashed(file.first) + "\n";
-    }
-    server.EncipheredList(version, "updatelist.data", list);
-    server.EncipheredList(version, "dellist.data", deletes);
-    for (const auto& package : packages) server.Package(version, package.first, package.second);
+int Patchkit(const std::string& args) {
+    const int status = RunShell("'" VANTOREL_BINARY_DIR "/bin/patchkit' " + args + " >/dev/null");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void WriteTree(const std::string& root, const Tree& tree) {
@@ -130,22 +122,63 @@ Tree InstalledTree(const std::string& root) {
     return tree;
 }
 
+std::string Difference(const Tree& got, const Tree& want) {
+    std::string out;
+    for (const auto& file : got) {
+        auto other = want.find(file.first);
+        if (other == want.end()) out += "extra " + file.first + "\n";
+        else if (other->second != file.second) out += "differs " + file.first + "\n";
+    }
+    for (const auto& file : want) {
+        if (!got.count(file.first)) out += "missing " + file.first + "\n";
+    }
+    return out;
+}
+
+// What differs between the installation below root and version 1.0.0.n
+// as released: the game files byte for byte, and version.data by its
+// deciphered text (its enciphered bytes differ at every write).
+std::string DifferenceFromRelease(const std::string& root, int n) {
+    Tree installed = InstalledTree(root);
+    installed.erase("version.data");
+    std::string out = Difference(installed, GameFiles(n));
+    std::string gbk, content;
+    bool opened = false;
+    if (!ReadVersionFile(root, LauncherFileKey(), &gbk, &opened) || !GbkToUtf8(gbk, &content)) {
+        out += "unreadable version.data\n";
+    } else if (content != VersionText(1000 + n, GameFiles(n))) {
+        out += "version.data says:\n" + content + "\n";
+    }
+    return out;
+}
+
 struct Installation {
     TempDir launcher;
     TempDir site;
+    TempDir games;  // the game folders the versions are released from
     ServerTree server{site.Path()};
 
     Installation() {
         WriteTree(launcher.Path(), Version(1));
-        server.VersionList("1.0.0.1\t0\t0\n1.0.0.2\t0\t0\n1.0.0.3\t0\t0\n");
-        WriteStep(server, Version(1), Version(2), "1.0.0.2");
-        WriteStep(server, Version(2), Version(3), "1.0.0.3");
+        for (int n = 1; n <= 3; ++n) WriteTree(games.File(std::to_string(n)), Version(n));
+        // The installed version must be listed, or the launcher goes straight to the newest.
+        server.VersionList("1.0.0.1\t0\t0\n");
+        EXPECT_EQ(Release(1, 2), 0);
+        EXPECT_EQ(Release(2, 3), 0);
+        EXPECT_EQ(ReadTextFile(server.Path("versionlist.data")), "1.0.0.1\t0\t0\n1.0.0.2\t0\t0\n1.0.0.3\t0\t0\n");
         const std::string installer = launcher.File("VantorelPath.exe");
         WriteTextFile(installer, ReadTextFile(VANTOREL_BINARY_DIR "/bin/VantorelPath"));
         ::chmod(installer.c_str(), 0755);
         // The installer starts the launcher with "/update" when it is done.
         WriteTextFile(launcher.File("VantorelLauncher"), "#!/bin/sh\nexit 0\n");
         ::chmod(launcher.File("VantorelLauncher").c_str(), 0755);
+    }
+
+    // Releases version 1.0.0.to made from the game folder of 1.0.0.from with the real tool.
+    int Release(int from, int to) const {
+        return Patchkit("release --from '" + games.File(std::to_string(from)) + "' --to '" +
+                        games.File(std::to_string(to)) + "' --version 1.0.0." + std::to_string(to) +
+                        " --server-root '" + site.Path() + "'");
     }
 
     int Update(const std::string& serverUrl, bool ftp, std::string* printed,
@@ -159,19 +192,6 @@ struct Installation {
         return rc;
     }
 };
-
-std::string Difference(const Tree& got, const Tree& want) {
-    std::string out;
-    for (const auto& file : got) {
-        auto other = want.find(file.first);
-        if (other == want.end()) out += "extra " + file.first + "\n";
-        else if (other->second != file.second) out += "differs " + file.first + "\n";
-    }
-    for (const auto& file : want) {
-        if (!got.count(file.first)) out += "missing " + file.first + "\n";
-    }
-    return out;
-}
 
 std::string LastLine(const std::string& printed) {
     std::string text = printed;
@@ -190,7 +210,8 @@ TEST(UpdateEndToEnd, StepsToTheNewestOverHttpAndFtp) {
         EXPECT_NE(printed.find("正在更新至 : 1.0.0.2"), std::string::npos) << printed;
         EXPECT_NE(printed.find("正在更新至 : 1.0.0.3"), std::string::npos) << printed;
         EXPECT_EQ(LastLine(printed), "已经是最新版本.") << printed;
-        EXPECT_EQ(Difference(InstalledTree(inst.launcher.Path()), Version(3)), "") << (ftp ? "ftp" : "http");
+        EXPECT_EQ(DifferenceFromRelease(inst.launcher.Path(), 3), "") << (ftp ? "ftp" : "http");
+        EXPECT_EQ(Patchkit("verify '" + inst.launcher.Path() + "'"), 0) << (ftp ? "ftp" : "http");
         EXPECT_FALSE(fs_port::PathExists(inst.launcher.File("udo.temp")));
     }
 }
@@ -231,7 +252,11 @@ TEST(UpdateEndToEnd, ResumesAPackageCutInTheMiddle) {
         << printed;
     EXPECT_GT(transfer.resumed, 0);
     EXPECT_NE(peer.ReadStateFile("access.log").find(" 206 "), std::string::npos);
-    EXPECT_EQ(Difference(InstalledTree(inst.launcher.Path()), Version(3)), "");
+    EXPECT_EQ(DifferenceFromRelease(inst.launcher.Path(), 3), "");
+    EXPECT_EQ(Patchkit("verify '" + inst.launcher.Path() + "'"), 0);
+    // The check sees a file that no longer matches what was released.
+    WriteTextFile(inst.launcher.File("Data/a.dat"), "a9");
+    EXPECT_EQ(Patchkit("verify '" + inst.launcher.Path() + "'"), 1);
 }
 
 TEST(UpdateEndToEnd, FaultsLoseNothing) {
@@ -242,12 +267,12 @@ TEST(UpdateEndToEnd, FaultsLoseNothing) {
     } cases[] = {
         {"corrupt package",
          [](Installation& i) {
-             std::string bytes = ReadTextFile(i.server.Path("1.0.0.2/data.pak"));
+             std::string bytes = ReadTextFile(i.server.Path("1.0.0.2/data1.pak"));
              bytes[bytes.size() / 3] ^= 0x5A;
-             WriteTextFile(i.server.Path("1.0.0.2/data.pak"), bytes);
+             WriteTextFile(i.server.Path("1.0.0.2/data1.pak"), bytes);
          },
-         "Undo package Root\\Data\\big.dat error!"},
-        {"package answered 404", [](Installation& i) { fs_port::RemoveFile(i.server.Path("1.0.0.2/data.pak")); },
+         "Undo package Vantorel\\Data\\big.dat error!"},
+        {"package answered 404", [](Installation& i) { fs_port::RemoveFile(i.server.Path("1.0.0.2/data1.pak")); },
          "下载更新包失败 错误 : 50"},
         {"list names ..\\ paths",
          [](Installation& i) {
@@ -259,7 +284,7 @@ TEST(UpdateEndToEnd, FaultsLoseNothing) {
              // A place that cannot be replaced: the install fails late and is rolled back.
              WriteTextFile(i.launcher.File("Data/sub"), "a file where a folder must go");
              i.server.VersionList("1.0.0.2\t0\t0\n1.0.0.3\t0\t0\n");
-             WriteStep(i.server, Version(1), Version(3), "1.0.0.3");
+             EXPECT_EQ(i.Release(1, 3), 0);
          },
          "installer did not install"},
     };
@@ -285,9 +310,9 @@ TEST(UpdateEndToEnd, MissingDeleteListKeepsOldFiles) {
     ASSERT_NE(peer.Port(), 0);
     std::string printed;
     EXPECT_EQ(inst.Update("http://127.0.0.1:" + std::to_string(peer.Port()), false, &printed), 0) << printed;
-    Tree expected = Version(3);
-    expected["Data/old.dat"] = "old";
-    EXPECT_EQ(Difference(InstalledTree(inst.launcher.Path()), expected), "");
+    // Everything of 1.0.0.3 is in place, and the file 1.0.0.2 would have deleted stays.
+    EXPECT_EQ(DifferenceFromRelease(inst.launcher.Path(), 3), "extra Data/old.dat\n");
+    EXPECT_EQ(Patchkit("verify '" + inst.launcher.Path() + "'"), 0);
 }
 
 }  // namespace
@@ -314,7 +339,8 @@ TEST(UpdateEndToEnd, UpdateVerbTakesOneStepWithOnce) {
     for (const auto& c : cases) EXPECT_EQ(RunUpdateVerb(c.args, out, err), c.rc) << c.args.size();
     std::fclose(out);
     std::fclose(err);
-    EXPECT_EQ(Difference(InstalledTree(inst.launcher.Path()), Version(2)), "");
+    EXPECT_EQ(DifferenceFromRelease(inst.launcher.Path(), 2), "");
+    EXPECT_EQ(Patchkit("verify '" + inst.launcher.Path() + "'"), 0);
     EXPECT_NE(ReadTextFile(outDir.File("out")).find("正在安装更新..."), std::string::npos);
 }
 
