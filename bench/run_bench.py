@@ -301,7 +301,8 @@ def lay_out_installation(build, base, folder):
         raise SystemExit("bench update: the 1.0.0.1 release carries no version.data")
     shutil.copy(found[0], os.path.join(folder, "version.data"))
     shutil.rmtree(unpacked)
-    shutil.copy(os.path.join(build, "bin", "VantorelPath"), folder)
+    # The engine starts the installer by its Windows name, also natively.
+    shutil.copy(os.path.join(build, "bin", "VantorelPath"), os.path.join(folder, "VantorelPath.exe"))
 
 
 def bench_update(build):
