@@ -74,11 +74,11 @@ def _place_buttons(img, images, placements, states=None):
 
 def main_window(skin, inside, images, pieces):
     img = _window(skin, inside)
-    spec = lay.MAIN_WINDOW
-    x, y, w, h = spec["browser"]
-    _frame(img, pieces, *spec["frame"])
+    win = lay.MAIN_WINDOW
+    x, y, w, h = win["browser"]
+    _frame(img, pieces, *win["frame"])
     img.paste(_page((w, h), "VANTOREL 最新动态"), (x, y))
-    _place_buttons(img, images, spec["buttons"], {"sysinfo": "hover", "update": "disabled"})
+    _place_buttons(img, images, win["buttons"], {"sysinfo": "hover", "update": "disabled"})
     d = ImageDraw.Draw(img)
     d.text((340, 604), "正在下载 patch_1001.pak  (45%)", font=ak.font(12), fill=(255, 255, 255))
     d.text((340, 628), "当前版本 : 1.0.0.0   最新版本 : 1.0.0.1", font=ak.font(12), fill=(255, 255, 255))
@@ -94,25 +94,25 @@ SAMPLE_REPORT = ("OS : Windows 10 Professional (Build 19045)\n\nCPU : Intel(R) C
 
 def sysinfo_window(skin, inside, images, pieces, statics):
     img = _window(skin, inside)
-    spec = lay.SYSINFO_WINDOW
-    _frame(img, pieces, *spec["frame"])
-    name, pos = spec["title"]
+    win = lay.SYSINFO_WINDOW
+    _frame(img, pieces, *win["frame"])
+    name, pos = win["title"]
     img.alpha_composite(statics[name], pos)
-    x, y, w, h = spec["report"]
+    x, y, w, h = win["report"]
     d = ImageDraw.Draw(img)
     d.multiline_text((x, y), SAMPLE_REPORT.replace("\t", "    "), font=ak.font(13), fill=(236, 228, 214),
                      spacing=3)
-    _place_buttons(img, images, spec["buttons"], {"close": "hover"})
+    _place_buttons(img, images, win["buttons"], {"close": "hover"})
     return img
 
 
 def weibo_window(skin, inside, images, pieces):
     img = _window(skin, inside)
-    spec = lay.WEIBO_WINDOW
-    x, y, w, h = spec["browser"]
-    _frame(img, pieces, *spec["frame"])
+    win = lay.WEIBO_WINDOW
+    x, y, w, h = win["browser"]
+    _frame(img, pieces, *win["frame"])
     img.paste(_page((w, h), "微博账号绑定"), (x, y))
-    _place_buttons(img, images, spec["buttons"])
+    _place_buttons(img, images, win["buttons"])
     return img
 
 

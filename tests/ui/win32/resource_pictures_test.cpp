@@ -161,23 +161,23 @@ const StaticSpec kStatics[] = {
 };
 
 TEST(ResourcePictures, StaticPicturesLoadAtTheSizesTheFramesAsk) {
-    for (const auto& spec : kStatics) {
-        SCOPED_TRACE(spec.id);
-        const auto group = ReadGroup(spec.id, false);
+    for (const auto& expected : kStatics) {
+        SCOPED_TRACE(expected.id);
+        const auto group = ReadGroup(expected.id, false);
         ASSERT_EQ(group.size(), 1u);
         Picture picture;
         ASSERT_TRUE(ReadPicture(group[0].id, false, &picture));
-        EXPECT_EQ(picture.width, spec.width);
-        EXPECT_EQ(picture.height, spec.height);
-        if (spec.opaque) {
+        EXPECT_EQ(picture.width, expected.width);
+        EXPECT_EQ(picture.height, expected.height);
+        if (expected.opaque) {
             int clear = 0;
             for (int y = 0; y < picture.height; ++y)
                 for (int x = 0; x < picture.width; ++x) clear += picture.Alpha(x, y) != 255;
             EXPECT_EQ(clear, 0);
         }
-        const SIZE loaded = LoadedIconSize(spec.id, spec.loadW, spec.loadH);
-        EXPECT_EQ(loaded.cx, spec.loadW ? spec.loadW : spec.width);
-        EXPECT_EQ(loaded.cy, spec.loadH ? spec.loadH : spec.height);
+        const SIZE loaded = LoadedIconSize(expected.id, expected.loadW, expected.loadH);
+        EXPECT_EQ(loaded.cx, expected.loadW ? expected.loadW : expected.width);
+        EXPECT_EQ(loaded.cy, expected.loadH ? expected.loadH : expected.height);
     }
 }
 

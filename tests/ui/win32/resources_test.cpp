@@ -154,18 +154,18 @@ const DialogItem* FindItem(const DialogTemplate& dialog, int id) {
 }
 
 TEST(Resources, DialogTemplatesHaveTheirSizesAndEveryControl) {
-    for (const auto& spec : Dialogs()) {
-        SCOPED_TRACE(spec.id);
+    for (const auto& expected : Dialogs()) {
+        SCOPED_TRACE(expected.id);
         DialogTemplate dialog;
-        ASSERT_TRUE(ParseDialog(ResourceBytes(spec.id, MAKEINTRESOURCEW(5)), &dialog));
-        EXPECT_EQ(dialog.cx, spec.cx);
-        EXPECT_EQ(dialog.cy, spec.cy);
+        ASSERT_TRUE(ParseDialog(ResourceBytes(expected.id, MAKEINTRESOURCEW(5)), &dialog));
+        EXPECT_EQ(dialog.cx, expected.cx);
+        EXPECT_EQ(dialog.cy, expected.cy);
         EXPECT_TRUE(dialog.style & WS_POPUP);
         EXPECT_FALSE(dialog.style & (WS_CAPTION | WS_THICKFRAME | WS_CHILD | WS_VISIBLE));
-        EXPECT_EQ(dialog.items.size(), spec.controls.size());
+        EXPECT_EQ(dialog.items.size(), expected.controls.size());
         std::set<uint32_t> ids;
         for (const auto& item : dialog.items) EXPECT_TRUE(ids.insert(item.id).second) << item.id;
-        for (const auto& control : spec.controls) {
+        for (const auto& control : expected.controls) {
             SCOPED_TRACE(control.id);
             const DialogItem* item = FindItem(dialog, control.id);
             ASSERT_NE(item, nullptr);
@@ -229,11 +229,11 @@ TEST(Resources, DialogsCreateOnceTheBrowserHostIsRegistered) {
     const PixelSize sizes[] = {{IDC_BROWSER_FRAME, 718, 410, 900, 600}, {IDC_SYSINFO_PANEL, 728, 410, 900, 600},
                                {IDC_WEIBO_FRAME, 728, 410, 900, 600},   {IDC_STATUS_LINE, 200, 16, 282, 24},
                                {IDC_VERSION_LINE, 200, 16, 282, 24}};
-    for (const auto& spec : Dialogs()) {
-        SCOPED_TRACE(spec.id);
-        HWND dialog = CreateDialogParamW(Self(), MAKEINTRESOURCEW(spec.id), nullptr, QuietDialogProc, 0);
+    for (const auto& expected : Dialogs()) {
+        SCOPED_TRACE(expected.id);
+        HWND dialog = CreateDialogParamW(Self(), MAKEINTRESOURCEW(expected.id), nullptr, QuietDialogProc, 0);
         ASSERT_NE(dialog, nullptr) << "error " << GetLastError();
-        for (const auto& control : spec.controls) EXPECT_NE(GetDlgItem(dialog, control.id), nullptr) << control.id;
+        for (const auto& control : expected.controls) EXPECT_NE(GetDlgItem(dialog, control.id), nullptr) << control.id;
         for (const auto& size : sizes) ExpectPixelSize(dialog, size);
         DestroyWindow(dialog);
     }
