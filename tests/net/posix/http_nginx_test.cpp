@@ -1,7 +1,9 @@
 // The HTTP client against a real nginx.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "net/http_client.h"
 #include "platform/file_system.h"
@@ -29,6 +31,16 @@ protected:
         int count = 0;
         const std::string needle = "\" " + status + " ";
         for (size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1)) ++count;
+        return count;
+    }
+    // nginx writes its access log line after the answer has gone out, so the
+    // client can be done before the line is there: wait a little for it.
+    int StatusCountReaching(const std::string& status, int expected) const {
+        int count = StatusCount(status);
+        for (int i = 0; i < 100 && count < expected; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            count = StatusCount(status);
+        }
         return count;
     }
 
@@ -59,7 +71,8 @@ TEST_F(NginxDownload, FetchesWholeResumesAndRestartsAsTheServerAnswers) {
         CNetworkHTTP http;
         EXPECT_EQ(http.Download(Url("/small.bin"), local), http_result::kOk) << c.name;
         EXPECT_TRUE(ReadTextFile(local) == m_small) << c.name;
-        EXPECT_EQ(StatusCount("416") - refusedBefore, c.refusals) << c.name;
+        EXPECT_EQ(StatusCountReaching("416", refusedBefore + c.refusals) - refusedBefore, c.refusals)
+            << c.name;
     }
 }
 
@@ -77,7 +90,7 @@ TEST_F(NginxDownload, AMissingFileFailsBothAttemptsAndLeavesAnEmptyFile) {
     CNetworkHTTP http;
     EXPECT_EQ(http.Download(Url("/none.bin"), local), http_result::kTransferFailed);
     EXPECT_EQ(fs_port::FileSize(local), 0);
-    EXPECT_EQ(StatusCount("404"), 2);
+    EXPECT_EQ(StatusCountReaching("404", 2), 2);
 }
 
 TEST_F(NginxDownload, FetchesALargeFileAndReportsProgressToTheEnd) {
