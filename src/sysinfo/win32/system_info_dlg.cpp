@@ -149,25 +149,14 @@ void CSystemInfoDlg::OnCopyReport() {
 }
 
 INT_PTR CSystemInfoDlg::DialogProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case WM_PAINT:
-            return OnSkinnedPaint(m_hAppIcon);
-        case WM_NCHITTEST:
-            return OnNcHitTest(lParam);
-        case WM_COMMAND:
-            return OnCommand(LOWORD(wParam));
-        case WM_SYSCOMMAND:
-            if ((wParam & 0xFFF0) == SC_CLOSE) {
-                OnClose();
-                return TRUE;
-            }
-            return FALSE;
-        case WM_CLOSE:
-            OnClose();
-            return TRUE;
-        default:
-            return CBaseDialog::DialogProc(message, wParam, lParam);
+    INT_PTR result = FALSE;
+    if (HandleSecondaryWindowMessage(message, wParam, lParam, m_hAppIcon, &result)) {
+        return result;
     }
+    if (message == WM_COMMAND) {
+        return OnCommand(LOWORD(wParam));
+    }
+    return CBaseDialog::DialogProc(message, wParam, lParam);
 }
 
 INT_PTR CSystemInfoDlg::OnCommand(int id) {

@@ -306,6 +306,32 @@ void CBaseDialog::OnMinimize() {
     ::UpdateWindow(m_hWnd);
 }
 
+bool CBaseDialog::HandleSecondaryWindowMessage(UINT message, WPARAM wParam, LPARAM lParam,
+                                               HICON appIcon, INT_PTR* resultOut) {
+    switch (message) {
+        case WM_PAINT:
+            *resultOut = OnSkinnedPaint(appIcon);
+            return true;
+        case WM_NCHITTEST:
+            *resultOut = OnNcHitTest(lParam);
+            return true;
+        case WM_SYSCOMMAND:
+            if ((wParam & 0xFFF0) != SC_CLOSE) {
+                *resultOut = FALSE;
+                return true;
+            }
+            OnClose();
+            *resultOut = TRUE;
+            return true;
+        case WM_CLOSE:
+            OnClose();
+            *resultOut = TRUE;
+            return true;
+        default:
+            return false;
+    }
+}
+
 void CBaseDialog::OnClose() {
     EndDialog(0);
 }

@@ -68,6 +68,11 @@ protected:
     // The pre-filter of the secondary windows: Escape and the caption
     // double-click do nothing, the system close command ends with 0.
     bool FilterSecondaryWindowMessage(const MSG& msg);
+    // The messages every secondary window treats alike: the skinned paint,
+    // drag anywhere, and the system close command and WM_CLOSE ending with 0.
+    // True with *resultOut set when the message was one of them.
+    bool HandleSecondaryWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, HICON appIcon,
+                                      INT_PTR* resultOut);
     // Sets the answer of a message whose result is not the procedure's return.
     INT_PTR SetResult(LRESULT result);
     // Moves a child to (x, y) of the client area without resizing it.

@@ -222,7 +222,9 @@ TEST(Resources, DialogsCreateOnceTheBrowserHostIsRegistered) {
     WNDCLASSEXW existing{};
     existing.cbSize = sizeof(existing);
     const bool registeredHere = !GetClassInfoExW(Self(), kBrowserClass, &existing);
-    if (registeredHere) ASSERT_NE(RegisterClassExW(&host), 0);
+    if (registeredHere) {
+        ASSERT_NE(RegisterClassExW(&host), 0);
+    }
     // Frames must hold their nine pieces: corners of 20 plus the stretched edges.
     // The text lines fill their rectangles, which must stay on the skin's panel
     // of the same colour (from x 340 to 622, 24 pixels apart).
