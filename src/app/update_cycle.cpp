@@ -160,10 +160,18 @@ void CUpdateCycle::OnUpdateButton() {
         m_window.ShowGameRunningBox(cycle_text::kGameRunningBox);
         return;
     }
+    // Both buttons go off before the worker starts: a worker that ends at
+    // once must find them off, not have its own settings overwritten.
     m_window.EnableStartButton(false);
-    m_engine.SetInstall(true);
-    (void)StartUpdateWorker();
     m_window.EnableUpdateButton(false);
+    m_engine.SetInstall(true);
+    if (StartUpdateWorker() == CheckResult::NotStarted) {
+        // The old worker did not stop: nothing installs, the player keeps
+        // both choices.
+        m_engine.SetInstall(false);
+        m_window.EnableUpdateButton(true);
+        m_window.EnableStartButton(true);
+    }
 }
 
 void CUpdateCycle::OnUpdateEnd(uintptr_t wParam, intptr_t lParam) {

@@ -143,7 +143,7 @@ TEST(UpdateCycle, HandOverEndsTheWorkerAndTheNoticeStartsTheNextCheck) {
     std::vector<std::string> events = h.window.Events();
     const std::vector<std::string> afterButton(events.begin() + 8, events.end());
     const std::vector<std::string> expectedAfterButton = {
-        "start off", kAsking, "update off", "version 1003", "verify", "version 1001"};
+        "start off", "update off", kAsking, "version 1003", "verify", "version 1001"};
     EXPECT_EQ(afterButton, expectedAfterButton);
 
     h.cycle.OnUpdateEnd(0, 2);
