@@ -17,6 +17,7 @@
 //   windows PID                      the process's visible top-level windows
 //   kill PID
 //   resource EXE TYPE ID             prints "size N" and the resource's bytes
+//   time-paint [--cwd DIR] [--timeout MS] [--poll MS] EXE [ARG...]   see driver_timing.h
 //
 // Exit status: 0 done, 1 not found or timed out, 2 bad command.
 #include <windows.h>
@@ -29,6 +30,7 @@
 
 #include "app/startup.h"
 #include "platform/win32/wide.h"
+#include "tools/testdriver/driver_timing.h"
 #include "tools/testdriver/driver_windows.h"
 
 namespace {
@@ -231,6 +233,7 @@ int Dispatch(const std::string& verb, const Args& args) {
     if (verb == "windows") return CmdWindows(args);
     if (verb == "kill") return CmdKill(args);
     if (verb == "resource") return CmdResource(args);
+    if (verb == "time-paint") return CmdTimePaint(args);
     return Usage("unknown command " + verb);
 }
 
