@@ -190,7 +190,7 @@ def median_of(runs, key):
     return statistics.median(values) if len(values) == len(runs) else None
 
 
-STEP_NAMES = [("settings", "log opened+settings"), ("initialised", "initialised"),
+STEP_NAMES = [("settings", "settings read (first log line)"), ("initialised", "initialised"),
               ("verify_start", "verify start"), ("verify_done", "verify done"),
               ("verify_failed", "verify failed"), ("shown", "shown"), ("painted", "painted"),
               ("worker", "update worker")]

@@ -46,7 +46,8 @@ def case_paint_of_a_launcher(s):
     encipher(s, "\n".join(entries), os.path.join(game, "version.data"))
     host = "127.0.0.1:%d" % startup_bench.closed_port()
     encipher(s, startup_bench.config_text(host), os.path.join(game, "config.data"))
-    rc, figures, out = time_paint(s, "--cwd", win_path(game), win_path(os.path.join(game, "VantorelLauncher.exe")))
+    exe = win_path(os.path.join(game, "VantorelLauncher.exe"))
+    rc, figures, out = time_paint(s, "--cwd", win_path(game), exe)
     check(rc == 0 and "painted" in figures, "no paint measured: " + out)
     check(0 < figures["window"] <= figures["shown"] <= figures["painted"], "times out of order: " + out)
     check(figures["polls"] >= 1 and figures.get("exit") == 0, "launcher not closed: " + out)
@@ -115,7 +116,8 @@ def case_timeline_reading(s):
     for text, wanted in cases:
         got = startup_bench.parse_driver_output(text)
         for key, value in wanted.items():
-            check(got.get(key, "missing") == value, "%s: %r, wanted %r in %r" % (key, got.get(key), value, text))
+            check(got.get(key, "missing") == value,
+                  "%s: %r, wanted %r in %r" % (key, got.get(key), value, text))
     check(startup_bench.file_sizes(3, 10) == [3, 3, 4], "sizes do not add up")
     check(sum(startup_bench.file_sizes(1000, 1 << 30)) == 1 << 30, "1 GiB not reached")
 
