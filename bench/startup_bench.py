@@ -238,12 +238,18 @@ def bench_startup(build):
     report(ours, theirs, update_host)
 
 
+def spread(runs):
+    values = [run["painted"] / 1000 for run in runs]
+    return "%.2f-%.2f s" % (min(values), max(values))
+
+
 def report(ours, theirs, update_host):
     painted, reference = median_of(ours, "painted"), median_of(theirs, "painted")
     print("bench startup: ratio %.2f (no goal; reference: empty version.data) files %d size %.0f MiB"
-          " ours %.2f s empty %.2f s runs %d (median) update server %s (closed port)"
+          " ours %.2f s empty %.2f s runs %d (median; ours %s, empty %s) update server %s"
+          " (closed port)"
           % (painted / reference, STARTUP_FILES, STARTUP_BYTES / MIB, painted / 1000,
-             reference / 1000, len(ours), update_host))
+             reference / 1000, len(ours), spread(ours), spread(theirs), update_host))
     print("  steps, median ms from process start: 1 GiB: %s" % steps_text(ours))
     print("  steps, median ms from process start: empty: %s" % steps_text(theirs))
     start, done = median_of(ours, "verify_start"), median_of(ours, "verify_done")
