@@ -140,7 +140,7 @@ def restart_server(s, stage):
 # and what puts the server right again for the next row.
 FAILURES = [
     ("missing_package", hide_packages, "下载更新包失败", unhide_packages),
-    ("server_gone", lambda stage: stage.server.stop(), "请求版本列表失败", restart_server),
+    ("server_gone", lambda stage: stage.server.stop(), "更新失败 . 错误代码 : 40", restart_server),
     ("damaged_package", truncate_packages, "error!", None),
 ]
 

@@ -138,7 +138,9 @@ def installed_difference(bin_dir, game, n):
             dirs[:] = [d for d in dirs if d not in LAUNCHER_OWN]
         for name in files:
             rel = os.path.normpath(os.path.join(rel_folder, name)).replace(os.sep, "/")
-            if rel in LAUNCHER_OWN or rel in ("version.data", "Vantorel.started"):
+            # A failed check over HTTP may leave the partly fetched
+            # versionlist.data: a work file of the launcher, not the game's.
+            if rel in LAUNCHER_OWN or rel in ("version.data", "versionlist.data", "Vantorel.started"):
                 continue
             with open(os.path.join(folder, name), "rb") as f:
                 got[rel] = f.read()
