@@ -359,6 +359,9 @@ def play_road(s, road, bin_dir):
     version = road.text(VERSION_LINE)
     check(version == "当前版本 : 1.0.0.3   最新版本 : 1.0.0.3", "version line: " + version)
     log = road.log()
+    # Each installation ends with the installer program starting a second
+    # launcher with "/update", which hands the notice to this window.
+    check(log.count("更新完成通知.") == 2, "two restarts with /update expected in the log:\n" + log)
     check(log.count("Update end.") == 2, "two update-end notices expected in the log:\n" + log)
     check(log.count("更新完成!") == 2, "two installations finished expected in the log")
     return watch
