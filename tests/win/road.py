@@ -346,7 +346,7 @@ def play_road(s, road, bin_dir):
     watch = road.watch(ALREADY_NEWEST)
     road.click(UPDATE)
     ended = road.follow(watch, {
-        "downloading": lambda rows: any("正在努力更新" in text for _, text in statuses(rows)),
+        "downloading": lambda rows: any("Wait for downloading" in text for _, text in statuses(rows)),
         "installing": lambda rows: len(installers_started(rows)) >= 1,
         "update_installed": lambda rows: any(text == UPDATE_INSTALLED for _, text in statuses(rows)),
         "mandatory_installing": lambda rows: len(installers_started(rows)) >= 2,
