@@ -46,7 +46,7 @@ def auto(bin_dir, demo, game):
     session = Session(bin_dir, "demo", root=os.path.join(demo, "driver"))
     try:
         r = road.Road(session, game, "demo", shots).start()
-        road.play_road(session, r, bin_dir)
+        road.play_road(session, r)
         road.check_installed(bin_dir, game, 3)
         road.start_game_and_close(session, r)
         print("demo: the road went through: 1.0.0.1 -> 1.0.0.2 -> 1.0.0.3, game started")

@@ -54,7 +54,7 @@ def staged(body):
 @staged
 def case_road(s, stage):
     r = stage.road("road")
-    road.play_road(s, r, s.bin_dir)
+    road.play_road(s, r)
     road.check_installed(s.bin_dir, r.game, 3)
     check(not os.path.exists(os.path.join(r.game, "udo.temp")), "udo.temp left behind")
     road.start_game_and_close(s, r)

@@ -337,28 +337,28 @@ def check_road_rows(rows):
     check(enabled_again > started[1], "the start button came back before the mandatory install")
 
 
-def play_road(s, road, bin_dir):
+def play_road(s, r):
     """From the update offer to the game: both installations through the window."""
-    road.wait_text(STATUS_LINE, NEW_VERSION)
-    road.expect_buttons(True, True, "update available")
-    check("当前版本 : 1.0.0.1" in road.text(VERSION_LINE), "version line: " + road.text(VERSION_LINE))
-    road.shot("update_available")
-    watch = road.watch(ALREADY_NEWEST)
-    road.click(UPDATE)
-    ended = road.follow(watch, {
+    r.wait_text(STATUS_LINE, NEW_VERSION)
+    r.expect_buttons(True, True, "update available")
+    check("当前版本 : 1.0.0.1" in r.text(VERSION_LINE), "version line: " + r.text(VERSION_LINE))
+    r.shot("update_available")
+    watch = r.watch(ALREADY_NEWEST)
+    r.click(UPDATE)
+    ended = r.follow(watch, {
         "downloading": lambda rows: any("Wait for downloading" in text for _, text in statuses(rows)),
         "installing": lambda rows: len(installers_started(rows)) >= 1,
         "update_installed": lambda rows: any(text == UPDATE_INSTALLED for _, text in statuses(rows)),
         "mandatory_installing": lambda rows: len(installers_started(rows)) >= 2,
     }, 200)
     check(ended == "done", "the road ended with %r: %r" % (ended, watch.lines()[-12:]))
-    road.shot("up_to_date")
+    r.shot("up_to_date")
     check_road_rows(watch.rows())
-    road.wait_enabled(START, True)
-    road.expect_buttons(True, False, "up to date")
-    version = road.text(VERSION_LINE)
+    r.wait_enabled(START, True)
+    r.expect_buttons(True, False, "up to date")
+    version = r.text(VERSION_LINE)
     check(version == "当前版本 : 1.0.0.3   最新版本 : 1.0.0.3", "version line: " + version)
-    log = road.log()
+    log = r.log()
     # Each installation ends with the installer program starting a second
     # launcher with "/update", which hands the notice to this window.
     check(log.count("更新完成通知.") == 2, "two restarts with /update expected in the log:\n" + log)
@@ -367,10 +367,10 @@ def play_road(s, road, bin_dir):
     return watch
 
 
-def start_game_and_close(s, road):
-    road.click(START)
-    road.wait_gone()
-    marker = os.path.join(road.game, "Vantorel.started")
+def start_game_and_close(s, r):
+    r.click(START)
+    r.wait_gone()
+    marker = os.path.join(r.game, "Vantorel.started")
     deadline = time.time() + 30
     while not os.path.exists(marker) and time.time() < deadline:
         time.sleep(0.05)
