@@ -150,6 +150,18 @@ def installed_difference(bin_dir, game, n):
     return problems
 
 
+def has_picture(path):
+    """False for a screenshot of one or a few flat colours: the screen was
+    not drawn. The skinned window alone has thousands of colours."""
+    try:
+        from PIL import Image
+    except ImportError:
+        return True
+    with Image.open(path) as image:
+        colours = image.convert("RGB").getcolors(maxcolors=256)
+    return colours is None
+
+
 class Server:
     """nginx over a folder, stopped with the session (or when the owner ends)."""
 
@@ -228,8 +240,9 @@ class Road:
         path = os.path.join(self.shots, "%s_%s.png" % (self.case, state))
         subprocess.call(["import", "-window", "root", path], stdin=subprocess.DEVNULL,
                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if os.path.exists(path):
-            self.taken.append(path)
+        check(os.path.exists(path), "no screenshot of " + state)
+        check(has_picture(path), "the screenshot %s is blank" % path)
+        self.taken.append(path)
 
     def control(self, id):
         rc, out = self.s.drive("control", self.hwnd, id)
