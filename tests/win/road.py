@@ -238,6 +238,8 @@ class Road:
         if not os.environ.get("DISPLAY"):
             return
         path = os.path.join(self.shots, "%s_%s.png" % (self.case, state))
+        if os.path.exists(path):
+            os.remove(path)  # a picture of an earlier run proves nothing
         subprocess.call(["import", "-window", "root", path], stdin=subprocess.DEVNULL,
                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         check(os.path.exists(path), "no screenshot of " + state)
