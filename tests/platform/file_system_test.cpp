@@ -43,3 +43,46 @@ TEST(FileSystem, TruncatesOpenFiles) {
     std::fclose(f);
     EXPECT_EQ(ReadTextFile(path), "0123");
 }
+
+// What another program may do to a file that is open for reading (the
+// launcher hashing a game file while the installer program replaces it).
+TEST(FileSystem, FileOpenForReadingCanBeMovedReplacedOrDeleted) {
+    struct Case {
+        const char* what;
+        bool (*act)(const std::string& path, const std::string& other);
+        const char* leftAtPath;  // nullptr: nothing is left there
+    };
+    const Case cases[] = {
+        {"moved away", [](const std::string& p, const std::string& o) { return fs_port::RenamePath(p, o, false); },
+         nullptr},
+        // The installer's way: the old file goes to its backup, the new one
+        // takes its name (a rename over an open file is refused on Windows).
+        {"replaced", [](const std::string& p, const std::string& o) {
+             return fs_port::RenamePath(p, p + ".backup", false) && fs_port::RenamePath(o, p, false);
+         },
+         "new"},
+        {"deleted", [](const std::string& p, const std::string&) { return fs_port::RemoveFile(p); }, nullptr},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string path = dir.File("game.dat");
+        const std::string other = dir.File("other.dat");
+        WriteTextFile(path, "old content");
+        if (std::string(c.what) == "replaced") WriteTextFile(other, "new");
+        std::FILE* reader = fs_port::OpenFile(path, "rb");
+        ASSERT_NE(reader, nullptr) << c.what;
+        EXPECT_TRUE(c.act(path, other)) << c.what;
+        char buffer[32] = {};
+        EXPECT_EQ(std::fread(buffer, 1, sizeof buffer, reader), 11u) << c.what;
+        EXPECT_EQ(std::string(buffer), "old content") << c.what;
+        std::fclose(reader);
+        if (c.leftAtPath) {
+            EXPECT_EQ(ReadTextFile(path), c.leftAtPath) << c.what;
+        } else {
+            EXPECT_FALSE(fs_port::PathExists(path)) << c.what;
+            std::FILE* again = fs_port::OpenFile(path, "rb");
+            EXPECT_EQ(again, nullptr) << c.what;
+            if (again) std::fclose(again);
+        }
+    }
+}

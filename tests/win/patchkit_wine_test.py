@@ -7,6 +7,7 @@ import hashlib
 import os
 import sys
 
+import road
 from wine_session import check, run_cases, win_path
 
 
@@ -64,7 +65,25 @@ def case_failures(s):
         check(not os.path.exists(s.path("o")), "%s left an output" % args[0])
 
 
-CASES = {"round_trips": case_round_trips, "failures": case_failures}
+def case_update_over_http(s):
+    # The update verb downloads through Winsock, which the program must start.
+    site = road.make_release(s.bin_dir, s.path("release"))
+    server = road.Server(s.path("nginx"), site)
+    try:
+        game = s.path("game")
+        road.make_installation(s.bin_dir, site, game, server.port)
+        # The installer program would open a launcher window after each step.
+        os.remove(os.path.join(game, "VantorelLauncher.exe"))
+        rc, out, err = patchkit(s, "update", "--server", "http://127.0.0.1:%d" % server.port,
+                                "--folder", win_path(game))
+        check(rc == 0, "update: %d %s %s" % (rc, out, err))
+        road.check_installed(s.bin_dir, game, 3)
+    finally:
+        server.stop()
+
+
+CASES = {"round_trips": case_round_trips, "failures": case_failures,
+         "update_over_http": case_update_over_http}
 
 if __name__ == "__main__":
     if len(sys.argv) == 2 and sys.argv[1] == "--list":

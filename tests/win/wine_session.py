@@ -53,10 +53,16 @@ class Started:
 
 
 class Session:
-    def __init__(self, bin_dir, name):
+    """root: a folder to work in that close() keeps (the demo's); by default a
+    temporary one that close() removes."""
+
+    def __init__(self, bin_dir, name, root=None):
         self.bin_dir = bin_dir
         self.driver = os.path.join(bin_dir, "vtdriver.exe")
-        self.root = tempfile.mkdtemp(prefix="vt_%s_" % name)
+        self.keep_root = root is not None
+        if root:
+            os.makedirs(root, exist_ok=True)
+        self.root = root or tempfile.mkdtemp(prefix="vt_%s_" % name)
         self.started = []
         self.counter = 0
 
@@ -148,7 +154,8 @@ class Session:
             except subprocess.TimeoutExpired:
                 started.popen.kill()
                 started.popen.wait()
-        shutil.rmtree(self.root, ignore_errors=True)
+        if not self.keep_root:
+            shutil.rmtree(self.root, ignore_errors=True)
 
 
 def run_cases(cases, argv):

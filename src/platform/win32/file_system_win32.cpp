@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
 
 #include "platform/win32/wide.h"
@@ -39,7 +40,29 @@ std::wstring W(const std::string& path) {
 }
 }  // namespace
 
+namespace {
+// A file being read must not stop anyone else from moving, replacing or
+// deleting it, as on POSIX: the launcher's verification hashes the game files
+// while the installer program it has just started replaces them, and the
+// CRT's own open shares neither. The reader keeps the content it opened.
+std::FILE* OpenForSharedReading(const std::wstring& path) {
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (fd == -1) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(fd, "rb");
+    if (file == nullptr) _close(fd);
+    return file;
+}
+}  // namespace
+
 std::FILE* OpenFile(const std::string& path, const char* mode) {
+    if (std::string(mode) == "rb") return OpenForSharedReading(W(path));
     return _wfopen(W(path).c_str(), ToWide(mode).c_str());
 }
 

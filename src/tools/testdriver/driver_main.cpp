@@ -7,6 +7,8 @@
 //   count-launchers                  prints how many launcher windows exist
 //   wait-window TITLE [--timeout MS] a top-level window with exactly that title
 //   send HWND MSG WPARAM LPARAM      SendMessage, prints "result R"
+//   post HWND MSG WPARAM LPARAM      PostMessage, for a message whose handler
+//                                    may wait for an answer in a box
 //   text HWND                        the window's text
 //   state HWND                       "normal|minimized|maximized|hidden foreground|background"
 //   show HWND normal|minimize|hide
@@ -18,6 +20,23 @@
 //   kill PID
 //   resource EXE TYPE ID             prints "size N" and the resource's bytes
 //   time-paint [--cwd DIR] [--timeout MS] [--poll MS] EXE [ARG...]   see driver_timing.h
+//
+// The controls of a window, by their control id:
+//   control HWND ID                  prints "enabled|disabled TEXT"
+//   click HWND ID                    clicks it as the mouse does; fails when it
+//                                    is disabled or hidden
+//   wait-text HWND ID TEXT [--contains] [--timeout MS]
+//                                    waits until its text equals (or contains)
+//                                    TEXT; prints the text it last had
+//   wait-enabled HWND ID yes|no [--timeout MS]
+//   watch HWND ID... --until UID TEXT [--contains] [--timeout MS]
+//                                    prints "MS ID enabled|disabled TEXT" for
+//                                    each control at the start and at every
+//                                    change (polled every 10 ms), until control
+//                                    UID's text matches; then "done", else
+//                                    "timeout" or "gone" with exit status 1
+//   sys-close HWND                   posts WM_SYSCOMMAND SC_CLOSE
+//   alt-f4 HWND                      posts the key-down of Alt+F4
 //
 // Exit status: 0 done, 1 not found or timed out, 2 bad command.
 #include <windows.h>
@@ -123,6 +142,14 @@ int CmdSend(const Args& args) {
     return 0;
 }
 
+int CmdPost(const Args& args) {
+    if (args.size() != 4) return Usage("post needs HWND MSG WPARAM LPARAM");
+    return PostMessageW(WindowArg(args[0]), static_cast<UINT>(Number(args[1])),
+                        static_cast<WPARAM>(Number(args[2])), static_cast<LPARAM>(Number(args[3])))
+               ? 0
+               : 1;
+}
+
 int CmdText(const Args& args) {
     if (args.size() != 1) return Usage("text needs HWND");
     HWND hwnd = WindowArg(args[0]);
@@ -214,7 +241,123 @@ int CmdResource(const Args& args) {
     return data ? 0 : 1;
 }
 
+bool TakeFlag(Args* args, const std::string& name) {
+    for (size_t i = 0; i < args->size(); ++i) {
+        if ((*args)[i] == name) {
+            args->erase(args->begin() + static_cast<long>(i));
+            return true;
+        }
+    }
+    return false;
+}
+
+int IdArg(const std::string& text) { return static_cast<int>(Number(text)); }
+
+std::string StateLine(const ControlState& state) {
+    if (!state.exists) return "missing";
+    return std::string(state.enabled ? "enabled " : "disabled ") + state.text;
+}
+
+int CmdControl(const Args& args) {
+    if (args.size() != 2) return Usage("control needs HWND ID");
+    const ControlState state = ReadControl(WindowArg(args[0]), IdArg(args[1]));
+    Print(StateLine(state));
+    return state.exists ? 0 : 1;
+}
+
+int CmdClick(const Args& args) {
+    if (args.size() != 2) return Usage("click needs HWND ID");
+    return ClickControl(WindowArg(args[0]), IdArg(args[1])) ? 0 : 1;
+}
+
+// Polls one control every 10 ms until matches(state) or the timeout; prints
+// the state it last read.
+template <typename Match>
+int WaitControl(HWND dialog, int id, DWORD timeoutMs, Match matches) {
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        const ControlState state = ReadControl(dialog, id);
+        const bool done = matches(state);
+        if (done || !state.exists || GetTickCount64() - start >= timeoutMs) {
+            Print(StateLine(state));
+            return done ? 0 : 1;
+        }
+        Sleep(10);
+    }
+}
+
+int CmdWaitText(Args args) {
+    const DWORD timeout = TakeTimeout(&args);
+    const bool contains = TakeFlag(&args, "--contains");
+    if (args.size() != 3) return Usage("wait-text needs HWND ID TEXT");
+    const std::string wanted = args[2];
+    return WaitControl(WindowArg(args[0]), IdArg(args[1]), timeout, [&](const ControlState& state) {
+        return state.exists && TextMatches(state.text, wanted, contains);
+    });
+}
+
+int CmdWaitEnabled(Args args) {
+    const DWORD timeout = TakeTimeout(&args);
+    if (args.size() != 3 || (args[2] != "yes" && args[2] != "no")) {
+        return Usage("wait-enabled needs HWND ID yes|no");
+    }
+    const bool wanted = args[2] == "yes";
+    return WaitControl(WindowArg(args[0]), IdArg(args[1]), timeout, [&](const ControlState& state) {
+        return state.exists && state.enabled == wanted;
+    });
+}
+
+int CmdWatch(Args args) {
+    const DWORD timeout = TakeTimeout(&args);
+    const bool contains = TakeFlag(&args, "--contains");
+    const int untilId = IdArg(TakeOption(&args, "--until", "0"));
+    // "--until UID" is taken above; its TEXT is left as the last operand.
+    if (args.size() < 3) return Usage("watch needs HWND ID... --until ID TEXT");
+    const std::string wanted = args.back();
+    args.pop_back();
+    const HWND dialog = WindowArg(args[0]);
+    std::vector<int> ids;
+    for (size_t i = 1; i < args.size(); ++i) ids.push_back(IdArg(args[i]));
+    std::vector<ControlState> last(ids.size());
+    const ULONGLONG start = GetTickCount64();
+    for (bool first = true;; first = false) {
+        const std::string ms = std::to_string(GetTickCount64() - start);
+        ControlState until = ReadControl(dialog, untilId);
+        for (size_t i = 0; i < ids.size(); ++i) {
+            const ControlState state = ReadControl(dialog, ids[i]);
+            if (first || state != last[i]) Print(ms + " " + std::to_string(ids[i]) + " " + StateLine(state));
+            last[i] = state;
+            // The printed rows end with the state that matched.
+            if (ids[i] == untilId) until = state;
+        }
+        if (until.exists && TextMatches(until.text, wanted, contains)) {
+            Print("done");
+            return 0;
+        }
+        if (!IsWindow(dialog) || GetTickCount64() - start >= timeout) {
+            Print(IsWindow(dialog) ? "timeout" : "gone");
+            return 1;
+        }
+        Sleep(10);
+    }
+}
+
+int CmdCloseKey(const std::string& verb, const Args& args) {
+    if (args.size() != 1) return Usage(verb + " needs HWND");
+    HWND hwnd = WindowArg(args[0]);
+    if (!IsWindow(hwnd)) return 1;
+    if (verb == "sys-close") return PostMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0) ? 0 : 1;
+    // Bit 29 of lParam: Alt was down, as a real Alt+F4 arrives.
+    return PostMessageW(hwnd, WM_SYSKEYDOWN, VK_F4, static_cast<LPARAM>(1 | (1u << 29))) ? 0 : 1;
+}
+
 int Dispatch(const std::string& verb, const Args& args) {
+    if (verb == "control") return CmdControl(args);
+    if (verb == "click") return CmdClick(args);
+    if (verb == "wait-text") return CmdWaitText(args);
+    if (verb == "wait-enabled") return CmdWaitEnabled(args);
+    if (verb == "watch") return CmdWatch(args);
+    if (verb == "sys-close" || verb == "alt-f4") return CmdCloseKey(verb, args);
     if (verb == "start") return CmdStart(args);
     if (verb == "find-launcher") return CmdFindLauncher(args, false);
     if (verb == "wait-launcher") return CmdFindLauncher(args, true);
@@ -224,6 +367,7 @@ int Dispatch(const std::string& verb, const Args& args) {
     }
     if (verb == "wait-window") return CmdWaitWindow(args);
     if (verb == "send") return CmdSend(args);
+    if (verb == "post") return CmdPost(args);
     if (verb == "text") return CmdText(args);
     if (verb == "state") return CmdState(args);
     if (verb == "show") return CmdShow(args);

@@ -166,3 +166,24 @@ std::string WindowClass(HWND hwnd) {
     const int length = GetClassNameW(hwnd, name, 256);
     return FromWide(std::wstring(name, static_cast<size_t>(length > 0 ? length : 0)));
 }
+
+ControlState ReadControl(HWND dialog, int id) {
+    ControlState state;
+    HWND control = IsWindow(dialog) ? GetDlgItem(dialog, id) : nullptr;
+    if (!control) return state;
+    state.exists = true;
+    state.enabled = IsWindowEnabled(control) != FALSE;
+    state.text = WindowText(control);
+    return state;
+}
+
+bool ClickControl(HWND dialog, int id) {
+    HWND control = IsWindow(dialog) ? GetDlgItem(dialog, id) : nullptr;
+    // A player cannot click what is greyed out or not shown.
+    if (!control || !IsWindowEnabled(control) || !IsWindowVisible(control)) return false;
+    return PostMessageW(control, BM_CLICK, 0, 0) != FALSE;
+}
+
+bool TextMatches(const std::string& text, const std::string& wanted, bool contains) {
+    return contains ? text.find(wanted) != std::string::npos : text == wanted;
+}

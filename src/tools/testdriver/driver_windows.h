@@ -31,6 +31,27 @@ int ButtonId(const std::string& name);
 bool PressButton(HWND box, int id);
 
 std::vector<HWND> VisibleWindowsOf(DWORD pid);
+
+// What a player sees of one control of a dialog: whether it exists, whether
+// it takes clicks, and its window text.
+struct ControlState {
+    bool exists = false;
+    bool enabled = false;
+    std::string text;
+
+    bool operator==(const ControlState& other) const {
+        return exists == other.exists && enabled == other.enabled && text == other.text;
+    }
+    bool operator!=(const ControlState& other) const { return !(*this == other); }
+};
+ControlState ReadControl(HWND dialog, int id);
+// Clicks an enabled, visible control the way the mouse does: BM_CLICK makes
+// the button press and release itself, so it notifies its dialog as on a
+// real click (and an owner-drawn button runs its own click handling too).
+// Posted, because the click may open a modal box that waits for an answer.
+bool ClickControl(HWND dialog, int id);
+// True when text equals wanted, or contains it when contains is set.
+bool TextMatches(const std::string& text, const std::string& wanted, bool contains);
 std::string WindowText(HWND hwnd);
 std::string WindowClass(HWND hwnd);
 

@@ -113,6 +113,26 @@ TEST(InstallerProgramWin32, ReplacesTheRunningLauncherAndStartsTheNewOneWithUpda
     EXPECT_EQ(running.Wait(10000), 0);
 }
 
+// The launcher verifies the installed files again right after it has started
+// the installer program, so a file may be open for reading while it is
+// replaced or deleted.
+TEST(InstallerProgramWin32, InstallsWhileTheLauncherReadsTheFilesItReplaces) {
+    TempDir dir;
+    const std::string folder = dir.Path();
+    LayWindowsTree(folder);
+    std::vector<std::FILE*> readers;
+    for (const char* rel : {"Vantorel_Data\\level1.dat", "Vantorel_Data\\old.dat", "obsolete\\x.txt"}) {
+        readers.push_back(fs_port::OpenFile(folder + "\\" + rel, "rb"));
+        ASSERT_NE(readers.back(), nullptr) << rel;
+    }
+    EXPECT_EQ(RunInstaller(folder), 0);
+    for (std::FILE* reader : readers) std::fclose(reader);
+    EXPECT_TRUE(WaitForText(folder + "\\launcher_calls.txt", "/update\n"));
+    EXPECT_EQ(InstalledTree(folder), NewWindowsTree());
+    const std::string log = ReadTextFile(folder + "\\Log\\installer.log");
+    EXPECT_EQ(log.find("[Error]"), std::string::npos) << log;
+}
+
 TEST(InstallerProgramWin32, KilledAtAStepFinishesOnTheNextStart) {
     for (long step = 0;; step += 3) {
         ASSERT_LT(step, 200);

@@ -1,0 +1,273 @@
+#!/usr/bin/python3
+"""The player's road through VantorelLauncher.exe under Wine: an update
+offered by nginx, installed through the window and the installer program,
+the mandatory version after it, the game started; and the turns off that
+road (game running, failed download, support package, quit question).
+
+Usage: launcher_road_test.py BIN_DIR CASE
+Screenshots go to BIN_DIR/../screenshots/<case>_<state>.png.
+"""
+import os
+import re
+import subprocess
+import sys
+import time
+
+import road
+from road import (ALREADY_NEWEST, CLOSE, GAME_RUNNING_BOX, NEW_VERSION, QUIT_QUESTION, START,
+                  STATUS_LINE, SUPPORT, UPDATE, UPDATE_END_MESSAGE, UPDATE_INSTALLED, Road, Server)
+from wine_session import check, run_cases
+
+
+class Stage:
+    """A release tree served by nginx and a game folder at 1.0.0.1."""
+
+    def __init__(self, s):
+        self.s = s
+        self.site = road.make_release(s.bin_dir, s.path("release"))
+        self.server = Server(s.path("nginx"), self.site)
+        self.count = 0
+
+    def game(self):
+        self.count += 1
+        folder = self.s.path("game%d" % self.count)
+        road.make_installation(self.s.bin_dir, self.site, folder, self.server.port)
+        return folder
+
+    def road(self, case, game=None):
+        return Road(self.s, game or self.game(), case).start()
+
+    def close(self):
+        self.server.stop()
+
+
+def staged(body):
+    def case(s):
+        stage = Stage(s)
+        try:
+            body(s, stage)
+        finally:
+            stage.close()
+    return case
+
+
+@staged
+def case_road(s, stage):
+    r = stage.road("road")
+    road.play_road(s, r)
+    road.check_installed(s.bin_dir, r.game, 3)
+    check(not os.path.exists(os.path.join(r.game, "udo.temp")), "udo.temp left behind")
+    road.start_game_and_close(s, r)
+
+
+def start_game_standin(s, game):
+    s.start(os.path.join(game, "Vantorel.exe"), cwd=game)
+    marker = os.path.join(game, "Vantorel.started")
+    deadline = time.time() + 30
+    while not os.path.exists(marker) and time.time() < deadline:
+        time.sleep(0.05)
+    check(os.path.exists(marker), "the game stand-in did not start")
+
+
+@staged
+def case_game_running(s, stage):
+    # Up to date first (only 1.0.0.1 on the server would do too): the game
+    # then starts, and the update-end notice begins a check that must stop
+    # at the game-running box, start no worker and leave the buttons.
+    game = stage.game()
+    with open(os.path.join(stage.site, "versionlist.data"), "r+") as f:
+        lines = f.read().splitlines()
+        f.seek(0)
+        f.truncate()
+        f.write(lines[0] + "\n")
+    r = Road(s, game, "game_running").start()
+    r.wait_text(STATUS_LINE, ALREADY_NEWEST)
+    r.expect_buttons(True, False, "up to date")
+    start_game_standin(s, game)
+    asked = r.log().count("请求版本升级状态...")
+    rc, _ = s.drive("post", r.hwnd, UPDATE_END_MESSAGE, 0, 1)
+    check(rc == 0, "cannot post the update-end notice")
+    r.message_box(GAME_RUNNING_BOX, "ok", "game_running_box")
+    r.wait_text(STATUS_LINE, UPDATE_INSTALLED)
+    time.sleep(1)
+    check(r.log().count("请求版本升级状态...") == asked, "a worker started beside the game")
+    r.expect_buttons(True, False, "after the game-running box")
+    road.check_installed(s.bin_dir, game, 1)
+
+
+@staged
+def case_game_running_update_button(s, stage):
+    game = stage.game()
+    r = Road(s, game, "game_running_update").start()
+    r.wait_text(STATUS_LINE, NEW_VERSION)
+    start_game_standin(s, game)
+    r.click(UPDATE)
+    r.message_box(GAME_RUNNING_BOX, "cancel", "game_running_box")
+    time.sleep(1)
+    r.expect_buttons(True, True, "update refused while the game runs")
+    check(r.text(STATUS_LINE) == NEW_VERSION, "status changed: " + r.text(STATUS_LINE))
+    check(not os.path.exists(os.path.join(game, "_temp")), "the refused update made a work folder")
+    road.check_installed(s.bin_dir, game, 1)
+
+
+def packages(stage, version):
+    folder = os.path.join(stage.site, version)
+    return [os.path.join(folder, n) for n in os.listdir(folder) if n.endswith(".pak")]
+
+
+def hide_packages(stage):
+    for path in packages(stage, "1.0.0.2"):
+        os.rename(path, path + ".hidden")
+
+
+def unhide_packages(s, stage):
+    folder = os.path.join(stage.site, "1.0.0.2")
+    for name in os.listdir(folder):
+        if name.endswith(".hidden"):
+            os.rename(os.path.join(folder, name), os.path.join(folder, name[:-len(".hidden")]))
+
+
+def truncate_packages(stage):
+    for path in packages(stage, "1.0.0.2"):
+        os.truncate(path, os.path.getsize(path) // 2)
+
+
+def flip_middle_byte(stage):
+    # The middle of the package lies inside the big member's data: the
+    # package opens, that member fails its check while unpacking.
+    for path in packages(stage, "1.0.0.2"):
+        with open(path, "r+b") as f:
+            f.seek(os.path.getsize(path) // 2)
+            byte = f.read(1)
+            f.seek(-1, 1)
+            f.write(bytes([byte[0] ^ 0xFF]))
+
+
+def restart_server(s, stage):
+    stage.server = Server(s.path("nginx%d" % time.time_ns()), stage.site)
+
+
+# How the update fails after it was offered, the status text that says so,
+# whether the engine asks the player to update by hand in a box, and what
+# puts the server right again for the next row.
+FAILURES = [
+    ("missing_package", hide_packages, "下载更新包失败", False, unhide_packages),
+    ("server_gone", lambda stage: stage.server.stop(), "更新失败 . 错误代码 : 40", False,
+     restart_server),
+    ("damaged_member", flip_middle_byte, "Undo package", True, None),
+    ("truncated_package", truncate_packages, "open package", False, None),
+]
+INSTALL_FAILED_BOX = "更新安装失败! 请尝试下载手动更新包或联系客服, 谢谢!"
+
+
+@staged
+def case_failed_download(s, stage):
+    for name, fault, text, box, mend in FAILURES:
+        game = stage.game()
+        r = Road(s, game, "failed_" + name).start()
+        r.wait_text(STATUS_LINE, NEW_VERSION)
+        fault(stage)
+        watch = r.watch(text, timeout=90, contains=True)
+        r.click(UPDATE)
+        ended = watch.wait(120)
+        if box:
+            # The engine's box waits on the worker; the run ends after the answer.
+            r.message_box(INSTALL_FAILED_BOX, "ok", "failed_box")
+        check(ended == "done", "%s: the failure was not shown: %r" % (name, watch.lines()[-8:]))
+        r.wait_enabled(START, True)
+        r.shot("failed")
+        rows_seen = watch.rows()
+        check(any(row[1] == START and not row[2] for row in rows_seen),
+              "%s: the start button was never off during the attempt" % name)
+        r.expect_buttons(True, False, name)
+        road.check_installed(s.bin_dir, game, 1)
+        check(not os.path.exists(os.path.join(game, "udo.temp")), "%s: a hand-off was written" % name)
+        r.click(CLOSE)
+        r.message_box(QUIT_QUESTION, "ok", "quit_question")
+        r.wait_gone()
+        if mend:
+            mend(s, stage)
+
+
+FIXED_MEMBERS = ["config.data", "version.data", "Config/SystemSetting.data",
+                 "Vantorel_Data/output_log.txt"]
+
+
+def package_members(path):
+    out = subprocess.run(["unzip", "-l", path], capture_output=True, text=True).stdout
+    members = []
+    for line in out.splitlines():
+        fields = line.split(None, 3)
+        if len(fields) == 4 and fields[0].isdigit() and re.match(r"\d\d", fields[1]):
+            members.append(fields[3])
+    return members
+
+
+@staged
+def case_support_package(s, stage):
+    game = stage.game()
+    road.write_file(os.path.join(game, "Config", "SystemSetting.data"), b"settings")
+    road.write_file(os.path.join(game, "Vantorel_Data", "output_log.txt"), b"output")
+    road.write_file(os.path.join(game, "Log", "game.log"), b"a game log\n")
+    road.write_file(os.path.join(game, "Log", "notes.txt"), b"not a log\n")
+    road.write_file(os.path.join(game, "Log", "upper.LOG"), b"wrong case\n")
+    os.makedirs(os.path.join(game, "Log", "folder.log"))
+    r = Road(s, game, "support").start()
+    r.wait_text(STATUS_LINE, NEW_VERSION)
+    before = set(os.listdir(game))
+    r.click(SUPPORT)
+    pattern = re.compile(r"^\d{4}(-\d{1,2}){5}(_\d+)?\.data$")
+    made = []
+    deadline = time.time() + 20
+    while not made and time.time() < deadline:
+        made = [n for n in set(os.listdir(game)) - before if pattern.match(n)]
+        time.sleep(0.1)
+    check(len(made) == 1, "no support package in the launcher folder: %r" % made)
+    time.sleep(0.5)
+    members = package_members(os.path.join(game, made[0]))
+    check(members[:4] == FIXED_MEMBERS, "fixed members: %r" % members)
+    logs = members[4:]
+    check(sorted(logs) == ["Log\\game.log", "Log\\launcher.log"], "log members: %r" % logs)
+    check(r.buttons() == {START: True, UPDATE: True}, "the support button changed the buttons")
+
+
+# How the quit question is asked: the close button, the system close command
+# (what Alt+F4 becomes), and the Alt+F4 key itself.
+QUIT_TRIGGERS = [
+    ("close_button", lambda s, r: r.click(CLOSE)),
+    ("system_close", lambda s, r: s.drive("sys-close", r.hwnd)),
+    ("alt_f4", lambda s, r: s.drive("alt-f4", r.hwnd)),
+]
+
+
+@staged
+def case_quit_question(s, stage):
+    game = stage.game()
+    for name, trigger in QUIT_TRIGGERS:
+        r = Road(s, game, "quit_" + name).start()
+        r.wait_text(STATUS_LINE, NEW_VERSION)
+        trigger(s, r)
+        r.message_box(QUIT_QUESTION, "cancel", "question")
+        time.sleep(0.5)
+        rc, count = s.drive("count-launchers")
+        check(count == "1", "%s: answering no closed the window" % name)
+        check(r.launcher.exit_code() is None, "%s: the launcher ended on no" % name)
+        trigger(s, r)
+        r.message_box(QUIT_QUESTION, "ok", "question_again")
+        r.wait_gone()
+
+
+CASES = {
+    "road": case_road,
+    "game_running": case_game_running,
+    "game_running_update_button": case_game_running_update_button,
+    "failed_download": case_failed_download,
+    "support_package": case_support_package,
+    "quit_question": case_quit_question,
+}
+
+if __name__ == "__main__":
+    if len(sys.argv) == 2 and sys.argv[1] == "--list":
+        print(";".join(CASES))
+        sys.exit(0)
+    sys.exit(run_cases(CASES, sys.argv))
