@@ -38,9 +38,7 @@ std::wstring W(const std::string& path) {
     if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
     return L"\\\\?\\" + full;
 }
-}  // namespace
 
-namespace {
 // A file being read must not stop anyone else from moving, replacing or
 // deleting it, as on POSIX: the launcher's verification hashes the game files
 // while the installer program it has just started replaces them, and the
