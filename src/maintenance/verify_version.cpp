@@ -1,7 +1,13 @@
 #include "maintenance/verify_version.h"
 
+#include <algorithm>
+#include <condition_variable>
 #include <limits>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
 
 #include "external/journal.h"
 #include "external/patch_kit.h"
@@ -10,6 +16,12 @@
 namespace {
 
 constexpr char kVersionFileName[] = "version.data";
+
+// Files hashed at once. Once the files are in the cache the hashing is the
+// whole cost, and the window waits for it at start-up, so every core up to
+// this many takes files; more streams than this would only make a disk seek
+// between them.
+constexpr unsigned kMaxDigestWorkers = 4;
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -58,6 +70,78 @@ int32_t VersionNumberOf(std::string_view text) {
     if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
     return static_cast<int32_t>(value);
 }
+
+unsigned DigestWorkerCount(size_t files) {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return static_cast<unsigned>(std::min<size_t>({cores, kMaxDigestWorkers, files}));
+}
+
+// Digests of the files of one verification, in list order. Worker threads
+// take the next file of the list in turn, each with a digest object of its
+// own (the caller's serves the first); the calling thread hands every digest
+// on (null when the file could not be read) in list order, as soon as it and
+// all before it are known, so the log reads as a file-by-file check writes it.
+class OrderedDigests {
+public:
+    OrderedDigests(const std::vector<std::string>& paths, CPatchKit& callerKit)
+        : m_paths(paths), m_digests(paths.size()), m_done(paths.size(), false) {
+        const unsigned workers = DigestWorkerCount(paths.size());
+        m_kits.resize(workers > 0 ? workers - 1 : 0);
+        for (unsigned i = 0; i < workers; ++i) {
+            CPatchKit& kit = i == 0 ? callerKit : m_kits[i - 1];
+            try {
+                m_workers.emplace_back([this, &kit] { Work(kit); });
+            } catch (const std::system_error&) {
+                break;  // the threads already running take every file
+            }
+        }
+        // Without any thread the caller hashes the files itself.
+        if (m_workers.empty()) Work(callerKit);
+    }
+
+    ~OrderedDigests() {
+        for (std::thread& worker : m_workers) worker.join();
+    }
+
+    template <typename Report>
+    void ReportInOrder(Report report) {
+        for (size_t i = 0; i < m_paths.size(); ++i) {
+            std::optional<std::string> digest;
+            {
+                std::unique_lock<std::mutex> hold(m_lock);
+                m_ready.wait(hold, [&] { return m_done[i]; });
+                digest = std::move(m_digests[i]);
+            }
+            report(i, digest ? digest->c_str() : nullptr);
+        }
+    }
+
+private:
+    void Work(CPatchKit& kit) {
+        for (;;) {
+            size_t index = 0;
+            {
+                std::lock_guard<std::mutex> hold(m_lock);
+                if (m_next == m_paths.size()) return;
+                index = m_next++;
+            }
+            const char* digest = kit.ComputeDigest(m_paths[index].c_str());
+            std::lock_guard<std::mutex> hold(m_lock);
+            if (digest) m_digests[index] = std::string(digest);
+            m_done[index] = true;
+            m_ready.notify_all();
+        }
+    }
+
+    const std::vector<std::string>& m_paths;
+    std::vector<std::optional<std::string>> m_digests;
+    std::vector<bool> m_done;
+    size_t m_next = 0;
+    std::mutex m_lock;
+    std::condition_variable m_ready;
+    std::vector<CPatchKit> m_kits;
+    std::vector<std::thread> m_workers;
+};
 
 }  // namespace
 
@@ -122,14 +206,19 @@ VerifyReport VerifyGameVersion(const std::string& launcherFolder, CPatchKit& pat
     report.verified = true;
     report.installedVersion = parsed.installedVersion;
     journal.AddEntry(EntryKind::Error, parsed.versionText.c_str());
+    std::vector<std::string> paths;
+    paths.reserve(parsed.chosenPairs.size());
     for (const FileDigestPair& pair : parsed.chosenPairs) {
-        const std::string path = JoinFolder(launcherFolder, pair.name);
-        const char* digest = patchKit.ComputeDigest(path.c_str());
+        paths.push_back(JoinFolder(launcherFolder, pair.name));
+    }
+    OrderedDigests digests(paths, patchKit);
+    digests.ReportInOrder([&](size_t index, const char* digest) {
+        const FileDigestPair& pair = parsed.chosenPairs[index];
         ++report.checkedFiles;
-        if (digest && pair.digest == digest) continue;
+        if (digest && pair.digest == digest) return;
         journal.AddEntryF(EntryKind::Error, "警告 : %s  文件验证不匹配。", pair.name.c_str());
         report.mismatches.push_back(pair.name);
-    }
+    });
     journal.AddEntry(EntryKind::Info, "游戏版本验证完毕");
     return report;
 }

@@ -161,6 +161,43 @@ TEST_F(VerifyGame, MismatchesAreLoggedByListedName) {
     EXPECT_EQ(Digest("changed.dat"), changedDigest);
 }
 
+// The files are hashed on several threads; what reaches the log and the
+// report must still be in list order, each file judged by its own digest.
+TEST_F(VerifyGame, ManyFilesAreReportedInListOrder) {
+    constexpr int kFiles = 120;
+    std::string content = "1300";
+    std::vector<std::string> expectedMismatches;
+    std::vector<std::string> expectedEntries = {"[Info] 开始验证游戏版本", "[Error] 1300"};
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".dat";
+        // Sizes from empty to a few hundred KiB, so that workers finish out of order.
+        const size_t size = (static_cast<size_t>(i) * 7919u) % (300u << 10);
+        const bool missing = i % 11 == 5;
+        const bool changed = i % 7 == 3;
+        const bool folder = i == 42;
+        if (folder) {
+            ASSERT_TRUE(fs_port::MakeDirectory(m_game.File(name)));
+        } else if (!missing) {
+            WriteTextFile(m_game.File(name), std::string(size, static_cast<char>('a' + i % 26)));
+        }
+        const std::string digest = missing || folder ? std::string(32, '0')
+                                   : changed          ? std::string(32, 'e')
+                                                      : Digest(name);
+        content += "\n" + name + "\n" + digest;
+        if (missing || changed || folder) {
+            expectedMismatches.push_back(name);
+            expectedEntries.push_back("[Error] 警告 : " + name + "  文件验证不匹配。");
+        }
+    }
+    expectedEntries.push_back("[Info] 游戏版本验证完毕");
+    WriteVersionFile(content);
+    const VerifyReport report = Verify();
+    EXPECT_TRUE(report.verified);
+    EXPECT_EQ(report.checkedFiles, static_cast<size_t>(kFiles));
+    EXPECT_EQ(report.mismatches, expectedMismatches);
+    EXPECT_EQ(m_log.Entries(), expectedEntries);
+}
+
 TEST_F(VerifyGame, FinalLineFeedLimitsTheCheckToTheFirstFile) {
     WriteTextFile(m_game.File("a.dat"), "a");
     const std::string pairs = "1204\na.dat\n" + Digest("a.dat") + "\nb.dat\n" + std::string(32, 'f');
