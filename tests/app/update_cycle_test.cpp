@@ -49,12 +49,14 @@ private:
     std::vector<std::string> m_events;
 };
 
-// Gives the queued outcomes in turn; -1 blocks until a stop is requested.
+// Gives the queued outcomes in turn; -1 blocks until a stop is requested,
+// -2 until the test releases it.
 class ScriptedEngine : public UpdateEngine {
 public:
     std::deque<int> outcomes;
     std::atomic<bool> install{false};
     std::atomic<bool> stop{false};
+    std::atomic<bool> release{false};
     std::atomic<int> runs{0};
     std::vector<bool> installAtRun;
 
@@ -64,6 +66,11 @@ public:
         ++runs;
         const int outcome = outcomes.empty() ? 0 : outcomes.front();
         if (!outcomes.empty()) outcomes.pop_front();
+        if (outcome == -2) {
+            // A step that does not look at the stop request until released.
+            while (!release) std::this_thread::sleep_for(1ms);
+            return 0;
+        }
         if (outcome != -1) return outcome;
         while (!stop) std::this_thread::sleep_for(1ms);
         return 0;
@@ -160,6 +167,23 @@ TEST(UpdateCycle, HandOverEndsTheWorkerAndTheNoticeStartsTheNextCheck) {
     EXPECT_EQ(afterNotice, expectedAfterNotice);
     const std::vector<bool> installAtRun = {false, true, false};
     EXPECT_EQ(h.engine.installAtRun, installAtRun);
+}
+
+TEST(UpdateCycle, UpdateButtonGivesBothButtonsBackWhenTheOldWorkerDoesNotStop) {
+    Harness h;
+    h.engine.outcomes = {-2};
+    h.cycle.BeginUpdateCheck();
+    while (h.engine.runs == 0) std::this_thread::sleep_for(1ms);
+    const size_t before = h.window.Events().size();
+    h.cycle.OnUpdateButton();  // waits for the old worker in vain
+    const std::vector<std::string> events = h.window.Events();
+    const std::vector<std::string> afterButton(events.begin() + static_cast<long>(before), events.end());
+    const std::vector<std::string> expected = {"start off", "update off", "update on", "start on"};
+    EXPECT_EQ(afterButton, expected) << "nothing installs, so the player keeps both choices";
+    EXPECT_FALSE(h.engine.install);
+    EXPECT_EQ(h.engine.runs, 1) << "no second worker beside the first";
+    h.engine.release = true;
+    ASSERT_TRUE(h.cycle.WaitForWorker(5s));
 }
 
 TEST(UpdateCycle, RunningWorkerIsStoppedNotKilled) {
