@@ -140,7 +140,9 @@ bool HashInPlace(std::FILE* file, unsigned char* buffer, gcry_md_hd_t digest) {
 // verifying thousands of files does not map and fault in fresh memory for each.
 bool Md5WithBuffers(const std::string& path, unsigned char* buffers, std::string* hexOut) {
     EnsureCryptoLibrary();
-    if (!fs_port::IsRegularFile(path)) return false;
+    // One metadata call both refuses folders and missing files and picks the way of reading.
+    const int64_t size = fs_port::FileSize(path);
+    if (size < 0) return false;
     std::unique_ptr<std::FILE, FileCloser> file(fs_port::OpenFile(path, "rb"));
     if (!file) return false;
     // The blocks go straight from the file into our buffer; a second
@@ -151,8 +153,7 @@ bool Md5WithBuffers(const std::string& path, unsigned char* buffers, std::string
     if (gcry_md_open(&raw, GCRY_MD_MD5, 0) != 0) return false;
     std::unique_ptr<gcry_md_handle, DigestCloser> digest(raw);
 
-    const int64_t size = fs_port::FileSize(path);
-    const bool small = size >= 0 && size < static_cast<int64_t>(kReadAheadMinBytes);
+    const bool small = size < static_cast<int64_t>(kReadAheadMinBytes);
     if (!(small ? HashInPlace(file.get(), buffers, digest.get())
                 : HashWithReadAhead(file.get(), buffers, digest.get()))) {
         return false;

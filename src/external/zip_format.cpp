@@ -2,8 +2,7 @@
 
 #include <zlib.h>
 
-#include <ctime>
-
+#include "platform/local_time.h"
 #include "platform/text_encoding.h"
 
 namespace zip {
@@ -316,24 +315,16 @@ std::string BuildEndRecord(uint16_t entryCount, uint32_t directorySize, uint32_t
 }
 
 void DosTimeNow(uint16_t* dateOut, uint16_t* timeOut) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#if defined(_WIN32)
-    const bool ok = localtime_s(&local, &now) == 0;
-#else
-    const bool ok = localtime_r(&now, &local) != nullptr;
-#endif
-    // DOS dates cover 1980 to 2107; anything outside (or a failed
-    // conversion) becomes the earliest date the format has.
-    if (!ok || local.tm_year < 80 || local.tm_year > 80 + 127) {
+    const LocalTime now = CurrentLocalTime();
+    // DOS dates cover 1980 to 2107; anything outside becomes the earliest
+    // date the format has.
+    if (now.year < 1980 || now.year > 1980 + 127) {
         *dateOut = (1 << 5) | 1;
         *timeOut = 0;
         return;
     }
-    *dateOut = static_cast<uint16_t>(((local.tm_year - 80) << 9) | ((local.tm_mon + 1) << 5) |
-                                     local.tm_mday);
-    *timeOut = static_cast<uint16_t>((local.tm_hour << 11) | (local.tm_min << 5) |
-                                     (local.tm_sec / 2));
+    *dateOut = static_cast<uint16_t>(((now.year - 1980) << 9) | (now.month << 5) | now.day);
+    *timeOut = static_cast<uint16_t>((now.hour << 11) | (now.minute << 5) | (now.second / 2));
 }
 
 bool IsAscii(const std::string& text) {

@@ -76,7 +76,7 @@ bool ZipWriter::WriteBytes(const void* data, size_t size) {
 bool ZipWriter::AddFile(const std::string& sourcePath, const std::string& memberName,
                         std::string* errorOut) {
     if (!m_file) return Fail(errorOut, "no package is being created");
-    if (!IsSafeMemberName(memberName) || memberName.back() == '/' || memberName.back() == '\\' ||
+    if (!IsSafeMemberName(memberName) || memberName.size() > kMaxNameBytes || memberName.back() == '/' || memberName.back() == '\\' ||
         !IsValidUtf8(memberName)) {
         return Fail(errorOut, "unsafe member name " + memberName);
     }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -12,6 +11,7 @@
 #include "external/journal.h"
 #include "external/patch_kit.h"
 #include "platform/text_encoding.h"
+#include "update/version_list.h"
 
 namespace {
 
@@ -23,9 +23,6 @@ constexpr char kVersionFileName[] = "version.data";
 // between them.
 constexpr unsigned kMaxDigestWorkers = 4;
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 // The file's texts are GBK; inside the program they are UTF-8. A name that
 // is not valid GBK is kept as its bytes: it can still be looked up and
@@ -36,9 +33,9 @@ std::string FromGbk(const std::string& gbk) {
     return gbk;
 }
 
-std::vector<FileDigestPair> PairsFrom(const std::vector<std::string>& entries, size_t count) {
+std::vector<FileDigestPair> PairsFrom(const std::vector<std::string>& entries) {
     std::vector<FileDigestPair> pairs;
-    for (size_t i = 1; i + 1 < entries.size() && pairs.size() < count; i += 2) {
+    for (size_t i = 1; i + 1 < entries.size(); i += 2) {
         pairs.push_back({FromGbk(entries[i]), entries[i + 1]});
     }
     return pairs;
@@ -48,28 +45,6 @@ std::string JoinFolder(const std::string& folder, const std::string& name) {
     return folder + "\\" + name;
 }
 
-// Leading blanks, an optional sign, then digits up to the first other
-// character, as atoi reads a number; none gives 0, and a number beyond 32
-// bits is held at the limit instead of overflowing.
-int32_t VersionNumberOf(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size() && IsBlank(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    // Accumulated as a negative number so that INT32_MIN fits as well.
-    const int64_t limit = static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1;
-    int64_t magnitude = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        magnitude = magnitude * 10 + (text[i] - '0');
-        if (magnitude > limit) magnitude = limit;
-    }
-    const int64_t value = negative ? -magnitude : magnitude;
-    if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
-    return static_cast<int32_t>(value);
-}
 
 unsigned DigestWorkerCount(size_t files) {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
@@ -166,10 +141,11 @@ VersionContentState ParseVersionContent(std::string_view content, ParsedVersionF
     const size_t afterFirst = entries.size() - 1;  // E, at least 2 here
     ParsedVersionFile parsed;
     parsed.versionText = FromGbk(entries[0]);
-    parsed.installedVersion = VersionNumberOf(entries[0]);
+    parsed.installedVersion = LeadingNumber(entries[0]);
     parsed.evenEntryCount = afterFirst % 2 == 0;
-    parsed.allPairs = PairsFrom(entries, entries.size());
-    parsed.chosenPairs = PairsFrom(entries, parsed.evenEntryCount ? entries.size() : 1);
+    parsed.allPairs = PairsFrom(entries);
+    parsed.chosenPairs = parsed.allPairs;
+    if (!parsed.evenEntryCount && parsed.chosenPairs.size() > 1) parsed.chosenPairs.resize(1);
     *parsedOut = std::move(parsed);
     return VersionContentState::Usable;
 }

@@ -27,7 +27,6 @@ CGameUpdater::CGameUpdater(std::string launcherFolder, IUpdateTransfer* transfer
       m_pTransfer(transfer ? transfer : &NetworkTransfer()),
       m_pStarter(starter ? starter : &PlatformProgramStarter()) {
     Clear();
-    m_pPatchKit = std::make_unique<CPatchKit>();
 }
 
 CGameUpdater::~CGameUpdater() { Clear(); }
@@ -86,6 +85,9 @@ bool CGameUpdater::FetchVersionList(std::string* contentOut) {
     int result = 0;
     std::string raw;
     if (IsHttp()) {
+        // A leftover list from a run that died would be resumed and spliced
+        // with the new one.
+        (void)fs_port::RemoveFile(localPath);
         result = m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, &m_bStopRequested);
         if (result == 0) {
             (void)ReadWholeFile(localPath, nullptr, false, &raw);

@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "app/launcher_settings.h"
-#include "external/patch_kit.h"
 #include "update/hand_off.h"
 #include "update/update_lists.h"
 #include "update/updater_ports.h"
@@ -60,7 +59,6 @@ public:
 
     const std::string& LauncherFolder() const { return m_strLauncherFolder; }
 
-    std::unique_ptr<CPatchKit> m_pPatchKit;
     std::string m_strTempFolder;
     std::atomic<int32_t> m_bInstall{0};
     LauncherSettings m_settings;

@@ -5,6 +5,7 @@
 
 #include "update/install_paths.h"
 #include "update/installer.h"
+#include "update/update_lists.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ bool IsInstallerOwned(const std::vector<std::string>& components) {
 bool IsProgram(const std::vector<std::string>& components) {
     if (components.size() != 1) return false;
     const std::string name = Folded(components.front());
-    for (std::string program : {Folded(kLauncherProgramName), Folded(kInstallerProgramName)}) {
+    for (std::string program : {Folded(kLauncherProgramName), Folded(kInstallerFileName)}) {
         if (name == program || name + ".exe" == program) return true;
     }
     return false;

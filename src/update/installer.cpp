@@ -428,7 +428,9 @@ InstallOutcome InstallRun::Run() {
                           : fs_port::PathExists(m_handOff) ? "cannot read the hand-off file "
                                                            : "no hand-off file at ";
         m_log(EntryKind::Error, why + m_handOff);
-        if (tooLarge) return InstallOutcome::Refused;
+        // A hand-off file that is there but cannot be read is a failed
+        // install, not "nothing to install".
+        if (tooLarge || fs_port::PathExists(m_handOff)) return InstallOutcome::Refused;
         return settled == Settled::Undone ? InstallOutcome::RolledBack
                                           : InstallOutcome::NothingToInstall;
     }

@@ -35,7 +35,6 @@ constexpr char kBackupFolderName[] = "_backup";
 constexpr char kInstallJournalName[] = "udo.journal";
 constexpr char kHandOffFileName[] = "udo.temp";
 constexpr char kLauncherProgramName[] = "VantorelLauncher.exe";
-constexpr char kInstallerProgramName[] = "VantorelPath.exe";
 
 enum class InstallOutcome {
     Installed,           // the new version is in place

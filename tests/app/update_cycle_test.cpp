@@ -7,9 +7,11 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "external/journal.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -173,7 +175,7 @@ TEST(UpdateCycle, UpdateButtonGivesBothButtonsBackWhenTheOldWorkerDoesNotStop) {
     Harness h;
     h.engine.outcomes = {-2};
     h.cycle.BeginUpdateCheck();
-    while (h.engine.runs == 0) std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(WaitUntil([&] { return h.engine.runs > 0; }, 5000));
     const size_t before = h.window.Events().size();
     h.cycle.OnUpdateButton();  // waits for the old worker in vain
     const std::vector<std::string> events = h.window.Events();
@@ -200,7 +202,7 @@ TEST(UpdateCycle, RunningWorkerIsStoppedNotKilled) {
         {
             CUpdateCycle cycle(window, engine, journal);
             cycle.BeginUpdateCheck();
-            while (engine.runs == 0) std::this_thread::sleep_for(1ms);
+            ASSERT_TRUE(WaitUntil([&] { return engine.runs > 0; }, 5000)) << c.why;
             EXPECT_TRUE(cycle.WorkerRunning()) << c.why;
             if (c.viaNewCheck) {
                 cycle.BeginUpdateCheck();

@@ -350,6 +350,8 @@ TEST(Bundle, WriterKeepsThePackageWholeWhenMembersFail) {
     EXPECT_FALSE(bundle.AddFile(Under(dir, "missing.txt").c_str(), "missing.txt"));
     EXPECT_FALSE(bundle.AddFile(source.c_str(), "Config\\a.txt"));  // same name again
     EXPECT_FALSE(bundle.AddFile(source.c_str(), "../up.txt"));
+    // Beyond the 16-bit name length of a ZIP header the name would wrap.
+    EXPECT_FALSE(bundle.AddFile(source.c_str(), (std::string(70000, 'n') + ".txt").c_str()));
     EXPECT_FALSE(bundle.AddFile(dir.Path().c_str(), "folder.txt"));
     EXPECT_TRUE(bundle.AddFile(source.c_str(), "Log\\b.log"));
     // Until Release the old package is still in place.

@@ -1,10 +1,12 @@
 #include "support/test_support.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -79,4 +81,12 @@ void RemoveTree(const std::string& path) {
 
 int RunShell(const std::string& command) {
     return std::system(command.c_str());
+}
+
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    for (int waited = 0; waited < timeoutMs; waited += 20) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return condition();
 }

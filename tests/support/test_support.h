@@ -1,6 +1,7 @@
 // Shared helpers for the tests: temporary folders and small file helpers.
 #pragma once
 
+#include <functional>
 #include <string>
 
 // A fresh folder under the system's temporary folder, removed with its content
@@ -26,3 +27,6 @@ std::string ReadTextFile(const std::string& path);
 void RemoveTree(const std::string& path);
 // Runs a shell command natively (POSIX build only); returns its exit status.
 int RunShell(const std::string& command);
+
+// Polls condition every 20 ms until it holds or timeoutMs has passed; whether it held.
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10000);

@@ -325,6 +325,21 @@ TEST(Installer, RefusesUnsafeOrImpossiblePlansWithoutTouchingAnything) {
     }
 }
 
+TEST(Installer, HandOffFileThatCannotBeReadIsAFailureNotNothingToDo) {
+    TempDir dir;
+    (void)LayStandard(dir.Path());
+    const std::string handOff = fs_port::NativePath(Join(dir.Path(), "udo.temp"));
+    ASSERT_TRUE(fs_port::RemoveFile(handOff));
+    ASSERT_TRUE(fs_port::MakeDirectory(handOff));  // there, but no file to read
+    const auto before = Snapshot(dir.Path());
+    FaultOps ops;
+    LogLines log;
+    EXPECT_EQ(RunIn(dir.Path(), &ops, &log), InstallOutcome::Refused);
+    EXPECT_TRUE(log.HasError("cannot read the hand-off file"));
+    EXPECT_EQ(Snapshot(dir.Path()), before);
+    EXPECT_EQ(ops.Count(), 0);
+}
+
 TEST(Installer, HandlesNamesLongerThanTheOldPathLimit) {
     TempDir dir;
     const std::string a(120, 'a');

@@ -29,7 +29,7 @@
 
 // Messages that workers post to the window; the window's thread applies them.
 constexpr UINT kPostStatusText = WM_APP + 1;   // lParam: std::string* to delete
-constexpr UINT kPostVersionLine = WM_APP + 2;  // wParam: latest version number
+constexpr UINT kPostVersionLine = WM_APP + 2;  // lParam: std::string* to delete
 constexpr UINT kPostEnableButton = WM_APP + 3; // wParam: control id, lParam: 0 or 1
 
 constexpr int kLauncherButtonCount = 10;
@@ -87,6 +87,8 @@ private:
     void PostEnable(int id, bool enable);
     // The window's thread applies what workers posted.
     INT_PTR OnPosted(UINT message, WPARAM wParam, LPARAM lParam);
+    // Stops the worker and frees the texts still queued for the window.
+    void DrainPostedTexts();
     void SetLineText(CXStatic& line, const std::string& text);
 
     HICON m_hAppIcon = nullptr;

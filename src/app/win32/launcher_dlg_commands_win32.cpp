@@ -36,6 +36,7 @@ INT_PTR CLauncherDlg::DialogProc(UINT message, WPARAM wParam, LPARAM lParam) {
             EndDialog(0);
             return TRUE;
         case WM_DESTROY:
+            DrainPostedTexts();
             ::RemovePropW(m_hWnd, ToWide(kLauncherPropertyName).c_str());
             return FALSE;
         default:
@@ -117,13 +118,13 @@ void CLauncherDlg::OnCloseButton() {
 }
 
 bool CLauncherDlg::PreTranslateMessage(MSG* msg) {
-    if (msg->message == WM_KEYDOWN && msg->wParam == VK_ESCAPE) return true;
-    if (msg->message == WM_NCLBUTTONDBLCLK && msg->wParam == HTCAPTION) return true;
+    // The main window asks before a system close; the rest is filtered as in
+    // every skinned window.
     if (msg->message == WM_SYSCOMMAND && (msg->wParam & 0xFFF0) == SC_CLOSE) {
-        if (AskQuit()) EndDialog(0);
+        OnCloseButton();
         return true;
     }
-    return false;
+    return FilterSecondaryWindowMessage(*msg);
 }
 
 INT_PTR CLauncherDlg::OnNcHitTestTop(LPARAM lParam) {

@@ -87,6 +87,16 @@ void CLauncherDlg::SetLineText(CXStatic& line, const std::string& text) {
     ::InvalidateRect(line.GetSafeHwnd(), nullptr, TRUE);
 }
 
+void CLauncherDlg::DrainPostedTexts() {
+    // The worker is stopped first so that nothing is posted after the drain;
+    // a destroyed window never receives the texts still queued for it.
+    if (m_pCycle) (void)m_pCycle->StopWorker(kWorkerStopWait);
+    MSG pending;
+    while (::PeekMessageW(&pending, m_hWnd, kPostStatusText, kPostVersionLine, PM_REMOVE)) {
+        delete reinterpret_cast<std::string*>(pending.lParam);
+    }
+}
+
 INT_PTR CLauncherDlg::OnPosted(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kPostEnableButton) {
         ::EnableWindow(::GetDlgItem(m_hWnd, static_cast<int>(wParam)), lParam != 0);

@@ -32,8 +32,9 @@ bool SeekFile(std::FILE* file, int64_t offset, int origin) {
 int64_t TellFile(std::FILE* file) { return static_cast<int64_t>(ftello(file)); }
 
 bool TruncateFile(std::FILE* file, int64_t length) {
-    std::fflush(file);
-    return ftruncate(fileno(file), static_cast<off_t>(length)) == 0;
+    // A failed flush (a full disk) must fail here: the cut or extension
+    // below would otherwise give a file of the right size with holes.
+    return std::fflush(file) == 0 && ftruncate(fileno(file), static_cast<off_t>(length)) == 0;
 }
 
 bool FlushFileToDisk(std::FILE* file) {

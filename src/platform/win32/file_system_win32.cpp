@@ -71,8 +71,9 @@ bool SeekFile(std::FILE* file, int64_t offset, int origin) {
 int64_t TellFile(std::FILE* file) { return _ftelli64(file); }
 
 bool TruncateFile(std::FILE* file, int64_t length) {
-    std::fflush(file);
-    return _chsize_s(_fileno(file), length) == 0;
+    // A failed flush (a full disk) must fail here: the cut or extension
+    // below would otherwise give a file of the right size with holes.
+    return std::fflush(file) == 0 && _chsize_s(_fileno(file), length) == 0;
 }
 
 bool FlushFileToDisk(std::FILE* file) {

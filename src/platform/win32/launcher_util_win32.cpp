@@ -9,31 +9,15 @@
 #include "app/util/launcher_util.h"
 #include "platform/file_system.h"
 #include "platform/win32/wide.h"
+#include "platform/win32/win_handles.h"
 
 namespace {
-
-// Owns a kernel handle; copy is not allowed.
-class ScopedHandle {
-public:
-    explicit ScopedHandle(HANDLE handle) : m_handle(handle) {}
-    ~ScopedHandle() {
-        if (Valid()) CloseHandle(m_handle);
-    }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-
-    bool Valid() const { return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return m_handle; }
-
-private:
-    HANDLE m_handle;
-};
 
 // Walks the process snapshot from its first entry and returns the id of the
 // first process whose executable name equals exeName exactly.
 bool FindFirstProcess(const std::wstring& exeName, DWORD* idOut) {
-    ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot.Valid()) return false;
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.IsValid()) return false;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
@@ -107,8 +91,8 @@ void KillProcessByName(const char* exeName) {
     if (!exeName || !*exeName) return;
     DWORD id = 0;
     if (!FindFirstProcess(ToWide(exeName), &id)) return;
-    ScopedHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, id));
-    if (process.Valid()) TerminateProcess(process.Get(), 0);
+    UniqueHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, id));
+    if (process.IsValid()) TerminateProcess(process.Get(), 0);
 }
 
 void CloseWindowsTitled(const char* title) {

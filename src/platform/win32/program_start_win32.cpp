@@ -5,6 +5,7 @@
 #include "app/util/launcher_util.h"
 #include "platform/win32/wide.h"
 #include "update/program_start.h"
+#include "update/update_lists.h"
 
 bool StartProgramDetached(const std::string& path, const std::string& parameters, int* codeOut) {
     const std::wstring widePath = ToWide(path);
@@ -35,4 +36,4 @@ bool RunProgramAndWait(const std::string& path, const std::string& parameters, i
     return true;
 }
 
-void StopLeftoverInstallerProgram() { KillProcessByName("VantorelPath.exe"); }
+void StopLeftoverInstallerProgram() { KillProcessByName(kInstallerFileName); }

@@ -22,14 +22,6 @@
 
 namespace {
 
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
-    for (int waited = 0; waited < timeoutMs; waited += 20) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return condition();
-}
-
 // A child process of the test; killed and reaped when it goes out of scope.
 class Child {
 public:

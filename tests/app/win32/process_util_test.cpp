@@ -23,14 +23,6 @@ namespace {
 constexpr DWORD kExitClosed = 42;  // the stand-in's window was closed
 constexpr DWORD kExitSlept = 5;    // the stand-in slept to its end
 
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 15000) {
-    for (int waited = 0; waited < timeoutMs; waited += 25) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    return condition();
-}
-
 std::string BinFolder() {
     return fs_port::NativePath(std::string("Z:") + VANTOREL_BINARY_DIR + "/bin");
 }

@@ -214,16 +214,21 @@ TEST_F(SystemInfoWindow, ShowsCopiesBothTextsAndHidesEveryWayButEscape) {
 TEST_F(SystemInfoWindow, ClipboardHeldElsewhereCopiesNothingAndSaysNothing) {
     Show();
     PutOnClipboard(L"kept");
+    std::atomic<bool> started{false};
     std::atomic<bool> holding{false};
     std::atomic<bool> release{false};
     std::thread holder([&] {
-        if (::OpenClipboard(nullptr)) {
-            holding = true;
-            while (!release) ::Sleep(10);
-            ::CloseClipboard();
-        }
+        holding = ::OpenClipboard(nullptr) != FALSE;
+        started = true;
+        if (!holding) return;
+        while (!release) ::Sleep(10);
+        ::CloseClipboard();
     });
-    while (!holding) ::Sleep(10);
+    while (!started) ::Sleep(10);
+    if (!holding) {
+        holder.join();
+        FAIL() << "the clipboard could not be held by a second thread";
+    }
     {
         gui_test::MessageBoxWatcher boxes(::GetCurrentThreadId());
         ::SendMessageW(Item(ui_ids::kSysInfoCopy), BM_CLICK, 0, 0);
