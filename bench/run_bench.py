@@ -17,7 +17,7 @@ import sys
 import tempfile
 import time
 
-from startup_bench import bench_startup
+from startup_bench import bench_startup, encipher, warm_tree
 
 RUNS = 3
 # The digest runs are short, and a shared machine makes single runs noisy.
@@ -211,12 +211,8 @@ def make_verify_tree(build, root, files, total):
         with open(os.path.join(root, folder, "f%04d.bin" % i), "wb") as f:
             f.write(data)
         entries += ["%s\\f%04d.bin" % (folder, i), hashlib.md5(data).hexdigest()]
-    plain = os.path.join(root, "version.plain")
-    with open(plain, "w") as f:
-        f.write("\n".join(entries))
-    subprocess.run([os.path.join(build, "bin", "patchkit"), "encipher", plain,
-                    os.path.join(root, "version.data")], check=True)
-    os.remove(plain)
+    encipher(os.path.join(build, "bin", "patchkit"), "\n".join(entries),
+             os.path.join(root, "version.data"))
     with open(done, "w") as f:
         f.write("%d %d" % (files, total))
 
@@ -233,8 +229,7 @@ def bench_verify(build):
     names = sorted(os.path.join(d, f) for d in os.listdir(root)
                    if os.path.isdir(os.path.join(root, d))
                    for f in os.listdir(os.path.join(root, d)))
-    for name in names:
-        warm(os.path.join(root, name))
+    warm_tree(root)
     ours_bin = os.path.join(build, "bin", "verify_bench")
     ours, theirs = [], []
     for _ in range(RUNS):

@@ -16,7 +16,7 @@ import time
 import road
 from road import (ALREADY_NEWEST, CLOSE, GAME_RUNNING_BOX, NEW_VERSION, QUIT_QUESTION, START,
                   STATUS_LINE, SUPPORT, UPDATE, UPDATE_END_MESSAGE, UPDATE_INSTALLED, Road, Server)
-from wine_session import check, run_cases
+from wine_session import check, run_cases, wait_game_started
 
 
 class Stage:
@@ -62,11 +62,7 @@ def case_road(s, stage):
 
 def start_game_standin(s, game):
     s.start(os.path.join(game, "Vantorel.exe"), cwd=game)
-    marker = os.path.join(game, "Vantorel.started")
-    deadline = time.time() + 30
-    while not os.path.exists(marker) and time.time() < deadline:
-        time.sleep(0.05)
-    check(os.path.exists(marker), "the game stand-in did not start")
+    wait_game_started(game)
 
 
 @staged

@@ -8,7 +8,7 @@ import struct
 import sys
 import time
 
-from wine_session import check, run_cases, win_path
+from wine_session import check, run_cases, wait_game_started, win_path
 
 GAME_MESSAGE = "游戏正在运行, 请关闭后再运行!"
 UPDATE_END_MESSAGE = 1024 + 100
@@ -24,11 +24,7 @@ def launcher_exe(game):
 
 def start_game_standin(s, game):
     started = s.start(os.path.join(game, "Vantorel.exe"), cwd=game)
-    marker = os.path.join(game, "Vantorel.started")
-    deadline = time.time() + 30
-    while not os.path.exists(marker) and time.time() < deadline:
-        time.sleep(0.05)
-    check(os.path.exists(marker), "the game stand-in did not start")
+    wait_game_started(game)
     return started
 
 

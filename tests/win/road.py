@@ -11,7 +11,7 @@ import shutil
 import subprocess
 import time
 
-from wine_session import check, WINE_RUN
+from wine_session import check, wait_game_started, WINE_RUN
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PEER = os.path.join(HERE, "..", "peers", "peer.py")
@@ -388,11 +388,7 @@ def play_road(s, r):
 def start_game_and_close(s, r):
     r.click(START)
     r.wait_gone()
-    marker = os.path.join(r.game, "Vantorel.started")
-    deadline = time.time() + 30
-    while not os.path.exists(marker) and time.time() < deadline:
-        time.sleep(0.05)
-    check(os.path.exists(marker), "the game did not start")
+    wait_game_started(r.game)
     rc, out = s.drive("wait-window", "Vantorel")
     if rc == 0:
         s.drive("kill", out.split()[3])

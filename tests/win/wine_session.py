@@ -33,6 +33,15 @@ def check(condition, message):
         raise Failure(message)
 
 
+def wait_game_started(game, timeout=30):
+    """Waits for the marker that the game stand-in writes beside itself when it starts."""
+    marker = os.path.join(game, "Vantorel.started")
+    deadline = time.time() + timeout
+    while not os.path.exists(marker) and time.time() < deadline:
+        time.sleep(0.05)
+    check(os.path.exists(marker), "the game stand-in did not start")
+
+
 class Started:
     """A program started through the driver's 'start', which waits for it."""
 

@@ -32,12 +32,8 @@ BOOL CALLBACK FindLauncherProc(HWND hwnd, LPARAM param) {
 }  // namespace
 
 std::wstring LauncherAppTitle() {
-    const wchar_t* text = nullptr;
-    // With a zero buffer size LoadStringW hands out a pointer into the resource.
-    const int length = LoadStringW(GetModuleHandleW(nullptr), IDS_APP_TITLE,
-                                   reinterpret_cast<wchar_t*>(&text), 0);
-    if (length > 0 && text) return std::wstring(text, static_cast<size_t>(length));
-    return L"VantorelLauncher";
+    std::wstring title = LoadResourceString(IDS_APP_TITLE);
+    return title.empty() ? L"VantorelLauncher" : title;
 }
 
 int CLauncherApp::Run() {

@@ -17,7 +17,6 @@
 
 #include "app/launcher_settings.h"
 #include "app/update_cycle.h"
-#include "external/patch_kit.h"
 #include "maintenance/temp_cleanup.h"
 #include "sysinfo/win32/system_info_dlg.h"
 #include "ui/win32/base_dialog.h"

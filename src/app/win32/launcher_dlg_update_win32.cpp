@@ -5,6 +5,7 @@
 #include "app/startup.h"
 #include "app/util/launcher_util.h"
 #include "external/journal.h"
+#include "external/patch_kit.h"
 #include "maintenance/verify_version.h"
 #include "platform/win32/wide.h"
 #include "resource.h"

@@ -58,12 +58,6 @@ constexpr DWORD kDefaultTimeoutMs = 20000;
 
 using Args = std::vector<std::string>;
 
-void Print(const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
 int Usage(const std::string& why) {
     std::fprintf(stderr, "vtdriver: %s\n", why.c_str());
     return 2;

@@ -54,12 +54,6 @@ private:
     LARGE_INTEGER m_start{};
 };
 
-void PrintLine(const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
 int Bad(const std::string& why) {
     std::fprintf(stderr, "vtdriver: time-paint: %s\n", why.c_str());
     return 2;
@@ -160,10 +154,10 @@ DWORD CloseLauncher(HWND hwnd, HANDLE process) {
 std::string MsText(double ms) { return StringPrintf("%.1f", ms); }
 
 void PrintTimes(const PaintTimes& times) {
-    if (times.window >= 0) PrintLine("window " + MsText(times.window));
-    if (times.shown >= 0) PrintLine("shown " + MsText(times.shown));
-    if (times.painted >= 0) PrintLine("painted " + MsText(times.painted));
-    PrintLine("polls " + std::to_string(times.polls) + " pending " + std::to_string(times.pending));
+    if (times.window >= 0) Print("window " + MsText(times.window));
+    if (times.shown >= 0) Print("shown " + MsText(times.shown));
+    if (times.painted >= 0) Print("painted " + MsText(times.painted));
+    Print("polls " + std::to_string(times.polls) + " pending " + std::to_string(times.pending));
 }
 
 }  // namespace
@@ -182,16 +176,16 @@ int CmdTimePaint(std::vector<std::string> args) {
         return 1;
     }
     const UniqueHandle process(child.process);
-    PrintLine("start " + ClockText(startClock));
-    PrintLine("pid " + std::to_string(child.pid));
+    Print("start " + ClockText(startClock));
+    Print("pid " + std::to_string(child.pid));
     PaintTimes times;
     const HWND hwnd = PollUntilPainted(options, child, clock, &times);
     PrintTimes(times);
     if (times.ended) {
-        PrintLine("ended " + std::to_string(times.exitCode));
+        Print("ended " + std::to_string(times.exitCode));
         return 1;
     }
-    if (!hwnd) PrintLine("timeout");
-    PrintLine("exit " + std::to_string(CloseLauncher(hwnd, process.Get())));
+    if (!hwnd) Print("timeout");
+    Print("exit " + std::to_string(CloseLauncher(hwnd, process.Get())));
     return hwnd ? 0 : 1;
 }

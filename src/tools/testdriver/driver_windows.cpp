@@ -1,5 +1,7 @@
 #include "tools/testdriver/driver_windows.h"
 
+#include <cstdio>
+
 #include "app/startup.h"
 #include "platform/win32/wide.h"
 
@@ -186,4 +188,10 @@ bool ClickControl(HWND dialog, int id) {
 
 bool TextMatches(const std::string& text, const std::string& wanted, bool contains) {
     return contains ? text.find(wanted) != std::string::npos : text == wanted;
+}
+
+void Print(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
 }

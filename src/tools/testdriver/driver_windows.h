@@ -30,6 +30,9 @@ std::string MessageBoxText(HWND box);
 int ButtonId(const std::string& name);
 bool PressButton(HWND box, int id);
 
+// One line on stdout, flushed at once: the scripts read it while the driver still runs.
+void Print(const std::string& line);
+
 std::vector<HWND> VisibleWindowsOf(DWORD pid);
 
 // What a player sees of one control of a dialog: whether it exists, whether

@@ -11,6 +11,11 @@ socket_port::SocketHandle ListenLoopback(int* portOut);
 // One accepted connection within timeoutMs, or kNoSocket.
 socket_port::SocketHandle AcceptWithin(socket_port::SocketHandle listener, int timeoutMs);
 // A port on 127.0.0.1 that nobody listens on (bound, then released).
-int UnusedLoopbackPort();
+inline int UnusedLoopbackPort() {
+    int port = 0;
+    const socket_port::SocketHandle s = ListenLoopback(&port);
+    if (s != socket_port::kNoSocket) socket_port::Close(s);
+    return port;
+}
 
 }  // namespace test_net

@@ -31,11 +31,4 @@ socket_port::SocketHandle AcceptWithin(socket_port::SocketHandle listener, int t
     return fd < 0 ? socket_port::kNoSocket : fd;
 }
 
-int UnusedLoopbackPort() {
-    int port = 0;
-    const socket_port::SocketHandle s = ListenLoopback(&port);
-    if (s != socket_port::kNoSocket) socket_port::Close(s);
-    return port;
-}
-
 }  // namespace test_net

@@ -28,11 +28,4 @@ socket_port::SocketHandle AcceptWithin(socket_port::SocketHandle listener, int t
     return s == INVALID_SOCKET ? socket_port::kNoSocket : static_cast<socket_port::SocketHandle>(s);
 }
 
-int UnusedLoopbackPort() {
-    int port = 0;
-    const socket_port::SocketHandle s = ListenLoopback(&port);
-    if (s != socket_port::kNoSocket) socket_port::Close(s);
-    return port;
-}
-
 }  // namespace test_net
