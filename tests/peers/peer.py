@@ -2,7 +2,9 @@
 """Starts and stops real servers for the tests, each on 127.0.0.1 with a free
 port and with all its files in a state folder of the test's own.
 
-    peer.py start nginx STATE ROOT [--owner PID]   serves ROOT over HTTP
+    peer.py start nginx STATE ROOT [--owner PID] [--slow URI]
+                                                   serves ROOT over HTTP; URI
+                                                   at 128 bytes a second
     peer.py start ftp STATE ROOT [--owner PID]     FTP (pyftpdlib), account
                                                    "update"/"stream907", ROOT as home
     peer.py stop STATE                             stops what start started
@@ -79,17 +81,21 @@ http {{
         listen 127.0.0.1:{port};
         root {root};
         location / {{ }}
+{slow}
     }}
 }}
 """
 
 
-def start_nginx(state, root):
+def start_nginx(state, root, slow=None):
     user = "user root;" if os.geteuid() == 0 else ""
+    # A slow file stretches an exchange that would otherwise end before a
+    # test can see the window's state during it.
+    slow = "        location = %s { limit_rate 128; }" % slow if slow else ""
     for _ in range(5):
         port = free_port()
         conf = os.path.join(state, "nginx.conf")
-        write(conf, NGINX_CONF.format(state=state, root=root, port=port, user=user))
+        write(conf, NGINX_CONF.format(state=state, root=root, port=port, user=user, slow=slow))
         rc = subprocess.call([NGINX, "-p", state, "-c", conf, "-e", os.path.join(state, "error.log")],
                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                              stderr=subprocess.DEVNULL)
@@ -168,11 +174,11 @@ def stop(state, from_watcher=False):
         os.kill(watcher, signal.SIGTERM)
 
 
-def start(kind, state, root, owner=None):
+def start(kind, state, root, owner=None, slow=None):
     """Starts "nginx" or "ftp" and gives its port; stop(state) ends it."""
     state, root = os.path.abspath(state), os.path.abspath(root)
     os.makedirs(state, exist_ok=True)
-    port, pid = (start_nginx if kind == "nginx" else start_ftp)(state, root)
+    port, pid = start_nginx(state, root, slow) if kind == "nginx" else start_ftp(state, root)
     write(os.path.join(state, "server.pid"), str(pid))
     write(os.path.join(state, "port"), str(port))
     if owner:
@@ -182,9 +188,10 @@ def start(kind, state, root, owner=None):
 
 
 def main(argv):
-    if len(argv) >= 4 and argv[0] == "start" and argv[1] in ("nginx", "ftp"):
-        owner = argv[5] if len(argv) == 6 and argv[4] == "--owner" else None
-        print(start(argv[1], argv[2], argv[3], owner))
+    options = dict(zip(argv[4::2], argv[5::2]))
+    if (len(argv) >= 4 and len(argv) % 2 == 0 and argv[0] == "start" and argv[1] in ("nginx", "ftp")
+            and set(options) <= {"--owner", "--slow"}):
+        print(start(argv[1], argv[2], argv[3], options.get("--owner"), options.get("--slow")))
     elif len(argv) == 2 and argv[0] == "stop":
         stop(os.path.abspath(argv[1]))
     elif len(argv) == 3 and argv[0] == "serve-ftp":

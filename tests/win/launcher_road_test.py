@@ -22,10 +22,11 @@ from wine_session import check, run_cases, wait_game_started
 class Stage:
     """A release tree served by nginx and a game folder at 1.0.0.1."""
 
-    def __init__(self, s):
+    def __init__(self, s, slow=None):
         self.s = s
+        self.slow = slow
         self.site = road.make_release(s.bin_dir, s.path("release"))
-        self.server = Server(s.path("nginx"), self.site)
+        self.server = Server(s.path("nginx"), self.site, slow)
         self.count = 0
 
     def game(self):
@@ -41,14 +42,19 @@ class Stage:
         self.server.stop()
 
 
-def staged(body):
+def staged(body, slow=None):
     def case(s):
-        stage = Stage(s)
+        stage = Stage(s, slow)
         try:
             body(s, stage)
         finally:
             stage.close()
     return case
+
+
+def staged_slowly(uri):
+    """staged, with the server sending uri slowly."""
+    return lambda body: staged(body, uri)
 
 
 @staged
@@ -140,7 +146,7 @@ def flip_middle_byte(stage):
 
 
 def restart_server(s, stage):
-    stage.server = Server(s.path("nginx%d" % time.time_ns()), stage.site)
+    stage.server = Server(s.path("nginx%d" % time.time_ns()), stage.site, stage.slow)
 
 
 # How the update fails after it was offered, the status text that says so,
@@ -156,7 +162,10 @@ FAILURES = [
 INSTALL_FAILED_BOX = "更新安装失败! 请尝试下载手动更新包或联系客服, 谢谢!"
 
 
-@staged
+# The update list of the offered version comes slowly, so that every attempt
+# lasts long enough for the watch to see the start button off; a package
+# that is missing or cut short fails within milliseconds of the click.
+@staged_slowly("/1.0.0.2/updatelist.data")
 def case_failed_download(s, stage):
     for name, fault, text, box, mend in FAILURES:
         game = stage.game()

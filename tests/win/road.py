@@ -165,10 +165,11 @@ def has_picture(path):
 class Server:
     """nginx over a folder, stopped with the session (or when the owner ends)."""
 
-    def __init__(self, state, root):
+    def __init__(self, state, root, slow=None):
         self.state = state
         out = subprocess.check_output(["/usr/bin/python3", PEER, "start", "nginx", state, root,
-                                       "--owner", str(os.getpid())], stdin=subprocess.DEVNULL)
+                                       "--owner", str(os.getpid())] +
+                                      (["--slow", slow] if slow else []), stdin=subprocess.DEVNULL)
         self.port = int(out.decode().strip())
 
     def stop(self):
