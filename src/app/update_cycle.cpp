@@ -123,6 +123,9 @@ CUpdateCycle::CheckResult CUpdateCycle::StartUpdateWorker() {
 }
 
 void CUpdateCycle::UpdateWorkerMain() {
+    // A removal of the work files started by the update-end notice (or a
+    // "/update" start) ends before the engine downloads into them again.
+    m_window.WaitTempCleanup();
     const int outcome = m_engine.RunUpdate();
     m_window.ShowVersionLine(m_engine.LatestVersion());
     if (outcome == 1) {

@@ -51,6 +51,8 @@ public:
     virtual void EnableStartButton(bool enable) = 0;
     // Starts the removal of the update's work files on its own worker.
     virtual void StartTempCleanup() = 0;
+    // Blocks until no removal started by StartTempCleanup still runs.
+    virtual void WaitTempCleanup() = 0;
 };
 
 // What the cycle needs of the update engine.

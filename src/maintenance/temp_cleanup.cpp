@@ -20,22 +20,37 @@ CTempCleanup::CTempCleanup(CJournal& journal) : m_journal(journal) {}
 CTempCleanup::~CTempCleanup() { Wait(); }
 
 void CTempCleanup::Start(const std::string& launcherFolder) {
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        ++m_pending;
+    }
     // Shared, so that a failed thread start leaves the earlier worker here to
     // be joined instead of destroying it while it runs.
     auto previous = std::make_shared<std::thread>(std::move(m_worker));
-    CJournal& journal = m_journal;
     try {
-        m_worker = std::thread([previous, launcherFolder, &journal] {
+        m_worker = std::thread([this, previous, launcherFolder] {
             if (previous->joinable()) previous->join();
-            ClearTempFolders(launcherFolder, journal);
+            Run(launcherFolder);
         });
     } catch (const std::system_error&) {
         // No thread to be had: do the work here rather than not at all.
         if (previous->joinable()) previous->join();
-        ClearTempFolders(launcherFolder, journal);
+        Run(launcherFolder);
     }
+}
+
+void CTempCleanup::Run(const std::string& launcherFolder) {
+    ClearTempFolders(launcherFolder, m_journal);
+    std::lock_guard<std::mutex> hold(m_lock);
+    --m_pending;
+    m_idle.notify_all();
 }
 
 void CTempCleanup::Wait() {
     if (m_worker.joinable()) m_worker.join();
+}
+
+void CTempCleanup::WaitIdle() {
+    std::unique_lock<std::mutex> hold(m_lock);
+    m_idle.wait(hold, [this] { return m_pending == 0; });
 }

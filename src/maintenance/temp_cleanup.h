@@ -3,7 +3,9 @@
 // window stays responsive.
 #pragma once
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -18,6 +20,9 @@ void ClearTempFolders(const std::string& launcherFolder, CJournal& journal);
 // The window's cleanup worker. A new Start while an earlier cleanup still
 // runs never ends that one abruptly: the new worker first waits for it, so
 // at most one removal runs at any time and the window's thread never blocks.
+// An update worker calls WaitIdle before it writes into "_temp", so that a
+// removal started by an update-end notice never deletes the next update's
+// downloads.
 class CTempCleanup {
 public:
     explicit CTempCleanup(CJournal& journal);
@@ -27,10 +32,17 @@ public:
     CTempCleanup& operator=(const CTempCleanup&) = delete;
 
     void Start(const std::string& launcherFolder);
-    // Waits until every started cleanup has finished.
+    // Waits until every started cleanup has finished (owner's thread).
     void Wait();
+    // From any thread: blocks while a started cleanup has not finished.
+    void WaitIdle();
 
 private:
+    void Run(const std::string& launcherFolder);
+
     CJournal& m_journal;
     std::thread m_worker;  // the worker started last
+    std::mutex m_lock;
+    std::condition_variable m_idle;
+    int m_pending = 0;  // cleanups started and not yet finished
 };

@@ -23,6 +23,8 @@ public:
     bool gameRunning = false;
     bool verifies = true;
     int32_t installed = 1001;
+    // While true, a started removal of the work files has not finished.
+    std::atomic<bool> cleanupRunning{false};
 
     bool IsGameRunning() override { return gameRunning; }
     void ShowGameRunningBox(const std::string& text) override { Add("box " + text); }
@@ -36,6 +38,9 @@ public:
     void EnableUpdateButton(bool enable) override { Add(enable ? "update on" : "update off"); }
     void EnableStartButton(bool enable) override { Add(enable ? "start on" : "start off"); }
     void StartTempCleanup() override { Add("cleanup"); }
+    void WaitTempCleanup() override {
+        while (cleanupRunning) std::this_thread::sleep_for(1ms);
+    }
 
     std::vector<std::string> Events() {
         std::lock_guard<std::mutex> hold(m_lock);
@@ -169,6 +174,20 @@ TEST(UpdateCycle, HandOverEndsTheWorkerAndTheNoticeStartsTheNextCheck) {
     EXPECT_EQ(afterNotice, expectedAfterNotice);
     const std::vector<bool> installAtRun = {false, true, false};
     EXPECT_EQ(h.engine.installAtRun, installAtRun);
+}
+
+TEST(UpdateCycle, NextCheckWaitsUntilTheWorkFilesAreRemoved) {
+    Harness h;
+    h.engine.outcomes = {1};
+    h.window.cleanupRunning = true;
+    h.cycle.OnUpdateEnd(0, 1);
+    // The check's worker exists, but the engine (which downloads into the
+    // folder being removed) has not begun.
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(h.engine.runs, 0);
+    h.window.cleanupRunning = false;
+    ASSERT_TRUE(h.cycle.WaitForWorker(5s));
+    EXPECT_EQ(h.engine.runs, 1);
 }
 
 TEST(UpdateCycle, UpdateButtonGivesBothButtonsBackWhenTheOldWorkerDoesNotStop) {

@@ -7,6 +7,7 @@
 #endif
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "maintenance/journal_lines.h"
@@ -83,6 +84,25 @@ TEST(TempCleanup, RepeatedStartsAllFinishWithoutOverlap) {
     }
     EXPECT_FALSE(fs_port::PathExists(game.File("_temp")));
     EXPECT_EQ(log.Entries(), std::vector<std::string>(5, "[Notice] Clear dir."));
+}
+
+TEST(TempCleanup, WaitIdleFromAnotherThreadReturnsAfterEveryRemoval) {
+    TempDir game;
+    JournalCapture log;
+    CTempCleanup cleanup(log.Journal());
+    for (int rounds : {1, 3}) {
+        FillWorkFolder(game.File("_temp"));
+        for (int round = 0; round < rounds; ++round) cleanup.Start(game.Path());
+        bool removed = false;
+        std::thread updateWorker([&] {
+            cleanup.WaitIdle();
+            removed = !fs_port::PathExists(game.File("_temp"));
+        });
+        updateWorker.join();
+        EXPECT_TRUE(removed) << rounds;
+    }
+    cleanup.WaitIdle();  // nothing running: returns at once
+    EXPECT_EQ(log.Entries(), std::vector<std::string>(4, "[Notice] Clear dir."));
 }
 
 }  // namespace

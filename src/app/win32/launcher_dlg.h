@@ -43,6 +43,7 @@ public:
 
     // Starts the removal of the update's work files on the cleanup worker.
     void StartTempCleanup() override;
+    void WaitTempCleanup() override;
 
     void ShowVersionLine(int32_t latestVersion) override;
     void ShowStatus(const std::string& text) override;

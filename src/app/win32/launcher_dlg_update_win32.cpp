@@ -36,6 +36,8 @@ std::unique_ptr<UpdateEngine> MakeGameUpdaterEngine(CGameUpdater& updater, IUpda
 
 void CLauncherDlg::StartTempCleanup() { m_cleanup.Start(m_strLauncherFolder); }
 
+void CLauncherDlg::WaitTempCleanup() { m_cleanup.WaitIdle(); }
+
 bool CLauncherDlg::IsGameRunning() { return IsProcessRunning(kGameExeName); }
 
 void CLauncherDlg::ShowGameRunningBox(const std::string& text) {
