@@ -25,6 +25,8 @@ bool FlushFileToDisk(std::FILE* file);
 bool PathExists(const std::string& path);
 bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);
+// A symbolic link, junction or other reparse point itself (not followed).
+bool IsLink(const std::string& path);
 // Size of a file; -1 when it does not exist or is not a file.
 int64_t FileSize(const std::string& path);
 

@@ -24,6 +24,12 @@ bool IsEmptyFolder(const std::string& path) {
     return fs_port::ListDirectory(path, &entries) && entries.empty();
 }
 
+bool AnyUnpackedFilePresent(const std::vector<JournalRecord>& records) {
+    return std::any_of(records.begin(), records.end(), [](const JournalRecord& record) {
+        return record.kind == JournalRecord::Kind::Move && fs_port::PathExists(record.path);
+    });
+}
+
 // The folders between the launcher folder and a file, top down.
 std::vector<std::string> FoldersAbove(const std::string& folder, const std::string& file) {
     std::vector<std::string> levels;
@@ -371,8 +377,13 @@ InstallRun::Settled InstallRun::SettleJournal() {
     }
     if (content.state == JournalState::Committed) {
         m_log(EntryKind::Notice, "finishing the clean-up of an installed update");
+        // Equal bytes alone do not make it the same hand-off: the file holds
+        // only paths, so the next update's may match it byte for byte. The
+        // committed one has moved every unpacked file away; a new one has
+        // them unpacked again.
         const bool sameHandOff =
-            content.handOffDigest == m_handOffDigest || !fs_port::PathExists(m_handOff);
+            !fs_port::PathExists(m_handOff) ||
+            (content.handOffDigest == m_handOffDigest && !AnyUnpackedFilePresent(content.records));
         if (FinishCommit(content.records, sameHandOff) == Flow::Stop) return Settled::Stopped;
         return sameHandOff ? Settled::Committed : Settled::Clean;
     }

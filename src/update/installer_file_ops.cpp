@@ -64,6 +64,11 @@ StepResult SystemFileOps::RemoveEmptyFolder(const std::string& path) {
 }
 
 StepResult SystemFileOps::RemoveTree(const std::string& path) {
+    // A link or junction goes itself; the folder it points at may lie outside
+    // the game folder and is never entered.
+    if (fs_port::IsLink(path)) {
+        return Result(fs_port::RemoveFile(path) || fs_port::RemoveEmptyDirectory(path));
+    }
     if (!fs_port::IsDirectory(path)) {
         if (!fs_port::PathExists(path)) return StepResult::Done;
         return RemoveFile(path);

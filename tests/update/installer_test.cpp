@@ -409,16 +409,27 @@ TEST(Installer, ClearsOldFilesThatAnEarlierUpdateLeftInUse) {
 }
 
 TEST(Installer, InstallsANewHandOffAfterTheCommittedRunOfAnEarlierOne) {
-    TempDir dir;
-    LayStandard(dir.Path());
     // Killed after the commit, before its clean-up; then a new update arrives.
-    const std::string journal = FormatJournalHeader("earlier") + "C\n";
-    WriteTextFile(fs_port::NativePath(Join(dir.Path(), "udo.journal")), journal);
-    FaultOps ops;
-    LogLines log;
-    EXPECT_EQ(RunIn(dir.Path(), &ops, &log), InstallOutcome::Installed);
-    EXPECT_EQ(Snapshot(dir.Path()), NewTree());
-    EXPECT_FALSE(Exists(dir.Path(), "udo.journal"));
+    // Its hand-off file may even be byte for byte the earlier one's: it names
+    // only paths, and the next update changes the same files.
+    for (const bool sameBytes : {false, true}) {
+        TempDir dir;
+        const HandOffPlan plan = LayStandard(dir.Path());
+        const std::string handOff = fs_port::NativePath(Join(dir.Path(), "udo.temp"));
+        JournalRecord moved;
+        moved.path = plan.moves.front().from;
+        moved.target = plan.moves.front().to;
+        const std::string journal =
+            FormatJournalHeader(sameBytes ? HandOffDigest(ReadTextFile(handOff)) : "earlier") +
+            FormatJournalRecord(moved) + FormatJournalCommit();
+        WriteTextFile(fs_port::NativePath(Join(dir.Path(), "udo.journal")), journal);
+        FaultOps ops;
+        LogLines log;
+        EXPECT_EQ(RunIn(dir.Path(), &ops, &log), InstallOutcome::Installed) << sameBytes;
+        EXPECT_EQ(Snapshot(dir.Path()), NewTree()) << sameBytes;
+        EXPECT_FALSE(Exists(dir.Path(), "udo.journal")) << sameBytes;
+        EXPECT_FALSE(Exists(dir.Path(), "udo.temp")) << sameBytes;
+    }
 }
 
 }  // namespace

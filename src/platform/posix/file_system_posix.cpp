@@ -57,6 +57,11 @@ bool IsDirectory(const std::string& path) {
     return StatPath(path, &st) && S_ISDIR(st.st_mode);
 }
 
+bool IsLink(const std::string& path) {
+    struct stat st;
+    return !path.empty() && ::lstat(NativePath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool IsRegularFile(const std::string& path) {
     struct stat st;
     return StatPath(path, &st) && S_ISREG(st.st_mode);

@@ -102,6 +102,11 @@ bool IsDirectory(const std::string& path) {
     return Attributes(path, &a) && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool IsLink(const std::string& path) {
+    DWORD a;
+    return Attributes(path, &a) && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 bool IsRegularFile(const std::string& path) {
     DWORD a;
     return Attributes(path, &a) && !(a & FILE_ATTRIBUTE_DIRECTORY);
