@@ -78,6 +78,13 @@ int RunInstallerProgram(const InstallerPlatform& platform) {
     std::string handOff = HandOffPathFromArguments(platform.arguments);
     if (handOff.empty()) handOff = platform.ownFolder + "\\" + kHandOffFileName;
     log.Add(EntryKind::Info, "installer started with " + handOff);
+    // Two installers in one folder would undo each other's steps as if they
+    // were a killed run's. The one working there starts the launcher itself.
+    if (platform.takeFolderLock && !platform.takeFolderLock()) {
+        log.Add(EntryKind::Error, "another installer is still working in " + platform.ownFolder +
+                                      "; nothing touched");
+        return kExitFolderBusy;
+    }
 
     SystemFileOps system;
     CrashHookOps ops(&system, CrashStepFromEnvironment(), platform.killSelf);

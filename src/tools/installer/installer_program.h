@@ -14,13 +14,21 @@ struct InstallerPlatform {
     std::function<bool(const std::string& launcherPath, std::string* errorOut)> startLauncher;
     // Ends the process at once, as a kill would.
     std::function<void()> killSelf;
+    // Makes this process the only installer working in ownFolder until it
+    // ends, waiting up to kFolderLockWaitMs for one that is still working
+    // there. False when that one keeps the folder.
+    std::function<bool()> takeFolderLock;
 };
+
+// How long a second installer waits for the first one in the same folder.
+constexpr unsigned kFolderLockWaitMs = 30000;
 
 // Exit codes of the program.
 constexpr int kExitInstalled = 0;          // also: nothing to install
 constexpr int kExitNotInstalled = 1;       // refused or rolled back
 constexpr int kExitRollbackIncomplete = 2;
 constexpr int kExitLauncherNotStarted = 3;
+constexpr int kExitFolderBusy = 4;         // another installer kept the folder
 
 // Test hook: with VANTOREL_INSTALLER_CRASH_AT=N in the environment the
 // program kills itself right before its N-th change to the disk (counted

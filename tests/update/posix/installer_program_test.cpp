@@ -2,8 +2,10 @@
 // launcher script that records how it was started.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,9 +47,9 @@ Tree InstalledTree(const std::string& folder) {
     return tree;
 }
 
-// Runs the program with the given arguments and crash step; the wait status.
-int RunProgram(const std::string& folder, const std::vector<std::string>& arguments,
-               long crashAt = -1) {
+// Starts the program with the given arguments and crash step; its pid, or -1.
+pid_t StartProgram(const std::string& folder, const std::vector<std::string>& arguments,
+                   long crashAt = -1) {
     const std::string program = folder + "/VantorelPath";
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
@@ -62,6 +64,14 @@ int RunProgram(const std::string& folder, const std::vector<std::string>& argume
     envp.push_back(nullptr);
     pid_t pid = 0;
     if (::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
+    return pid;
+}
+
+// Runs the program to its end; the wait status.
+int RunProgram(const std::string& folder, const std::vector<std::string>& arguments,
+               long crashAt = -1) {
+    const pid_t pid = StartProgram(folder, arguments, crashAt);
+    if (pid < 0) return -1;
     int status = 0;
     ::waitpid(pid, &status, 0);
     return status;
@@ -171,6 +181,27 @@ TEST(InstallerProgram, PutsEverythingBackAfterAFailedStepAndStillStartsTheLaunch
             EXPECT_TRUE(fs_port::IsRegularFile(move.from)) << c.name << ": " << move.from;
         }
     }
+}
+
+TEST(InstallerProgram, SecondInstallerWaitsUntilTheFirstLeavesTheFolder) {
+    TempDir dir;
+    LayProgramTree(dir.Path());
+    // This test holds the folder as a working installer would.
+    const int held = ::open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    const pid_t pid = StartProgram(dir.Path(), StandardArguments(dir.Path()));
+    ASSERT_GT(pid, 0);
+    ::usleep(500 * 1000);
+    EXPECT_EQ(InstalledTree(dir.Path()), OldTree()) << "the second installer went ahead";
+    EXPECT_FALSE(fs_port::PathExists(dir.Path() + "/udo.journal"));
+    ::close(held);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(InstalledTree(dir.Path()), NewTree());
+    EXPECT_EQ(LauncherCalls(dir.Path()), "/update\n");
 }
 
 }  // namespace

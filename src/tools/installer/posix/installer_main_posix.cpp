@@ -1,7 +1,12 @@
 // The native installer program, used by the tests on Linux.
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <cerrno>
 #include <cstring>
@@ -41,6 +46,20 @@ bool StartLauncher(const std::string& launcherPath, std::string* errorOut) {
     return true;
 }
 
+// An exclusive lock on the folder itself, held by the open descriptor
+// until the process ends (not inherited by the launcher it starts).
+bool TakeFolderLock(const std::string& folder) {
+    const int fd = ::open(fs_port::NativePath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return true;  // no lock to be had: work as without one
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFolderLockWaitMs);
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -50,5 +69,6 @@ int main(int argc, char** argv) {
     platform.launcherName = "VantorelLauncher";
     platform.startLauncher = StartLauncher;
     platform.killSelf = [] { ::raise(SIGKILL); };
+    platform.takeFolderLock = [&platform] { return TakeFolderLock(platform.ownFolder); };
     return RunInstallerProgram(platform);
 }

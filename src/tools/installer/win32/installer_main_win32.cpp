@@ -3,6 +3,8 @@
 
 #include <shellapi.h>
 
+#include <cstdint>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,23 @@ bool StartLauncher(const std::string& launcherPath, std::string* errorOut) {
     return false;
 }
 
+// A mutex named after the folder (case folded, hashed to fit a name), so
+// that installers of two game copies never wait for each other. The handle
+// stays open until the process ends and is not inherited by the launcher.
+bool TakeFolderLock(const std::string& folder) {
+    std::wstring key = ToWide(folder);
+    CharLowerBuffW(key.data(), static_cast<DWORD>(key.size()));
+    uint32_t hash = 2166136261u;
+    for (const wchar_t c : key) hash = (hash ^ static_cast<uint32_t>(c)) * 16777619u;
+    wchar_t name[64];
+    std::swprintf(name, 64, L"Local\\VantorelPath-%08x", static_cast<unsigned>(hash));
+    const HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+    if (!mutex) return true;  // no lock to be had: work as without one
+    const DWORD waited = WaitForSingleObject(mutex, kFolderLockWaitMs);
+    // Abandoned: the holder was killed, and its journal tells this run what to settle.
+    return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -61,5 +80,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     platform.launcherName = "VantorelLauncher.exe";
     platform.startLauncher = StartLauncher;
     platform.killSelf = [] { TerminateProcess(GetCurrentProcess(), 9); };
+    platform.takeFolderLock = [&platform] { return TakeFolderLock(platform.ownFolder); };
     return RunInstallerProgram(platform);
 }
