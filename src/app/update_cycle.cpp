@@ -108,6 +108,9 @@ CUpdateCycle::CheckResult CUpdateCycle::StartUpdateWorker() {
     m_journal.AddEntry(EntryKind::Info, cycle_text::kAskingState);
     m_window.ShowStatus(cycle_text::kAskingState);
 
+    // Cleared here, not when the run begins: a stop asked for while the new
+    // worker still waits (for the removal of the work files) must hold.
+    m_engine.ClearStop();
     auto worker = std::make_shared<Worker>();
     std::lock_guard<std::mutex> hold(m_lock);
     m_pUpdateThread = worker;

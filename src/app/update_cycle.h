@@ -64,8 +64,11 @@ public:
     virtual void SetInstall(bool install) = 0;
     [[nodiscard]] virtual bool Install() const = 0;
     [[nodiscard]] virtual int32_t LatestVersion() const = 0;
-    // From any thread: the running RunUpdate ends soon.
+    // From any thread: the running RunUpdate ends soon, or the next one at
+    // once when it has not begun yet.
     virtual void RequestStop() = 0;
+    // Takes back a stop request; called before a new worker starts.
+    virtual void ClearStop() = 0;
 };
 
 class CUpdateCycle {

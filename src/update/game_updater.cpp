@@ -43,7 +43,6 @@ void CGameUpdater::Clear() {
 
 int CGameUpdater::RunUpdate(IUpdaterWindow* window) {
     if (window == nullptr) return update_outcome::kFailed;
-    m_bStopRequested.store(false);
     m_pWindow = window;
     m_settings = window->Settings();
     const int checked = CheckVersion();

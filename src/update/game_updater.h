@@ -53,8 +53,11 @@ public:
     void ReportUnpacking(const std::string& text);
 
     // From any thread: the run ends at its next step, and a running transfer
-    // gives up within the clients' poll interval. Cleared when a run starts.
+    // gives up within the clients' poll interval. A request made before a
+    // run begins holds for that run: only ClearStop, called by whoever starts
+    // a new worker, takes it back.
     void RequestStop() { m_bStopRequested.store(true); }
+    void ClearStop() { m_bStopRequested.store(false); }
     [[nodiscard]] bool StopRequested() const { return m_bStopRequested.load(); }
 
     const std::string& LauncherFolder() const { return m_strLauncherFolder; }

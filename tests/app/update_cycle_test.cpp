@@ -68,7 +68,6 @@ public:
     std::vector<bool> installAtRun;
 
     int RunUpdate() override {
-        stop = false;
         installAtRun.push_back(install);
         ++runs;
         const int outcome = outcomes.empty() ? 0 : outcomes.front();
@@ -86,6 +85,7 @@ public:
     bool Install() const override { return install; }
     int32_t LatestVersion() const override { return 1003; }
     void RequestStop() override { stop = true; }
+    void ClearStop() override { stop = false; }
 };
 
 struct Harness {
@@ -187,6 +187,17 @@ TEST(UpdateCycle, NextCheckWaitsUntilTheWorkFilesAreRemoved) {
     EXPECT_EQ(h.engine.runs, 0);
     h.window.cleanupRunning = false;
     ASSERT_TRUE(h.cycle.WaitForWorker(5s));
+    EXPECT_EQ(h.engine.runs, 1);
+}
+
+TEST(UpdateCycle, StopAskedForWhileTheWorkerWaitsForTheCleanupHolds) {
+    Harness h;
+    h.engine.outcomes = {-1};  // would run until stopped
+    h.window.cleanupRunning = true;
+    h.cycle.OnUpdateEnd(0, 1);
+    EXPECT_FALSE(h.cycle.StopWorker(50ms)) << "the worker is still waiting";
+    h.window.cleanupRunning = false;
+    ASSERT_TRUE(h.cycle.WaitForWorker(5s)) << "the run ignored the stop asked for before it began";
     EXPECT_EQ(h.engine.runs, 1);
 }
 

@@ -22,6 +22,7 @@ public:
     bool Install() const override { return m_updater.m_bInstall != 0; }
     int32_t LatestVersion() const override { return m_updater.m_nLatestVersion; }
     void RequestStop() override { m_updater.RequestStop(); }
+    void ClearStop() override { m_updater.ClearStop(); }
 
 private:
     CGameUpdater& m_updater;
