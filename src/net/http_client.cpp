@@ -154,10 +154,13 @@ int CNetworkHTTP::ParseStatus(size_t headerEnd) {
     if (status == 206) {
         ContentRange range;
         const FieldResult found = ParseContentRange(header, headerEnd, &range);
-        // A range that does not start where the file ends would corrupt it.
+        // A range that does not start where the file ends would corrupt it;
+        // one that stops short of a known complete length would be taken
+        // for the whole file (only "bytes=N-" is ever asked for).
         if (found == FieldResult::kInvalid ||
             (found == FieldResult::kOk &&
-             (range.first != m_nReceived || range.last - range.first + 1 != length))) {
+             (range.first != m_nReceived || range.last - range.first + 1 != length ||
+              (range.complete >= 0 && range.last + 1 != range.complete)))) {
             return kStatusRefused;
         }
     } else if (!RewriteFromStart()) {

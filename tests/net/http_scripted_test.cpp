@@ -135,6 +135,8 @@ TEST(HttpDownload, RefusesBrokenOrHostileAnswersInBothAttempts) {
                          kTen))},
         {"range that starts elsewhere", "abc",
          Answer(Response("206 Partial", "Content-Range: bytes 0-9/10\r\nContent-Length: 10\r\n", kTen))},
+        {"range that stops short of the whole file", "",
+         Answer(Response("206 Partial", "Content-Range: bytes 0-9/20\r\nContent-Length: 10\r\n", kTen))},
     };
     for (const Case& c : cases) {
         ScriptedServer server(c.script);
