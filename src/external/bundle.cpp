@@ -1,5 +1,6 @@
 #include "external/bundle.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "external/zip_reader.h"
@@ -39,16 +40,18 @@ bool IsSafeComponent(const std::string& component) {
     return !IsDeviceName(component);
 }
 
-// Writes a member to an open file.
+// Writes a member to an open file; refuses the next block once *stop is set.
 class FileSink : public zip::ByteSink {
 public:
-    explicit FileSink(std::FILE* file) : m_file(file) {}
+    FileSink(std::FILE* file, const std::atomic<bool>* stop) : m_file(file), m_stop(stop) {}
     bool Write(const void* data, size_t size) override {
+        if (m_stop && m_stop->load()) return false;
         return std::fwrite(data, 1, size, m_file) == size;
     }
 
 private:
     std::FILE* m_file;
+    const std::atomic<bool>* m_stop;
 };
 
 std::string ParentFolder(const std::string& path) {
@@ -83,6 +86,7 @@ struct CBundle::Impl {
     zip::ZipWriter writer;
     std::string error;
     std::string tag;
+    const std::atomic<bool>* stop = nullptr;
 };
 
 CBundle::CBundle() : m_impl(new Impl) {}
@@ -137,8 +141,9 @@ bool CBundle::Extract(const char* memberName, const char* destPath) {
         impl.error = "cannot create " + temp;
         return false;
     }
-    FileSink sink(out);
+    FileSink sink(out, impl.stop);
     bool ok = impl.reader.StreamMember(index, &sink, &impl.error);
+    if (!ok && impl.stop && impl.stop->load()) impl.error = "stopped";
     const bool closed = std::fclose(out) == 0;
     if (ok && !closed) impl.error = "cannot write " + temp;
     ok = ok && closed;
@@ -150,6 +155,8 @@ bool CBundle::Extract(const char* memberName, const char* destPath) {
     if (!ok) fs_port::RemoveFile(temp);
     return ok;
 }
+
+void CBundle::SetStopFlag(const std::atomic<bool>* stop) { m_impl->stop = stop; }
 
 const std::vector<BundleMember>& CBundle::Members() const { return m_impl->reader.Members(); }
 

@@ -2,6 +2,7 @@
 // member never has to fit in memory.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -38,6 +39,10 @@ public:
     // names (IsSafeMemberName), folders, encrypted members, methods other than
     // stored and deflated, and names the package holds twice.
     [[nodiscard]] bool Extract(const char* memberName, const char* destPath);
+    // From then on, an Extract under way gives up at its next block once
+    // *stop is true (error "stopped"), so that a member of gigabytes does not
+    // hold up a worker asked to end. Null: never.
+    void SetStopFlag(const std::atomic<bool>* stop);
     // The members in directory order, names decoded to UTF-8.
     const std::vector<BundleMember>& Members() const;
 

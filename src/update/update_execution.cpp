@@ -98,6 +98,7 @@ bool CGameUpdater::UnpackPackages(const UpdatePlan& plan, HandOffPlan* handOff) 
 bool CGameUpdater::UnpackPackage(const PackageGroup& group, const UpdatePlan& plan, HandOffPlan* handOff) {
     ReportUnpacking(StringPrintf(update_text::kWaitForUnpackaging, group.name.c_str()));
     CBundle bundle;
+    bundle.SetStopFlag(&m_bStopRequested);
     if (!bundle.Open((m_strTempFolder + group.name).c_str(), kBundleTag)) {
         Fail(StringPrintf(update_text::kOpenPackageFailed, group.name.c_str()));
         TheJournal().TrapFaults(false);
@@ -136,6 +137,8 @@ bool CGameUpdater::ExtractMember(CBundle& bundle, const PackageMember& member,
         }
     }
     if (good) return true;
+    // Stopped inside the member: no damage to report, and no box.
+    if (StopHere()) return false;
     Fail(StringPrintf(update_text::kExtractFailed, member.strMember.c_str()));
     TheJournal().TrapFaults(false);
     m_pWindow->ShowMessageBox(update_text::kInstallFailedBox);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,18 @@ TEST(Bundle, StreamsLargeMembersAndReplacesExistingFiles) {
     ASSERT_TRUE(bundle.Extract("big\\member.bin", dest.c_str())) << bundle.LastError();
     EXPECT_TRUE(ReadTextFile(dest) == big);
     EXPECT_FALSE(fs_port::PathExists(dest + ".vtpart"));
+
+    // Asked to stop: the member's blocks are refused, and the file in place
+    // and the folder stay as they were.
+    std::atomic<bool> stop{true};
+    bundle.SetStopFlag(&stop);
+    const std::string other = Under(dir, "game\\big\\again.bin");
+    EXPECT_FALSE(bundle.Extract("big\\member.bin", other.c_str()));
+    EXPECT_EQ(bundle.LastError(), "stopped");
+    EXPECT_FALSE(fs_port::PathExists(other));
+    EXPECT_FALSE(fs_port::PathExists(other + ".vtpart"));
+    stop = false;
+    EXPECT_TRUE(bundle.Extract("big\\member.bin", other.c_str())) << bundle.LastError();
 }
 
 TEST(Bundle, DamagedPackagesExtractNothingAndKeepTheOldFile) {
