@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <set>
 
 #include "app/util/launcher_util.h"
 #include "platform/text_encoding.h"
@@ -20,6 +21,16 @@ std::string SortKey(const std::string& utf8) {
 
 bool IsPlainFileName(const std::string& name) {
     return IsSafeRelativePath(name) && name.find_first_of("\\/") == std::string::npos;
+}
+
+// One spelling for names that Windows takes as the same file.
+std::string SameFileKey(const std::string& path) {
+    std::string key = path;
+    for (char& c : key) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c == '/') c = '\\';
+    }
+    return key;
 }
 
 }  // namespace
@@ -49,14 +60,22 @@ std::string InstalledRelativePath(const std::string& memberPath) {
 }
 
 bool CheckPlanPaths(const UpdatePlan& plan, std::string* offendingOut) {
+    // Two packages saved as one local file, or two members installed to one
+    // place, would be refused by the installer after every download: refused
+    // here instead, before anything is fetched.
+    std::set<std::string> packages;
+    std::set<std::string> places;
     for (const PackageGroup& group : plan.packages) {
-        if (!IsPlainFileName(group.name)) {
+        if (!IsPlainFileName(group.name) || !packages.insert(SameFileKey(group.name)).second) {
             *offendingOut = group.name;
             return false;
         }
         for (const PackageMember& member : group.members) {
-            if (!IsSafeRelativePath(member.strMember) ||
-                !IsSafeRelativePath(InstalledRelativePath(member.strMember))) {
+            const std::string place = InstalledRelativePath(member.strMember);
+            // The installer program is put in place by the engine, not moved.
+            const bool moved = member.strMember.find(kInstallerFileName) == std::string::npos;
+            if (!IsSafeRelativePath(member.strMember) || !IsSafeRelativePath(place) ||
+                (moved && !places.insert(SameFileKey(place)).second)) {
                 *offendingOut = member.strMember;
                 return false;
             }

@@ -76,6 +76,17 @@ TEST(UpdateListPlan, RefusesPathsThatLeaveTheFolder) {
         {"delete with dot-dot", "a.pak\tRoot\\a.dat\t1\tm\n", "..\\..\\boot.ini\n", false},
         {"absolute delete", "a.pak\tRoot\\a.dat\t1\tm\n", "\\Windows\\x.dll\n", false},
         {"drive delete", "a.pak\tRoot\\a.dat\t1\tm\n", "D:x.dll\n", false},
+        // Installed to one place twice, or two packages in one local file.
+        {"member listed twice", "a.pak\tRoot\\a.dat\t1\tm\na.pak\tRoot\\a.dat\t1\tm\n", "", false},
+        {"one place from two packages", "a.pak\tRoot\\a.dat\t1\tm\nb.pak\tRoot\\a.dat\t1\tm\n", "",
+         false},
+        {"one place from two roots", "a.pak\tRootA\\x.dat\t1\tm\na.pak\tRootB\\x.dat\t1\tm\n", "", false},
+        {"one place in other case", "a.pak\tRoot\\Data\\A.dat\t1\tm\na.pak\tRoot\\data\\a.DAT\t1\tm\n",
+         "", false},
+        {"packages differing in case", "a.pak\tRoot\\a.dat\t1\tm\nA.pak\tRoot\\b.dat\t1\tm\n", "", false},
+        {"installer program in two roots", "a.pak\tR1\\VantorelPath.exe\t1\tm\na.pak\tR2\\VantorelPath.exe\t1\tm\n",
+         "", true},
+        {"same name in two folders", "a.pak\tRoot\\x\\a.dat\t1\tm\na.pak\tRoot\\y\\a.dat\t1\tm\n", "", true},
     };
     for (const auto& c : cases) {
         UpdatePlan plan = PlanOf(c.list);
