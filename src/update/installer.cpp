@@ -58,6 +58,8 @@ private:
 
     Flow Step(StepResult result, const std::string& what);
     Flow Append(const std::string& text);
+    // True when the journal on the disk carries the commit mark.
+    [[nodiscard]] bool JournalSaysCommitted() const;
     Settled SettleJournal();
     bool JournalStaysInside(const JournalContent& content, std::string* errorOut) const;
     Flow FinishCommit(const std::vector<JournalRecord>& records, bool removeHandOff);
@@ -95,6 +97,15 @@ Flow InstallRun::Step(StepResult result, const std::string& what) {
     if (result == StepResult::Stop) return Flow::Stop;
     m_failure = "cannot " + what;
     return Flow::Fail;
+}
+
+bool InstallRun::JournalSaysCommitted() const {
+    std::string text;
+    std::string error;
+    bool tooLarge = false;
+    JournalContent content;
+    return ReadFileUpTo(m_journal, kMaxJournalBytes, &text, &tooLarge) &&
+           ParseJournal(text, &content, &error) && content.state == JournalState::Committed;
 }
 
 Flow InstallRun::Append(const std::string& text) {
@@ -207,7 +218,14 @@ InstallOutcome InstallRun::Install(const HandOffPlan& plan) {
     for (size_t first = 0; flow == Flow::Go && first < steps; first += m_stepsPerWrite) {
         flow = RunBatch(plan, first, std::min(steps, first + m_stepsPerWrite));
     }
-    if (flow == Flow::Go) flow = Append(FormatJournalCommit());
+    if (flow == Flow::Go) {
+        flow = Append(FormatJournalCommit());
+        // A write that reports failure may still have put the mark on the
+        // disk. The disk decides: rolled back under a mark that a later run
+        // would read as committed, a kill during the rollback would leave a
+        // mix of the two versions.
+        if (flow == Flow::Fail && JournalSaysCommitted()) flow = Flow::Go;
+    }
     if (flow == Flow::Stop) return InstallOutcome::Stopped;
     if (flow == Flow::Fail) return RollBack();
     m_log(EntryKind::Info, "update installed: " + std::to_string(plan.moves.size()) +

@@ -10,11 +10,12 @@ namespace {
 
 using namespace install_test;
 
-enum class Fault { None, Fail, StopBefore, StopAfter, TornWrite };
+enum class Fault { None, Fail, FailAfter, StopBefore, StopAfter, TornWrite };
 
 const char* FaultName(Fault fault) {
     switch (fault) {
         case Fault::Fail: return "fail";
+        case Fault::FailAfter: return "fail after doing it";
         case Fault::StopBefore: return "kill before";
         case Fault::StopAfter: return "kill after";
         case Fault::TornWrite: return "kill inside";
@@ -32,6 +33,7 @@ public:
 
     long Count() const { return m_count; }
     std::string failMovesFrom;
+    long killAt = -1;  // a later step at which the run is "killed"
 
     StepResult MovePath(const std::string& from, const std::string& to) override {
         if (!failMovesFrom.empty() && from == failMovesFrom) return StepResult::Failed;
@@ -59,9 +61,11 @@ private:
                      const std::function<void()>& torn = nullptr) {
         const long index = m_count++;
         if (index == m_alsoFailAt) return StepResult::Failed;
+        if (index == killAt) return StepResult::Stop;
         if (index != m_at) return real();
         switch (m_fault) {
             case Fault::Fail: return StepResult::Failed;
+            case Fault::FailAfter: (void)real(); return StepResult::Failed;
             case Fault::StopBefore: return StepResult::Stop;
             case Fault::StopAfter: (void)real(); return StepResult::Stop;
             case Fault::TornWrite: if (torn) torn(); return StepResult::Stop;
@@ -162,7 +166,7 @@ TEST(Installer, InstallsTheNewVersionAndCleansUp) {
 TEST(Installer, EndsAsTheOldOrTheNewVersionWhicheverStepFailsOrIsKilled) {
     const long steps = CleanRunSteps();
     ASSERT_GT(steps, 20);
-    for (Fault fault : {Fault::Fail, Fault::StopBefore, Fault::StopAfter, Fault::TornWrite}) {
+    for (Fault fault : {Fault::Fail, Fault::FailAfter, Fault::StopBefore, Fault::StopAfter, Fault::TornWrite}) {
         for (long at = 0; at < steps; ++at) {
             const std::string label = std::string(FaultName(fault)) + " at step " + std::to_string(at);
             TempDir dir;
@@ -170,7 +174,7 @@ TEST(Installer, EndsAsTheOldOrTheNewVersionWhicheverStepFailsOrIsKilled) {
             FaultOps ops(at, fault);
             LogLines log;
             const InstallOutcome outcome = RunIn(dir.Path(), &ops, &log);
-            if (fault != Fault::Fail) {
+            if (fault != Fault::Fail && fault != Fault::FailAfter) {
                 EXPECT_EQ(outcome, InstallOutcome::Stopped) << label;
             } else if (outcome == InstallOutcome::RolledBack) {
                 EXPECT_EQ(Snapshot(dir.Path()), OldTree()) << label;
@@ -213,6 +217,30 @@ TEST(Installer, FinishesWhenTheRecoveryOfAKilledRunIsKilledToo) {
                 }
                 EXPECT_EQ(Snapshot(dir.Path()), NewTree()) << label;
                 break;
+            }
+            ExpectRerunInstalls(dir.Path(), label);
+        }
+    }
+}
+
+TEST(Installer, AStepThatFailedAfterDoingItAndAKillDuringTheRollbackEndInOneVersion) {
+    // A write or rename may take effect and still report failure (a flush or
+    // close that fails); the rollback it starts may then be killed.
+    const long steps = CleanRunSteps();
+    for (long at = 0; at < steps; ++at) {
+        for (long later = 1; later <= 6; ++later) {
+            const std::string label =
+                "failed after step " + std::to_string(at) + ", killed " + std::to_string(later) + " later";
+            TempDir dir;
+            LayStandard(dir.Path());
+            FaultOps ops(at, Fault::FailAfter);
+            ops.killAt = at + later;
+            LogLines log;
+            const InstallOutcome outcome = RunIn(dir.Path(), &ops, &log);
+            if (outcome == InstallOutcome::RolledBack) {
+                EXPECT_EQ(Snapshot(dir.Path()), OldTree()) << label;
+            } else if (outcome == InstallOutcome::Installed) {
+                EXPECT_EQ(Snapshot(dir.Path()), NewTree()) << label;
             }
             ExpectRerunInstalls(dir.Path(), label);
         }
