@@ -35,7 +35,12 @@ bool MakeDirectories(const std::string& path);      // every missing level
 bool RemoveFile(const std::string& path);
 bool RemoveEmptyDirectory(const std::string& path); // empty folder only
 // Renames, replacing an existing destination file when replace is true.
+// On Windows a file may be copied to another volume, and a copy cut short
+// can leave part of it at the destination.
 bool RenamePath(const std::string& from, const std::string& to, bool replace);
+// A rename that never copies and never replaces: false with errno EXDEV when
+// the two paths lie on different volumes.
+bool RenameOnVolume(const std::string& from, const std::string& to);
 // Clears read-only (and on Windows hidden/system) attributes.
 bool SetNormalAttributes(const std::string& path);
 

@@ -19,13 +19,18 @@ bool CopyFileData(std::FILE* in, std::FILE* out) {
     return std::ferror(in) == 0;
 }
 
-// The move of a file to another volume: a full copy that reaches the disk,
-// then the source goes. When anything fails the copy goes again, so the file
-// is in exactly one of the two places.
+// The move of a file to another volume: a full copy that reaches the disk
+// under a side name and is then renamed to its place, then the source goes.
+// The destination name so only ever holds a whole file: the undo of a run
+// killed during the copy finds either no copy or a complete one, never a
+// partial one that it could take for the file. When anything fails the copy
+// goes again, so the file is in exactly one of the two places.
 bool CopyThenRemove(const std::string& from, const std::string& to) {
+    const std::string part = to + ".vtcopy";
+    (void)fs_port::RemoveFile(part);  // left by a run killed while copying
     std::FILE* in = fs_port::OpenFile(from, "rb");
     if (!in) return false;
-    std::FILE* out = fs_port::OpenFile(to, "wb");
+    std::FILE* out = fs_port::OpenFile(part, "wb");
     if (!out) {
         std::fclose(in);
         return false;
@@ -33,8 +38,12 @@ bool CopyThenRemove(const std::string& from, const std::string& to) {
     bool ok = CopyFileData(in, out) && fs_port::FlushFileToDisk(out);
     std::fclose(in);
     ok = std::fclose(out) == 0 && ok;
-    if (ok && fs_port::RemoveFile(from)) return true;
-    fs_port::RemoveFile(to);
+    if (!ok || !fs_port::RenameOnVolume(part, to)) {
+        (void)fs_port::RemoveFile(part);
+        return false;
+    }
+    if (fs_port::RemoveFile(from)) return true;
+    (void)fs_port::RemoveFile(to);
     return false;
 }
 
@@ -43,8 +52,7 @@ bool CopyThenRemove(const std::string& from, const std::string& to) {
 StepResult SystemFileOps::MovePath(const std::string& from, const std::string& to) {
     if (!fs_port::PathExists(from) || fs_port::PathExists(to)) return StepResult::Failed;
     errno = 0;
-    if (fs_port::RenamePath(from, to, false)) return StepResult::Done;
-    // The Windows port's rename already copies across volumes; POSIX says EXDEV.
+    if (fs_port::RenameOnVolume(from, to)) return StepResult::Done;
     if (errno == EXDEV && fs_port::IsRegularFile(from)) return Result(CopyThenRemove(from, to));
     return StepResult::Failed;
 }

@@ -101,6 +101,10 @@ bool RenamePath(const std::string& from, const std::string& to, bool replace) {
     return ::rename(NativePath(from).c_str(), target.c_str()) == 0;
 }
 
+bool RenameOnVolume(const std::string& from, const std::string& to) {
+    return RenamePath(from, to, false);
+}
+
 bool SetNormalAttributes(const std::string& path) {
     struct stat st;
     if (!StatPath(path, &st)) return false;

@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cerrno>
+
 #include "platform/win32/wide.h"
 
 namespace fs_port {
@@ -150,6 +152,12 @@ bool RemoveEmptyDirectory(const std::string& path) {
 bool RenamePath(const std::string& from, const std::string& to, bool replace) {
     DWORD flags = MOVEFILE_COPY_ALLOWED | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
     return MoveFileExW(W(from).c_str(), W(to).c_str(), flags) != 0;
+}
+
+bool RenameOnVolume(const std::string& from, const std::string& to) {
+    if (MoveFileExW(W(from).c_str(), W(to).c_str(), 0)) return true;
+    if (GetLastError() == ERROR_NOT_SAME_DEVICE) errno = EXDEV;
+    return false;
 }
 
 bool SetNormalAttributes(const std::string& path) {

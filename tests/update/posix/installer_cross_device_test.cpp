@@ -3,7 +3,9 @@
 // forwards and when putting back.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -57,6 +59,41 @@ TEST(InstallerCrossDevice, CopiesAcrossFileSystemsAndPutsBackTheSameWay) {
             }
         }
         RemoveTree(work + "/Root");
+    }
+    RemoveTree(work);
+}
+
+TEST(InstallerCrossDevice, AMoveKilledDuringItsCopyNeverLeavesPartOfTheFileAtItsPlace) {
+    char pattern[] = "/dev/shm/vtest_kill_XXXXXX";
+    if (!::mkdtemp(pattern)) GTEST_SKIP() << "no /dev/shm";
+    const std::string work = pattern;
+    const std::string content(24u << 20, 'v');
+    // Kills at several moments of the copy: each must find the place empty
+    // (the file still whole at its source) or holding the whole file.
+    for (const int delayUs : {0, 2000, 5000, 10000, 20000, 40000}) {
+        TempDir dir;
+        struct stat a {}, b {};
+        ::stat(dir.Path().c_str(), &a);
+        ::stat(work.c_str(), &b);
+        if (a.st_dev == b.st_dev) GTEST_SKIP() << "/dev/shm is on the same file system";
+        const std::string from = work + "/big.bin";
+        const std::string to = dir.Path() + "/big.bin";
+        WriteTextFile(from, content);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            SystemFileOps ops(true);
+            ::_exit(ops.MovePath(from, to) == StepResult::Done ? 0 : 1);
+        }
+        ::usleep(static_cast<useconds_t>(delayUs));
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        if (fs_port::PathExists(to)) {
+            EXPECT_EQ(fs_port::FileSize(to), static_cast<int64_t>(content.size())) << delayUs;
+        } else {
+            EXPECT_EQ(fs_port::FileSize(from), static_cast<int64_t>(content.size())) << delayUs;
+        }
+        (void)fs_port::RemoveFile(from);
     }
     RemoveTree(work);
 }
