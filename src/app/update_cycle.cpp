@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "external/journal.h"
+#include "update/status_texts.h"
 
 // One update worker: its thread and whether its procedure has returned.
 struct CUpdateCycle::Worker {
@@ -84,6 +85,14 @@ CUpdateCycle::CheckResult CUpdateCycle::RunCheck() {
     if (m_window.IsGameRunning()) {
         m_window.ShowGameRunningBox(cycle_text::kGameRunningBox);
         return CheckResult::GameRunning;
+    }
+    if (!m_bResumeLooked.exchange(true) && m_engine.ResumeInterruptedInstall()) {
+        // Nothing is verified or started over a half-installed game: the
+        // installer's update-end notice starts the next check.
+        m_window.EnableStartButton(false);
+        m_window.EnableUpdateButton(false);
+        m_window.ShowStatus(update_text::kInstallerStarted);
+        return CheckResult::InstallResumed;
     }
     m_journal.AddEntry(EntryKind::Info, cycle_text::kCheckingUpdate);
     if (!m_window.VerifyInstalledVersion()) {

@@ -69,6 +69,9 @@ public:
     virtual void RequestStop() = 0;
     // Takes back a stop request; called before a new worker starts.
     virtual void ClearStop() = 0;
+    // Starts the installer program on an installation that was cut off;
+    // true when it did (its update-end notice follows).
+    virtual bool ResumeInterruptedInstall() = 0;
 };
 
 class CUpdateCycle {
@@ -93,7 +96,9 @@ public:
     [[nodiscard]] bool WorkerRunning() const;
 
 private:
-    enum class CheckResult { GameRunning, VerifyFailed, WorkerStarted, WorkerEnds, NotStarted };
+    enum class CheckResult {
+        GameRunning, InstallResumed, VerifyFailed, WorkerStarted, WorkerEnds, NotStarted
+    };
     struct Worker;
 
     CheckResult RunCheck();
@@ -107,4 +112,7 @@ private:
     CJournal& m_journal;
     mutable std::mutex m_lock;                // guards m_pUpdateThread
     std::shared_ptr<Worker> m_pUpdateThread;  // the worker started last, or none
+    // Only the first check looks for a cut-off installation: one the
+    // installer could not settle must not send every later notice back to it.
+    std::atomic<bool> m_bResumeLooked{false};
 };

@@ -52,6 +52,13 @@ public:
     void ReportStatus(int bShowPercent, float fPercent, std::string text);
     void ReportUnpacking(const std::string& text);
 
+    // An installation cut off by a kill or a power loss leaves its journal
+    // in the launcher folder, and the game half old, half new, until the
+    // installer program runs again. When the journal is there, starts the
+    // installer on the hand-off file (it finishes or undoes that run, and
+    // then tells the launcher with "/update") and gives true.
+    [[nodiscard]] bool ResumeInterruptedInstall();
+
     // From any thread: the run ends at its next step, and a running transfer
     // gives up within the clients' poll interval. A request made before a
     // run begins holds for that run: only ClearStop, called by whoever starts

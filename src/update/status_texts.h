@@ -61,6 +61,7 @@ constexpr char kHandOffWriteFailed[] = "安装列表写入失败 : %s";
 constexpr char kInstallerStarted[] = "正在安装更新...";
 constexpr char kInstallerStartLog[] = "开始安装更新...";
 constexpr char kInstallerStartFailed[] = "安装程序启动失败 ! 错误代码 :%d";
+constexpr char kResumingInstallLog[] = "上次更新安装未完成, 重新启动安装程序: %s";
 
 // A stop request ended the run between two steps or inside a transfer.
 constexpr char kStopped[] = "更新已停止.";

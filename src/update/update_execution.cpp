@@ -167,6 +167,20 @@ void CGameUpdater::AddDeletions(const UpdatePlan& plan, HandOffPlan* handOff) {
     }
 }
 
+bool CGameUpdater::ResumeInterruptedInstall() {
+    if (!fs_port::PathExists(m_strLauncherFolder + "\\" + kInstallJournalName)) return false;
+    const std::string installer = m_strLauncherFolder + "\\" + kInstallerFileName;
+    TheJournal().AddEntryF(EntryKind::Notice, update_text::kResumingInstallLog, installer.c_str());
+    int code = 0;
+    const std::string parameters =
+        FormatInstallerParameters(m_strLauncherFolder + "\\" + kHandOffFileName);
+    if (!m_pStarter->Start(installer, parameters, &code)) {
+        TheJournal().AddEntryF(EntryKind::Error, update_text::kInstallerStartFailed, code);
+        return false;
+    }
+    return true;
+}
+
 int CGameUpdater::HandOver(const HandOffPlan& handOff) {
     std::string error;
     if (!CheckInstallPlan(m_strLauncherFolder, handOff, &error)) {

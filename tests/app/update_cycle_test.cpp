@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "external/journal.h"
+#include "update/status_texts.h"
 #include "support/test_support.h"
 
 namespace {
@@ -86,6 +88,12 @@ public:
     int32_t LatestVersion() const override { return 1003; }
     void RequestStop() override { stop = true; }
     void ClearStop() override { stop = false; }
+    bool ResumeInterruptedInstall() override {
+        ++resumeLooks;
+        return interruptedInstall;
+    }
+    bool interruptedInstall = false;
+    int resumeLooks = 0;
 };
 
 struct Harness {
@@ -174,6 +182,25 @@ TEST(UpdateCycle, HandOverEndsTheWorkerAndTheNoticeStartsTheNextCheck) {
     EXPECT_EQ(afterNotice, expectedAfterNotice);
     const std::vector<bool> installAtRun = {false, true, false};
     EXPECT_EQ(h.engine.installAtRun, installAtRun);
+}
+
+TEST(UpdateCycle, CutOffInstallationGoesBackToTheInstallerOnceBeforeAnyCheck) {
+    Harness h;
+    h.engine.interruptedInstall = true;
+    h.engine.outcomes = {3};
+    h.cycle.BeginUpdateCheck();
+    EXPECT_FALSE(h.cycle.WorkerRunning());
+    const std::vector<std::string> resumed = {"start off", "update off",
+                                              std::string("status ") + update_text::kInstallerStarted};
+    EXPECT_EQ(h.window.Events(), resumed) << "nothing verified over a half-installed game";
+    // The installer's notice: even if it could not settle the installation,
+    // the launcher checks as usual instead of starting it again and again.
+    h.cycle.OnUpdateEnd(0, 1);
+    ASSERT_TRUE(h.cycle.WaitForWorker(5s));
+    EXPECT_EQ(h.engine.resumeLooks, 1);
+    EXPECT_EQ(h.engine.runs, 1);
+    const std::vector<std::string> events = h.window.Events();
+    EXPECT_EQ(std::count(events.begin(), events.end(), "verify"), 1);
 }
 
 TEST(UpdateCycle, NextCheckWaitsUntilTheWorkFilesAreRemoved) {

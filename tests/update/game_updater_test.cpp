@@ -275,4 +275,29 @@ TEST(GameUpdater, StopRequestEndsTheRunBetweenSteps) {
     EXPECT_FALSE(s.HandOffWritten());
 }
 
+TEST(GameUpdater, CutOffInstallationIsHandedBackToTheInstaller) {
+    const struct {
+        const char* name;
+        bool journal;
+        int startFails;
+        bool resumed;
+    } cases[] = {
+        {"journal of a cut-off run", true, 0, true},
+        {"no journal", false, 0, false},
+        {"the installer will not start", true, 5, false},
+    };
+    for (const auto& c : cases) {
+        Scenario s;
+        if (c.journal) WriteTextFile(fs_port::NativePath(s.L("udo.journal")), "open");
+        s.starter.failWith = c.startFails;
+        CGameUpdater updater(s.launcher.Path(), &s.transfer, &s.starter);
+        EXPECT_EQ(updater.ResumeInterruptedInstall(), c.resumed) << c.name;
+        const std::vector<std::string> expected =
+            c.journal ? std::vector<std::string>{s.L("VantorelPath.exe") + "|\"1\"\t\"" + s.L("udo.temp") + "\""}
+                      : std::vector<std::string>{};
+        EXPECT_EQ(s.starter.starts, expected) << c.name;
+        EXPECT_EQ(s.journal.Has("[Error] 安装程序启动失败 ! 错误代码 :5"), c.startFails != 0) << c.name;
+    }
+}
+
 }  // namespace

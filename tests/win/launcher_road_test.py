@@ -236,6 +236,41 @@ def case_support_package(s, stage):
     check(r.buttons() == {START: True, UPDATE: True}, "the support button changed the buttons")
 
 
+@staged
+def case_interrupted_install(s, stage):
+    # The installer program is killed in the middle of its moves (its test
+    # hook, inherited through the launcher), and the launcher is ended too:
+    # a power loss during an installation. The next start hands the cut-off
+    # installation back to the installer before anything else, and the road
+    # then goes on to the newest version.
+    game = stage.game()
+    journal = os.path.join(game, "udo.journal")
+    os.environ["VANTOREL_INSTALLER_CRASH_AT"] = "5"
+    try:
+        r = Road(s, game, "interrupted").start()
+    finally:
+        del os.environ["VANTOREL_INSTALLER_CRASH_AT"]
+    r.wait_text(STATUS_LINE, NEW_VERSION)
+    r.click(UPDATE)
+    r.wait_text(STATUS_LINE, road.INSTALLER_STARTED, timeout=120)
+    installer_log = os.path.join(game, "Log", "installer.log")
+    deadline = time.time() + 60
+    while time.time() < deadline and not (os.path.exists(journal) and os.path.exists(installer_log)):
+        time.sleep(0.1)
+    time.sleep(2)  # the installer has killed itself by now
+    check(os.path.exists(journal), "the killed installer left no journal")
+    check("installer result" not in s.read(installer_log), "the installer was not killed")
+    rc, _ = s.drive("kill", r.launcher.pid)
+    check(rc == 0, "cannot end the launcher")
+
+    r = Road(s, game, "interrupted_resumed").start()
+    watch = r.watch(ALREADY_NEWEST)
+    check(watch.wait(240) == "done", "the road did not end up to date: %r" % watch.lines()[-12:])
+    check(not os.path.exists(journal), "the journal is still there")
+    check("上次更新安装未完成" in r.log(), "the launcher did not hand the installation back:\n" + r.log())
+    road.check_installed(s.bin_dir, game, 3)
+
+
 # How the quit question is asked: the close button, the system close command
 # (what Alt+F4 becomes), and the Alt+F4 key itself.
 QUIT_TRIGGERS = [
@@ -269,6 +304,7 @@ CASES = {
     "failed_download": case_failed_download,
     "support_package": case_support_package,
     "quit_question": case_quit_question,
+    "interrupted_install": case_interrupted_install,
 }
 
 if __name__ == "__main__":

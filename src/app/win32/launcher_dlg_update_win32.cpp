@@ -23,6 +23,7 @@ public:
     int32_t LatestVersion() const override { return m_updater.m_nLatestVersion; }
     void RequestStop() override { m_updater.RequestStop(); }
     void ClearStop() override { m_updater.ClearStop(); }
+    bool ResumeInterruptedInstall() override { return m_updater.ResumeInterruptedInstall(); }
 
 private:
     CGameUpdater& m_updater;
