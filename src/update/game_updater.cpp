@@ -142,6 +142,15 @@ int CGameUpdater::CheckVersion() {
     if (target.nMandatory != 0) {
         m_pWindow->ShowVersionLine(m_nLatestVersion);
         m_pWindow->EnableStartButton(false);
+        if (target.nVersion == m_nHandedOverVersion) {
+            // Handed to the installer already and still not installed: the
+            // installer put the old files back, or the packages do not carry
+            // the new version. Installing it again without asking would
+            // download and fail the same way without end.
+            Fail(StringPrintf(update_text::kInstallNotTaken, VersionNumberToText(target.nVersion).c_str()));
+            m_pWindow->ShowMessageBox(update_text::kInstallFailedBox);
+            return update_outcome::kFailed;
+        }
     }
     const std::string updatingTo =
         StringPrintf(update_text::kUpdatingTo, VersionNumberToText(target.nVersion).c_str());

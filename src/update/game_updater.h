@@ -75,6 +75,8 @@ public:
     IUpdaterWindow* m_pWindow = nullptr;
     VersionEntry m_target;
     std::atomic<int32_t> m_nLatestVersion{0};
+    // The version last given to the installer program by this updater.
+    int32_t m_nHandedOverVersion = 0;
 
 private:
     enum class ListStage { Failed, NothingToInstall, Ready };

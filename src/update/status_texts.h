@@ -50,6 +50,7 @@ constexpr char kOpenPackageFailed[] = "open package %s error!";
 constexpr char kExtractFailed[] = "Undo package %s error!";
 constexpr char kDigestMismatch[] = "MD5 mismatch %s : expected %s, got %s";
 constexpr char kInstallFailedBox[] = "更新安装失败! 请尝试下载手动更新包或联系客服, 谢谢!";
+constexpr char kInstallNotTaken[] = "版本 %s 安装未成功!";
 constexpr char kSelfMoveFailed[] = "%s error!";
 constexpr char kUnpackDone[] = "解包完成";
 

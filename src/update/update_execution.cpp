@@ -206,5 +206,6 @@ int CGameUpdater::HandOver(const HandOffPlan& handOff) {
     }
     ReportStatus(0, 0.0f, update_text::kInstallerStarted);
     Log(EntryKind::Info, update_text::kInstallerStartLog);
+    m_nHandedOverVersion = m_target.nVersion;
     return 1;
 }

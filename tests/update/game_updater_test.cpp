@@ -300,4 +300,31 @@ TEST(GameUpdater, CutOffInstallationIsHandedBackToTheInstaller) {
     }
 }
 
+TEST(GameUpdater, MandatoryVersionThatDidNotInstallIsNotFetchedAgainWithoutEnd) {
+    const struct {
+        const char* name;
+        const char* list;
+        int secondOutcome;
+    } cases[] = {
+        {"mandatory: the second run stops and says so", "1.0.0.1\t0\t0\n1.0.0.2\t1\t0\n",
+         update_outcome::kFailed},
+        {"optional: the player's new click tries again", "1.0.0.1\t0\t0\n1.0.0.2\t0\t0\n",
+         update_outcome::kHandedOver},
+    };
+    for (const auto& c : cases) {
+        Scenario s;
+        s.tree.VersionList(c.list);
+        CGameUpdater updater(s.launcher.Path(), &s.transfer, &s.starter);
+        updater.m_bInstall = 1;
+        ASSERT_EQ(updater.RunUpdate(&s.window), update_outcome::kHandedOver) << c.name;
+        // The installer rolled back: version.data still says 1.0.0.1.
+        (void)fs_port::RemoveFile(s.L("udo.temp"));
+        EXPECT_EQ(updater.RunUpdate(&s.window), c.secondOutcome) << c.name;
+        const bool stopped = c.secondOutcome == update_outcome::kFailed;
+        EXPECT_EQ(s.starter.starts.size(), stopped ? 1u : 2u) << c.name;
+        EXPECT_EQ(s.window.Last() == "版本 1.0.0.2 安装未成功!", stopped) << c.name;
+        EXPECT_EQ(s.window.boxes.size(), stopped ? 1u : 0u) << c.name;
+    }
+}
+
 }  // namespace
