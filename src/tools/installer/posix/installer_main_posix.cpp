@@ -5,12 +5,11 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
-
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "installer_program.h"
