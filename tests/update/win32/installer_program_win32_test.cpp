@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "platform/win32/wide.h"
+#include "tools/installer/win32/folder_lock_win32.h"
 #include "update/install_scenario.h"
 
 namespace {
@@ -111,6 +112,23 @@ TEST(InstallerProgramWin32, ReplacesTheRunningLauncherAndStartsTheNewOneWithUpda
 
     WriteTextFile(folder + "\\release", "");
     EXPECT_EQ(running.Wait(10000), 0);
+}
+
+TEST(InstallerProgramWin32, SecondInstallerWaitsWhileAnotherWorksInTheFolder) {
+    TempDir dir;
+    const std::string folder = dir.Path();
+    LayWindowsTree(folder);
+    // This test holds the folder as a working installer would.
+    const HANDLE held = CreateMutexW(nullptr, TRUE, FolderLockName(folder).c_str());
+    ASSERT_NE(held, nullptr);
+    Process installer("\"" + folder + "\\VantorelPath.exe\" \"1\"\t\"" + folder + "\\udo.temp\"");
+    ASSERT_TRUE(installer.Started());
+    EXPECT_EQ(installer.Wait(1500), -1) << "the second installer did not wait";
+    EXPECT_FALSE(fs_port::PathExists(folder + "\\fresh.dat")) << "the second installer went ahead";
+    ReleaseMutex(held);
+    CloseHandle(held);
+    EXPECT_EQ(installer.Wait(), 0);
+    EXPECT_EQ(InstalledTree(folder), NewWindowsTree());
 }
 
 // The launcher verifies the installed files again right after it has started

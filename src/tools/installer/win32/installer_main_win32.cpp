@@ -3,11 +3,10 @@
 
 #include <shellapi.h>
 
-#include <cstdint>
-#include <cwchar>
 #include <string>
 #include <vector>
 
+#include "folder_lock_win32.h"
 #include "installer_program.h"
 #include "platform/win32/wide.h"
 
@@ -54,17 +53,10 @@ bool StartLauncher(const std::string& launcherPath, std::string* errorOut) {
     return false;
 }
 
-// A mutex named after the folder (case folded, hashed to fit a name), so
-// that installers of two game copies never wait for each other. The handle
-// stays open until the process ends and is not inherited by the launcher.
+// The folder's mutex, held until the process ends (the handle is not
+// inherited by the launcher it starts).
 bool TakeFolderLock(const std::string& folder) {
-    std::wstring key = ToWide(folder);
-    CharLowerBuffW(key.data(), static_cast<DWORD>(key.size()));
-    uint32_t hash = 2166136261u;
-    for (const wchar_t c : key) hash = (hash ^ static_cast<uint32_t>(c)) * 16777619u;
-    wchar_t name[64];
-    std::swprintf(name, 64, L"Local\\VantorelPath-%08x", static_cast<unsigned>(hash));
-    const HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+    const HANDLE mutex = CreateMutexW(nullptr, FALSE, FolderLockName(folder).c_str());
     if (!mutex) return true;  // no lock to be had: work as without one
     const DWORD waited = WaitForSingleObject(mutex, kFolderLockWaitMs);
     // Abandoned: the holder was killed, and its journal tells this run what to settle.
