@@ -111,6 +111,12 @@ bool IsInsideFolder(std::string_view folder, std::string_view path) {
     return !RelativePart(folder, path).empty();
 }
 
+std::string AsciiFolded(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = AsciiLower(c);
+    return out;
+}
+
 bool IsSameOrBelow(std::string_view ancestor, std::string_view path) {
     const std::vector<std::string> top = ComparableComponents(ancestor);
     const std::vector<std::string> below = ComparableComponents(path);

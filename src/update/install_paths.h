@@ -31,6 +31,10 @@ std::string RelativePart(std::string_view folder, std::string_view path);
 // The components of a relative path, split at "\" and "/".
 std::vector<std::string> SplitPathComponents(std::string_view rel);
 
+// text with the ASCII letters in lower case: the letter case Windows file
+// names ignore (for names from the lists, which are mostly ASCII).
+std::string AsciiFolded(std::string_view text);
+
 // True when one path is the other or lies below it, comparing components and
 // ASCII letters without regard to case, as Windows file names compare.
 [[nodiscard]] bool IsSameOrBelow(std::string_view ancestor, std::string_view path);

@@ -9,39 +9,31 @@
 
 namespace {
 
-std::string Folded(const std::string& text) {
-    std::string out = text;
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
 // A relative path as one comparable key: components in lower case, "\" between.
 std::string PathKey(const std::vector<std::string>& components, size_t count) {
     std::string key;
     for (size_t i = 0; i < count; ++i) {
         if (i > 0) key += '\\';
-        key += Folded(components[i]);
+        key += AsciiFolded(components[i]);
     }
     return key;
 }
 
 bool IsInstallerOwned(const std::vector<std::string>& components) {
-    const std::string first = Folded(components.front());
-    if (first == Folded(kWorkFolderName) || first == Folded(kBackupFolderName) || first == "log") {
+    const std::string first = AsciiFolded(components.front());
+    if (first == AsciiFolded(kWorkFolderName) || first == AsciiFolded(kBackupFolderName) || first == "log") {
         return true;
     }
     return components.size() == 1 &&
-           (first == Folded(kInstallJournalName) || first == Folded(kHandOffFileName) ||
-            first == Folded(kHandOffFileName) + ".part");
+           (first == AsciiFolded(kInstallJournalName) || first == AsciiFolded(kHandOffFileName) ||
+            first == AsciiFolded(kHandOffFileName) + ".part");
 }
 
 // The two programs, also under their native names without ".exe".
 bool IsProgram(const std::vector<std::string>& components) {
     if (components.size() != 1) return false;
-    const std::string name = Folded(components.front());
-    for (std::string program : {Folded(kLauncherProgramName), Folded(kInstallerFileName)}) {
+    const std::string name = AsciiFolded(components.front());
+    for (std::string program : {AsciiFolded(kLauncherProgramName), AsciiFolded(kInstallerFileName)}) {
         if (name == program || name + ".exe" == program) return true;
     }
     return false;

@@ -58,6 +58,8 @@ private:
 
     Flow Step(StepResult result, const std::string& what);
     Flow Append(const std::string& text);
+    // The journal on the disk, parsed; false with the reason.
+    [[nodiscard]] bool ReadJournal(JournalContent* contentOut, std::string* errorOut) const;
     // True when the journal on the disk carries the commit mark.
     [[nodiscard]] bool JournalSaysCommitted() const;
     Settled SettleJournal();
@@ -99,13 +101,20 @@ Flow InstallRun::Step(StepResult result, const std::string& what) {
     return Flow::Fail;
 }
 
-bool InstallRun::JournalSaysCommitted() const {
+bool InstallRun::ReadJournal(JournalContent* contentOut, std::string* errorOut) const {
     std::string text;
-    std::string error;
     bool tooLarge = false;
+    if (!ReadFileUpTo(m_journal, kMaxJournalBytes, &text, &tooLarge)) {
+        *errorOut = tooLarge ? "journal too large" : "cannot read the journal";
+        return false;
+    }
+    return ParseJournal(text, contentOut, errorOut);
+}
+
+bool InstallRun::JournalSaysCommitted() const {
     JournalContent content;
-    return ReadFileUpTo(m_journal, kMaxJournalBytes, &text, &tooLarge) &&
-           ParseJournal(text, &content, &error) && content.state == JournalState::Committed;
+    std::string error;
+    return ReadJournal(&content, &error) && content.state == JournalState::Committed;
 }
 
 Flow InstallRun::Append(const std::string& text) {
@@ -380,15 +389,9 @@ bool InstallRun::JournalStaysInside(const JournalContent& content, std::string* 
 }
 
 InstallRun::Settled InstallRun::SettleJournal() {
-    std::string text;
     std::string error;
-    bool tooLarge = false;
     JournalContent content;
-    if (!ReadFileUpTo(m_journal, kMaxJournalBytes, &text, &tooLarge)) {
-        error = tooLarge ? "journal too large" : "cannot read the journal";
-    } else if (ParseJournal(text, &content, &error)) {
-        JournalStaysInside(content, &error);
-    }
+    if (ReadJournal(&content, &error)) JournalStaysInside(content, &error);
     if (!error.empty()) {
         m_log(EntryKind::Error, error + " (" + m_journal + "); nothing is touched");
         return Settled::Broken;

@@ -7,21 +7,13 @@
 #include "platform/file_system.h"
 #include "platform/text_format.h"
 #include "update/game_updater.h"
+#include "update/install_paths.h"
 #include "update/installer.h"
 #include "update/status_texts.h"
-
-#include <algorithm>
-#include <cctype>
 
 namespace {
 
 void Log(EntryKind kind, const std::string& text) { TheJournal().AddEntry(kind, text.c_str()); }
-
-std::string Lowered(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 }  // namespace
 
@@ -129,7 +121,7 @@ bool CGameUpdater::ExtractMember(CBundle& bundle, const PackageMember& member,
     if (good && IsDigestText(member.strExtra)) {
         std::string actual;
         if (!ComputeFileMd5(unpackedPath, &actual)) actual = "(unreadable)";
-        if (actual != Lowered(member.strExtra)) {
+        if (actual != AsciiFolded(member.strExtra)) {
             TheJournal().AddEntryF(EntryKind::Error, update_text::kDigestMismatch, member.strMember.c_str(),
                                    member.strExtra.c_str(), actual.c_str());
             (void)fs_port::RemoveFile(unpackedPath);

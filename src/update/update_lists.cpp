@@ -25,11 +25,8 @@ bool IsPlainFileName(const std::string& name) {
 
 // One spelling for names that Windows takes as the same file.
 std::string SameFileKey(const std::string& path) {
-    std::string key = path;
-    for (char& c : key) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c == '/') c = '\\';
-    }
+    std::string key = AsciiFolded(path);
+    std::replace(key.begin(), key.end(), '/', '\\');
     return key;
 }
 
