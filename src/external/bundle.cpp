@@ -5,6 +5,7 @@
 
 #include "external/zip_reader.h"
 #include "external/zip_writer.h"
+#include "platform/byte_sink.h"
 #include "platform/file_system.h"
 
 namespace {
@@ -41,16 +42,15 @@ bool IsSafeComponent(const std::string& component) {
 }
 
 // Writes a member to an open file; refuses the next block once *stop is set.
-class FileSink : public zip::ByteSink {
+class StoppableFileSink : public FileSink {
 public:
-    FileSink(std::FILE* file, const std::atomic<bool>* stop) : m_file(file), m_stop(stop) {}
-    bool Write(const void* data, size_t size) override {
+    StoppableFileSink(std::FILE* file, const std::atomic<bool>* stop) : FileSink(file), m_stop(stop) {}
+    bool Write(const char* data, size_t size) override {
         if (m_stop && m_stop->load()) return false;
-        return std::fwrite(data, 1, size, m_file) == size;
+        return FileSink::Write(data, size);
     }
 
 private:
-    std::FILE* m_file;
     const std::atomic<bool>* m_stop;
 };
 
@@ -141,7 +141,7 @@ bool CBundle::Extract(const char* memberName, const char* destPath) {
         impl.error = "cannot create " + temp;
         return false;
     }
-    FileSink sink(out, impl.stop);
+    StoppableFileSink sink(out, impl.stop);
     bool ok = impl.reader.StreamMember(index, &sink, &impl.error);
     if (!ok && impl.stop && impl.stop->load()) impl.error = "stopped";
     const bool closed = std::fclose(out) == 0;

@@ -231,7 +231,7 @@ bool ZipReader::CopyStored(uint64_t size, ByteSink* sink, uLong* crcInOut,
             return Fail(errorOut, "the package is cut off");
         }
         *crcInOut = crc32(*crcInOut, m_inBuffer.data(), static_cast<uInt>(chunk));
-        if (!sink->Write(m_inBuffer.data(), chunk)) return Fail(errorOut, "cannot write member");
+        if (!sink->Write(reinterpret_cast<const char*>(m_inBuffer.data()), chunk)) return Fail(errorOut, "cannot write member");
         size -= chunk;
     }
     return true;
@@ -270,7 +270,9 @@ bool ZipReader::Inflate(const CentralEntry& entry, ByteSink* sink, uLong* crcInO
         }
         if (have > 0) {
             *crcInOut = crc32(*crcInOut, m_outBuffer.data(), static_cast<uInt>(have));
-            if (!sink->Write(m_outBuffer.data(), have)) return Fail(errorOut, "cannot write member");
+            if (!sink->Write(reinterpret_cast<const char*>(m_outBuffer.data()), have)) {
+                return Fail(errorOut, "cannot write member");
+            }
             produced += have;
         } else if (result == Z_BUF_ERROR && zs.avail_in == 0 && remainingIn == 0) {
             return Fail(errorOut, "the compressed data of a member ends too early");

@@ -11,6 +11,7 @@
 
 #include "external/bundle.h"
 #include "external/zip_format.h"
+#include "platform/byte_sink.h"
 
 namespace zip {
 
@@ -22,13 +23,6 @@ constexpr uint64_t kMaxMembers = 256u * 1024u;
 constexpr uint64_t kMaxInflateRatio = 1032;
 // Read and write chunk of the member streams.
 constexpr size_t kStreamChunkBytes = 256u * 1024u;
-
-// Where member data goes.
-class ByteSink {
-public:
-    virtual ~ByteSink() = default;
-    [[nodiscard]] virtual bool Write(const void* data, size_t size) = 0;
-};
 
 class ZipReader {
 public:

@@ -19,10 +19,10 @@
 #include <cstdint>
 #include <string>
 
-#include "net/byte_sink.h"
 #include "net/ftp_reply.h"
 #include "net/network_socket.h"
 #include "net/transfer_control.h"
+#include "platform/byte_sink.h"
 
 // Results of CNetworkFTP::Download: the step that failed.
 namespace ftp_result {

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "net/byte_sink.h"
 #include "net/http_header.h"
 #include "net/transfer_control.h"
+#include "platform/byte_sink.h"
 
 class CNetworkSocket;
 

@@ -388,9 +388,9 @@ TEST(Bundle, WriterKeepsThePackageWholeWhenMembersFail) {
 TEST(Bundle, NeverWritesMoreThanAMemberDeclares) {
     // A member that inflates far beyond its declared size must not fill the
     // disk before the mismatch is noticed.
-    class CountingSink : public zip::ByteSink {
+    class CountingSink : public ByteSink {
     public:
-        bool Write(const void*, size_t size) override {
+        bool Write(const char*, size_t size) override {
             received += size;
             return true;
         }

@@ -1,4 +1,4 @@
-#include "net/byte_sink.h"
+#include "platform/byte_sink.h"
 
 #include "platform/file_system.h"
 
