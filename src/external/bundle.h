@@ -30,14 +30,17 @@ public:
     // Reading. Member names match with "\" and "/" as the same separator,
     // otherwise exactly. The tag is not checked: packages of other tools open.
     // Fails on a package that is cut off, damaged in its directory, split over
-    // disks, or whose members declare sizes that cannot be true.
+    // disks, or whose members declare sizes that cannot be true. The whole
+    // directory is checked here, so a package that any member makes unsafe
+    // writes nothing: an unsafe name, two names for one place, encryption, a
+    // method other than stored and deflated, a symbolic link, members whose
+    // data overlap, a local header that names another member.
     [[nodiscard]] bool Open(const char* path, const char* tag);
     // Streams one member to destPath, creating missing folders above it. The
     // data goes through a temporary file beside destPath that replaces it only
     // when the member's size and CRC-32 check out, so a failed or damaged
     // extraction leaves whatever was at destPath untouched. Refuses unsafe
-    // names (IsSafeMemberName), folders, encrypted members, methods other than
-    // stored and deflated, and names the package holds twice.
+    // names (IsSafeMemberName) and folders.
     [[nodiscard]] bool Extract(const char* memberName, const char* destPath);
     // From then on, an Extract under way gives up at its next block once
     // *stop is true (error "stopped"), so that a member of gigabytes does not

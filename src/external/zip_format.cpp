@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+
 #include "platform/local_time.h"
 #include "platform/text_encoding.h"
 
@@ -92,7 +94,7 @@ bool ApplyZip64Extra(CentralEntry* entry, bool sizeMarked, bool packedMarked, bo
     return true;
 }
 
-bool IsUnicodeHost(uint16_t madeBy) {
+bool IsUnixLikeHost(uint16_t madeBy) {
     const uint8_t host = static_cast<uint8_t>(madeBy >> 8);
     return host == kHostUnix || host == kHostMacOs;
 }
@@ -114,25 +116,28 @@ bool UnicodePathName(const CentralEntry& entry, std::string* nameOut) {
 
 }  // namespace
 
-bool FindEndRecord(const unsigned char* tail, size_t tailSize, size_t* posOut) {
-    if (tailSize < kEndRecordBytes) return false;
+EndSearch FindEndRecord(const unsigned char* tail, size_t tailSize, size_t* posOut) {
+    if (tailSize < kEndRecordBytes) return EndSearch::Missing;
+    bool haveExact = false;
     bool haveFitting = false;
+    size_t exact = 0;
     size_t fitting = 0;
     for (size_t pos = tailSize - kEndRecordBytes + 1; pos-- > 0;) {
         if (SignatureAt(tail + pos) != kEndRecordSignature) continue;
         const size_t commentLength = tail[pos + 20] | (tail[pos + 21] << 8);
         const size_t end = pos + kEndRecordBytes + commentLength;
         if (end == tailSize) {
-            *posOut = pos;
-            return true;
-        }
-        if (end < tailSize && !haveFitting) {
+            if (haveExact) return EndSearch::Ambiguous;
+            haveExact = true;
+            exact = pos;
+        } else if (end < tailSize && !haveFitting) {
             haveFitting = true;
             fitting = pos;
         }
     }
-    if (haveFitting) *posOut = fitting;
-    return haveFitting;
+    if (!haveExact && !haveFitting) return EndSearch::Missing;
+    *posOut = haveExact ? exact : fitting;
+    return EndSearch::Found;
 }
 
 bool ParseEndRecord(const unsigned char* data, size_t size, EndRecord* recordOut,
@@ -207,7 +212,8 @@ bool ParseCentralEntry(ByteReader* reader, CentralEntry* entryOut, std::string* 
     const uint16_t extraLength = reader->U16();
     const uint16_t commentLength = reader->U16();
     const uint16_t disk = reader->U16();
-    reader->Skip(2 + 4);  // internal and external attributes
+    reader->Skip(2);  // internal attributes
+    e.externalAttributes = reader->U32();
     const uint32_t offset = reader->U32();
     e.rawName = reader->Bytes(nameLength);
     e.extra = reader->Bytes(extraLength);
@@ -233,20 +239,33 @@ std::string DecodeMemberName(const CentralEntry& entry) {
     if ((entry.flags & kFlagUtf8Name) != 0) return raw;
     std::string name;
     if (UnicodePathName(entry, &name)) return name;
-    if (IsUnicodeHost(entry.madeBy) && IsValidUtf8(raw)) return raw;
+    if (IsUnixLikeHost(entry.madeBy) && IsValidUtf8(raw)) return raw;
     if (GbkToUtf8(raw, &name)) return name;
     return raw;
 }
 
-bool ParseLocalHeaderLength(const unsigned char* data, size_t size, uint64_t* lengthOut) {
+std::string NormaliseSeparators(const std::string& name) {
+    std::string out = name;
+    std::replace(out.begin(), out.end(), '\\', '/');
+    return out;
+}
+
+bool IsSymbolicLink(const CentralEntry& entry) {
+    constexpr uint32_t kUnixTypeMask = 0170000;
+    constexpr uint32_t kUnixSymbolicLink = 0120000;
+    return IsUnixLikeHost(entry.madeBy) &&
+           ((entry.externalAttributes >> 16) & kUnixTypeMask) == kUnixSymbolicLink;
+}
+
+bool ParseLocalHeader(const unsigned char* data, size_t size, LocalHeader* headerOut) {
     ByteReader reader(data, size);
     if (reader.U32() != kLocalHeaderSignature) return false;
-    reader.Skip(22);
-    const uint16_t nameLength = reader.U16();
-    const uint16_t extraLength = reader.U16();
-    if (!reader.Ok()) return false;
-    *lengthOut = kLocalHeaderBytes + nameLength + extraLength;
-    return true;
+    reader.Skip(2);  // version needed
+    headerOut->flags = reader.U16();
+    reader.Skip(18);  // method, time, date, CRC-32 and sizes: the central entry's count
+    headerOut->nameLength = reader.U16();
+    headerOut->extraLength = reader.U16();
+    return reader.Ok();
 }
 
 namespace {

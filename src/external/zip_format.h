@@ -79,10 +79,14 @@ struct EndRecord {
     bool needsZip64 = false;  // some field holds its ZIP64 marker
 };
 
+enum class EndSearch { Found, Missing, Ambiguous };
+
 // Searches the last bytes of an archive for the end record. A record whose
 // comment ends exactly at the end of the data is preferred; otherwise the
-// last one whose comment fits (trailing bytes after an archive).
-[[nodiscard]] bool FindEndRecord(const unsigned char* tail, size_t tailSize, size_t* posOut);
+// last one whose comment fits (trailing bytes after an archive). Two records
+// that both end exactly at the end are Ambiguous: a second directory hidden
+// in the comment would show other members to other tools.
+[[nodiscard]] EndSearch FindEndRecord(const unsigned char* tail, size_t tailSize, size_t* posOut);
 [[nodiscard]] bool ParseEndRecord(const unsigned char* data, size_t size, EndRecord* recordOut,
                                   std::string* errorOut);
 // The locator sits right before the end record and gives the ZIP64 record's offset.
@@ -103,6 +107,7 @@ struct CentralEntry {
     uint64_t size = 0;
     uint64_t localHeaderOffset = 0;
     uint32_t diskStart = 0;
+    uint32_t externalAttributes = 0;
     std::string rawName;  // bytes as stored
     std::string extra;
 };
@@ -115,10 +120,22 @@ struct CentralEntry {
 // a name that is valid UTF-8, and otherwise the stored name read as GBK.
 // A name that is neither valid GBK nor UTF-8 is kept as stored.
 std::string DecodeMemberName(const CentralEntry& entry);
-// Length of a local header with its name and extra field, from its first
-// 30 bytes; false when they are not a local header.
-[[nodiscard]] bool ParseLocalHeaderLength(const unsigned char* data, size_t size,
-                                          uint64_t* lengthOut);
+// The name with every "\" turned into "/": members match with either separator.
+std::string NormaliseSeparators(const std::string& name);
+
+// True when the entry was made on a Unix-like host and its mode marks a
+// symbolic link: its data is the link's target, not a file's content.
+bool IsSymbolicLink(const CentralEntry& entry);
+
+// The fields of a local header that locate and name its member.
+struct LocalHeader {
+    uint16_t flags = 0;
+    uint16_t nameLength = 0;
+    uint16_t extraLength = 0;
+};
+
+// Parses a local header's first 30 bytes; false when they are not one.
+[[nodiscard]] bool ParseLocalHeader(const unsigned char* data, size_t size, LocalHeader* headerOut);
 
 // One member as the writer records it (the writer never needs ZIP64).
 struct WriteEntry {

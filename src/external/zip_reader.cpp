@@ -1,15 +1,14 @@
 #include "external/zip_reader.h"
 
 #include <algorithm>
-#include <limits>
 
+#include "external/zip_directory_check.h"
 #include "platform/file_system.h"
 
 namespace zip {
 
 namespace {
 
-constexpr size_t kAmbiguous = std::numeric_limits<size_t>::max();
 // The end record, the longest comment, and room for the ZIP64 locator.
 constexpr size_t kEndSearchBytes = kEndRecordBytes + kMaxCommentBytes + kZip64LocatorBytes;
 
@@ -23,12 +22,6 @@ bool IsDirectoryName(const std::string& name) {
 }
 
 }  // namespace
-
-std::string NormaliseSeparators(const std::string& name) {
-    std::string out = name;
-    std::replace(out.begin(), out.end(), '\\', '/');
-    return out;
-}
 
 ZipReader::ZipReader() = default;
 
@@ -45,6 +38,7 @@ void ZipReader::Close() {
     m_comment.clear();
     m_entries.clear();
     m_members.clear();
+    m_dataOffsets.clear();
     m_index.clear();
 }
 
@@ -67,7 +61,8 @@ bool ZipReader::Open(const std::string& path, std::string* errorOut) {
     m_inBuffer.resize(kStreamChunkBytes);
     m_outBuffer.resize(kStreamChunkBytes);
     EndRecord record;
-    if (!ReadEndRecord(&record, errorOut) || !ReadDirectory(record, errorOut)) {
+    if (!ReadEndRecord(&record, errorOut) || !ReadDirectory(record, errorOut) ||
+        !CheckNameCollisions(m_members, errorOut) || !CheckLayout(errorOut)) {
         Close();
         return false;
     }
@@ -86,7 +81,11 @@ bool ZipReader::ReadEndRecord(EndRecord* recordOut, std::string* errorOut) {
     std::vector<unsigned char> tail(tailSize);
     if (!ReadAt(tailOffset, tail.data(), tailSize)) return Fail(errorOut, "cannot read package");
     size_t pos = 0;
-    if (!FindEndRecord(tail.data(), tailSize, &pos)) {
+    const EndSearch search = FindEndRecord(tail.data(), tailSize, &pos);
+    if (search == EndSearch::Ambiguous) {
+        return Fail(errorOut, "the package ends with two end records (a directory hidden in the comment)");
+    }
+    if (search == EndSearch::Missing) {
         return Fail(errorOut, "not a package, or cut off (no end record)");
     }
     if (!ParseEndRecord(tail.data() + pos, tailSize - pos, recordOut, errorOut)) return false;
@@ -118,6 +117,10 @@ bool ZipReader::ReadDirectory(const EndRecord& record, std::string* errorOut) {
     if (record.directorySize > kMaxDirectoryBytes || record.entryCount > kMaxMembers) {
         return Fail(errorOut, "the package has more members than allowed");
     }
+    // Checked before anything is reserved for the entries.
+    if (record.entryCount > record.directorySize / kCentralHeaderBytes) {
+        return Fail(errorOut, "the end record counts more members than the central directory holds");
+    }
     std::vector<unsigned char> directory(static_cast<size_t>(record.directorySize));
     if (!ReadAt(record.directoryOffset, directory.data(), directory.size())) {
         return Fail(errorOut, "cannot read the central directory");
@@ -144,21 +147,19 @@ bool ZipReader::AddEntry(const CentralEntry& entry, std::string* errorOut) {
     member.packedSize = entry.packedSize;
     member.crc32 = entry.crc32;
     member.isDirectory = IsDirectoryName(member.name);
+    if (!CheckEntryKind(entry, member.name, errorOut)) return false;
     // Member data lies before the directory; sizes that cannot fit there, or
     // that no compressor could produce, are refused up front.
-    const bool encrypted = (entry.flags & kFlagEncrypted) != 0;
     bool plausible = entry.diskStart == 0 && entry.localHeaderOffset < m_directoryOffset &&
                      entry.packedSize <= m_directoryOffset - entry.localHeaderOffset;
-    if (plausible && !encrypted && entry.method == kMethodStored) {
+    if (plausible && entry.method == kMethodStored) {
         plausible = entry.size == entry.packedSize;
-    } else if (plausible && !encrypted && entry.method == kMethodDeflated) {
+    } else if (plausible) {
         plausible = entry.size / kMaxInflateRatio <= entry.packedSize;
     }
     if (!plausible) return Fail(errorOut, "member " + member.name + " has impossible sizes");
 
-    const std::string key = NormaliseSeparators(member.name);
-    auto inserted = m_index.emplace(key, m_entries.size());
-    if (!inserted.second) inserted.first->second = kAmbiguous;
+    m_index.emplace(NormaliseSeparators(member.name), m_entries.size());
     m_entries.push_back(entry);
     m_members.push_back(std::move(member));
     return true;
@@ -168,27 +169,58 @@ bool ZipReader::FindMember(const std::string& name, size_t* indexOut,
                            std::string* errorOut) const {
     auto it = m_index.find(NormaliseSeparators(name));
     if (it == m_index.end()) return Fail(errorOut, "no member " + name + " in the package");
-    if (it->second == kAmbiguous) {
-        return Fail(errorOut, "the package holds member " + name + " more than once");
-    }
     *indexOut = it->second;
     return true;
 }
 
-bool ZipReader::LocateData(size_t index, uint64_t* offsetOut, std::string* errorOut) {
+// Walks the members in the order of their local headers: each member's
+// header and data must end before the next header begins. Overlapping
+// members are how a package of kilobytes unpacks to gigabytes.
+bool ZipReader::CheckLayout(std::string* errorOut) {
+    std::vector<size_t> order(m_entries.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [this](size_t a, size_t b) {
+        return m_entries[a].localHeaderOffset < m_entries[b].localHeaderOffset;
+    });
+    m_dataOffsets.assign(m_entries.size(), 0);
+    uint64_t previousEnd = 0;
+    for (size_t k = 0; k < order.size(); ++k) {
+        const size_t index = order[k];
+        if (k > 0 && m_entries[index].localHeaderOffset < previousEnd) {
+            return Fail(errorOut, "members " + m_members[order[k - 1]].name + " and " +
+                                      m_members[index].name + " overlap in the package");
+        }
+        if (!ReadLocalHeader(index, &m_dataOffsets[index], errorOut)) return false;
+        previousEnd = m_dataOffsets[index] + m_entries[index].packedSize;
+    }
+    return true;
+}
+
+// Finds where the member's data begins and checks that its local header
+// names the same member as its central entry.
+bool ZipReader::ReadLocalHeader(size_t index, uint64_t* dataOffsetOut, std::string* errorOut) {
     const CentralEntry& entry = m_entries[index];
     const std::string& name = m_members[index].name;
-    unsigned char header[kLocalHeaderBytes];
-    uint64_t headerLength = 0;
-    if (!ReadAt(entry.localHeaderOffset, header, sizeof header) ||
-        !ParseLocalHeaderLength(header, sizeof header, &headerLength)) {
+    unsigned char fixed[kLocalHeaderBytes];
+    LocalHeader header;
+    if (!ReadAt(entry.localHeaderOffset, fixed, sizeof fixed) ||
+        !ParseLocalHeader(fixed, sizeof fixed, &header)) {
         return Fail(errorOut, "the local header of member " + name + " is damaged");
     }
-    const uint64_t dataOffset = entry.localHeaderOffset + headerLength;
+    const uint64_t dataOffset = entry.localHeaderOffset + kLocalHeaderBytes + header.nameLength +
+                                header.extraLength;
     if (dataOffset > m_directoryOffset || entry.packedSize > m_directoryOffset - dataOffset) {
         return Fail(errorOut, "the data of member " + name + " runs past its end");
     }
-    *offsetOut = dataOffset;
+    std::string variable(header.nameLength + header.extraLength, '\0');
+    if (!ReadAt(entry.localHeaderOffset + kLocalHeaderBytes, &variable[0], variable.size())) {
+        return Fail(errorOut, "cannot read package");
+    }
+    if (!LocalNameMatches(entry, name, header.flags, variable.substr(0, header.nameLength),
+                          variable.substr(header.nameLength))) {
+        return Fail(errorOut, "the local header of member " + name + " names another file");
+    }
+    *dataOffsetOut = dataOffset;
     return true;
 }
 
@@ -196,16 +228,7 @@ bool ZipReader::StreamMember(size_t index, ByteSink* sink, std::string* errorOut
     if (!m_file || index >= m_entries.size()) return Fail(errorOut, "no package is open");
     const CentralEntry& entry = m_entries[index];
     const std::string& name = m_members[index].name;
-    if ((entry.flags & kFlagEncrypted) != 0) {
-        return Fail(errorOut, "member " + name + " is encrypted");
-    }
-    if (entry.method != kMethodStored && entry.method != kMethodDeflated) {
-        return Fail(errorOut, "member " + name + " uses compression method " +
-                                  std::to_string(entry.method) + ", which is not supported");
-    }
-    uint64_t dataOffset = 0;
-    if (!LocateData(index, &dataOffset, errorOut)) return false;
-    if (!fs_port::SeekFile(m_file, static_cast<int64_t>(dataOffset), SEEK_SET)) {
+    if (!fs_port::SeekFile(m_file, static_cast<int64_t>(m_dataOffsets[index]), SEEK_SET)) {
         return Fail(errorOut, "cannot read package");
     }
     uLong crc = crc32(0L, Z_NULL, 0);

@@ -31,6 +31,9 @@ public:
     ZipReader(const ZipReader&) = delete;
     ZipReader& operator=(const ZipReader&) = delete;
 
+    // Reads and checks the whole directory: a package with any member that
+    // cannot be unpacked safely (see zip_directory_check.h), members whose
+    // data overlap, or a local header that names another member, is refused.
     [[nodiscard]] bool Open(const std::string& path, std::string* errorOut);
     void Close();
     bool IsOpen() const { return m_file != nullptr; }
@@ -48,8 +51,10 @@ private:
     [[nodiscard]] bool ReadEndRecord(EndRecord* recordOut, std::string* errorOut);
     [[nodiscard]] bool ReadDirectory(const EndRecord& record, std::string* errorOut);
     [[nodiscard]] bool AddEntry(const CentralEntry& entry, std::string* errorOut);
+    [[nodiscard]] bool CheckLayout(std::string* errorOut);
+    [[nodiscard]] bool ReadLocalHeader(size_t index, uint64_t* dataOffsetOut,
+                                       std::string* errorOut);
     [[nodiscard]] bool ReadAt(uint64_t offset, void* buffer, size_t size);
-    [[nodiscard]] bool LocateData(size_t index, uint64_t* offsetOut, std::string* errorOut);
     [[nodiscard]] bool CopyStored(uint64_t size, ByteSink* sink, uLong* crcInOut,
                                   std::string* errorOut);
     [[nodiscard]] bool Inflate(const CentralEntry& entry, ByteSink* sink, uLong* crcInOut,
@@ -61,15 +66,13 @@ private:
     std::string m_comment;
     std::vector<CentralEntry> m_entries;
     std::vector<BundleMember> m_members;
-    // Normalised name -> index; names that occur twice map to kAmbiguous.
+    std::vector<uint64_t> m_dataOffsets;  // where each member's data begins
+    // Name with "/" separators -> index. Open refuses names that occur twice.
     std::unordered_map<std::string, size_t> m_index;
     std::vector<unsigned char> m_inBuffer;
     std::vector<unsigned char> m_outBuffer;
     z_stream m_inflater{};
     bool m_inflaterReady = false;
 };
-
-// The name with every "\" turned into "/".
-std::string NormaliseSeparators(const std::string& name);
 
 }  // namespace zip

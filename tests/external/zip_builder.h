@@ -55,13 +55,43 @@ struct Entry {
     // Overrides of what the central header declares (for lying packages).
     int64_t declaredSize = -1;
     int64_t declaredCrc = -1;
+    int32_t declaredMethod = -1;
+    int64_t declaredOffset = -1;  // local header the central entry points at
+    std::string localName;        // name in the local header, when it differs
+    int32_t localFlags = -1;      // flags of the local header, when they differ
+    uint32_t unixMode = 0;        // high half of the external attributes
 };
 
 struct Archive {
     std::vector<Entry> entries;
     std::string comment;
     bool zip64End = false;  // write ZIP64 end record and locator
+    int64_t declaredCount = -1;
+    // A second end record, of an empty archive, as the last bytes of the comment.
+    bool hiddenEndRecord = false;
 };
+
+inline uint16_t Method(const Entry& e) {
+    return static_cast<uint16_t>(e.declaredMethod >= 0 ? e.declaredMethod : (e.deflate ? 8 : 0));
+}
+
+// The member's local header and data as they are written into the archive.
+inline std::string LocalRecord(const Entry& e) {
+    const std::string data = e.deflate ? Deflate(e.content) : e.content;
+    const std::string& name = e.localName.empty() ? e.rawName : e.localName;
+    std::string out;
+    Put32(&out, 0x04034b50);
+    Put16(&out, 20);
+    Put16(&out, static_cast<uint32_t>(e.localFlags >= 0 ? e.localFlags : e.flags));
+    Put16(&out, Method(e));
+    Put32(&out, 0);  // time and date
+    Put32(&out, e.declaredCrc >= 0 ? static_cast<uint32_t>(e.declaredCrc) : Crc(e.content));
+    Put32(&out, static_cast<uint32_t>(data.size()));
+    Put32(&out, static_cast<uint32_t>(e.declaredSize >= 0 ? e.declaredSize : e.content.size()));
+    Put16(&out, static_cast<uint32_t>(name.size()));
+    Put16(&out, 0);
+    return out + name + data;
+}
 
 inline std::string Build(const Archive& archive) {
     std::string out;
@@ -71,20 +101,9 @@ inline std::string Build(const Archive& archive) {
         const uint32_t crc = e.declaredCrc >= 0 ? static_cast<uint32_t>(e.declaredCrc) : Crc(e.content);
         const uint64_t size = e.declaredSize >= 0 ? static_cast<uint64_t>(e.declaredSize)
                                                    : e.content.size();
-        const uint32_t offset = static_cast<uint32_t>(out.size());
-        const uint16_t method = e.deflate ? 8 : 0;
-        Put32(&out, 0x04034b50);
-        Put16(&out, 20);
-        Put16(&out, e.flags);
-        Put16(&out, method);
-        Put32(&out, 0);  // time and date
-        Put32(&out, crc);
-        Put32(&out, static_cast<uint32_t>(data.size()));
-        Put32(&out, static_cast<uint32_t>(size));
-        Put16(&out, static_cast<uint32_t>(e.rawName.size()));
-        Put16(&out, 0);
-        out += e.rawName;
-        out += data;
+        const uint32_t offset = static_cast<uint32_t>(e.declaredOffset >= 0 ? e.declaredOffset
+                                                                             : out.size());
+        out += LocalRecord(e);
 
         std::string extra = e.centralExtra;
         if (e.zip64Sizes) {
@@ -98,7 +117,7 @@ inline std::string Build(const Archive& archive) {
         Put16(&directory, (static_cast<uint32_t>(e.host) << 8) | 45);
         Put16(&directory, 20);
         Put16(&directory, e.flags);
-        Put16(&directory, method);
+        Put16(&directory, Method(e));
         Put32(&directory, 0);
         Put32(&directory, crc);
         Put32(&directory, e.zip64Sizes ? 0xFFFFFFFFu : static_cast<uint32_t>(data.size()));
@@ -108,14 +127,15 @@ inline std::string Build(const Archive& archive) {
         Put16(&directory, 0);
         Put16(&directory, 0);
         Put16(&directory, 0);
-        Put32(&directory, 0);
+        Put32(&directory, e.unixMode << 16);
         Put32(&directory, e.zip64Sizes ? 0xFFFFFFFFu : offset);
         directory += e.rawName;
         directory += extra;
     }
     const uint64_t directoryOffset = out.size();
     out += directory;
-    const uint32_t count = static_cast<uint32_t>(archive.entries.size());
+    const uint32_t count = static_cast<uint32_t>(
+        archive.declaredCount >= 0 ? archive.declaredCount : archive.entries.size());
     if (archive.zip64End) {
         const uint64_t recordOffset = out.size();
         Put32(&out, 0x06064b50);
@@ -140,8 +160,17 @@ inline std::string Build(const Archive& archive) {
     Put16(&out, archive.zip64End ? 0xFFFF : count);
     Put32(&out, archive.zip64End ? 0xFFFFFFFFu : static_cast<uint32_t>(directory.size()));
     Put32(&out, archive.zip64End ? 0xFFFFFFFFu : static_cast<uint32_t>(directoryOffset));
-    Put16(&out, static_cast<uint32_t>(archive.comment.size()));
-    out += archive.comment;
+    std::string comment = archive.comment;
+    if (archive.hiddenEndRecord) {
+        const uint64_t hiddenAt = out.size() + 2 + comment.size();
+        Put32(&comment, 0x06054b50);
+        Put64(&comment, 0);  // disks and counts
+        Put32(&comment, 0);  // directory size
+        Put32(&comment, static_cast<uint32_t>(hiddenAt));
+        Put16(&comment, 0);
+    }
+    Put16(&out, static_cast<uint32_t>(comment.size()));
+    out += comment;
     return out;
 }
 

@@ -74,26 +74,44 @@ std::vector<std::string> ListedNames(const std::vector<std::string>& lines) {
 
 }  // namespace
 
-TEST(BundleInterop, ExtractsPackagesMadeByInfoZipByteForByte) {
+// A package that holds a symbolic link is refused whole: unpacked as a
+// file, the link's target would become the content of a game file.
+TEST(BundleInterop, ExtractsPackagesMadeByInfoZipAnd7ZipByteForByte) {
     TempDir dir;
     WriteTree(dir.Path() + "/src");
     struct Case {
-        const char* options;
+        const char* command;  // run in the source folder, followed by the package and "."
         const char* what;
+        bool withLink;
     };
+    const char* const k7Zip = "7z a -tzip -bd -bso0 -bsp0";
     const Case cases[] = {
-        {"-r", "deflated"},
-        {"-r -0", "stored"},
-        {"-r -n .bin:.pak", "mixed deflated and stored"},
-        {"-r -9 -D", "best compression, no folder entries"},
+        {"zip -q -r", "deflated", false},
+        {"zip -q -r -0", "stored", false},
+        {"zip -q -r -n .bin:.pak", "mixed deflated and stored", false},
+        {"zip -q -r -9 -D", "best compression, no folder entries", false},
+        {"zip -q -r -y", "Info-ZIP keeping a symbolic link", true},
+        {k7Zip, "7-Zip", false},
+        {"7z a -tzip -bd -bso0 -bsp0 -mx=9 -mcu=on", "7-Zip, best compression, UTF-8 names", false},
+        {k7Zip, "7-Zip keeping a symbolic link", true},
     };
+    const std::string link = dir.Path() + "/src/a/link.txt";
     for (const Case& c : cases) {
         const std::string package = dir.Path() + "/pkg.zip";
         fs_port::RemoveFile(package);
-        ASSERT_EQ(RunShell("cd " + Quote(dir.Path() + "/src") + " && zip -q " + c.options + " " +
+        fs_port::RemoveFile(link);
+        if (c.withLink) {
+            ASSERT_EQ(RunShell("ln -s b/c/deep.txt " + Quote(link)), 0);
+        }
+        ASSERT_EQ(RunShell("cd " + Quote(dir.Path() + "/src") + " && " + c.command + " " +
                            Quote(package) + " ."),
                   0);
         CBundle bundle;
+        if (c.withLink) {
+            EXPECT_FALSE(bundle.Open(package.c_str(), kBundleTag)) << c.what;
+            EXPECT_EQ(bundle.LastError(), "member a/link.txt is a symbolic link") << c.what;
+            continue;
+        }
         ASSERT_TRUE(bundle.Open(package.c_str(), kBundleTag)) << c.what << ": " << bundle.LastError();
         size_t files = 0;
         for (const BundleMember& m : bundle.Members()) files += m.isDirectory ? 0 : 1;
