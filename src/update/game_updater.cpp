@@ -65,6 +65,11 @@ void CGameUpdater::Fail(const std::string& text) {
     Log(EntryKind::Error, text);
 }
 
+void CGameUpdater::Fail(const std::string& text, const std::string& reason) {
+    ReportStatus(0, 0.0f, text);
+    Log(EntryKind::Error, reason.empty() ? text : text + " : " + reason);
+}
+
 bool CGameUpdater::StopHere() {
     if (!m_bStopRequested.load()) return false;
     Fail(update_text::kStopped);

@@ -99,6 +99,8 @@ private:
     [[nodiscard]] int HandOver(const HandOffPlan& handOff);
     [[nodiscard]] bool StopHere();
     void Fail(const std::string& text);
+    // Shows text and logs it with the reason, which only the log has room for.
+    void Fail(const std::string& text, const std::string& reason);
     void Clear();
 
     std::string m_strLauncherFolder;

@@ -92,7 +92,7 @@ bool CGameUpdater::UnpackPackage(const PackageGroup& group, const UpdatePlan& pl
     CBundle bundle;
     bundle.SetStopFlag(&m_bStopRequested);
     if (!bundle.Open((m_strTempFolder + group.name).c_str(), kBundleTag)) {
-        Fail(StringPrintf(update_text::kOpenPackageFailed, group.name.c_str()));
+        Fail(StringPrintf(update_text::kOpenPackageFailed, group.name.c_str()), bundle.LastError());
         TheJournal().TrapFaults(false);
         return false;
     }
@@ -118,6 +118,8 @@ bool CGameUpdater::UnpackPackage(const PackageGroup& group, const UpdatePlan& pl
 bool CGameUpdater::ExtractMember(CBundle& bundle, const PackageMember& member,
                                  const std::string& unpackedPath) {
     bool good = bundle.Extract(member.strMember.c_str(), unpackedPath.c_str());
+    // A digest mismatch has its own log line; the package's reason is for the rest.
+    const std::string reason = good ? std::string() : bundle.LastError();
     if (good && IsDigestText(member.strExtra)) {
         std::string actual;
         if (!ComputeFileMd5(unpackedPath, &actual)) actual = "(unreadable)";
@@ -131,7 +133,7 @@ bool CGameUpdater::ExtractMember(CBundle& bundle, const PackageMember& member,
     if (good) return true;
     // Stopped inside the member: no damage to report, and no box.
     if (StopHere()) return false;
-    Fail(StringPrintf(update_text::kExtractFailed, member.strMember.c_str()));
+    Fail(StringPrintf(update_text::kExtractFailed, member.strMember.c_str()), reason);
     TheJournal().TrapFaults(false);
     m_pWindow->ShowMessageBox(update_text::kInstallFailedBox);
     return false;

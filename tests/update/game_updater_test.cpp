@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "external/patch_kit.h"
@@ -186,13 +187,38 @@ TEST(GameUpdater, FailuresLeaveNothingInstalled) {
         if (c.last) {
             EXPECT_EQ(s.window.Last(), c.last) << c.name;
         }
-        EXPECT_EQ(s.journal.Has("[Error] " + s.window.Last()), true) << c.name;
+        // The log line is the status text, then perhaps the reason.
+        const std::string logged = "[Error] " + s.window.Last();
+        const auto entries = s.journal.Entries();
+        EXPECT_TRUE(std::any_of(entries.begin(), entries.end(),
+                                [&](const std::string& e) { return e.compare(0, logged.size(), logged) == 0; }))
+            << c.name;
         EXPECT_EQ(s.window.boxes.size(), c.box ? 1u : 0u) << c.name;
         EXPECT_FALSE(s.HandOffWritten()) << c.name;
         if (c.outcome == update_outcome::kFailed && c.name != std::string("installer does not start")) {
             EXPECT_TRUE(s.starter.starts.empty()) << c.name;
         }
         EXPECT_EQ(ReadTextFile(s.launcher.File("old.dat")), "old") << c.name;
+    }
+}
+
+TEST(GameUpdater, PackageFailuresLogTheirReason) {
+    const struct {
+        const char* name;
+        std::function<void(Scenario&)> spoil;
+        const char* logged;
+    } cases[] = {
+        {"corrupt package", [](Scenario& s) { WriteTextFile(s.tree.Path("1.0.0.2/a.pak"), "PK garbage"); },
+         "[Error] open package a.pak error! : not a package, or cut off (no end record)"},
+        {"member missing from package",
+         [](Scenario& s) { s.tree.Package("1.0.0.2", "b.pak", {{"Root\\Data\\other.dat", "x"}}); },
+         "[Error] Undo package Root\\Data\\x.dat error! : no member Root\\Data\\x.dat in the package"},
+    };
+    for (const auto& c : cases) {
+        Scenario s;
+        c.spoil(s);
+        EXPECT_EQ(s.Run(), update_outcome::kFailed) << c.name;
+        EXPECT_TRUE(s.journal.Has(c.logged)) << c.name;
     }
 }
 
