@@ -20,7 +20,7 @@ namespace zip {
 
 // Refuses members that Windows would put in one place: names equal once
 // separators and ASCII letter case are folded, or a file member whose name is
-// a folder on the way to another member. Linear in the names' total length.
+// a folder on the way to another member.
 [[nodiscard]] bool CheckNameCollisions(const std::vector<BundleMember>& members,
                                        std::string* errorOut);
 

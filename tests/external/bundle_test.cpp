@@ -360,7 +360,11 @@ TEST(Bundle, RefusesPackagesThatLieAboutTheirMembers) {
         {"same name twice", [&](Archive* a) { a->entries.push_back(second("m.txt")); }, kRefused,
          "name the same file"},
         {"a file where a later member needs a folder",
-         [&](Archive* a) { a->entries.push_back(second("M.TXT/x")); }, kRefused, "needs a folder"},
+         [&](Archive* a) {
+             a->entries.push_back(second("m.txt-2"));  // sorts between the two
+             a->entries.push_back(second("M.TXT/x"));
+         },
+         kRefused, "needs a folder"},
         {"a file where an earlier member needs a folder",
          [&](Archive* a) {
              a->entries.insert(a->entries.begin(), second("m.txt\\sub/x"));
