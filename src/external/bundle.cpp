@@ -44,7 +44,8 @@ bool IsSafeComponent(const std::string& component) {
 // Writes a member to an open file; refuses the next block once *stop is set.
 class StoppableFileSink : public FileSink {
 public:
-    StoppableFileSink(std::FILE* file, const std::atomic<bool>* stop) : FileSink(file), m_stop(stop) {}
+    StoppableFileSink(std::FILE* file, const std::atomic<bool>* stop)
+        : FileSink(file), m_stop(stop) {}
     bool Write(const char* data, size_t size) override {
         if (m_stop && m_stop->load()) return false;
         return FileSink::Write(data, size);

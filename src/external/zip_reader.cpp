@@ -1,6 +1,7 @@
 #include "external/zip_reader.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "external/zip_directory_check.h"
 #include "platform/file_system.h"
@@ -83,7 +84,8 @@ bool ZipReader::ReadEndRecord(EndRecord* recordOut, std::string* errorOut) {
     size_t pos = 0;
     const EndSearch search = FindEndRecord(tail.data(), tailSize, &pos);
     if (search == EndSearch::Ambiguous) {
-        return Fail(errorOut, "the package ends with two end records (a directory hidden in the comment)");
+        return Fail(errorOut,
+                    "the package ends with two end records (a directory hidden in the comment)");
     }
     if (search == EndSearch::Missing) {
         return Fail(errorOut, "not a package, or cut off (no end record)");
@@ -119,7 +121,8 @@ bool ZipReader::ReadDirectory(const EndRecord& record, std::string* errorOut) {
     }
     // Checked before anything is reserved for the entries.
     if (record.entryCount > record.directorySize / kCentralHeaderBytes) {
-        return Fail(errorOut, "the end record counts more members than the central directory holds");
+        return Fail(errorOut,
+                    "the end record counts more members than the central directory holds");
     }
     std::vector<unsigned char> directory(static_cast<size_t>(record.directorySize));
     if (!ReadAt(record.directoryOffset, directory.data(), directory.size())) {
@@ -175,30 +178,40 @@ bool ZipReader::FindMember(const std::string& name, size_t* indexOut,
 
 // Walks the members in the order of their local headers: each member's
 // header and data must end before the next header begins. Overlapping
-// members are how a package of kilobytes unpacks to gigabytes.
+// members are how a package of kilobytes unpacks to gigabytes. Overlaps are
+// reported before names, as the greater fault.
 bool ZipReader::CheckLayout(std::string* errorOut) {
-    std::vector<size_t> order(m_entries.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [this](size_t a, size_t b) {
-        return m_entries[a].localHeaderOffset < m_entries[b].localHeaderOffset;
-    });
+    std::vector<std::pair<uint64_t, size_t>> order;  // local header offset, index
+    order.reserve(m_entries.size());
+    for (size_t i = 0; i < m_entries.size(); ++i) {
+        order.emplace_back(m_entries[i].localHeaderOffset, i);
+    }
+    std::sort(order.begin(), order.end());
     m_dataOffsets.assign(m_entries.size(), 0);
     uint64_t previousEnd = 0;
+    size_t misnamed = m_entries.size();
     for (size_t k = 0; k < order.size(); ++k) {
-        const size_t index = order[k];
-        if (k > 0 && m_entries[index].localHeaderOffset < previousEnd) {
-            return Fail(errorOut, "members " + m_members[order[k - 1]].name + " and " +
+        const size_t index = order[k].second;
+        if (k > 0 && order[k].first < previousEnd) {
+            return Fail(errorOut, "members " + m_members[order[k - 1].second].name + " and " +
                                       m_members[index].name + " overlap in the package");
         }
-        if (!ReadLocalHeader(index, &m_dataOffsets[index], errorOut)) return false;
+        bool nameMatches = false;
+        if (!ReadLocalHeader(index, &m_dataOffsets[index], &nameMatches, errorOut)) return false;
+        if (!nameMatches && misnamed == m_entries.size()) misnamed = index;
         previousEnd = m_dataOffsets[index] + m_entries[index].packedSize;
+    }
+    if (misnamed != m_entries.size()) {
+        return Fail(errorOut, "the local header of member " + m_members[misnamed].name +
+                                  " names another file");
     }
     return true;
 }
 
-// Finds where the member's data begins and checks that its local header
-// names the same member as its central entry.
-bool ZipReader::ReadLocalHeader(size_t index, uint64_t* dataOffsetOut, std::string* errorOut) {
+// Finds where the member's data begins, and whether its local header names
+// the same member as its central entry.
+bool ZipReader::ReadLocalHeader(size_t index, uint64_t* dataOffsetOut, bool* nameMatchesOut,
+                                std::string* errorOut) {
     const CentralEntry& entry = m_entries[index];
     const std::string& name = m_members[index].name;
     unsigned char fixed[kLocalHeaderBytes];
@@ -216,10 +229,9 @@ bool ZipReader::ReadLocalHeader(size_t index, uint64_t* dataOffsetOut, std::stri
     if (!ReadAt(entry.localHeaderOffset + kLocalHeaderBytes, &variable[0], variable.size())) {
         return Fail(errorOut, "cannot read package");
     }
-    if (!LocalNameMatches(entry, name, header.flags, variable.substr(0, header.nameLength),
-                          variable.substr(header.nameLength))) {
-        return Fail(errorOut, "the local header of member " + name + " names another file");
-    }
+    *nameMatchesOut = LocalNameMatches(entry, name, header.flags,
+                                       variable.substr(0, header.nameLength),
+                                       variable.substr(header.nameLength));
     *dataOffsetOut = dataOffset;
     return true;
 }
@@ -254,7 +266,9 @@ bool ZipReader::CopyStored(uint64_t size, ByteSink* sink, uLong* crcInOut,
             return Fail(errorOut, "the package is cut off");
         }
         *crcInOut = crc32(*crcInOut, m_inBuffer.data(), static_cast<uInt>(chunk));
-        if (!sink->Write(reinterpret_cast<const char*>(m_inBuffer.data()), chunk)) return Fail(errorOut, "cannot write member");
+        if (!sink->Write(reinterpret_cast<const char*>(m_inBuffer.data()), chunk)) {
+            return Fail(errorOut, "cannot write member");
+        }
         size -= chunk;
     }
     return true;

@@ -53,7 +53,7 @@ private:
     [[nodiscard]] bool AddEntry(const CentralEntry& entry, std::string* errorOut);
     [[nodiscard]] bool CheckLayout(std::string* errorOut);
     [[nodiscard]] bool ReadLocalHeader(size_t index, uint64_t* dataOffsetOut,
-                                       std::string* errorOut);
+                                       bool* nameMatchesOut, std::string* errorOut);
     [[nodiscard]] bool ReadAt(uint64_t offset, void* buffer, size_t size);
     [[nodiscard]] bool CopyStored(uint64_t size, ByteSink* sink, uLong* crcInOut,
                                   std::string* errorOut);

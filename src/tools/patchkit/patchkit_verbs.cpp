@@ -153,12 +153,6 @@ int VerbExtract(const VerbCall& call) {
     if (!bundle.Open(pkg.c_str(), kBundleTag)) {
         return call.Fail(pkg + " is not a readable package: " + bundle.LastError());
     }
-    // Checked before anything is written: a hostile name refuses the whole package.
-    for (const BundleMember& member : bundle.Members()) {
-        if (!IsSafeMemberName(member.name)) {
-            return call.Fail(pkg + " holds a member name that leaves the folder: " + member.name);
-        }
-    }
     if (!fs_port::MakeDirectories(dir)) return call.Fail("cannot create folder " + dir);
     for (const BundleMember& member : bundle.Members()) {
         const std::string dest = MemberPath(dir, member.name);
