@@ -262,7 +262,7 @@ bool ParseLocalHeader(const unsigned char* data, size_t size, LocalHeader* heade
     if (reader.U32() != kLocalHeaderSignature) return false;
     reader.Skip(2);  // version needed
     headerOut->flags = reader.U16();
-    reader.Skip(18);  // method, time, date, CRC-32 and sizes: the central entry's count
+    reader.Skip(18);  // method, time, date, CRC-32 and sizes: the central entry's are used
     headerOut->nameLength = reader.U16();
     headerOut->extraLength = reader.U16();
     return reader.Ok();

@@ -60,11 +60,6 @@ void CGameUpdater::ReportUnpacking(const std::string& text) {
     if (m_pWindow) m_pWindow->SetStatusText(ShownText(StringPrintf(update_text::kUnpackingFormat, text.c_str())));
 }
 
-void CGameUpdater::Fail(const std::string& text) {
-    ReportStatus(0, 0.0f, text);
-    Log(EntryKind::Error, text);
-}
-
 void CGameUpdater::Fail(const std::string& text, const std::string& reason) {
     ReportStatus(0, 0.0f, text);
     Log(EntryKind::Error, reason.empty() ? text : text + " : " + reason);

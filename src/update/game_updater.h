@@ -98,9 +98,9 @@ private:
     void AddDeletions(const UpdatePlan& plan, HandOffPlan* handOff);
     [[nodiscard]] int HandOver(const HandOffPlan& handOff);
     [[nodiscard]] bool StopHere();
-    void Fail(const std::string& text);
-    // Shows text and logs it with the reason, which only the log has room for.
-    void Fail(const std::string& text, const std::string& reason);
+    // Shows text and logs it, followed by the reason when there is one: only
+    // the log has room for it.
+    void Fail(const std::string& text, const std::string& reason = std::string());
     void Clear();
 
     std::string m_strLauncherFolder;
