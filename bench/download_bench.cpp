@@ -21,9 +21,11 @@ int Download(const std::string& url, const std::string& target) {
         CNetworkHTTP http;
         return http.Download(url, target);
     }
-    if (StartsWith(url, "ftp://")) {
+    const char kFtpScheme[] = "ftp://";
+    if (StartsWith(url, kFtpScheme)) {
         std::string launcherUrl = url;
-        for (size_t i = launcherUrl.find('/', 6); i != std::string::npos; i = launcherUrl.find('/', i + 1)) {
+        for (size_t i = launcherUrl.find('/', sizeof kFtpScheme - 1); i != std::string::npos;
+             i = launcherUrl.find('/', i + 1)) {
             launcherUrl[i] = '\\';
         }
         CNetworkFTP ftp;
