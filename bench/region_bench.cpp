@@ -1,7 +1,8 @@
 // The shaped window's outline from the skin bitmap: our scan (BuildKeyRectangles,
 // one pass over the pixel buffer, runs of equal edges joined into taller
 // rectangles, handed to the system in one call) against the naive way, done
-// here as a reference: read pixel by pixel, make one rectangle per run of
+// here as a reference: read pixel by pixel through a reader call (where the
+// naive way asks the system for each pixel), make one rectangle per run of
 // non-key pixels and union it into the accumulated region one at a time.
 // The reference region is kept in bands of spans, each union building a new
 // region from the old one, as window-system region combination works.
