@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "external/journal.h"
+#include "maintenance/journal_lines.h"
 #include "update/status_texts.h"
 #include "support/test_support.h"
 
@@ -99,11 +100,14 @@ public:
 struct Harness {
     RecordingWindow window;
     ScriptedEngine engine;
-    CJournal journal;
-    CUpdateCycle cycle{window, engine, journal};
+    JournalCapture log;
+    CUpdateCycle cycle{window, engine, log.Journal()};
 };
 
 const std::string kAsking = std::string("status ") + cycle_text::kAskingState;
+// The journal's entries of a check that starts a worker.
+const std::string kCheckingLog = std::string("[Info] ") + cycle_text::kCheckingUpdate;
+const std::string kAskingLog = std::string("[Info] ") + cycle_text::kAskingState;
 
 TEST(UpdateCycle, EachOutcomeSetsButtonsAndTexts) {
     const struct {
@@ -129,6 +133,7 @@ TEST(UpdateCycle, EachOutcomeSetsButtonsAndTexts) {
         std::vector<std::string> expected = {"verify", "version 1001", kAsking, "version 1003"};
         expected.insert(expected.end(), c.afterWorker.begin(), c.afterWorker.end());
         EXPECT_EQ(h.window.Events(), expected) << c.why;
+        EXPECT_EQ(h.log.Entries(), (std::vector<std::string>{kCheckingLog, kAskingLog})) << c.why;
         EXPECT_EQ(h.engine.install.load(), c.installAfter) << c.why;
     }
 }
@@ -142,6 +147,7 @@ TEST(UpdateCycle, NoWorkerWhenTheGameRunsOrTheVerificationFails) {
     running.cycle.OnUpdateButton();
     EXPECT_EQ(running.window.Events().size(), 2u) << "the update button only shows the box";
     EXPECT_FALSE(running.engine.install);
+    EXPECT_TRUE(running.log.Entries().empty()) << "no check is logged beside a running game";
 
     Harness failing;
     failing.window.verifies = false;
@@ -149,6 +155,8 @@ TEST(UpdateCycle, NoWorkerWhenTheGameRunsOrTheVerificationFails) {
     const std::vector<std::string> expected = {
         "verify", std::string("status ") + cycle_text::kAlreadyLatest, "version 1001"};
     EXPECT_EQ(failing.window.Events(), expected);
+    EXPECT_EQ(failing.log.Entries(),
+              (std::vector<std::string>{kCheckingLog, std::string("[Info] ") + cycle_text::kVerifyFailedLog}));
     EXPECT_EQ(failing.engine.runs, 0);
 }
 
@@ -182,6 +190,12 @@ TEST(UpdateCycle, HandOverEndsTheWorkerAndTheNoticeStartsTheNextCheck) {
     EXPECT_EQ(afterNotice, expectedAfterNotice);
     const std::vector<bool> installAtRun = {false, true, false};
     EXPECT_EQ(h.engine.installAtRun, installAtRun);
+    // The check, the button's run, the verification after the hand-over, then the notice's check.
+    const std::vector<std::string> entries = {
+        kCheckingLog, kAskingLog, kAskingLog, kCheckingLog,
+        std::string("[Notice] ") + cycle_text::kUpdateEndLog,
+        std::string("[Info] ") + cycle_text::kUpdateFinishedLog, kCheckingLog, kAskingLog};
+    EXPECT_EQ(h.log.Entries(), entries);
 }
 
 TEST(UpdateCycle, CutOffInstallationGoesBackToTheInstallerOnceBeforeAnyCheck) {
@@ -239,6 +253,7 @@ TEST(UpdateCycle, UpdateButtonGivesBothButtonsBackWhenTheOldWorkerDoesNotStop) {
     const std::vector<std::string> afterButton(events.begin() + static_cast<long>(before), events.end());
     const std::vector<std::string> expected = {"start off", "update off", "update on", "start on"};
     EXPECT_EQ(afterButton, expected) << "nothing installs, so the player keeps both choices";
+    EXPECT_EQ(h.log.Entries().back(), "[Error] 更新线程未能按时结束");
     EXPECT_FALSE(h.engine.install);
     EXPECT_EQ(h.engine.runs, 1) << "no second worker beside the first";
     h.engine.release = true;

@@ -93,10 +93,13 @@ TEST(GameUpdater, FullStepShowsEveryTextAndHandsOver) {
     EXPECT_FALSE(fs_port::PathExists(s.L("versionlist.data")));
 
     const std::vector<std::string> wanted = {
-        "[Info] 请求版本列表...", "[Notice] 正在向 127.0.0.1:21请求( 1 )...", "[Info] 版本检查完毕",
-        "[Info] del = 3", "[Info] 开始下载更新...28", "[Info] Add del = " + s.L("old.dat"),
-        "[Info] del " + s.L("missing.dat") + " is no is exist", "[Info] 开始安装更新..."};
-    for (const std::string& entry : wanted) EXPECT_TRUE(s.journal.Has(entry)) << entry;
+        "[Info] 请求版本列表...", "[Notice] 正在向 127.0.0.1:21请求( 1 )...", "[Info] 开始分析版本列表",
+        "[Info] 正在更新至 : 1.0.0.2", "[Info] 版本检查完毕", "[Info] 准备更新......", "[Info] 开始执行更新......",
+        "[Info] 请求更新列表......", "[Info] del = 3", "[Info] 开始下载更新...28",
+        "[Info] Wait for downloading -> a.pak....", "[Info] Wait for downloading -> b.pak....", "[Info] 开始解包...",
+        "[Info] Add del = " + s.L("old.dat"), "[Info] del " + s.L("missing.dat") + " is no is exist",
+        "[Info] 正在准备更新...", "[Notice] " + s.L("VantorelPath.exe"), "[Info] 开始安装更新..."};
+    EXPECT_TRUE(s.journal.HasInOrder(wanted)) << testing::PrintToString(s.journal.Entries());
 }
 
 TEST(GameUpdater, CheckOutcomes) {
@@ -109,16 +112,23 @@ TEST(GameUpdater, CheckOutcomes) {
         int32_t latest;
         const char* last;
         bool startDisabled;
+        // Only a mandatory target shows the latest version at once.
+        std::vector<int32_t> versionLines;
     } cases[] = {
         {"newer optional, check only", "1.0.0.1\t0\t0\n1.0.0.2\t0\t0\n1.0.0.3\t0\t0\n", 1001, 0,
-         update_outcome::kNewerAvailable, 1003, "正在请求更新...", false},
+         update_outcome::kNewerAvailable, 1003, "正在请求更新...", false, {}},
         {"already newest", "1.0.0.1\t0\t0\n1.0.0.2\t0\t0\n", 1002, 0, update_outcome::kUpToDate, 1002,
-         "已经是最新版本.", false},
+         "已经是最新版本.", false, {}},
         {"mandatory installs without asking", "1.0.0.1\t0\t0\n1.0.0.2\t1\t0\n", 1001, 0,
-         update_outcome::kHandedOver, 1002, "正在安装更新...", true},
-        {"no lines", "1.0.0.2\t0\t0", 1001, 1, update_outcome::kFailed, 0, "更新异常 . 错误代码 : 0", false},
-        {"no usable line", "1.0.0.2\n\n", 1001, 1, update_outcome::kFailed, 0, "更新异常 . 错误代码 : 1", false},
-        {"empty list", "", 1001, 1, update_outcome::kFailed, 0, "更新失败 . 错误代码 : 0", false},
+         update_outcome::kHandedOver, 1002, "正在安装更新...", true, {1002}},
+        {"mandatory next step shows the latest, not the target", "1.0.0.1\t0\t0\n1.0.0.2\t1\t0\n1.0.0.3\t0\t0\n",
+         1001, 0, update_outcome::kHandedOver, 1003, "正在安装更新...", true, {1003}},
+        {"optional with the install flag", "1.0.0.1\t0\t0\n1.0.0.2\t0\t0\n", 1001, 1,
+         update_outcome::kHandedOver, 1002, "正在安装更新...", false, {}},
+        {"no lines", "1.0.0.2\t0\t0", 1001, 1, update_outcome::kFailed, 0, "更新异常 . 错误代码 : 0", false, {}},
+        {"no usable line", "1.0.0.2\n\n", 1001, 1, update_outcome::kFailed, 0, "更新异常 . 错误代码 : 1", false,
+         {}},
+        {"empty list", "", 1001, 1, update_outcome::kFailed, 0, "更新失败 . 错误代码 : 0", false, {}},
     };
     for (const auto& c : cases) {
         Scenario s;
@@ -128,6 +138,7 @@ TEST(GameUpdater, CheckOutcomes) {
         EXPECT_EQ(s.latest, c.latest) << c.name;
         EXPECT_EQ(s.window.Last(), c.last) << c.name;
         EXPECT_EQ(!s.window.startButton.empty() && !s.window.startButton.back(), c.startDisabled) << c.name;
+        EXPECT_EQ(s.window.versionLines, c.versionLines) << c.name;
     }
 }
 
@@ -350,6 +361,7 @@ TEST(GameUpdater, MandatoryVersionThatDidNotInstallIsNotFetchedAgainWithoutEnd) 
         EXPECT_EQ(s.starter.starts.size(), stopped ? 1u : 2u) << c.name;
         EXPECT_EQ(s.window.Last() == "版本 1.0.0.2 安装未成功!", stopped) << c.name;
         EXPECT_EQ(s.window.boxes.size(), stopped ? 1u : 0u) << c.name;
+        EXPECT_EQ(s.journal.Has("[Error] 版本 1.0.0.2 安装未成功!"), stopped) << c.name;
     }
 }
 

@@ -8,10 +8,15 @@ import struct
 import sys
 import time
 
+from road import START, STATUS_LINE, Road
 from wine_session import check, run_cases, wait_game_started, win_path
 
 GAME_MESSAGE = "游戏正在运行, 请关闭后再运行!"
 UPDATE_END_MESSAGE = 1024 + 100
+# The system information button, and the copy and close buttons of that window.
+SYSINFO, SYSINFO_COPY, SYSINFO_CLOSE = 1007, 1033, 1034
+# What a launcher shows when its folder has no version.data to verify.
+NOT_VERIFIED = "当前已经是最新版本"
 
 
 def log_of(session, folder):
@@ -204,6 +209,82 @@ def case_program_file(s):
             check('level="requireAdministrator"' in out, "manifest level: " + out)
 
 
+# Input that must leave the main window as it was: what, the window's state
+# before, and the message posted to it (so it passes the window's message
+# loop, as the key and the mouse do).
+WM_KEYDOWN, VK_ESCAPE = 0x0100, 0x1B
+WM_NCLBUTTONDBLCLK, HTCAPTION = 0x00A3, 2
+LEFT_ALONE = [
+    ("Escape", "normal", WM_KEYDOWN, VK_ESCAPE, 0x00010001),
+    ("caption double-click", "normal", WM_NCLBUTTONDBLCLK, HTCAPTION, 0),
+    ("caption double-click on the minimised window", "minimize", WM_NCLBUTTONDBLCLK, HTCAPTION, 0),
+]
+SHOWN_AS = {"normal": "normal", "minimize": "minimized"}
+
+
+def shown_launcher(s, case, game=None):
+    """A launcher on a folder without version.data, once its window is shown."""
+    r = Road(s, game or s.make_launcher_folder(), case).start()
+    r.wait_text(STATUS_LINE, NOT_VERIFIED)
+    return r
+
+
+def case_escape_and_caption_double_click(s):
+    r = shown_launcher(s, "window_input")
+    for what, state, message, wparam, lparam in LEFT_ALONE:
+        s.drive("show", r.hwnd, state)
+        rc, _ = s.drive("post", r.hwnd, message, wparam, lparam)
+        check(rc == 0, "cannot post the " + what)
+        time.sleep(0.5)
+        check(r.launcher.exit_code() is None, "the %s closed the launcher" % what)
+        rc, now = s.drive("state", r.hwnd)
+        check(rc == 0 and now.split()[0] == SHOWN_AS[state], "after the %s the window is %s" % (what, now))
+    s.drive("show", r.hwnd, "normal")
+    r.shot("left_alone")
+
+
+def other_windows(s, r, wanted, timeout=10):
+    """The launcher's shown top-level windows besides the main one, once
+    there are `wanted` of them (or the timeout has passed)."""
+    deadline = time.time() + timeout
+    while True:
+        _, out = s.drive("windows", r.launcher.pid)
+        shown = [int(line.split()[1]) for line in out.splitlines()]
+        shown = [hwnd for hwnd in shown if hwnd != r.hwnd]
+        if len(shown) == wanted or time.time() > deadline:
+            return shown
+        time.sleep(0.1)
+
+
+def case_system_info_opens_once(s):
+    r = shown_launcher(s, "system_info")
+    opened = None
+    for opening in ("first", "while shown", "after closing"):
+        r.click(SYSINFO)
+        time.sleep(0.5)
+        shown = other_windows(s, r, 1)
+        check(len(shown) == 1, "%s opening: %d system information windows" % (opening, len(shown)))
+        check(opened in (None, shown[0]), "the %s opening made another window" % opening)
+        opened = shown[0]
+        if opening == "while shown":
+            rc, _ = s.drive("click", opened, SYSINFO_CLOSE)
+            check(rc == 0 and not other_windows(s, r, 0), "the close button did not hide the window")
+    r.shot("shown_again")
+    # Shown again, it still has its report to copy.
+    check(s.drive("click", opened, SYSINFO_COPY)[0] == 0, "cannot click the copy button")
+    r.message_box("复制成功!", "ok", "copied")
+    rc, text = s.drive("clipboard")
+    check(rc == 0 and text.startswith("OS : ") and "CPU Count : " in text, "the copied report: %r" % text)
+
+
+def case_start_failed_still_closes(s):
+    game = s.make_launcher_folder()
+    os.remove(os.path.join(game, "Vantorel.exe"))
+    r = shown_launcher(s, "start_failed", game)
+    r.click(START)
+    r.wait_gone()
+
+
 CASES = {
     "program_file": case_program_file,
     "game_running": case_game_running,
@@ -214,6 +295,9 @@ CASES = {
     "update_message_parameters": case_update_message_parameters,
     "log_folder_follows_current_folder": case_log_folder_follows_current_folder,
     "config_data_from_patchkit": case_config_data_from_patchkit,
+    "escape_and_caption_double_click": case_escape_and_caption_double_click,
+    "system_info_opens_once": case_system_info_opens_once,
+    "start_failed_still_closes": case_start_failed_still_closes,
 }
 
 if __name__ == "__main__":

@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr int kPanelWidth = 688;
-constexpr int kPanelHeight = 370;
 // Tabs are expanded: the report joins two facts per line with a tab, which
 // would otherwise be drawn as a glyph of its own.
 constexpr UINT kReportFormat = DT_WORDBREAK | DT_EDITCONTROL | DT_EXPANDTABS;
@@ -72,30 +70,17 @@ void CSystemInfoDlg::DoDataExchange() {
 }
 
 BOOL CSystemInfoDlg::OnInitDialog() {
-    m_nSkinID = ui_ids::kSkinBitmap;
-    (void)CBaseDialog::OnInitDialog();
-    ::SetWindowTextW(m_hWnd, LoadResourceString(ui_ids::kAppTitleString).c_str());
-
-    SetUpSkinButton(m_btnMinimise, ui_ids::kMinimiseIcons, ui_ids::kHandCursor);
-    SetUpSkinButton(m_btnClose, ui_ids::kCloseIcons, ui_ids::kHandCursor);
-    SetUpSkinButton(m_btnCopy, ui_ids::kCopyIcons, ui_ids::kHandCursor);
-    SetUpSkinButton(m_btnDismiss, ui_ids::kDismissIcons, ui_ids::kHandCursor);
-    MoveControl(ui_ids::kSysInfoMinimise, 679, 35);
-    MoveControl(ui_ids::kSysInfoClose, 720, 35);
-    MoveControl(ui_ids::kSysInfoCopy, 328, 540);
-    MoveControl(ui_ids::kSysInfoDismiss, 554, 540);
-
-    MoveControl(ui_ids::kSysInfoPanel, 47, 81);
-    LoadFramePieces(m_stcPanel, ui_ids::kFrameFirstIcon, kPanelWidth, kPanelHeight);
-
-    (void)m_stcImage1.SetPiece(0, ui_ids::kTileIcon1, 0, 0);
-    (void)m_stcImage2.SetPiece(0, ui_ids::kTileIcon2, 0, 0);
-    (void)m_stcTitle.SetPiece(0, ui_ids::kSystemInfoTitleIcon, 0, 0);
-    MoveControl(ui_ids::kSysInfoTitle, 23, 40);
-    MoveControl(ui_ids::kSysInfoTile1, 23, 591);
-    MoveControl(ui_ids::kSysInfoTile2, 170, 591);
+    StartSecondaryWindow({m_btnMinimise, {679, 35}, m_btnClose, {720, 35}, m_stcPanel, {47, 81}, m_stcImage1,
+                          m_stcImage2});
     ::ShowWindow(m_stcImage1.GetSafeHwnd(), SW_HIDE);
     ::ShowWindow(m_stcImage2.GetSafeHwnd(), SW_HIDE);
+
+    SetUpSkinButton(m_btnCopy, ui_ids::kCopyIcons, ui_ids::kHandCursor);
+    SetUpSkinButton(m_btnDismiss, ui_ids::kDismissIcons, ui_ids::kHandCursor);
+    MoveControl(ui_ids::kSysInfoCopy, 328, 540);
+    MoveControl(ui_ids::kSysInfoDismiss, 554, 540);
+    (void)m_stcTitle.SetPiece(0, ui_ids::kSystemInfoTitleIcon, 0, 0);
+    MoveControl(ui_ids::kSysInfoTitle, 23, 40);
 
     BuildReport();
     m_stcReport.m_nFormat = kReportFormat;

@@ -20,6 +20,7 @@
 //   kill PID
 //   resource EXE TYPE ID             prints "size N" and the resource's bytes
 //   time-paint [--cwd DIR] [--timeout MS] [--poll MS] EXE [ARG...]   see driver_timing.h
+//   clipboard                        the text on the clipboard
 //
 // The controls of a window, by their control id:
 //   control HWND ID                  prints "enabled|disabled TEXT"
@@ -235,6 +236,21 @@ int CmdResource(const Args& args) {
     return data ? 0 : 1;
 }
 
+int CmdClipboard(const Args& args) {
+    if (!args.empty()) return Usage("clipboard takes no arguments");
+    if (!OpenClipboard(nullptr)) return 1;
+    std::string text;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* wide = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = FromWide(wide);
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    Print(text);
+    return 0;
+}
+
 bool TakeFlag(Args* args, const std::string& name) {
     for (size_t i = 0; i < args->size(); ++i) {
         if ((*args)[i] == name) {
@@ -372,6 +388,7 @@ int Dispatch(const std::string& verb, const Args& args) {
     if (verb == "kill") return CmdKill(args);
     if (verb == "resource") return CmdResource(args);
     if (verb == "time-paint") return CmdTimePaint(args);
+    if (verb == "clipboard") return CmdClipboard(args);
     return Usage("unknown command " + verb);
 }
 

@@ -4,7 +4,10 @@
 #include <string>
 
 #include "ui/win32/subclassed_control.h"
+#include "ui/win32/ui_ids.h"
 #include "ui/win32/web_browser2.h"
+#include "ui/win32/x_button.h"
+#include "ui/win32/x_static.h"
 
 namespace {
 
@@ -12,6 +15,12 @@ constexpr COLORREF kLayerKey = RGB(255, 0, 255);
 // Rectangles handed to one ExtCreateRegion call; larger sets are joined from
 // several calls, as some systems refuse very large region data.
 constexpr size_t kMaxRectsPerRegionCall = 4000;
+// The secondary windows' frame pieces: the top, centre and bottom drawn this
+// wide, the left, centre and right this high.
+constexpr int kSecondaryFrameWidth = 688;
+constexpr int kSecondaryFrameHeight = 370;
+constexpr POINT kSecondaryTile1At{23, 591};
+constexpr POINT kSecondaryTile2At{170, 591};
 
 using SetLayeredWindowAttributesFn = BOOL(WINAPI*)(HWND, COLORREF, BYTE, DWORD);
 
@@ -336,6 +345,25 @@ void CBaseDialog::OnClose() {
     EndDialog(0);
 }
 
+void CBaseDialog::StartSecondaryWindow(const SecondaryWindowParts& parts) {
+    m_nSkinID = ui_ids::kSkinBitmap;
+    (void)CBaseDialog::OnInitDialog();
+    ::SetWindowTextW(m_hWnd, LoadResourceString(ui_ids::kAppTitleString).c_str());
+
+    SetUpSkinButton(parts.minimise, ui_ids::kMinimiseIcons, ui_ids::kHandCursor);
+    SetUpSkinButton(parts.close, ui_ids::kCloseIcons, ui_ids::kHandCursor);
+    MoveChild(parts.minimise.GetSafeHwnd(), parts.minimiseAt);
+    MoveChild(parts.close.GetSafeHwnd(), parts.closeAt);
+
+    MoveChild(parts.frame.GetSafeHwnd(), parts.frameAt);
+    LoadFramePieces(parts.frame, ui_ids::kFrameFirstIcon, kSecondaryFrameWidth, kSecondaryFrameHeight);
+
+    (void)parts.tile1.SetPiece(0, ui_ids::kTileIcon1, 0, 0);
+    (void)parts.tile2.SetPiece(0, ui_ids::kTileIcon2, 0, 0);
+    MoveChild(parts.tile1.GetSafeHwnd(), kSecondaryTile1At);
+    MoveChild(parts.tile2.GetSafeHwnd(), kSecondaryTile2At);
+}
+
 bool CBaseDialog::FilterSecondaryWindowMessage(const MSG& msg) {
     if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) {
         return true;
@@ -356,7 +384,11 @@ INT_PTR CBaseDialog::SetResult(LRESULT result) {
 }
 
 void CBaseDialog::MoveControl(int id, int x, int y) const {
-    ::SetWindowPos(::GetDlgItem(m_hWnd, id), nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    MoveChild(::GetDlgItem(m_hWnd, id), POINT{x, y});
+}
+
+void CBaseDialog::MoveChild(HWND child, POINT at) {
+    ::SetWindowPos(child, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 INT_PTR CBaseDialog::RouteMessage(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -17,6 +17,23 @@
 #include "platform/win32/win_handles.h"
 #include "ui/skin_region.h"
 
+class CXButton;
+class CXStatic;
+
+// What the two secondary windows (system information, Weibo binding) set up
+// alike when they start: their window buttons, their framed panel and the
+// two image tiles, with the places that differ between them.
+struct SecondaryWindowParts {
+    CXButton& minimise;
+    POINT minimiseAt;
+    CXButton& close;
+    POINT closeAt;
+    CXStatic& frame;
+    POINT frameAt;
+    CXStatic& tile1;
+    CXStatic& tile2;
+};
+
 class CBaseDialog {
 public:
     explicit CBaseDialog(UINT templateId, HWND parent = nullptr);
@@ -65,6 +82,10 @@ protected:
     INT_PTR OnNcHitTest(LPARAM lParam);
     void OnMinimize();
     void OnClose();
+    // The common start of a secondary window: the skin (the window takes its
+    // size and shape), the application title, the minimise and close buttons,
+    // the nine-piece frame and the two tiles, each loaded and put in place.
+    void StartSecondaryWindow(const SecondaryWindowParts& parts);
     // The pre-filter of the secondary windows: Escape and the caption
     // double-click do nothing, the system close command ends with 0.
     bool FilterSecondaryWindowMessage(const MSG& msg);
@@ -77,6 +98,7 @@ protected:
     INT_PTR SetResult(LRESULT result);
     // Moves a child to (x, y) of the client area without resizing it.
     void MoveControl(int id, int x, int y) const;
+    static void MoveChild(HWND child, POINT at);
 
     UINT m_nSkinID;
     BOOL m_bLayered = FALSE;

@@ -4,13 +4,6 @@
 
 #include "ui/win32/ui_ids.h"
 
-namespace {
-
-constexpr int kFrameWidth = 688;
-constexpr int kFrameHeight = 370;
-
-}  // namespace
-
 CBindWeiBoDlg::CBindWeiBoDlg(std::string host, std::string pageOverride)
     : CBaseDialog(ui_ids::kBindWeiboTemplate),
       m_hAppIcon(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ui_ids::kAppIcon))),
@@ -35,25 +28,11 @@ void CBindWeiBoDlg::DoDataExchange() {
 }
 
 BOOL CBindWeiBoDlg::OnInitDialog() {
-    m_nSkinID = ui_ids::kSkinBitmap;
-    (void)CBaseDialog::OnInitDialog();
-    ::SetWindowTextW(m_hWnd, LoadResourceString(ui_ids::kAppTitleString).c_str());
-
-    SetUpSkinButton(m_btnMinimise, ui_ids::kMinimiseIcons, ui_ids::kHandCursor);
-    SetUpSkinButton(m_btnClose, ui_ids::kCloseIcons, ui_ids::kHandCursor);
-    MoveControl(ui_ids::kWeiboMinimise, 699, 25);
-    MoveControl(ui_ids::kWeiboClose, 740, 25);
-
-    MoveControl(ui_ids::kWeiboFrame, 33, 91);
+    StartSecondaryWindow({m_btnMinimise, {699, 25}, m_btnClose, {740, 25}, m_stcFrame, {33, 91}, m_stcImage1,
+                          m_stcImage2});
     // The frame lies under the browser and must never paint over it.
     const HWND frame = m_stcFrame.GetSafeHwnd();
     ::SetWindowLongW(frame, GWL_STYLE, ::GetWindowLongW(frame, GWL_STYLE) | WS_CLIPSIBLINGS);
-    LoadFramePieces(m_stcFrame, ui_ids::kFrameFirstIcon, kFrameWidth, kFrameHeight);
-
-    (void)m_stcImage1.SetPiece(0, ui_ids::kTileIcon1, 0, 0);
-    (void)m_stcImage2.SetPiece(0, ui_ids::kTileIcon2, 0, 0);
-    MoveControl(ui_ids::kWeiboTile1, 23, 591);
-    MoveControl(ui_ids::kWeiboTile2, 170, 591);
 
     m_browser.put_Left(37);
     m_browser.put_Top(95);

@@ -1,46 +1,50 @@
-// Resource and control numbers that the skinned windows use. They are the
-// numbers of the launcher's resource script; tests that link the script check
-// that both agree.
+// Typed names for the resource and control numbers that the skinned windows
+// use. The numbers themselves are defined once, in the launcher's resource
+// header; this only gives them C++ names and groups the four looks of a button.
 #pragma once
+
+#include "resource.h"
 
 namespace ui_ids {
 
-constexpr int kSkinBitmap = 201;
-constexpr int kAppIcon = 103;
-constexpr int kHandCursor = 400;
-constexpr int kAppTitleString = 57344;
+constexpr int kSkinBitmap = IDB_SKIN;
+constexpr int kAppIcon = IDI_APP;
+constexpr int kHandCursor = IDCUR_HAND;
+constexpr int kAppTitleString = IDS_APP_TITLE;
 
-constexpr int kSystemInfoTemplate = 105;
-constexpr int kBindWeiboTemplate = 106;
+constexpr int kSystemInfoTemplate = IDD_SYSTEM_INFO;
+constexpr int kBindWeiboTemplate = IDD_BIND_WEIBO;
 
-// Icons of the two window buttons, in the order normal, hover, pressed, disabled.
-constexpr int kMinimiseIcons[4] = {348, 349, 350, 351};
-constexpr int kCloseIcons[4] = {352, 353, 354, 355};
-constexpr int kCopyIcons[4] = {812, 813, 814, 815};
-constexpr int kDismissIcons[4] = {816, 817, 818, 819};
+// Icons of the window buttons, in the order normal, hover, pressed, disabled.
+constexpr int kMinimiseIcons[4] = {IDI_MINIMISE_NORMAL, IDI_MINIMISE_HOVER, IDI_MINIMISE_PRESSED,
+                                   IDI_MINIMISE_DISABLED};
+constexpr int kCloseIcons[4] = {IDI_CLOSE_NORMAL, IDI_CLOSE_HOVER, IDI_CLOSE_PRESSED, IDI_CLOSE_DISABLED};
+constexpr int kCopyIcons[4] = {IDI_COPY_NORMAL, IDI_COPY_HOVER, IDI_COPY_PRESSED, IDI_COPY_DISABLED};
+constexpr int kDismissIcons[4] = {IDI_DISMISS_NORMAL, IDI_DISMISS_HOVER, IDI_DISMISS_PRESSED,
+                                  IDI_DISMISS_DISABLED};
 
-constexpr int kTileIcon1 = 800;
-constexpr int kTileIcon2 = 801;
-constexpr int kFrameFirstIcon = 802;  // piece n is kFrameFirstIcon + n
-constexpr int kSystemInfoTitleIcon = 811;
+constexpr int kTileIcon1 = IDI_TILE_HEALTH;
+constexpr int kTileIcon2 = IDI_TILE_MODERATE;
+constexpr int kFrameFirstIcon = IDI_FRAME_TOP_LEFT;  // piece n is kFrameFirstIcon + n
+constexpr int kSystemInfoTitleIcon = IDI_TITLE_SYSINFO;
 
 // Controls of the Weibo binding window.
-constexpr int kWeiboMinimise = 1021;
-constexpr int kWeiboClose = 1022;
-constexpr int kWeiboBrowser = 1023;
-constexpr int kWeiboFrame = 1024;
-constexpr int kWeiboTile1 = 1025;
-constexpr int kWeiboTile2 = 1026;
+constexpr int kWeiboMinimise = IDC_WEIBO_MINIMISE;
+constexpr int kWeiboClose = IDC_WEIBO_CLOSE;
+constexpr int kWeiboBrowser = IDC_WEIBO_BROWSER;
+constexpr int kWeiboFrame = IDC_WEIBO_FRAME;
+constexpr int kWeiboTile1 = IDC_WEIBO_IMAGE1;
+constexpr int kWeiboTile2 = IDC_WEIBO_IMAGE2;
 
 // Controls of the system information window.
-constexpr int kSysInfoMinimise = 1027;
-constexpr int kSysInfoClose = 1028;
-constexpr int kSysInfoPanel = 1029;
-constexpr int kSysInfoTile1 = 1030;
-constexpr int kSysInfoTile2 = 1031;
-constexpr int kSysInfoTitle = 1032;
-constexpr int kSysInfoCopy = 1033;
-constexpr int kSysInfoDismiss = 1034;
-constexpr int kSysInfoReport = 1035;
+constexpr int kSysInfoMinimise = IDC_SYSINFO_MINIMISE;
+constexpr int kSysInfoClose = IDC_SYSINFO_CLOSE;
+constexpr int kSysInfoPanel = IDC_SYSINFO_PANEL;
+constexpr int kSysInfoTile1 = IDC_SYSINFO_IMAGE1;
+constexpr int kSysInfoTile2 = IDC_SYSINFO_IMAGE2;
+constexpr int kSysInfoTitle = IDC_SYSINFO_TITLE;
+constexpr int kSysInfoCopy = IDC_SYSINFO_COPY;
+constexpr int kSysInfoDismiss = IDC_SYSINFO_HIDE;
+constexpr int kSysInfoReport = IDC_SYSINFO_REPORT;
 
 }  // namespace ui_ids

@@ -100,10 +100,12 @@ TEST(BindWeiboDialog, ButtonsMinimiseAndCloseEscapeDoesNothing) {
 TEST(BindWeiboDialog, ModalWindowEndsOnSystemCloseNotOnEscape) {
     std::atomic<bool> visibleAfterEscape{false};
     std::thread closer([&] {
+        // The window shows once its initialisation (with the browser) is done.
         HWND found = nullptr;
-        for (int i = 0; i < 500 && found == nullptr; ++i) {
+        for (int i = 0; i < 3000 && found == nullptr; ++i) {
             ::Sleep(20);
             found = ::FindWindowW(L"#32770", L"Vantorel");
+            if (found != nullptr && !::IsWindowVisible(found)) found = nullptr;
         }
         if (found == nullptr) {
             return;

@@ -8,6 +8,8 @@
 
 #include <functional>
 #include <map>
+#include <set>
+#include <sstream>
 
 #include "app/util/launcher_util.h"
 #include "external/patch_kit.h"
@@ -193,6 +195,17 @@ struct Installation {
     }
 };
 
+// The printed status lines that mark where a run is, in their order.
+std::vector<std::string> Milestones(const std::string& printed) {
+    const std::set<std::string> marks = {"正在请求更新...", "正在安装更新...", "已经是最新版本."};
+    std::vector<std::string> out;
+    std::istringstream lines(printed);
+    for (std::string line; std::getline(lines, line);) {
+        if (marks.count(line) != 0 || line.rfind("正在更新至 : ", 0) == 0) out.push_back(line);
+    }
+    return out;
+}
+
 std::string LastLine(const std::string& printed) {
     std::string text = printed;
     while (!text.empty() && text.back() == '\n') text.pop_back();
@@ -207,8 +220,10 @@ TEST(UpdateEndToEnd, StepsToTheNewestOverHttpAndFtp) {
         const std::string server = (ftp ? "ftp://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(peer.Port());
         std::string printed;
         EXPECT_EQ(inst.Update(server, ftp, &printed), 0) << printed;
-        EXPECT_NE(printed.find("正在更新至 : 1.0.0.2"), std::string::npos) << printed;
-        EXPECT_NE(printed.find("正在更新至 : 1.0.0.3"), std::string::npos) << printed;
+        const std::vector<std::string> steps = {"正在请求更新...", "正在更新至 : 1.0.0.2", "正在安装更新...",
+                                                "正在请求更新...", "正在更新至 : 1.0.0.3", "正在安装更新...",
+                                                "正在请求更新...", "已经是最新版本."};
+        EXPECT_EQ(Milestones(printed), steps) << printed;
         EXPECT_EQ(LastLine(printed), "已经是最新版本.") << printed;
         EXPECT_EQ(DifferenceFromRelease(inst.launcher.Path(), 3), "") << (ftp ? "ftp" : "http");
         EXPECT_EQ(Patchkit("verify '" + inst.launcher.Path() + "'"), 0) << (ftp ? "ftp" : "http");

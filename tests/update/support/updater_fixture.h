@@ -157,6 +157,17 @@ public:
         const auto all = Entries();
         return std::find(all.begin(), all.end(), entry) != all.end();
     }
+    // Whether the entries were written in this order (others may lie between).
+    bool HasInOrder(const std::vector<std::string>& entries) const {
+        const auto all = Entries();
+        auto at = all.begin();
+        for (const std::string& entry : entries) {
+            at = std::find(at, all.end(), entry);
+            if (at == all.end()) return false;
+            ++at;
+        }
+        return true;
+    }
 
 private:
     TempDir m_dir;
