@@ -196,7 +196,10 @@ int CNetworkFTP::Retrieve(bool toMemory, std::string* contentOut) {
     if (m_hFile) {
         const bool flushed = std::fflush(m_hFile.get()) == 0;
         m_hFile.reset();
-        if (!flushed && !Refuse("the local file could not be written (disk full?)")) return ftp_result::kTransfer;
+        if (!flushed) {
+            Refuse(kLocalWriteFailed);
+            return ftp_result::kTransfer;
+        }
     }
     data.Close();
     m_bCompletionDue = true;
@@ -241,7 +244,7 @@ bool CNetworkFTP::ReceiveToFile(CNetworkSocket& data) {
         // Bytes beyond the announced size are not part of the file.
         const int64_t room = m_nRemoteSize - have;
         const size_t take = n > room ? static_cast<size_t>(room < 0 ? 0 : room) : static_cast<size_t>(n);
-        if (!sink.Write(buffer.data(), take)) return Refuse("the local file could not be written (disk full?)");
+        if (!sink.Write(buffer.data(), take)) return Refuse(kLocalWriteFailed);
         have += static_cast<int64_t>(take);
         if (m_progress) m_progress(have, m_nRemoteSize);
     }
@@ -259,10 +262,10 @@ bool CNetworkFTP::ReceiveToMemory(CNetworkSocket& data, std::string* contentOut)
     char buffer[kMemoryChunkBytes];
     while (static_cast<int64_t>(content.size()) < m_nRemoteSize) {
         const size_t want = static_cast<size_t>(m_nRemoteSize) - content.size();
-        const long n = ReceiveData(data, buffer, want < sizeof buffer ? want : sizeof buffer, &watch,
-                                   static_cast<int64_t>(content.size()));
+        const int64_t have = static_cast<int64_t>(content.size());
+        const long n = ReceiveData(data, buffer, want < sizeof buffer ? want : sizeof buffer, &watch, have);
         if (n < 0) return false;
-        if (n == 0) return Refuse("closed early, " + ReceivedText(static_cast<int64_t>(content.size()), m_nRemoteSize));
+        if (n == 0) return Refuse("closed early, " + ReceivedText(have, m_nRemoteSize));
         if (!sink.Write(buffer, static_cast<size_t>(n))) return false;
         if (m_progress) m_progress(static_cast<int64_t>(content.size()), m_nRemoteSize);
     }

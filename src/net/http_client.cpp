@@ -96,12 +96,15 @@ int CNetworkHTTP::Attempt(const HttpUrlParts& start, const std::string& localPat
                    UrlText(m_redirect));
             break;
         }
-        LogTransfer(EntryKind::Notice, what, "redirected from " + UrlText(parts) + " to " + UrlText(m_redirect));
+        LogTransfer(EntryKind::Notice, what,
+                    "redirected from " + UrlText(parts) + " to " + UrlText(m_redirect));
         parts = m_redirect;
     }
     Reset();
     if (transfer == kTransferOk) {
-        if (parts.hostPart != start.hostPart) LogTransfer(EntryKind::Notice, what, "fetched from " + parts.hostPart);
+        if (parts.hostPart != start.hostPart) {
+            LogTransfer(EntryKind::Notice, what, "fetched from " + parts.hostPart);
+        }
         return http_result::kOk;
     }
     // The server refused the range: the local file is complete, longer than
@@ -208,7 +211,8 @@ int CNetworkHTTP::TakeBody(const char* data, size_t size) {
                 Refuse("the last chunk came early, " + ReceivedText(m_nReceived, m_nTotal));
                 return kTransferFailed;
             case ChunkedDecoder::Status::kInvalid:
-                Refuse("broken chunked body: " + m_chunked.Error() + ", " + ReceivedText(m_nReceived, m_nTotal));
+                Refuse("broken chunked body: " + m_chunked.Error() + ", " +
+                       ReceivedText(m_nReceived, m_nTotal));
                 return kTransferFailed;
             default:
                 return kTransferFailed;
@@ -244,7 +248,7 @@ int CNetworkHTTP::OnClose(bool headerComplete) {
 
 int CNetworkHTTP::Finish() {
     if (std::fflush(m_hFile.get()) == 0) return kTransferOk;
-    Refuse("the local file could not be written (disk full?)");
+    Refuse(kLocalWriteFailed);
     return kTransferFailed;
 }
 
@@ -361,7 +365,8 @@ bool CNetworkHTTP::CheckRange(size_t headerEnd, int64_t* lengthInOut) {
     const FieldResult found = ParseContentRange(m_header.data(), headerEnd, &range);
     if (found == FieldResult::kInvalid) return Refuse(FieldText(headerEnd, "Content-Range") + " unreadable");
     if (found == FieldResult::kMissing) {
-        return m_framing == Framing::kLength || Refuse("a 206 answer without Content-Range or Content-Length");
+        return m_framing == Framing::kLength ||
+               Refuse("a 206 answer without Content-Range or Content-Length");
     }
     const int64_t length = range.last - range.first + 1;
     if (range.first != m_nReceived) {
@@ -394,7 +399,8 @@ bool CNetworkHTTP::WriteBody(const char* data, size_t size) {
         // Past a known end: a length-framed body is cut there; a chunked one
         // that runs past its Content-Range is broken.
         if (m_framing == Framing::kChunked) {
-            return Refuse("the chunked body runs past its Content-Range, " + ReceivedText(m_nReceived, m_nTotal));
+            return Refuse("the chunked body runs past its Content-Range, " +
+                          ReceivedText(m_nReceived, m_nTotal));
         }
         take = static_cast<size_t>(m_nTotal - m_nReceived);
     } else if (m_nTotal < 0 && static_cast<int64_t>(size) > Limit() - m_nReceived) {
@@ -402,7 +408,7 @@ bool CNetworkHTTP::WriteBody(const char* data, size_t size) {
     }
     if (take == 0) return true;
     FileSink sink(m_hFile.get());
-    if (!sink.Write(data, take)) return Refuse("the local file could not be written (disk full?)");
+    if (!sink.Write(data, take)) return Refuse(kLocalWriteFailed);
     m_nReceived += static_cast<int64_t>(take);
     if (m_progress) m_progress(m_nReceived, m_nTotal);
     return true;

@@ -147,7 +147,8 @@ FieldResult ParseTransferEncoding(const char* header, size_t size, bool* chunked
             while (b < e && net_text::IsBlank(*b)) ++b;
             while (e > b && net_text::IsBlank(e[-1])) --e;
             if (b < e) {
-                if (chunked || !net_text::EqualsNoCase(b, static_cast<size_t>(e - b), "chunked")) return false;
+                const bool isChunked = net_text::EqualsNoCase(b, static_cast<size_t>(e - b), "chunked");
+                if (chunked || !isChunked) return false;
                 chunked = true;
             }
             p = itemEnd + 1;

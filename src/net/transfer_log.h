@@ -10,6 +10,9 @@
 #include "external/journal.h"
 #include "net/transfer_control.h"
 
+// Why a transfer failed when the local file refused the bytes.
+constexpr char kLocalWriteFailed[] = "the local file could not be written (disk full?)";
+
 // A server's text (status line, reply) is logged up to this length.
 constexpr size_t kMaxLoggedServerText = 200;
 

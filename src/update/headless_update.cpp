@@ -172,8 +172,12 @@ int RunUpdateVerb(const std::vector<std::string>& args, std::FILE* out, std::FIL
         options.folder.pop_back();
     }
     const UpdateLog log(options.folder);
-    if (!log.Attached()) std::fprintf(err, "patchkit update: the log %s cannot be written\n", log.Path().c_str());
+    if (!log.Attached()) {
+        std::fprintf(err, "patchkit update: the log %s cannot be written\n", log.Path().c_str());
+    }
     const int rc = RunHeadlessUpdate(options, out, nullptr);
-    if (rc != 0) std::fprintf(err, "patchkit update: the update did not complete; see %s\n", log.Path().c_str());
+    if (rc != 0) {
+        std::fprintf(err, "patchkit update: the update did not complete; see %s\n", log.Path().c_str());
+    }
     return rc;
 }
