@@ -58,6 +58,14 @@ TEST(FtpDownload, GivesTheCodeOfTheStepThatFailedLogsTheReplyAndDropsTheLogin) {
     const Case cases[] = {
         {"greeting not 220", [](FakeFtpOptions& o) { o.greeting = {"421 too many users\r\n"}; }, false,
          ftp_result::kGreeting, "the greeting answered \"421 too many users\""},
+        {"greeting dribbled a byte every 50 ms",
+         [](FakeFtpOptions& o) {
+             const std::string text = "220 " + std::string(30, 'g') + "\r\n";
+             o.greeting.clear();
+             for (char ch : text) o.greeting.push_back(std::string(1, ch));
+         },
+         false, ftp_result::kGreeting, "the greeting got no whole answer: no progress: ",
+         [](CNetworkFTP& ftp) { ftp.SetStallPolicy(StallPolicy{std::chrono::milliseconds(600), 200}); }},
         {"USER refused", [](FakeFtpOptions& o) { o.replies["USER"] = "530 no\r\n"; }, false,
          ftp_result::kUser, "USER answered \"530 no\""},
         {"wrong password", [](FakeFtpOptions& o) { o.replies["PASS"] = "530 Login incorrect.\r\n"; },
