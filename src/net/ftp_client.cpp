@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "net/transfer_log.h"
 #include "platform/file_system.h"
 
 namespace {
@@ -32,8 +33,28 @@ void CNetworkFTP::Cancel() {
 
 int CNetworkFTP::Download(const std::string& url, const std::string& localPath, bool toMemory,
                           std::string* contentOut) {
+    m_failure.clear();
+    const int result = Run(url, localPath, toMemory, contentOut);
+    if (result != ftp_result::kOk) LogTransfer(EntryKind::Error, "FTP RETR " + url, m_failure);
+    return result;
+}
+
+int CNetworkFTP::Refused(int step, const char* command, bool answered, const FtpReply& reply) {
+    m_failure = std::string(command) + (answered ? " answered " + QuoteServerText(reply.text)
+                                                 : " got no whole answer: " + m_replyProblem);
+    return step;
+}
+
+bool CNetworkFTP::Refuse(const std::string& why) {
+    m_failure = why;
+    return false;
+}
+
+int CNetworkFTP::Run(const std::string& url, const std::string& localPath, bool toMemory,
+                     std::string* contentOut) {
     if (toMemory && contentOut != nullptr) contentOut->clear();
     if (!ParseUrl(url) || (toMemory && contentOut == nullptr)) {
+        Refuse("unusable URL");
         Disconnect();
         return ftp_result::kNoControl;
     }
@@ -46,11 +67,16 @@ int CNetworkFTP::Download(const std::string& url, const std::string& localPath, 
         // The offset of an earlier file download on this client must not
         // cut the front off the content.
         m_nOffset = 0;
-        if (m_nRemoteSize > kMaxFtpMemoryBytes) {
-            Disconnect();
-            return ftp_result::kTransfer;
-        }
-    } else if (OpenLocalFile(localPath) != 0) {
+    }
+    const int64_t limit = toMemory && kMaxFtpMemoryBytes < m_byteCap ? kMaxFtpMemoryBytes : m_byteCap;
+    if (m_nRemoteSize > limit) {
+        Refuse("SIZE announces " + std::to_string(m_nRemoteSize) + " bytes, more than the cap of " +
+               std::to_string(limit) + " bytes for this file");
+        Disconnect();
+        return ftp_result::kTransfer;
+    }
+    if (!toMemory && OpenLocalFile(localPath) != 0) {
+        Refuse("the local file " + localPath + " cannot be opened or cut");
         Disconnect();
         return ftp_result::kLocalFile;
     }
@@ -83,7 +109,7 @@ int CNetworkFTP::PrepareTransfer() {
         // before CWD. A server may answer CWD before it sends that reply,
         // which then would stand in for a later answer, so wait for it.
         FtpReply completion;
-        if (!ReadReply(&completion)) return 6;
+        if (!ReadReply(&completion)) return Refused(6, "the last transfer's completion", false, completion);
     }
     m_bCompletionDue = false;
     const int cwd = ChangeDirectory();
@@ -92,12 +118,19 @@ int CNetworkFTP::PrepareTransfer() {
 
 int CNetworkFTP::LogIn() {
     m_pendingReply.clear();
-    if (m_control.Open(m_strHost.c_str(), m_nPort) != kSocketOk) return 1;
+    if (m_control.Open(m_strHost.c_str(), m_nPort) != kSocketOk) {
+        Refuse("no control connection to " + m_strHost + ":" + std::to_string(m_nPort));
+        return 1;
+    }
     FtpReply reply;
-    if (!ReadReply(&reply) || reply.code != 220) return 2;
-    if (!Command("USER " + m_strUser + "\r\n", &reply) || reply.code != 331) return 3;
-    if (!Command("PASS " + m_strPassword + "\r\n", &reply) || reply.code != 230) return 4;
-    if (!Command("TYPE I\r\n", &reply) || reply.code != 200) return 5;
+    bool answered = ReadReply(&reply);
+    if (!answered || reply.code != 220) return Refused(2, "the greeting", answered, reply);
+    answered = Command("USER " + m_strUser + "\r\n", &reply);
+    if (!answered || reply.code != 331) return Refused(3, "USER", answered, reply);
+    answered = Command("PASS " + m_strPassword + "\r\n", &reply);
+    if (!answered || reply.code != 230) return Refused(4, "PASS", answered, reply);
+    answered = Command("TYPE I\r\n", &reply);
+    if (!answered || reply.code != 200) return Refused(5, "TYPE I", answered, reply);
     m_bCanResume = Command("REST 100\r\n", &reply) && reply.code == 350;
     m_strConnectedHost = m_strHost;
     m_nConnectedPort = m_nPort;
@@ -106,19 +139,20 @@ int CNetworkFTP::LogIn() {
 
 int CNetworkFTP::ChangeDirectory() {
     FtpReply reply;
-    if (!Command("CWD " + CwdArgument(m_strRemoteDir) + "\r\n", &reply)) return 6;
+    const bool answered = Command("CWD " + CwdArgument(m_strRemoteDir) + "\r\n", &reply);
     // A CWD that fails must not leave the download in the previous folder.
-    return reply.code == 250 ? kPrepared : 6;
+    return answered && reply.code == 250 ? kPrepared : Refused(6, "CWD", answered, reply);
 }
 
 int CNetworkFTP::AskSizeAndPassive() {
     FtpReply reply;
-    if (!Command("SIZE " + m_strRemoteFile + "\r\n", &reply) || reply.code != 213 ||
-        !ParseSizeReply(reply.text, &m_nRemoteSize)) {
-        return 7;
+    bool answered = Command("SIZE " + m_strRemoteFile + "\r\n", &reply);
+    if (!answered || reply.code != 213 || !ParseSizeReply(reply.text, &m_nRemoteSize)) {
+        return Refused(7, "SIZE", answered, reply);
     }
-    if (!Command("PASV \r\n", &reply) || reply.code != 227) return 8;
-    if (!ParsePasvReply(reply.text, &m_strDataHost, &m_nDataPort)) return 9;
+    answered = Command("PASV \r\n", &reply);
+    if (!answered || reply.code != 227) return Refused(8, "PASV", answered, reply);
+    if (!ParsePasvReply(reply.text, &m_strDataHost, &m_nDataPort)) return Refused(9, "PASV", true, reply);
     return kPrepared;
 }
 
@@ -146,21 +180,26 @@ int CNetworkFTP::Retrieve(bool toMemory, std::string* contentOut) {
     CNetworkSocket data;
     data.SetStopToken(&m_stop);
     ActiveSocketScope listed(&m_active, &data);
-    if (data.Open(DataConnectionHost().c_str(), m_nDataPort) != kSocketOk) return ftp_result::kNoData;
-    FtpReply reply;
-    if (!Command("REST " + std::to_string(m_nOffset) + "\r\n", &reply) || reply.code != 350) {
-        return ftp_result::kRest;
+    if (data.Open(DataConnectionHost().c_str(), m_nDataPort) != kSocketOk) {
+        Refuse("no data connection to " + DataConnectionHost() + ":" + std::to_string(m_nDataPort));
+        return ftp_result::kNoData;
     }
-    if (!Command("RETR " + m_strRemoteFile + "\r\n", &reply) ||
-        (reply.code != 125 && reply.code != 150)) {
-        return ftp_result::kRetr;
+    FtpReply reply;
+    bool answered = Command("REST " + std::to_string(m_nOffset) + "\r\n", &reply);
+    if (!answered || reply.code != 350) return Refused(ftp_result::kRest, "REST", answered, reply);
+    answered = Command("RETR " + m_strRemoteFile + "\r\n", &reply);
+    if (!answered || (reply.code != 125 && reply.code != 150)) {
+        return Refused(ftp_result::kRetr, "RETR", answered, reply);
     }
     const bool received = toMemory ? ReceiveToMemory(data, contentOut) : ReceiveToFile(data);
     if (!received) return ftp_result::kTransfer;
     if (m_hFile) {
         const bool flushed = std::fflush(m_hFile.get()) == 0;
         m_hFile.reset();
-        if (!flushed) return ftp_result::kTransfer;
+        if (!flushed) {
+            Refuse(kLocalWriteFailed);
+            return ftp_result::kTransfer;
+        }
     }
     data.Close();
     m_bCompletionDue = true;
@@ -175,36 +214,58 @@ void CNetworkFTP::Disconnect() {
     m_bCompletionDue = false;
 }
 
+// One receive on the data connection, watched for stalls. -1 with the reason
+// kept when it failed or the transfer has stalled; 0 when the server closed.
+long CNetworkFTP::ReceiveData(CNetworkSocket& data, char* buffer, size_t capacity, StallWatch* watch,
+                              int64_t have) {
+    const long n = data.Receive(buffer, capacity);
+    if (n < 0) {
+        Refuse(data.ReceiveFailureText() + ", " + ReceivedText(have, m_nRemoteSize));
+        return -1;
+    }
+    const auto now = StallWatch::Clock::now();
+    watch->Feed(n, now);
+    if (watch->Stalled(now)) {
+        Refuse(StallText(*watch) + ", " + ReceivedText(have, m_nRemoteSize));
+        return -1;
+    }
+    return n;
+}
+
 bool CNetworkFTP::ReceiveToFile(CNetworkSocket& data) {
     std::vector<char> buffer(kFtpFileBufferBytes);
     FileSink sink(m_hFile.get());
+    StallWatch watch(m_stallPolicy, StallWatch::Clock::now());
     int64_t have = m_nOffset;
     for (;;) {
-        const long n = data.Receive(buffer.data(), buffer.size());
+        const long n = ReceiveData(data, buffer.data(), buffer.size(), &watch, have);
         if (n < 0) return false;
         if (n == 0) break;
         // Bytes beyond the announced size are not part of the file.
         const int64_t room = m_nRemoteSize - have;
         const size_t take = n > room ? static_cast<size_t>(room < 0 ? 0 : room) : static_cast<size_t>(n);
-        if (!sink.Write(buffer.data(), take)) return false;
+        if (!sink.Write(buffer.data(), take)) return Refuse(kLocalWriteFailed);
         have += static_cast<int64_t>(take);
         if (m_progress) m_progress(have, m_nRemoteSize);
     }
     // A close before SIZE bytes arrived is a broken transfer, not a file.
-    if (have < m_nRemoteSize) return false;
-    return fs_port::TruncateFile(m_hFile.get(), m_nRemoteSize);
+    if (have < m_nRemoteSize) return Refuse("closed early, " + ReceivedText(have, m_nRemoteSize));
+    return fs_port::TruncateFile(m_hFile.get(), m_nRemoteSize) || Refuse("the local file could not be cut");
 }
 
 bool CNetworkFTP::ReceiveToMemory(CNetworkSocket& data, std::string* contentOut) {
-    if (m_nRemoteSize <= 0) return false;
+    if (m_nRemoteSize <= 0) return Refuse("SIZE announces an empty file, and nothing goes to memory");
     std::string content;
     content.reserve(static_cast<size_t>(m_nRemoteSize));
     StringSink sink(&content, static_cast<size_t>(m_nRemoteSize));
+    StallWatch watch(m_stallPolicy, StallWatch::Clock::now());
     char buffer[kMemoryChunkBytes];
     while (static_cast<int64_t>(content.size()) < m_nRemoteSize) {
         const size_t want = static_cast<size_t>(m_nRemoteSize) - content.size();
-        const long n = data.Receive(buffer, want < sizeof buffer ? want : sizeof buffer);
-        if (n <= 0) return false;
+        const int64_t have = static_cast<int64_t>(content.size());
+        const long n = ReceiveData(data, buffer, want < sizeof buffer ? want : sizeof buffer, &watch, have);
+        if (n < 0) return false;
+        if (n == 0) return Refuse("closed early, " + ReceivedText(have, m_nRemoteSize));
         if (!sink.Write(buffer, static_cast<size_t>(n))) return false;
         if (m_progress) m_progress(static_cast<int64_t>(content.size()), m_nRemoteSize);
     }
@@ -212,14 +273,29 @@ bool CNetworkFTP::ReceiveToMemory(CNetworkSocket& data, std::string* contentOut)
     return true;
 }
 
+// A reply dribbled a byte at a time would restart the receive time-out
+// with every byte; the stall watch ends that like a data transfer.
 bool CNetworkFTP::ReadReply(FtpReply* replyOut) {
     char chunk[kReplyChunkBytes];
+    StallWatch watch(m_stallPolicy, StallWatch::Clock::now());
     for (;;) {
         const ReplyScan scan = TakeReply(&m_pendingReply, replyOut);
         if (scan == ReplyScan::kComplete) return true;
-        if (scan == ReplyScan::kTooLong) return false;
+        if (scan == ReplyScan::kTooLong) {
+            m_replyProblem = "a reply over " + std::to_string(kMaxFtpReplyBytes) + " bytes";
+            return false;
+        }
         const long n = m_control.Receive(chunk, sizeof chunk);
-        if (n <= 0) return false;
+        if (n <= 0) {
+            m_replyProblem = n == 0 ? "closed" : m_control.ReceiveFailureText();
+            return false;
+        }
+        const auto now = StallWatch::Clock::now();
+        watch.Feed(n, now);
+        if (watch.Stalled(now)) {
+            m_replyProblem = StallText(watch);
+            return false;
+        }
         m_pendingReply.append(chunk, static_cast<size_t>(n));
     }
 }

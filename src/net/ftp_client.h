@@ -65,9 +65,16 @@ public:
                                std::string* contentOut);
 
     // A flag owned by the caller; once it is true, a running Download gives
-    // up within about kStopPollMs with a failure.
+    // up within about kStopPollMs with a failure. Every failure writes the
+    // step and the server's reply to the journal.
     void SetStopFlag(const std::atomic<bool>* stop) { m_stop.SetExternal(stop); }
     void SetProgress(ProgressFn progress) { m_progress = std::move(progress); }
+    // The largest file this download may give: a SIZE answer above it fails
+    // the download (1004) before the transfer begins.
+    void SetByteCap(int64_t maxBytes) { m_byteCap = maxBytes; }
+    // How slow a reply or the data may get before the download counts as
+    // stalled (1004 for the data, the step's code for a reply).
+    void SetStallPolicy(const StallPolicy& policy) { m_stallPolicy = policy; }
     // Stops a running Download from another thread (the request stays set)
     // and shuts its connections down so that blocked receives return.
     void Cancel();
@@ -75,6 +82,14 @@ public:
     [[nodiscard]] bool IsLoggedIn() const { return m_nConnectedPort != 0 && m_control.IsOpen(); }
 
 private:
+    [[nodiscard]] int Run(const std::string& url, const std::string& localPath, bool toMemory,
+                          std::string* contentOut);
+    // Keeps why the download failed, for the journal: the command and the
+    // reply that refused it (or that none came). Gives step.
+    int Refused(int step, const char* command, bool answered, const FtpReply& reply);
+    bool Refuse(const std::string& why);
+    [[nodiscard]] long ReceiveData(CNetworkSocket& data, char* buffer, size_t capacity, StallWatch* watch,
+                                   int64_t have);
     [[nodiscard]] bool ParseUrl(const std::string& url);
     [[nodiscard]] int PrepareTransfer();
     [[nodiscard]] int LogIn();
@@ -106,6 +121,10 @@ private:
     CNetworkSocket m_control;
     std::string m_pendingReply;  // control bytes received beyond the last whole reply
     bool m_bCompletionDue = false;  // the last transfer's completion reply is still to be read
+    std::string m_failure;       // why the running download failed
+    std::string m_replyProblem;  // why the last ReadReply gave no whole reply
+    int64_t m_byteCap = kMaxFtpFileBytes;
+    StallPolicy m_stallPolicy;
     StopToken m_stop;
     ActiveSockets m_active;
     ProgressFn m_progress;

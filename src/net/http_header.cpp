@@ -14,8 +14,8 @@ bool IsRequestSafe(const std::string& text) {
     return true;
 }
 
-// Calls visit(valueBegin, valueEnd) for every field named exactly `name` at
-// a line start; stops early when visit returns false.
+// Calls visit(valueBegin, valueEnd) for every field called `name` (in any
+// case) at a line start; stops early when visit returns false.
 template <typename Visit>
 void ForEachField(const char* header, size_t size, const char* name, Visit visit) {
     const size_t nameSize = std::strlen(name);
@@ -24,8 +24,10 @@ void ForEachField(const char* header, size_t size, const char* name, Visit visit
     while (line != nullptr && ++line < end) {
         const char* lineEnd = static_cast<const char*>(std::memchr(line, '\n', end - line));
         if (lineEnd == nullptr) lineEnd = end;
-        if (static_cast<size_t>(lineEnd - line) > nameSize && std::memcmp(line, name, nameSize) == 0 &&
-            line[nameSize] == ':') {
+        // Field names are case-insensitive: proxies and load balancers send
+        // "content-length" or "CONTENT-RANGE" as readily as nginx's forms.
+        if (static_cast<size_t>(lineEnd - line) > nameSize &&
+            net_text::EqualsNoCase(line, nameSize, name) && line[nameSize] == ':') {
             const char* value = line + nameSize + 1;
             const char* valueEnd = lineEnd;
             while (value < valueEnd && (*value == ' ' || *value == '\t')) ++value;
@@ -112,7 +114,7 @@ FieldResult ParseContentRange(const char* header, size_t size, ContentRange* ran
         result = FieldResult::kInvalid;
         const char* dash = static_cast<const char*>(std::memchr(begin, '-', end - begin));
         const char* slash = static_cast<const char*>(std::memchr(begin, '/', end - begin));
-        if (end - begin < 6 || std::memcmp(begin, "bytes ", 6) != 0 || dash == nullptr ||
+        if (end - begin < 6 || !net_text::EqualsNoCase(begin, 6, "bytes ") || dash == nullptr ||
             slash == nullptr || slash < dash) {
             return false;
         }
@@ -128,4 +130,72 @@ FieldResult ParseContentRange(const char* header, size_t size, ContentRange* ran
         return false;
     });
     return result;
+}
+
+FieldResult ParseTransferEncoding(const char* header, size_t size, bool* chunkedOut) {
+    FieldResult result = FieldResult::kMissing;
+    ForEachField(header, size, "Transfer-Encoding", [&](const char* begin, const char* end) {
+        // A list of codings, possibly over several fields; only "chunked"
+        // alone can be undone here, so any other coding refuses the body.
+        result = FieldResult::kInvalid;
+        bool chunked = false;
+        for (const char* p = begin; p < end;) {
+            const char* comma = static_cast<const char*>(std::memchr(p, ',', end - p));
+            const char* itemEnd = comma == nullptr ? end : comma;
+            const char* b = p;
+            const char* e = itemEnd;
+            while (b < e && net_text::IsBlank(*b)) ++b;
+            while (e > b && net_text::IsBlank(e[-1])) --e;
+            if (b < e) {
+                const bool isChunked = net_text::EqualsNoCase(b, static_cast<size_t>(e - b), "chunked");
+                if (chunked || !isChunked) return false;
+                chunked = true;
+            }
+            p = itemEnd + 1;
+        }
+        if (chunked) result = FieldResult::kOk;
+        return chunked;
+    });
+    *chunkedOut = result == FieldResult::kOk;
+    return result;
+}
+
+bool FindFieldValue(const char* header, size_t size, const char* name, std::string* valueOut) {
+    bool found = false;
+    ForEachField(header, size, name, [&](const char* begin, const char* end) {
+        valueOut->assign(begin, end);
+        found = true;
+        return false;
+    });
+    return found;
+}
+
+bool IsRedirectStatus(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+RedirectTarget ResolveRedirect(const HttpUrlParts& from, std::string location, HttpUrlParts* partsOut) {
+    location = location.substr(0, location.find('#'));
+    if (location.empty()) return RedirectTarget::kUnusable;
+    const size_t colon = location.find(':');
+    const size_t slash = location.find_first_of("/\\?");
+    std::string url;
+    if (colon != std::string::npos && (slash == std::string::npos || colon < slash)) {
+        // An absolute URL: only plain http can be followed (no https here).
+        if (!net_text::EqualsNoCase(location.data(), colon, "http") ||
+            location.compare(colon, 3, "://") != 0) {
+            return RedirectTarget::kNotHttp;
+        }
+        url = "http://" + location.substr(colon + 3);
+    } else if (location.compare(0, 2, "//") == 0) {
+        url = "http:" + location;
+    } else if (!location.empty() && location[0] == '/') {
+        url = "http://" + from.hostPart + location;
+    } else {
+        const size_t dirEnd = from.path.find_last_of("/\\");
+        url = "http://" + from.hostPart + from.path.substr(0, dirEnd + 1) + location;
+    }
+    // "http://host" without a path asks for the top of the site.
+    if (url.find_first_of("/\\", kHttpSchemeLength) == std::string::npos) url += "/";
+    return SplitHttpUrl(url, partsOut) ? RedirectTarget::kOk : RedirectTarget::kUnusable;
 }

@@ -42,7 +42,9 @@ struct HttpUrlParts {
 
 enum class FieldResult { kOk, kMissing, kInvalid };
 
-// The Content-Length field (name exactly in this form, at a line start).
+// Field names are matched in any case (RFC 9110 5.1).
+
+// The Content-Length field (at a line start).
 // kInvalid when the value is not a plain non-negative number, exceeds
 // kMaxHttpFileBytes, or the field appears twice with different values.
 [[nodiscard]] FieldResult ParseContentLength(const char* header, size_t size, int64_t* lengthOut);
@@ -54,3 +56,23 @@ struct ContentRange {
 };
 // The Content-Range field "bytes first-last/complete" (or ".../*").
 [[nodiscard]] FieldResult ParseContentRange(const char* header, size_t size, ContentRange* rangeOut);
+
+// Transfer-Encoding. kMissing when absent; kOk when the codings are just
+// "chunked" (*chunkedOut true); kInvalid for any other coding, which this
+// client cannot undo.
+[[nodiscard]] FieldResult ParseTransferEncoding(const char* header, size_t size, bool* chunkedOut);
+
+// The value of the first field called name, trimmed; false when there is none.
+[[nodiscard]] bool FindFieldValue(const char* header, size_t size, const char* name,
+                                  std::string* valueOut);
+
+// 301, 302, 303, 307 and 308: the file is elsewhere, named by Location.
+[[nodiscard]] bool IsRedirectStatus(int status);
+
+enum class RedirectTarget { kOk, kNotHttp, kUnusable };
+// Where a Location value sends a request made to `from`: an absolute http URL,
+// "//host/path", an absolute path on the same host, or a path relative to the
+// folder of from's path (a fragment is dropped). kNotHttp for https or any
+// other scheme; kUnusable when the target fails SplitHttpUrl's rules.
+[[nodiscard]] RedirectTarget ResolveRedirect(const HttpUrlParts& from, std::string location,
+                                             HttpUrlParts* partsOut);

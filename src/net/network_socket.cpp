@@ -96,9 +96,24 @@ int CNetworkSocket::SendText(const std::string& text) {
 }
 
 long CNetworkSocket::Receive(char* buffer, size_t capacity) {
+    m_lastWait = sp::WaitResult::kFailed;
     if (m_hSocket == sp::kNoSocket) return -1;
-    if (sp::WaitReadable(m_hSocket, kSocketTimeoutMs, m_stop) != sp::WaitResult::kReady) return -1;
-    return sp::ReceiveSome(m_hSocket, buffer, capacity);
+    m_lastWait = sp::WaitReadable(m_hSocket, kSocketTimeoutMs, m_stop);
+    if (m_lastWait != sp::WaitResult::kReady) return -1;
+    const long n = sp::ReceiveSome(m_hSocket, buffer, capacity);
+    if (n < 0) m_lastWait = sp::WaitResult::kFailed;
+    return n;
+}
+
+std::string CNetworkSocket::ReceiveFailureText() const {
+    switch (m_lastWait) {
+        case sp::WaitResult::kTimedOut:
+            return "no data for " + std::to_string(kSocketTimeoutMs) + " ms";
+        case sp::WaitResult::kStopped:
+            return "stopped";
+        default:
+            return "receive error";
+    }
 }
 
 int CNetworkSocket::ReceiveReply(ReplyBuffer& buffer) {

@@ -62,6 +62,9 @@ public:
     // kSocketTimeoutMs: the count, 0 when the peer closed, -1 on an error,
     // a time-out or a stop request.
     [[nodiscard]] long Receive(char* buffer, size_t capacity);
+    // Why the last Receive gave -1, for the log: "no data for 5000 ms",
+    // "stopped" or "receive error".
+    [[nodiscard]] std::string ReceiveFailureText() const;
 
     [[nodiscard]] bool IsOpen() const;
     // Releases the socket; the object is idle afterwards.
@@ -85,6 +88,7 @@ private:
     char m_szHost[kHostTextSize] = {};
     int32_t m_nPort = 0;
     const StopToken* m_stop = nullptr;
+    socket_port::WaitResult m_lastWait = socket_port::WaitResult::kReady;
 };
 
 // Leading decimal number of a reply, read like "%d"; -1 when the reply does

@@ -25,6 +25,14 @@ bool ScanInt(const char** cursor, const char* end, int64_t* valueOut) {
     return true;
 }
 
+bool EqualsNoCase(const char* begin, size_t size, const char* text) {
+    if (std::strlen(text) != size) return false;
+    for (size_t i = 0; i < size; ++i) {
+        if (AsciiLower(begin[i]) != AsciiLower(text[i])) return false;
+    }
+    return true;
+}
+
 const char* Find(const char* begin, const char* end, const char* needle, size_t needleSize) {
     if (needleSize == 0 || begin == nullptr || end - begin < static_cast<ptrdiff_t>(needleSize)) {
         return nullptr;

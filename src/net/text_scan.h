@@ -18,6 +18,10 @@ inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 constexpr int kMaxDigits = 18;
 [[nodiscard]] bool ScanInt(const char** cursor, const char* end, int64_t* valueOut);
 
+inline char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+// True when [begin, begin + size) equals text in ASCII letters of any case.
+[[nodiscard]] bool EqualsNoCase(const char* begin, size_t size, const char* text);
+
 // Finds a byte string inside [begin, end); nullptr when absent.
 [[nodiscard]] const char* Find(const char* begin, const char* end, const char* needle,
                                size_t needleSize);

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -23,6 +24,45 @@ constexpr int kStopPollMs = 100;
 // file so far (a resumed file counts its old bytes) and the size the file will
 // have, or -1 while that is not known yet.
 using ProgressFn = std::function<void(int64_t bytesSoFar, int64_t totalBytes)>;
+
+// How slow a transfer may get before it counts as stalled: over every window
+// of this length at least window x minimum rate bytes must arrive. A link that
+// sends a byte a second would otherwise keep a download alive for ever, since
+// each byte restarts the socket's receive time-out; a steady link at the
+// minimum rate or above is never cut.
+constexpr std::chrono::milliseconds kStallWindow{30000};
+constexpr int64_t kMinBytesPerSecond = 1024;
+
+struct StallPolicy {
+    std::chrono::milliseconds window = kStallWindow;
+    int64_t minBytesPerSecond = kMinBytesPerSecond;
+};
+
+// Fed with the bytes a transfer receives and the time, says when it has
+// stalled: a whole window passed with fewer bytes than the policy asks for.
+// It only judges; what happens then (fail the attempt, retry, switch to a
+// mirror) is the caller's.
+class StallWatch {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    StallWatch(StallPolicy policy, Clock::time_point start)
+        : m_policy(policy), m_windowStart(start) {}
+    // Bytes that arrived at now; they count for the window running then.
+    void Feed(int64_t bytes, Clock::time_point now);
+    // Closes every window that has ended by now; true once one of them fell
+    // short (and from then on).
+    [[nodiscard]] bool Stalled(Clock::time_point now);
+    // Bytes of the window that fell short, or of the running one.
+    [[nodiscard]] int64_t WindowBytes() const { return m_windowBytes; }
+    [[nodiscard]] const StallPolicy& Policy() const { return m_policy; }
+
+private:
+    StallPolicy m_policy;
+    Clock::time_point m_windowStart;
+    int64_t m_windowBytes = 0;
+    bool m_stalled = false;
+};
 
 // A stop request made of the client's own flag (Cancel) and, optionally, a
 // flag the caller owns and sets from any thread.

@@ -87,13 +87,14 @@ bool CGameUpdater::FetchVersionList(std::string* contentOut) {
         // A leftover list from a run that died would be resumed and spliced
         // with the new one.
         (void)fs_port::RemoveFile(localPath);
-        result = m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, &m_bStopRequested);
-        if (result == 0) {
-            (void)ReadWholeFile(localPath, nullptr, false, &raw);
-            fs_port::RemoveFile(localPath);
-        }
+        result = m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, kMaxVersionListBytes,
+                                          &m_bStopRequested);
+        if (result == 0) (void)ReadWholeFile(localPath, nullptr, false, &raw);
+        // Also what a failed fetch left: at most the list's cap, or an empty file.
+        (void)fs_port::RemoveFile(localPath);
     } else {
-        result = m_pTransfer->FetchToMemory(m_settings.TransferMode, url, &raw, &m_bStopRequested);
+        result = m_pTransfer->FetchToMemory(m_settings.TransferMode, url, kMaxVersionListBytes, &raw,
+                                            &m_bStopRequested);
     }
     if (StopHere()) return false;
     // The list is GBK text; cut at a NUL as a C string would be.

@@ -1,7 +1,9 @@
 #include "update/headless_update.h"
 
+#include "app/startup.h"
 #include "app/util/launcher_util.h"
 #include "external/fast_file.h"
+#include "external/journal.h"
 #include "platform/file_system.h"
 #include "update/game_updater.h"
 #include "update/installer.h"
@@ -43,6 +45,35 @@ public:
     void StopLeftoverInstaller() override {}
     bool started = false;
     int exitCode = -1;
+};
+
+// The engine's and the clients' journal entries go where the launcher writes
+// them when it runs from the installation's folder, DIR\Log\launcher.log, for
+// the operator to read why a step failed. The journal attached before comes
+// back at the end.
+class UpdateLog {
+public:
+    explicit UpdateLog(const std::string& folder)
+        : m_previous(TheJournal().AttachedPath()), m_path(LogFilePath(LogFolderPath(folder))) {
+        const std::string logFolder = LogFolderPath(folder);
+        if (!fs_port::IsDirectory(logFolder)) fs_port::MakeDirectories(logFolder);
+        TheJournal().SetThreshold(Threshold::All);
+        m_attached = TheJournal().AttachFile(m_path.c_str()) == 0;
+    }
+    ~UpdateLog() {
+        TheJournal().Detach();
+        if (!m_previous.empty()) TheJournal().AttachFile(m_previous.c_str());
+    }
+    UpdateLog(const UpdateLog&) = delete;
+    UpdateLog& operator=(const UpdateLog&) = delete;
+
+    bool Attached() const { return m_attached; }
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_previous;
+    std::string m_path;
+    bool m_attached = false;
 };
 
 std::string WithoutScheme(const std::string& text, const char* scheme) {
@@ -140,7 +171,13 @@ int RunUpdateVerb(const std::vector<std::string>& args, std::FILE* out, std::FIL
     while (options.folder.size() > 1 && (options.folder.back() == '/' || options.folder.back() == '\\')) {
         options.folder.pop_back();
     }
+    const UpdateLog log(options.folder);
+    if (!log.Attached()) {
+        std::fprintf(err, "patchkit update: the log %s cannot be written\n", log.Path().c_str());
+    }
     const int rc = RunHeadlessUpdate(options, out, nullptr);
-    if (rc != 0) std::fputs("patchkit update: the update did not complete\n", err);
+    if (rc != 0) {
+        std::fprintf(err, "patchkit update: the update did not complete; see %s\n", log.Path().c_str());
+    }
     return rc;
 }

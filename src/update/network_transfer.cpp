@@ -12,22 +12,25 @@ namespace {
 class ClientTransfer : public IUpdateTransfer {
 public:
     int FetchToFile(int32_t transferMode, const std::string& url, const std::string& localPath,
-                    const std::atomic<bool>* stop) override {
+                    int64_t maxBytes, const std::atomic<bool>* stop) override {
         if (transferMode == kTransferModeHttp) {
             CNetworkHTTP http;
             http.SetStopFlag(stop);
+            if (maxBytes != kNoByteCap) http.SetByteCap(maxBytes);
             return http.Download(url, localPath);
         }
         CNetworkFTP ftp;
         ftp.SetStopFlag(stop);
+        if (maxBytes != kNoByteCap) ftp.SetByteCap(maxBytes);
         return ftp.Download(url, localPath, false, nullptr);
     }
 
-    int FetchToMemory(int32_t transferMode, const std::string& url, std::string* contentOut,
-                      const std::atomic<bool>* stop) override {
+    int FetchToMemory(int32_t transferMode, const std::string& url, int64_t maxBytes,
+                      std::string* contentOut, const std::atomic<bool>* stop) override {
         if (transferMode == kTransferModeHttp) return http_result::kUnknownHost;
         CNetworkFTP ftp;
         ftp.SetStopFlag(stop);
+        if (maxBytes != kNoByteCap) ftp.SetByteCap(maxBytes);
         return ftp.Download(url, "", true, contentOut);
     }
 };

@@ -68,7 +68,8 @@ bool CGameUpdater::DownloadPackages(const UpdatePlan& plan) {
         ReportStatus(0, 0.0f, waiting);
         Log(EntryKind::Info, waiting);
         Log(EntryKind::Info, url);
-        const int result = m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, &m_bStopRequested);
+        const int result =
+            m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, kNoByteCap, &m_bStopRequested);
         if (StopHere()) return false;
         if (result != 0) {
             Fail(StringPrintf(update_text::kPackageDownloadFailed, result * 10));

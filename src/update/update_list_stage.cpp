@@ -30,11 +30,13 @@ int CGameUpdater::FetchList(const std::string& url, const std::string& name, std
     // A leftover from an interrupted run may be of another list state; a
     // resume would splice the two, so every list is fetched whole.
     (void)fs_port::RemoveFile(localPath);
-    const int result = m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, &m_bStopRequested);
-    if (result != 0) return result;
+    const int result = m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, kMaxListFileBytes,
+                                                &m_bStopRequested);
     std::string gbk;
-    const bool read = ReadWholeFile(localPath, &LauncherFileKey(), true, &gbk);
+    const bool read = result == 0 && ReadWholeFile(localPath, &LauncherFileKey(), true, &gbk);
+    // Also what a failed fetch left: at most the list's cap, or an empty file.
     (void)fs_port::RemoveFile(localPath);
+    if (result != 0) return result;
     if (read && !GbkToUtf8(gbk, contentOut)) contentOut->clear();
     return result;
 }

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "external/fast_file.h"
+#include "external/sealed_content.h"
+
 struct PackageMember {
     std::string strPackage;
     std::string strMember;  // path inside the package; its first component is a root folder
@@ -30,6 +33,9 @@ struct UpdatePlan {
 constexpr char kInstallerFileName[] = "VantorelPath.exe";
 // Lines of one list beyond this count are not a real version step.
 constexpr size_t kMaxListLines = 1000000;
+// The largest enciphered list a whole-file read accepts; a download of a list
+// stops as soon as it shows to be larger.
+constexpr int64_t kMaxListFileBytes = kMaxWholeFileBytes + kSealOverheadBytes;
 
 // Fills packages, totalSize and selfUpdate from the update list's lines;
 // lines with fewer than four fields are skipped.

@@ -23,17 +23,24 @@ public:
     [[nodiscard]] virtual LauncherSettings Settings() const = 0;
 };
 
+// maxBytes of a fetch that has no cap of its own (the clients' file limits
+// still hold).
+constexpr int64_t kNoByteCap = -1;
+
 // One remote file per call, with the clients' result codes (0 success). The
 // stop flag is the engine's; an implementation gives up soon after it is set.
+// A file larger than maxBytes fails as soon as its announced length or the
+// bytes received show it, so a hostile server cannot fill the disk with a
+// "list".
 class IUpdateTransfer {
 public:
     virtual ~IUpdateTransfer() = default;
     [[nodiscard]] virtual int FetchToFile(int32_t transferMode, const std::string& url,
-                                          const std::string& localPath,
+                                          const std::string& localPath, int64_t maxBytes,
                                           const std::atomic<bool>* stop) = 0;
     // Into memory (the FTP version list); contentOut gets the whole file.
     [[nodiscard]] virtual int FetchToMemory(int32_t transferMode, const std::string& url,
-                                            std::string* contentOut,
+                                            int64_t maxBytes, std::string* contentOut,
                                             const std::atomic<bool>* stop) = 0;
 };
 

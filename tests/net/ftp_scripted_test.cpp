@@ -12,6 +12,7 @@
 #include "net/ftp_client.h"
 #include "platform/file_system.h"
 #include "support/fake_ftp.h"
+#include "support/journal_capture.h"
 #include "support/loopback_listener.h"
 #include "support/test_support.h"
 
@@ -45,60 +46,84 @@ TEST(FtpDownload, SendsTheExactCommandsAndWritesTheFile) {
     EXPECT_EQ(server.Commands(), expected);
 }
 
-TEST(FtpDownload, GivesTheCodeOfTheStepThatFailedAndDropsTheLogin) {
+TEST(FtpDownload, GivesTheCodeOfTheStepThatFailedLogsTheReplyAndDropsTheLogin) {
     struct Case {
         const char* name;
         std::function<void(FakeFtpOptions&)> setUp;
         bool toMemory;
         int result;
+        std::string logged;  // in the journal entry
+        std::function<void(CNetworkFTP&)> client = nullptr;
     };
     const Case cases[] = {
         {"greeting not 220", [](FakeFtpOptions& o) { o.greeting = {"421 too many users\r\n"}; }, false,
-         ftp_result::kGreeting},
+         ftp_result::kGreeting, "the greeting answered \"421 too many users\""},
+        {"greeting dribbled a byte every 50 ms",
+         [](FakeFtpOptions& o) {
+             const std::string text = "220 " + std::string(30, 'g') + "\r\n";
+             o.greeting.clear();
+             for (char ch : text) o.greeting.push_back(std::string(1, ch));
+         },
+         false, ftp_result::kGreeting, "the greeting got no whole answer: no progress: ",
+         [](CNetworkFTP& ftp) { ftp.SetStallPolicy(StallPolicy{std::chrono::milliseconds(600), 200}); }},
         {"USER refused", [](FakeFtpOptions& o) { o.replies["USER"] = "530 no\r\n"; }, false,
-         ftp_result::kUser},
+         ftp_result::kUser, "USER answered \"530 no\""},
         {"wrong password", [](FakeFtpOptions& o) { o.replies["PASS"] = "530 Login incorrect.\r\n"; },
-         false, ftp_result::kPass},
+         false, ftp_result::kPass, "PASS answered \"530 Login incorrect.\""},
         {"TYPE refused", [](FakeFtpOptions& o) { o.replies["TYPE"] = "504 no\r\n"; }, false,
-         ftp_result::kType},
+         ftp_result::kType, "TYPE I answered \"504 no\""},
         {"no such folder", [](FakeFtpOptions& o) { o.replies["CWD"] = "550 no folder\r\n"; }, false,
-         ftp_result::kCwd},
+         ftp_result::kCwd, "CWD answered \"550 no folder\""},
         {"missing file", [](FakeFtpOptions& o) { o.replies["SIZE"] = "550 no file\r\n"; }, false,
-         ftp_result::kSize},
+         ftp_result::kSize, "SIZE answered \"550 no file\""},
         {"negative size", [](FakeFtpOptions& o) { o.replies["SIZE"] = "213 -5\r\n"; }, false,
-         ftp_result::kSize},
+         ftp_result::kSize, "SIZE answered \"213 -5\""},
         {"PASV refused", [](FakeFtpOptions& o) { o.replies["PASV"] = "425 no\r\n"; }, false,
-         ftp_result::kPasv},
+         ftp_result::kPasv, "PASV answered \"425 no\""},
         {"PASV without address", [](FakeFtpOptions& o) { o.replies["PASV"] = "227 here\r\n"; }, false,
-         ftp_result::kPasvAddress},
+         ftp_result::kPasvAddress, "PASV answered \"227 here\""},
         {"PASV port 0", [](FakeFtpOptions& o) { o.replies["PASV"] = "227 (127,0,0,1,0,0)\r\n"; }, false,
-         ftp_result::kPasvAddress},
+         ftp_result::kPasvAddress, "PASV answered \"227 (127,0,0,1,0,0)\""},
         {"nobody at the passive port",
          [](FakeFtpOptions& o) {
              const int port = test_net::UnusedLoopbackPort();
              o.replies["PASV"] = "227 (127,0,0,1," + std::to_string(port / 256) + "," +
                                  std::to_string(port % 256) + ")\r\n";
          },
-         false, ftp_result::kNoData},
-        {"no REST at all", [](FakeFtpOptions& o) { o.acceptRest = false; }, false, ftp_result::kRest},
+         false, ftp_result::kNoData, "no data connection to 127.0.0.1:"},
+        {"no REST at all", [](FakeFtpOptions& o) { o.acceptRest = false; }, false, ftp_result::kRest,
+         "REST answered \"502 no restart\""},
         {"RETR refused", [](FakeFtpOptions& o) { o.replies["RETR"] = "550 gone\r\n"; }, false,
-         ftp_result::kRetr},
+         ftp_result::kRetr, "RETR answered \"550 gone\""},
         {"fewer bytes than SIZE", [](FakeFtpOptions& o) { o.sendLimit = 5; }, false,
-         ftp_result::kTransfer},
+         ftp_result::kTransfer, "closed early, received 5 of 10 bytes"},
         {"fewer bytes than SIZE into memory", [](FakeFtpOptions& o) { o.sendLimit = 5; }, true,
-         ftp_result::kTransfer},
+         ftp_result::kTransfer, "closed early, received 5 of 10 bytes"},
         {"empty file into memory", [](FakeFtpOptions& o) { o.content.clear(); }, true,
-         ftp_result::kTransfer},
+         ftp_result::kTransfer, "SIZE announces an empty file"},
         {"memory beyond its limit",
          [](FakeFtpOptions& o) { o.announcedSize = kMaxFtpMemoryBytes + 1; }, true,
-         ftp_result::kTransfer},
+         ftp_result::kTransfer, "SIZE announces 16777217 bytes, more than the cap of 16777216 bytes"},
+        {"SIZE over the download's cap", [](FakeFtpOptions&) {}, false, ftp_result::kTransfer,
+         "SIZE announces 10 bytes, more than the cap of 8 bytes",
+         [](CNetworkFTP& ftp) { ftp.SetByteCap(8); }},
+        {"data dribbled a byte every 100 ms",
+         [](FakeFtpOptions& o) {
+             o.content = std::string(20, 'd');
+             o.dataPiece = 1;
+             o.dataPauseMs = 100;
+         },
+         false, ftp_result::kTransfer, "no progress: ",
+         [](CNetworkFTP& ftp) { ftp.SetStallPolicy(StallPolicy{std::chrono::milliseconds(600), 200}); }},
     };
     for (const Case& c : cases) {
+        test_net::JournalCapture journal;
         FakeFtpOptions options;
         c.setUp(options);
         FakeFtpServer server(options);
         TempDir dir;
         CNetworkFTP ftp;
+        if (c.client) c.client(ftp);
         std::string content = "old";
         EXPECT_EQ(ftp.Download(UrlOf(server), dir.File("file.bin"), c.toMemory, &content), c.result)
             << c.name;
@@ -106,6 +131,7 @@ TEST(FtpDownload, GivesTheCodeOfTheStepThatFailedAndDropsTheLogin) {
         if (c.toMemory) {
             EXPECT_TRUE(content.empty()) << c.name;
         }
+        EXPECT_EQ(journal.Count("FTP RETR " + UrlOf(server) + ": " + c.logged), 1) << c.name;
     }
 }
 

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
+#include "net/http_chunked.h"
 #include "net/http_header.h"
 
 namespace {
@@ -90,7 +92,7 @@ TEST(HttpHeader, ReadsTheStatusCodeAfterTheFirstWord) {
     }
 }
 
-TEST(HttpHeader, AcceptsOnlyAPlainContentLengthWithinTheFileLimit) {
+TEST(HttpHeader, AcceptsOnlyAPlainContentLengthInAnyCaseWithinTheFileLimit) {
     struct Case {
         std::string fields;
         FieldResult result;
@@ -109,7 +111,9 @@ TEST(HttpHeader, AcceptsOnlyAPlainContentLengthWithinTheFileLimit) {
         {"Content-Length: \r\n", FieldResult::kInvalid, 0},
         {"Content-Length: 5\r\nContent-Length: 5\r\n", FieldResult::kOk, 5},
         {"Content-Length: 5\r\nContent-Length: 6\r\n", FieldResult::kInvalid, 0},
-        {"content-length: 1000\r\n", FieldResult::kMissing, 0},  // the name is matched exactly
+        {"content-length: 1000\r\n", FieldResult::kOk, 1000},  // names are matched in any case
+        {"CONTENT-LENGTH: 7\r\n", FieldResult::kOk, 7},
+        {"Content-Length : 7\r\n", FieldResult::kMissing, 0},  // no blank before the colon
         {"X-Content-Length: 7\r\nContent-Length: 8\r\n", FieldResult::kOk, 8},
         {"X-Original-Content-Length: 7\r\n", FieldResult::kMissing, 0},
         {"Server: nginx\r\n", FieldResult::kMissing, 0},
@@ -148,6 +152,7 @@ TEST(HttpHeader, ReadsContentRange) {
         {"bytes */1000", FieldResult::kInvalid, 0, 0, 0},
         {"items 0-1/2", FieldResult::kInvalid, 0, 0, 0},
         {"bytes -1-5/10", FieldResult::kInvalid, 0, 0, 0},
+        {"BYTES 1-2/3", FieldResult::kOk, 1, 2, 3},
     };
     for (const Case& c : cases) {
         const std::string header = "HTTP/1.1 206 Partial\r\nContent-Range: " + c.value + "\r\n\r\n";
@@ -162,6 +167,101 @@ TEST(HttpHeader, ReadsContentRange) {
     const std::string none = "HTTP/1.1 206 Partial\r\n\r\n";
     ContentRange range;
     EXPECT_EQ(ParseContentRange(none.data(), none.size(), &range), FieldResult::kMissing);
+}
+
+TEST(HttpHeader, TakesOnlyChunkedAsATransferCoding) {
+    struct Case {
+        std::string fields;
+        FieldResult result;
+    };
+    const Case cases[] = {
+        {"Transfer-Encoding: chunked\r\n", FieldResult::kOk},
+        {"transfer-encoding: CHUNKED \r\n", FieldResult::kOk},
+        {"Transfer-Encoding: , chunked\r\n", FieldResult::kOk},
+        {"Transfer-Encoding: gzip, chunked\r\n", FieldResult::kInvalid},
+        {"Transfer-Encoding: chunked\r\nTransfer-Encoding: gzip\r\n", FieldResult::kInvalid},
+        {"Transfer-Encoding: chunked, chunked\r\n", FieldResult::kInvalid},
+        {"Transfer-Encoding: identity\r\n", FieldResult::kInvalid},
+        {"Transfer-Encoding: \r\n", FieldResult::kInvalid},
+        {"Content-Length: 5\r\n", FieldResult::kMissing},
+    };
+    for (const Case& c : cases) {
+        const std::string header = "HTTP/1.1 200 OK\r\n" + c.fields + "\r\n";
+        bool chunked = false;
+        EXPECT_EQ(ParseTransferEncoding(header.data(), header.size(), &chunked), c.result) << c.fields;
+        EXPECT_EQ(chunked, c.result == FieldResult::kOk) << c.fields;
+    }
+}
+
+TEST(HttpRedirect, ResolvesTheLocationAgainstTheRequestOrRefusesIt) {
+    struct Case {
+        std::string location;
+        RedirectTarget result;
+        std::string hostPart;
+        std::string path;
+    };
+    const Case cases[] = {
+        {"http://mirror.example:8081/v/list.data", RedirectTarget::kOk, "mirror.example:8081", "/v/list.data"},
+        {"HTTP://mirror/x", RedirectTarget::kOk, "mirror", "/x"},
+        {"http://mirror", RedirectTarget::kOk, "mirror", "/"},
+        {"//other:9/y?q=1#part", RedirectTarget::kOk, "other:9", "/y?q=1"},
+        {"/moved/pack.zip", RedirectTarget::kOk, "origin:8080", "/moved/pack.zip"},
+        {"pack2.zip", RedirectTarget::kOk, "origin:8080", "/1002/pack2.zip"},
+        {"https://origin/1002/pack.zip", RedirectTarget::kNotHttp, "", ""},
+        {"ftp://origin/pack.zip", RedirectTarget::kNotHttp, "", ""},
+        {"http:/no-host", RedirectTarget::kNotHttp, "", ""},
+        {"", RedirectTarget::kUnusable, "", ""},
+        {"/with space", RedirectTarget::kUnusable, "", ""},
+        {"/" + std::string(300, 'p'), RedirectTarget::kUnusable, "", ""},
+    };
+    const HttpUrlParts from{"origin:8080", "/1002/pack.zip"};
+    for (const Case& c : cases) {
+        HttpUrlParts to;
+        EXPECT_EQ(ResolveRedirect(from, c.location, &to), c.result) << c.location;
+        if (c.result == RedirectTarget::kOk) {
+            EXPECT_EQ(to.hostPart, c.hostPart) << c.location;
+            EXPECT_EQ(to.path, c.path) << c.location;
+        }
+    }
+}
+
+// Feeds the body in pieces of every size from 1 byte to whole, so that a
+// size line, a line end or a trailer split anywhere is read the same.
+TEST(HttpChunked, DecodesTheSameWhereverThePiecesAreCut) {
+    struct Case {
+        std::string coded;
+        ChunkedDecoder::Status status;
+        std::string data;
+    };
+    const Case cases[] = {
+        {"4\r\n0123\r\n6\r\n456789\r\n0\r\n\r\n", ChunkedDecoder::Status::kDone, "0123456789"},
+        {"A;ext=\"x\"\r\n0123456789\r\n0\r\nTrailer: 1\r\n\r\nafter", ChunkedDecoder::Status::kDone,
+         "0123456789"},
+        {"a \n0123456789\n0\n\n", ChunkedDecoder::Status::kDone, "0123456789"},
+        {"0\r\n\r\n", ChunkedDecoder::Status::kDone, ""},
+        {"4\r\n0123\r\n", ChunkedDecoder::Status::kMore, "0123"},
+        {"4\r\n0123\r\n0\r\n", ChunkedDecoder::Status::kMore, "0123"},
+        {"4\r\n01234\r\n", ChunkedDecoder::Status::kInvalid, "0123"},
+        {"x\r\n", ChunkedDecoder::Status::kInvalid, ""},
+        {"-1\r\n", ChunkedDecoder::Status::kInvalid, ""},
+        {"4 4\r\n", ChunkedDecoder::Status::kInvalid, ""},
+        {"1000000000000000\r\n", ChunkedDecoder::Status::kInvalid, ""},
+        {std::string(5000, '0') + "1\r\n", ChunkedDecoder::Status::kInvalid, ""},
+        {"0\r\n" + std::string(70 * 1024, 'T') + "\r\n\r\n", ChunkedDecoder::Status::kInvalid, ""},
+    };
+    for (const Case& c : cases) {
+        for (size_t piece = 1; piece <= c.coded.size(); piece = piece < 8 ? piece + 1 : piece * 2) {
+            ChunkedDecoder decoder;
+            std::string data;
+            StringSink sink(&data, 1 << 20);
+            ChunkedDecoder::Status status = ChunkedDecoder::Status::kMore;
+            for (size_t at = 0; at < c.coded.size() && status == ChunkedDecoder::Status::kMore; at += piece) {
+                status = decoder.Feed(c.coded.data() + at, std::min(piece, c.coded.size() - at), sink);
+            }
+            EXPECT_EQ(status, c.status) << c.coded.substr(0, 40) << " in pieces of " << piece;
+            EXPECT_EQ(data, c.data) << c.coded.substr(0, 40) << " in pieces of " << piece;
+        }
+    }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "net/http_client.h"
 #include "platform/file_system.h"
+#include "support/journal_capture.h"
 #include "support/scripted_server.h"
 #include "support/test_support.h"
 
@@ -21,6 +22,8 @@ using test_net::TestConnection;
 using Clock = std::chrono::steady_clock;
 
 const std::string kTen = "0123456789";
+const char kChunkedField[] = "Transfer-Encoding: chunked\r\n";
+const std::string kChunkedTen = "4;name=value\r\n0123\r\n6\r\n456789\r\n0\r\nX-Sum: 45\r\n\r\n";
 
 std::string Response(const std::string& statusLine, const std::string& fields, const std::string& body) {
     return "HTTP/1.1 " + statusLine + "\r\n" + fields + "\r\n" + body;
@@ -96,6 +99,28 @@ TEST(HttpDownload, CompletesTheFileForEveryWellFormedAnswer) {
          ""},
         {"other 2xx code", "-", "bytes=0-",
          Answer(Response("203 Non-Authoritative", "Content-Length: 10\r\n", kTen)), kTen},
+        {"length header in lower case", "-", "bytes=0-",
+         Answer(Response("200 OK", "content-length: 10\r\n", kTen)), kTen},
+        {"range fields in upper case", "01234", "bytes=5-",
+         Answer(Response("206 Partial", "CONTENT-RANGE: Bytes 5-9/10\r\nCONTENT-LENGTH: 5\r\n", "56789")),
+         kTen},
+        {"no length: the body ends at the close", "-", "bytes=0-",
+         Answer(Response("200 OK", "Server: x\r\n", kTen)), kTen},
+        {"HTTP/1.0 without a length after a resume request", "abcdefghijklmnopqrstuvwxyz", "bytes=26-",
+         Answer("HTTP/1.0 200 OK\r\nServer: old\r\n\r\n" + kTen), kTen},
+        {"close-delimited 206 with the complete length", "01234", "bytes=5-",
+         Answer(Response("206 Partial", "Content-Range: bytes 5-9/10\r\n", "56789")), kTen},
+        {"chunked with extensions and a trailer, in three-byte pieces", "-", "bytes=0-",
+         [&](TestConnection& c, int) {
+             if (c.ReceiveUntil("\r\n\r\n")) c.SendInPieces(Response("200 OK", kChunkedField, kChunkedTen), 3, 5);
+         },
+         kTen},
+        {"chunked wins over Content-Length", "-", "bytes=0-",
+         Answer(Response("200 OK", "Content-Length: 999\r\n" + std::string(kChunkedField), kChunkedTen)), kTen},
+        {"chunked 206 continues the partial file", "01234", "bytes=5-",
+         Answer(Response("206 Partial", "content-range: bytes 5-9/10\r\ntransfer-encoding: Chunked\r\n",
+                         "5\r\n56789\r\n0\r\n\r\n")),
+         kTen},
     };
     for (const Case& c : cases) {
         ScriptedServer server(c.script);
@@ -112,45 +137,205 @@ TEST(HttpDownload, CompletesTheFileForEveryWellFormedAnswer) {
     }
 }
 
-TEST(HttpDownload, RefusesBrokenOrHostileAnswersInBothAttempts) {
+TEST(HttpDownload, RefusesBrokenOrHostileAnswersInBothAttemptsAndLogsWhy) {
     struct Case {
         const char* name;
         std::string before;
         ScriptedServer::Script script;
+        std::string logged;       // in the journal entry of each failed attempt
+        std::string kept = "-";   // the local file afterwards; "-": as before
+        int64_t cap = -1;         // the download's byte cap; -1 none
     };
     const Case cases[] = {
-        {"404", "", Answer(Response("404 Not Found", "Content-Length: 9\r\n", "not found"))},
-        {"300 is no file", "", Answer(Response("300 Multiple Choices", "Content-Length: 10\r\n", kTen))},
-        {"length header in lower case", "",
-         Answer(Response("200 OK", "content-length: 10\r\n", kTen))},
-        {"no length", "", Answer(Response("200 OK", "Server: x\r\n", kTen))},
-        {"negative length", "", Answer(Response("200 OK", "Content-Length: -10\r\n", kTen))},
-        {"length not a number", "", Answer(Response("200 OK", "Content-Length: ten\r\n", kTen))},
+        {"404", "", Answer(Response("404 Not Found", "Content-Length: 9\r\n", "not found")),
+         "status line \"HTTP/1.1 404 Not Found\""},
+        {"300 is no file", "", Answer(Response("300 Multiple Choices", "Content-Length: 10\r\n", kTen)),
+         "status line \"HTTP/1.1 300 Multiple Choices\""},
+        {"negative length", "", Answer(Response("200 OK", "Content-Length: -10\r\n", kTen)),
+         "Content-Length \"-10\" refused"},
+        {"length not a number", "", Answer(Response("200 OK", "Content-Length: ten\r\n", kTen)),
+         "Content-Length \"ten\" refused"},
         {"total beyond 2 GiB - 1", "abc",
-         Answer(Response("206 Partial", "Content-Length: 2147483646\r\n", kTen))},
-        {"close before the header ends", "", Answer("HTTP/1.1 200 OK\r\nContent-Len")},
-        {"close before the total", "", Answer(Response("200 OK", "Content-Length: 20\r\n", kTen))},
+         Answer(Response("206 Partial", "Content-Length: 2147483646\r\n", kTen)), "more than the cap"},
+        {"close before the header ends", "", Answer("HTTP/1.1 200 OK\r\nContent-Len"),
+         "closed before the header's end"},
+        {"close before the total", "", Answer(Response("200 OK", "Content-Length: 20\r\n", kTen)),
+         "closed early, received 10 of 20 bytes", kTen},
         {"header of 70 KiB", "",
          Answer(Response("200 OK", "X-Pad: " + std::string(70 * 1024, 'p') + "\r\nContent-Length: 10\r\n",
-                         kTen))},
+                         kTen)),
+         "a header over 65536 bytes"},
         {"range that starts elsewhere", "abc",
-         Answer(Response("206 Partial", "Content-Range: bytes 0-9/10\r\nContent-Length: 10\r\n", kTen))},
+         Answer(Response("206 Partial", "Content-Range: bytes 0-9/10\r\nContent-Length: 10\r\n", kTen)),
+         "does not start at the local file's 3 bytes"},
         {"range that stops short of the whole file", "",
-         Answer(Response("206 Partial", "Content-Range: bytes 0-9/20\r\nContent-Length: 10\r\n", kTen))},
+         Answer(Response("206 Partial", "Content-Range: bytes 0-9/20\r\nContent-Length: 10\r\n", kTen)),
+         "does not reach a known end"},
+        {"close-delimited 206 without a range", "abc", Answer(Response("206 Partial", "", kTen)),
+         "206 answer without Content-Range"},
+        {"chunked 206 without the complete length", "abc",
+         Answer(Response("206 Partial", "Content-Range: bytes 3-9/*\r\n" + std::string(kChunkedField),
+                         "7\r\n3456789\r\n0\r\n\r\n")),
+         "does not reach a known end"},
+        {"close-delimited 206 cut before its range ends", "01234",
+         InTurn({Answer(Response("206 Partial", "Content-Range: bytes 5-9/10\r\n", "567")),
+                 Answer(Response("206 Partial", "Content-Range: bytes 8-9/10\r\n", "8"))}),
+         "closed early, received", "012345678"},
+        {"chunked body cut before the last chunk", "",
+         Answer(Response("200 OK", kChunkedField, "4\r\n0123\r\n6\r\n45")), "closed inside the chunked body",
+         "012345"},
+        {"chunk size that is no number", "", Answer(Response("200 OK", kChunkedField, "zz\r\n0123\r\n")),
+         "chunk size line zz unreadable"},
+        {"chunk longer than its size", "", Answer(Response("200 OK", kChunkedField, "3\r\n0123\r\n0\r\n\r\n")),
+         "chunk data longer than its size", "012"},
+        {"chunked body past its range", "01234",
+         Answer(Response("206 Partial", "Content-Range: bytes 5-9/10\r\n" + std::string(kChunkedField),
+                         "6\r\n56789X\r\n0\r\n\r\n")),
+         "runs past its Content-Range"},
+        {"coding that cannot be undone", "",
+         Answer(Response("200 OK", "Transfer-Encoding: gzip, chunked\r\n", kChunkedTen)),
+         "Transfer-Encoding \"gzip, chunked\" cannot be decoded"},
+        {"redirect to https", "",
+         Answer(Response("301 Moved", "Location: https://127.0.0.1/dir/file.bin\r\nContent-Length: 0\r\n", "")),
+         "refused: only http:// is followed"},
+        {"redirect without a Location", "", Answer(Response("302 Found", "Content-Length: 0\r\n", "")),
+         "without Location"},
+        {"announced length over the cap", "", Answer(Response("200 OK", "Content-Length: 10\r\n", kTen)),
+         "announces 10 bytes, more than the cap of 8 bytes", "-", 8},
+        {"chunked body over the cap", "", Answer(Response("200 OK", kChunkedField, kChunkedTen)),
+         "grew past the cap of 8 bytes", "0123", 8},
+        {"close-delimited body over the cap", "", Answer(Response("200 OK", "", kTen)),
+         "grew past the cap of 8 bytes", "", 8},
     };
     for (const Case& c : cases) {
+        test_net::JournalCapture journal;
         ScriptedServer server(c.script);
         TempDir dir;
         const std::string local = dir.File("file.bin");
         if (!c.before.empty()) WriteTextFile(local, c.before);
         CNetworkHTTP http;
+        if (c.cap >= 0) http.SetByteCap(c.cap);
         EXPECT_EQ(http.Download(UrlOf(server), local), http_result::kTransferFailed) << c.name;
         EXPECT_EQ(server.Connections(), kHttpAttempts) << c.name;
         // The refused answers leave the partial file as it was, except
-        // that a close before the total keeps what arrived.
-        const std::string expected = std::string(c.name) == "close before the total" ? kTen : c.before;
+        // that a body cut short keeps what arrived.
         EXPECT_TRUE(fs_port::IsRegularFile(local)) << c.name;
-        EXPECT_EQ(ReadTextFile(local), expected) << c.name;
+        EXPECT_EQ(ReadTextFile(local), c.kept == "-" ? c.before : c.kept) << c.name;
+        EXPECT_EQ(journal.Count(c.logged), kHttpAttempts) << c.name;
+        EXPECT_EQ(journal.Count("/dir/file.bin (attempt 2 of 2)"), 1) << c.name;
+    }
+}
+
+// Serves kTen honouring the request's "Range: bytes=N-" (200 from 0).
+void ServeTenFromRange(TestConnection& c, int) {
+    if (!c.ReceiveUntil("\r\n\r\n")) return;
+    const size_t at = c.Received().find("Range: bytes=");
+    const size_t from = at == std::string::npos ? 0 : std::stoul(c.Received().substr(at + 13));
+    if (from == 0 || from >= kTen.size()) {
+        c.Send(Response("200 OK", "Content-Length: 10\r\n", kTen));
+        return;
+    }
+    c.Send(Response("206 Partial", "Content-Range: bytes " + std::to_string(from) + "-9/10\r\n",
+                    kTen.substr(from)));
+}
+
+TEST(HttpDownload, FollowsRedirectsToOtherPathsPortsAndHostsKeepingTheOffset) {
+    // "@" stands for the address of the redirect target, a fresh server in each case.
+    const std::string there = "@";
+    struct Case {
+        const char* name;
+        std::string status;
+        std::string location;
+        std::string before;
+        std::string requestAtTarget;  // "" when the origin itself serves the new path
+    };
+    const Case cases[] = {
+        {"301 to another port", "301 Moved Permanently", "http://" + there + "/other/file.bin", "",
+         "GET /other/file.bin HTTP/1.1\r\nHost: " + there + "\r\n"},
+        {"307 keeps the resume offset", "307 Temporary Redirect", "http://" + there + "/f.bin", "01234",
+         "Range: bytes=5-\r\n"},
+        {"308 to a network path", "308 Permanent Redirect", "//" + there + "/g.bin", "", "GET /g.bin "},
+        {"303 to a path on the same server", "303 See Other", "/moved/file.bin", "", ""},
+        {"302 to a relative path", "302 Found", "moved.bin", "", ""},
+    };
+    for (const Case& c : cases) {
+        test_net::JournalCapture journal;
+        ScriptedServer target(ServeTenFromRange);
+        const std::string address = "127.0.0.1:" + std::to_string(target.Port());
+        const auto withTarget = [&](std::string text) {
+            const size_t at = text.find(there);
+            return at == std::string::npos ? text : text.replace(at, 1, address);
+        };
+        const std::string redirect =
+            Response(c.status, "Location: " + withTarget(c.location) + "\r\nContent-Length: 4\r\n", "gone");
+        ScriptedServer origin(InTurn({Answer(redirect), ServeTenFromRange}));
+        TempDir dir;
+        const std::string local = dir.File("file.bin");
+        if (!c.before.empty()) WriteTextFile(local, c.before);
+        CNetworkHTTP http;
+        EXPECT_EQ(http.Download(UrlOf(origin), local), http_result::kOk) << c.name;
+        EXPECT_EQ(ReadTextFile(local), kTen) << c.name;
+        origin.Finish();
+        target.Finish();
+        const bool elsewhere = !c.requestAtTarget.empty();
+        EXPECT_EQ(origin.Connections(), elsewhere ? 1 : 2) << c.name;
+        EXPECT_EQ(journal.Count("redirected from " + UrlOf(origin) + " to http://"), 1) << c.name;
+        ASSERT_EQ(target.Received().size(), elsewhere ? 1u : 0u) << c.name;
+        if (elsewhere) {
+            EXPECT_NE(target.Received()[0].find(withTarget(c.requestAtTarget)), std::string::npos) << c.name;
+            EXPECT_EQ(journal.Count("fetched from " + address), 1) << c.name;
+        }
+    }
+}
+
+TEST(HttpDownload, GivesUpAfterFiveRedirectsInEachAttempt) {
+    test_net::JournalCapture journal;
+    ScriptedServer server(Answer(Response("302 Found", "Location: /dir/file.bin\r\n", "")));
+    TempDir dir;
+    CNetworkHTTP http;
+    EXPECT_EQ(http.Download(UrlOf(server), dir.File("f.bin")), http_result::kTransferFailed);
+    server.Finish();
+    EXPECT_EQ(server.Connections(), kHttpAttempts * (kMaxHttpRedirects + 1));
+    EXPECT_EQ(journal.Count("more than 5 redirects"), kHttpAttempts);
+}
+
+// The server sends the answer in pieces with a pause between them; the
+// client's stall window is short so that the test is quick.
+TEST(HttpDownload, CutsAStalledAnswerButNotASlowSteadyOne) {
+    struct Case {
+        const char* name;
+        std::string body;
+        size_t piece;
+        int pauseMs;
+        bool headerFirst;  // the header goes out whole before the dribble
+        int result;
+    };
+    const std::string slowBody(400, 's');
+    const Case cases[] = {
+        {"a byte every 100 ms", kTen + kTen + kTen, 1, 100, true, http_result::kTransferFailed},
+        {"a header dribbled byte by byte", kTen, 1, 100, false, http_result::kTransferFailed},
+        {"40 bytes every 100 ms over a window of 400 bytes/s", slowBody, 40, 100, true, http_result::kOk},
+    };
+    for (const Case& c : cases) {
+        test_net::JournalCapture journal;
+        const std::string header = Response("200 OK", "Content-Length: " + std::to_string(c.body.size()) + "\r\n", "");
+        ScriptedServer server([&](TestConnection& conn, int) {
+            if (!conn.ReceiveUntil("\r\n\r\n")) return;
+            if (c.headerFirst) conn.Send(header);
+            conn.SendInPieces(c.headerFirst ? c.body : header + c.body, c.piece, c.pauseMs);
+        });
+        TempDir dir;
+        const std::string local = dir.File("f.bin");
+        CNetworkHTTP http;
+        http.SetStallPolicy(StallPolicy{std::chrono::milliseconds(600), 200});
+        const auto start = Clock::now();
+        EXPECT_EQ(http.Download(UrlOf(server), local), c.result) << c.name;
+        if (c.result == http_result::kOk) {
+            EXPECT_EQ(ReadTextFile(local), c.body) << c.name;
+        } else {
+            EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 4.0) << c.name;
+            EXPECT_EQ(journal.Count("no progress: "), kHttpAttempts) << c.name;
+        }
     }
 }
 

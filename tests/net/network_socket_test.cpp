@@ -194,4 +194,34 @@ TEST(ResolveHost, GivesTheAddressAndThePortOfTheName) {
     }
 }
 
+// Bytes fed at given times (ms from the start) against a window of 1000 ms
+// and 100 bytes/s: stalled only when a whole window brought under 100 bytes.
+TEST(StallWatch, CallsAWindowStalledOnlyWhenItBroughtTooFewBytes) {
+    struct Feed {
+        int atMs;
+        int64_t bytes;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Feed> feeds;
+        int checkMs;
+        bool stalled;
+    };
+    const Case cases[] = {
+        {"nothing yet, window still open", {}, 999, false},
+        {"nothing for a whole window", {}, 1000, true},
+        {"a byte now and then", {{100, 1}, {500, 1}, {900, 1}}, 1000, true},
+        {"just the minimum", {{500, 100}}, 1000, false},
+        {"steady over three windows", {{500, 100}, {1500, 100}, {2500, 100}}, 3000, false},
+        {"a good window, then silence", {{500, 5000}}, 2000, true},
+        {"bytes after the window ended count for the next one", {{1200, 100}}, 1300, true},
+    };
+    const StallWatch::Clock::time_point start{};
+    for (const Case& c : cases) {
+        StallWatch watch(StallPolicy{std::chrono::milliseconds(1000), 100}, start);
+        for (const Feed& feed : c.feeds) watch.Feed(feed.bytes, start + std::chrono::milliseconds(feed.atMs));
+        EXPECT_EQ(watch.Stalled(start + std::chrono::milliseconds(c.checkMs)), c.stalled) << c.name;
+    }
+}
+
 }  // namespace

@@ -74,6 +74,17 @@ def http_cases(c, work, content):
         missing = os.path.join(local, "none.zip")
         c.expect("http 404", c.run("http", url.replace("pack", "none"), win_path(missing)), 5)
         c.expect("http 404 leaves an empty file", read(missing), b"")
+        with open(os.path.join(state, "redirect-port")) as f:
+            moved = "http://127.0.0.1:%s/pack.zip" % f.read().strip()
+        os.remove(target)
+        c.expect("http 301 to another port", c.run("http", moved, win_path(target)), 0)
+        c.expect("http 301 to another port content", read(target), content)
+        os.makedirs(os.path.join(site, "chunked"))
+        with open(os.path.join(site, "chunked", "list.txt"), "wb") as f:
+            f.write(b"chunked list\n" * 20000)
+        listed = os.path.join(local, "list.txt")
+        c.expect("http chunked", c.run("http", "http://127.0.0.1:%d/chunked/list.txt" % port, win_path(listed)), 0)
+        c.expect("http chunked content", read(listed), b"chunked list\n" * 20000)
     finally:
         peer.stop(state)
 

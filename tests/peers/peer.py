@@ -9,7 +9,10 @@ port and with all its files in a state folder of the test's own.
                                                    "update"/"stream907", ROOT as home
     peer.py stop STATE                             stops what start started
 
-"start" writes the port to STATE/port and prints it. With --owner, a watcher
+"start" writes the port to STATE/port and prints it. nginx also answers
+/chunked/... with a chunked body (SSI strips the length and the ranges), and
+listens on a second port (STATE/redirect-port) that answers every request
+with a 301 to the same path on the first one. With --owner, a watcher
 stops the server when that process ends, so a crashed test leaves nothing
 running. The FTP server counts logins in STATE/logins (one line each).
 Run with /usr/bin/python3 (Debian's pyftpdlib).
@@ -81,7 +84,12 @@ http {{
         listen 127.0.0.1:{port};
         root {root};
         location / {{ }}
+        location /chunked/ {{ ssi on; ssi_types *; }}
 {slow}
+    }}
+    server {{
+        listen 127.0.0.1:{redirect_port};
+        return 301 http://127.0.0.1:{port}$request_uri;
     }}
 }}
 """
@@ -93,9 +101,13 @@ def start_nginx(state, root, slow=None):
     # test can see the window's state during it.
     slow = "        location = %s { limit_rate 128; }" % slow if slow else ""
     for _ in range(5):
-        port = free_port()
+        port, redirect_port = free_port(), free_port()
+        if port == redirect_port:
+            continue
         conf = os.path.join(state, "nginx.conf")
-        write(conf, NGINX_CONF.format(state=state, root=root, port=port, user=user, slow=slow))
+        write(conf, NGINX_CONF.format(state=state, root=root, port=port, user=user, slow=slow,
+                                      redirect_port=redirect_port))
+        write(os.path.join(state, "redirect-port"), str(redirect_port))
         rc = subprocess.call([NGINX, "-p", state, "-c", conf, "-e", os.path.join(state, "error.log")],
                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                              stderr=subprocess.DEVNULL)

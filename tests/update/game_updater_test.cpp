@@ -88,6 +88,10 @@ TEST(GameUpdater, FullStepShowsEveryTextAndHandsOver) {
     ASSERT_EQ(s.starter.starts.size(), 1u);
     EXPECT_EQ(s.starter.starts[0], s.L("VantorelPath.exe") + "|\"1\"\t\"" + s.L("udo.temp") + "\"");
     EXPECT_EQ(s.transfer.urls[1], "http://127.0.0.1/1.0.0.2/updatelist.data");
+    // The lists are fetched under their size caps, the packages under none.
+    const std::vector<int64_t> caps = {static_cast<int64_t>(kMaxVersionListBytes), kMaxListFileBytes,
+                                       kMaxListFileBytes, kNoByteCap, kNoByteCap};
+    EXPECT_EQ(s.transfer.caps, caps);
     // The lists are read and removed from the launcher folder.
     EXPECT_FALSE(fs_port::PathExists(s.L("updatelist.data")));
     EXPECT_FALSE(fs_port::PathExists(s.L("versionlist.data")));
@@ -291,10 +295,10 @@ TEST(GameUpdater, LongNamesAreShownWholeOrCutAtACharacter) {
 class StoppingTransfer : public FolderTransfer {
 public:
     using FolderTransfer::FolderTransfer;
-    int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath,
+    int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t maxBytes,
                     const std::atomic<bool>* stop) override {
         if (url.find(".pak") != std::string::npos && updater) updater->RequestStop();
-        const int result = FolderTransfer::FetchToFile(mode, url, localPath, stop);
+        const int result = FolderTransfer::FetchToFile(mode, url, localPath, maxBytes, stop);
         return stop && stop->load() ? 5 : result;
     }
     CGameUpdater* updater = nullptr;

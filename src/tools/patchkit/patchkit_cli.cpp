@@ -72,7 +72,8 @@ constexpr Verb kVerbs[] = {
      "after the other up to the server's newest version (only one with --once),\n"
      "printing every status text as a line. URL is http://host[:port]; with --ftp\n"
      "it is host[:port] of an FTP server. DIR must hold version.data and the\n"
-     "installer program.\n",
+     "installer program. The launcher's log, with the reason of every failed\n"
+     "download, is appended to DIR\\Log\\launcher.log.\n",
      4, kAnyCount, false, VerbUpdate, nullptr, nullptr},
 };
 

@@ -76,6 +76,41 @@ TEST_F(NginxDownload, FetchesWholeResumesAndRestartsAsTheServerAnswers) {
     }
 }
 
+// nginx's second port answers every request with a 301 to the same path on
+// the first port; /chunked/ comes chunked, without a length or ranges.
+TEST_F(NginxDownload, FollowsARedirectAcrossPortsAndReadsAChunkedWholeFile) {
+    ASSERT_TRUE(fs_port::MakeDirectory(m_site.File("chunked")));
+    const std::string text = "chunked text " + std::string(200 * 1024, 'c') + " end\n";
+    WriteTextFile(m_site.File("chunked/list.txt"), text);
+    const std::string redirecting =
+        "http://127.0.0.1:" + m_server->ReadStateFile("redirect-port") + "/v1002/pack.zip";
+    struct Case {
+        const char* name;
+        std::string url;
+        std::string before;  // "-" for no local file
+        std::string after;
+    };
+    const Case cases[] = {
+        {"301 to another port", redirecting, "-", m_small},
+        {"301 keeps the resume offset", redirecting, m_small.substr(0, 5000), m_small},
+        {"chunked answer", Url("/chunked/list.txt"), "-", text},
+        {"chunked 200 to a resume request rewrites the file", Url("/chunked/list.txt"), "stale bytes", text},
+    };
+    for (const Case& c : cases) {
+        const std::string local = m_local.File("fetched.bin");
+        fs_port::RemoveFile(local);
+        if (c.before != "-") WriteTextFile(local, c.before);
+        const int partialBefore = StatusCount("206");
+        CNetworkHTTP http;
+        EXPECT_EQ(http.Download(c.url, local), http_result::kOk) << c.name;
+        EXPECT_TRUE(ReadTextFile(local) == c.after) << c.name;
+        if (c.url == redirecting) {
+            EXPECT_EQ(StatusCountReaching("206", partialBefore + 1) - partialBefore, 1) << c.name;
+        }
+    }
+    EXPECT_EQ(StatusCountReaching("301", 2), 2);
+}
+
 TEST_F(NginxDownload, AResumeAppendsToTheBytesAlreadyThere) {
     // Wrong bytes in the partial file stay: only the rest is fetched.
     const std::string local = m_local.File("pack.zip");

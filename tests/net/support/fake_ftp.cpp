@@ -1,5 +1,7 @@
 #include "support/fake_ftp.h"
 
+#include <algorithm>
+
 #include "support/loopback_listener.h"
 
 namespace test_net {
@@ -91,7 +93,8 @@ std::string FakeFtpServer::Transfer(TestConnection& control) {
     const size_t from = static_cast<size_t>(m_offset) < m_options.content.size()
                             ? static_cast<size_t>(m_offset)
                             : m_options.content.size();
-    data.Send(m_options.content.substr(from, m_options.sendLimit));
+    const std::string bytes = m_options.content.substr(from, m_options.sendLimit);
+    data.SendInPieces(bytes, std::min(m_options.dataPiece, bytes.size() + 1), m_options.dataPauseMs);
     data.Close();
     m_offset = 0;
     if (m_options.completionDelayMs <= 0) return "226 transfer complete\r\n";

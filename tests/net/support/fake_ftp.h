@@ -28,6 +28,8 @@ struct FakeFtpOptions {
     std::string content = "0123456789";  // the file served for any name
     int64_t announcedSize = -1;          // the SIZE answer; -1: the content's size
     size_t sendLimit = std::string::npos;  // data bytes really sent after the offset
+    size_t dataPiece = std::string::npos;  // data sent in pieces of this size ...
+    int dataPauseMs = 0;                   // ... with this pause between them
     std::string pasvHost = "127,0,0,1";  // the address named in the PASV reply
     bool acceptRest = true;              // REST answered 350
     bool silent = false;                 // accepts, says nothing

@@ -236,7 +236,7 @@ TEST(UpdateEndToEnd, StepsToTheNewestOverHttpAndFtp) {
 class HalfDoneTransfer : public IUpdateTransfer {
 public:
     explicit HalfDoneTransfer(std::string site) : m_site(std::move(site)) {}
-    int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath,
+    int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t maxBytes,
                     const std::atomic<bool>* stop) override {
         const size_t slash = url.rfind('/');
         if (url.find(".pak") != std::string::npos) {
@@ -245,11 +245,11 @@ public:
             WriteTextFile(fs_port::NativePath(localPath), whole.substr(0, whole.size() / 2));
             ++resumed;
         }
-        return NetworkTransfer().FetchToFile(mode, url, localPath, stop);
+        return NetworkTransfer().FetchToFile(mode, url, localPath, maxBytes, stop);
     }
-    int FetchToMemory(int32_t mode, const std::string& url, std::string* contentOut,
+    int FetchToMemory(int32_t mode, const std::string& url, int64_t maxBytes, std::string* contentOut,
                       const std::atomic<bool>* stop) override {
-        return NetworkTransfer().FetchToMemory(mode, url, contentOut, stop);
+        return NetworkTransfer().FetchToMemory(mode, url, maxBytes, contentOut, stop);
     }
     int resumed = 0;
 
@@ -350,6 +350,7 @@ TEST(UpdateEndToEnd, UpdateVerbTakesOneStepWithOnce) {
         {{"--server", url}, 2},
         {{"--server", url, "--folder", inst.launcher.Path(), "--bogus"}, 2},
         {{"--server", "http://", "--folder", inst.launcher.Path()}, 1},
+        {{"--server", url + "missing", "--folder", inst.launcher.Path()}, 1},
     };
     for (const auto& c : cases) EXPECT_EQ(RunUpdateVerb(c.args, out, err), c.rc) << c.args.size();
     std::fclose(out);
@@ -357,6 +358,12 @@ TEST(UpdateEndToEnd, UpdateVerbTakesOneStepWithOnce) {
     EXPECT_EQ(DifferenceFromRelease(inst.launcher.Path(), 2), "");
     EXPECT_EQ(Patchkit("verify '" + inst.launcher.Path() + "'"), 0);
     EXPECT_NE(ReadTextFile(outDir.File("out")).find("正在安装更新..."), std::string::npos);
+    // The log beside the installation says why the last run failed.
+    const std::string log = ReadTextFile(inst.launcher.File("Log/launcher.log"));
+    EXPECT_NE(log.find("[Info] 开始安装更新..."), std::string::npos) << log;
+    EXPECT_NE(log.find("missing/versionlist.data (attempt 2 of 2): status line \"HTTP/1.1 404 Not Found\""),
+              std::string::npos)
+        << log;
 }
 
 }  // namespace

@@ -51,17 +51,20 @@ class FolderTransfer : public IUpdateTransfer {
 public:
     explicit FolderTransfer(std::string root) : m_root(std::move(root)) {}
 
-    int FetchToFile(int32_t, const std::string& url, const std::string& localPath,
+    int FetchToFile(int32_t, const std::string& url, const std::string& localPath, int64_t maxBytes,
                     const std::atomic<bool>*) override {
         urls.push_back(url);
+        caps.push_back(maxBytes);
         const std::string source = Source(url);
         if (failUrls.count(url) || !fs_port::IsRegularFile(source)) return 5;
+        if (maxBytes != kNoByteCap && fs_port::FileSize(source) > maxBytes) return 5;
         WriteTextFile(fs_port::NativePath(localPath), ReadTextFile(source));
         return 0;
     }
-    int FetchToMemory(int32_t, const std::string& url, std::string* contentOut,
+    int FetchToMemory(int32_t, const std::string& url, int64_t maxBytes, std::string* contentOut,
                       const std::atomic<bool>*) override {
         urls.push_back(url);
+        caps.push_back(maxBytes);
         const std::string source = Source(url);
         if (!fs_port::IsRegularFile(source)) return 1004;
         *contentOut = ReadTextFile(source);
@@ -69,6 +72,7 @@ public:
     }
 
     std::vector<std::string> urls;
+    std::vector<int64_t> caps;  // the maxBytes of each fetch, beside urls
     std::map<std::string, int> failUrls;
 
 private:
