@@ -9,6 +9,9 @@ namespace {
 constexpr int kPrepared = 0;
 constexpr int kReplyChunkBytes = 1024;
 constexpr size_t kMemoryChunkBytes = 16 * 1024;
+// "Requested action not taken: file unavailable" (RFC 959), the answer for a
+// file that is not there.
+constexpr int kFileUnavailable = 550;
 const char kUserName[] = "update";
 const char kPassword[] = "stream907";
 
@@ -32,6 +35,7 @@ void CNetworkFTP::Cancel() {
 
 int CNetworkFTP::Download(const std::string& url, const std::string& localPath, bool toMemory,
                           std::string* contentOut) {
+    m_bNotFound = false;
     if (toMemory && contentOut != nullptr) contentOut->clear();
     if (!ParseUrl(url) || (toMemory && contentOut == nullptr)) {
         Disconnect();
@@ -115,6 +119,7 @@ int CNetworkFTP::AskSizeAndPassive() {
     FtpReply reply;
     if (!Command("SIZE " + m_strRemoteFile + "\r\n", &reply) || reply.code != 213 ||
         !ParseSizeReply(reply.text, &m_nRemoteSize)) {
+        m_bNotFound = reply.code == kFileUnavailable;
         return 7;
     }
     if (!Command("PASV \r\n", &reply) || reply.code != 227) return 8;
@@ -153,6 +158,7 @@ int CNetworkFTP::Retrieve(bool toMemory, std::string* contentOut) {
     }
     if (!Command("RETR " + m_strRemoteFile + "\r\n", &reply) ||
         (reply.code != 125 && reply.code != 150)) {
+        m_bNotFound = reply.code == kFileUnavailable;
         return ftp_result::kRetr;
     }
     const bool received = toMemory ? ReceiveToMemory(data, contentOut) : ReceiveToFile(data);

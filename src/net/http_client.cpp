@@ -35,6 +35,7 @@ void CNetworkHTTP::Reset() {
 }
 
 int CNetworkHTTP::Download(const std::string& url, const std::string& localPath) {
+    m_bNotFound = false;
     HttpUrlParts parts;
     if (!SplitHttpUrl(url, &parts)) return http_result::kUnknownHost;
     for (int attempt = 1;; ++attempt) {
@@ -148,6 +149,7 @@ CNetworkHTTP::Header CNetworkHTTP::CollectHeader(const char* data, size_t size,
 int CNetworkHTTP::ParseStatus(size_t headerEnd) {
     const char* header = m_header.data();
     const int status = ParseStatusCode(header, headerEnd);
+    m_bNotFound = status == 404;
     if (status < 200 || status > 299) return status == 416 ? kStatusRangeRefused : kStatusRefused;
     int64_t length = 0;
     if (ParseContentLength(header, headerEnd, &length) != FieldResult::kOk) return kStatusRefused;

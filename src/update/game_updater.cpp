@@ -87,21 +87,21 @@ bool CGameUpdater::FetchVersionList(std::string* contentOut) {
         // A leftover list from a run that died would be resumed and spliced
         // with the new one.
         (void)fs_port::RemoveFile(localPath);
-        result = m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, &m_bStopRequested);
-        if (result == 0) {
-            (void)ReadWholeFile(localPath, nullptr, false, &raw);
-            fs_port::RemoveFile(localPath);
-        }
+        result = m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, &m_bStopRequested, nullptr);
+        if (result == 0) (void)ReadWholeFile(localPath, nullptr, false, &raw);
+        // Whatever the client left, whole or not, is of no use after the read.
+        (void)fs_port::RemoveFile(localPath);
     } else {
         result = m_pTransfer->FetchToMemory(m_settings.TransferMode, url, &raw, &m_bStopRequested);
     }
     if (StopHere()) return false;
-    // The list is GBK text; cut at a NUL as a C string would be.
-    raw = raw.substr(0, raw.find('\0'));
-    if (raw.size() > kMaxVersionListBytes) raw.clear();
-    if (result != 0 || raw.empty() || !GbkToUtf8(raw, contentOut)) {
+    if (result != 0 || raw.empty() || raw.front() == '\0') {
         Log(EntryKind::Error, update_text::kVersionListFetchFailed);
         Fail(StringPrintf(update_text::kUpdateFailedCode, result * 10));
+        return false;
+    }
+    if (!DecodeVersionList(std::move(raw), contentOut)) {
+        Fail(update_text::kVersionListUnreadable);
         return false;
     }
     return true;

@@ -28,9 +28,11 @@ public:
 class IUpdateTransfer {
 public:
     virtual ~IUpdateTransfer() = default;
+    // notFoundOut (may be null) tells a failure because the server has no
+    // such file (HTTP 404, FTP 550) from every other failure.
     [[nodiscard]] virtual int FetchToFile(int32_t transferMode, const std::string& url,
                                           const std::string& localPath,
-                                          const std::atomic<bool>* stop) = 0;
+                                          const std::atomic<bool>* stop, bool* notFoundOut) = 0;
     // Into memory (the FTP version list); contentOut gets the whole file.
     [[nodiscard]] virtual int FetchToMemory(int32_t transferMode, const std::string& url,
                                             std::string* contentOut,
