@@ -26,7 +26,7 @@ int CGameUpdater::PrepareUpdate() {
     m_pStarter->StopLeftoverInstaller();
     DeleteFolderTree(folder);
     if (!fs_port::MakeDirectory(folder)) {
-        Fail(StringPrintf(update_text::kWorkFolderFailed, folder.c_str()));
+        Fail(StringPrintf(update_text::kWorkFolderFailed, fs_port::NativePath(folder).c_str()));
         return 0;
     }
     m_strTempFolder = folder + "\\";
@@ -190,7 +190,8 @@ void CGameUpdater::AddDeletions(const UpdatePlan& plan, HandOffPlan* handOff) {
 bool CGameUpdater::ResumeInterruptedInstall() {
     if (!fs_port::PathExists(m_strLauncherFolder + "\\" + kInstallJournalName)) return false;
     const std::string installer = m_strLauncherFolder + "\\" + kInstallerFileName;
-    TheJournal().AddEntryF(EntryKind::Notice, update_text::kResumingInstallLog, installer.c_str());
+    TheJournal().AddEntryF(EntryKind::Notice, update_text::kResumingInstallLog,
+                           fs_port::NativePath(installer).c_str());
     int code = 0;
     const std::string parameters =
         FormatInstallerParameters(m_strLauncherFolder + "\\" + kHandOffFileName);

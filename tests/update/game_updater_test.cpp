@@ -181,6 +181,8 @@ TEST(GameUpdater, FailuresLeaveNothingInstalled) {
          update_outcome::kFailed, nullptr, false},
         {"installer does not start", [](Scenario& s) { s.starter.failWith = 2; }, update_outcome::kFailed,
          "安装程序启动失败 ! 错误代码 :2", false},
+        {"work folder cannot be made", [](Scenario& s) { WriteTextFile(s.launcher.File("_temp"), "a file"); },
+         update_outcome::kFailed, nullptr, false},
         {"version list over its size cap",
          [](Scenario& s) { s.tree.VersionList(std::string(kMaxVersionListBytes, '1') + "\t0\t0\n"); },
          update_outcome::kFailed, "版本列表无法读取.", false},
@@ -216,6 +218,12 @@ TEST(GameUpdater, FailuresLeaveNothingInstalled) {
             EXPECT_TRUE(s.starter.starts.empty()) << c.name;
         }
         EXPECT_EQ(ReadTextFile(s.launcher.File("old.dat")), "old") << c.name;
+        for (const std::string& text : s.window.statuses) {
+            const size_t path = text.find(fs_port::NativePath(s.launcher.Path()));
+            if (path == std::string::npos) continue;
+            EXPECT_EQ(text.find(fs_port::NativeSeparator() == '/' ? '\\' : '/', path), std::string::npos)
+                << c.name << ": one kind of separator in " << text;
+        }
         for (const char* list : {"versionlist.data", "updatelist.data", "dellist.data"}) {
             EXPECT_FALSE(fs_port::PathExists(s.L(list))) << c.name << ": " << list << " left behind";
         }
