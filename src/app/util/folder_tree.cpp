@@ -51,11 +51,12 @@ void RemoveLink(const std::string& path, const fs_port::DirEntry& entry) {
 // every entry loses its read-only attribute first, and a window showing a
 // sub-folder is asked to close, since it would keep the folder. At the first
 // level only with clearFirstLevel: RemoveFolderTree leaves a read-only file
-// directly inside in place.
-bool RemoveTree(const std::string& folder, bool clearFirstLevel) {
+// directly inside in place. Once stop is set, what is left stays.
+bool RemoveTree(const std::string& folder, bool clearFirstLevel, const std::atomic<bool>* stop) {
     std::vector<fs_port::DirEntry> entries;
     if (fs_port::ListDirectory(folder, &entries)) {
         for (const fs_port::DirEntry& entry : entries) {
+            if (stop && stop->load()) return false;
             const std::string child = JoinPath(folder, entry.name);
             if (entry.isLink) {
                 RemoveLink(child, entry);
@@ -64,7 +65,7 @@ bool RemoveTree(const std::string& folder, bool clearFirstLevel) {
             if (clearFirstLevel) (void)fs_port::SetNormalAttributes(child);
             if (entry.isDirectory) {
                 if (clearFirstLevel) CloseWindowsTitled(entry.name.c_str());
-                (void)RemoveTree(child, true);
+                (void)RemoveTree(child, true, stop);
             } else {
                 (void)fs_port::RemoveFile(child);
             }
@@ -76,11 +77,11 @@ bool RemoveTree(const std::string& folder, bool clearFirstLevel) {
 }  // namespace
 
 void DeleteFolderTree(const std::string& path) {
-    if (!path.empty()) (void)RemoveTree(WithoutTrailingSeparators(path), true);
+    if (!path.empty()) (void)RemoveTree(WithoutTrailingSeparators(path), true, nullptr);
 }
 
-bool RemoveFolderTree(const std::string& path) {
-    return !path.empty() && RemoveTree(WithoutTrailingSeparators(path), false);
+bool RemoveFolderTree(const std::string& path, const std::atomic<bool>* stop) {
+    return !path.empty() && RemoveTree(WithoutTrailingSeparators(path), false, stop);
 }
 
 // Creates the folders of a file path: every growing prefix up to a separator,
