@@ -15,15 +15,16 @@ namespace {
 
 void Log(EntryKind kind, const std::string& text) { TheJournal().AddEntry(kind, text.c_str()); }
 
-// The deciphered bytes of a list; an empty list is a list too. False when the
-// file cannot be read or is not intact under the launcher's key.
+// The deciphered text of a list, up to a NUL as a C string would be; an
+// empty list is a list too. False when the file cannot be read or is not
+// intact under the launcher's key.
 bool ReadListFile(const std::string& path, std::string* gbkOut) {
     CFastFile file(ModeRead);
     if (!file.Open(path.c_str(), "r+")) return false;
     size_t size = 0;
     std::unique_ptr<char[]> content = file.Read(&size, &LauncherFileKey(), true);
     if (!content) return false;
-    gbkOut->assign(content.get(), size);
+    gbkOut->assign(content.get());
     return true;
 }
 
