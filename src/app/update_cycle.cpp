@@ -5,8 +5,10 @@
 #include "external/journal.h"
 #include "update/status_texts.h"
 
+namespace {
+
 // One update worker: its thread and whether its procedure has returned.
-struct CUpdateCycle::Worker {
+struct Worker {
     std::thread thread;
     std::mutex lock;
     std::condition_variable ended;
@@ -18,44 +20,92 @@ struct CUpdateCycle::Worker {
     }
 };
 
-namespace {
-
 // The worker whose procedure runs on this thread, if any.
 thread_local const void* t_currentWorker = nullptr;
 
+constexpr char kWorkerNotStopped[] = "更新线程未能按时结束";
+
+bool OnWorkerThread() { return t_currentWorker != nullptr; }
+
 }  // namespace
 
-CUpdateCycle::CUpdateCycle(UpdateCycleWindow& window, UpdateEngine& engine, CJournal& journal)
-    : m_window(window), m_engine(engine), m_journal(journal) {}
+// Everything a worker uses. The cycle and each worker hold it, so a worker
+// left running when the cycle goes still finds it.
+class CUpdateCycle::Core : public std::enable_shared_from_this<Core> {
+public:
+    Core(std::shared_ptr<UpdateCycleWindow> window, std::shared_ptr<UpdateEngine> engine,
+         CJournal& journal, std::chrono::milliseconds stopWait)
+        : m_window(std::move(window)), m_engine(std::move(engine)), m_journal(journal),
+          m_stopWait(stopWait) {}
 
-CUpdateCycle::~CUpdateCycle() {
-    if (StopWorker(kWorkerStopWait)) return;
-    m_journal.AddEntry(EntryKind::Error, "更新线程未能按时结束");
-    // The process is ending; a worker that does not stop is left to it
-    // rather than ended in the middle of a heap or file operation.
+    void Shutdown();
+    void BeginUpdateCheck();
+    void OnUpdateButton();
+    void OnUpdateEnd(uintptr_t wParam, intptr_t lParam);
+    bool StopWorker(std::chrono::milliseconds wait);
+    bool WaitForWorker(std::chrono::milliseconds wait);
+    [[nodiscard]] bool WorkerRunning() const;
+
+private:
+    enum class CheckResult {
+        GameRunning, InstallResumed, VerifyFailed, WorkerStarted, WorkerEnds, NotStarted
+    };
+
+    [[nodiscard]] std::shared_ptr<Worker> CurrentWorker() const;
+    CheckResult RunCheck();
+    CheckResult StartUpdateWorker();
+    void UpdateWorkerMain();
+    void ApplyOutcome(int outcome);
+    void GiveBothChoicesBack();
+
+    const std::shared_ptr<UpdateCycleWindow> m_window;
+    const std::shared_ptr<UpdateEngine> m_engine;
+    CJournal& m_journal;
+    const std::chrono::milliseconds m_stopWait;
+    mutable std::mutex m_lock;                // guards m_pUpdateThread
+    std::shared_ptr<Worker> m_pUpdateThread;  // the worker started last, or none
+    // Only the first check looks for a cut-off installation: one the
+    // installer could not settle must not send every later notice back to it.
+    std::atomic<bool> m_bResumeLooked{false};
+};
+
+CUpdateCycle::CUpdateCycle(std::shared_ptr<UpdateCycleWindow> window, std::shared_ptr<UpdateEngine> engine,
+                           CJournal& journal, std::chrono::milliseconds stopWait)
+    : m_core(std::make_shared<Core>(std::move(window), std::move(engine), journal, stopWait)) {}
+
+CUpdateCycle::~CUpdateCycle() { m_core->Shutdown(); }
+
+void CUpdateCycle::BeginUpdateCheck() { m_core->BeginUpdateCheck(); }
+void CUpdateCycle::OnUpdateButton() { m_core->OnUpdateButton(); }
+void CUpdateCycle::OnUpdateEnd(uintptr_t wParam, intptr_t lParam) { m_core->OnUpdateEnd(wParam, lParam); }
+bool CUpdateCycle::StopWorker(std::chrono::milliseconds wait) { return m_core->StopWorker(wait); }
+bool CUpdateCycle::WaitForWorker(std::chrono::milliseconds wait) { return m_core->WaitForWorker(wait); }
+bool CUpdateCycle::WorkerRunning() const { return m_core->WorkerRunning(); }
+
+void CUpdateCycle::Core::Shutdown() {
+    if (StopWorker(m_stopWait)) return;
+    m_journal.AddEntry(EntryKind::Error, kWorkerNotStopped);
+    // A worker that does not stop is left to run out rather than ended in the
+    // middle of a heap or file operation; it holds this core, the window
+    // port and the engine until it has.
     std::lock_guard<std::mutex> hold(m_lock);
     if (m_pUpdateThread && m_pUpdateThread->thread.joinable()) m_pUpdateThread->thread.detach();
 }
 
-bool CUpdateCycle::OnWorkerThread() const { return t_currentWorker != nullptr; }
+std::shared_ptr<Worker> CUpdateCycle::Core::CurrentWorker() const {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_pUpdateThread;
+}
 
-bool CUpdateCycle::WorkerRunning() const {
-    std::shared_ptr<Worker> worker;
-    {
-        std::lock_guard<std::mutex> hold(m_lock);
-        worker = m_pUpdateThread;
-    }
+bool CUpdateCycle::Core::WorkerRunning() const {
+    const std::shared_ptr<Worker> worker = CurrentWorker();
     if (!worker) return false;
     std::lock_guard<std::mutex> hold(worker->lock);
     return !worker->done;
 }
 
-bool CUpdateCycle::WaitForWorker(std::chrono::milliseconds wait) {
-    std::shared_ptr<Worker> worker;
-    {
-        std::lock_guard<std::mutex> hold(m_lock);
-        worker = m_pUpdateThread;
-    }
+bool CUpdateCycle::Core::WaitForWorker(std::chrono::milliseconds wait) {
+    const std::shared_ptr<Worker> worker = CurrentWorker();
     if (!worker) return true;
     if (!worker->WaitDone(wait)) return false;
     if (worker->thread.joinable() && worker->thread.get_id() != std::this_thread::get_id()) {
@@ -64,14 +114,10 @@ bool CUpdateCycle::WaitForWorker(std::chrono::milliseconds wait) {
     return true;
 }
 
-bool CUpdateCycle::StopWorker(std::chrono::milliseconds wait) {
-    std::shared_ptr<Worker> worker;
-    {
-        std::lock_guard<std::mutex> hold(m_lock);
-        worker = m_pUpdateThread;
-    }
+bool CUpdateCycle::Core::StopWorker(std::chrono::milliseconds wait) {
+    const std::shared_ptr<Worker> worker = CurrentWorker();
     if (!worker || OnWorkerThread()) return !worker;
-    m_engine.RequestStop();
+    m_engine->RequestStop();
     if (!worker->WaitDone(wait)) return false;
     if (worker->thread.joinable()) worker->thread.join();
     std::lock_guard<std::mutex> hold(m_lock);
@@ -79,53 +125,63 @@ bool CUpdateCycle::StopWorker(std::chrono::milliseconds wait) {
     return true;
 }
 
-void CUpdateCycle::BeginUpdateCheck() { (void)RunCheck(); }
+void CUpdateCycle::Core::BeginUpdateCheck() {
+    // The old worker did not stop (after an update-end notice): no check
+    // runs, and the player keeps both choices rather than two dead buttons.
+    if (RunCheck() == CheckResult::NotStarted) GiveBothChoicesBack();
+}
 
-CUpdateCycle::CheckResult CUpdateCycle::RunCheck() {
-    if (m_window.IsGameRunning()) {
-        m_window.ShowGameRunningBox(cycle_text::kGameRunningBox);
+void CUpdateCycle::Core::GiveBothChoicesBack() {
+    m_engine->SetInstall(false);
+    m_window->EnableUpdateButton(true);
+    m_window->EnableStartButton(true);
+}
+
+CUpdateCycle::Core::CheckResult CUpdateCycle::Core::RunCheck() {
+    if (m_window->IsGameRunning()) {
+        m_window->ShowGameRunningBox(cycle_text::kGameRunningBox);
         return CheckResult::GameRunning;
     }
-    if (!m_bResumeLooked.exchange(true) && m_engine.ResumeInterruptedInstall()) {
+    if (!m_bResumeLooked.exchange(true) && m_engine->ResumeInterruptedInstall()) {
         // Nothing is verified or started over a half-installed game: the
         // installer's update-end notice starts the next check.
-        m_window.EnableStartButton(false);
-        m_window.EnableUpdateButton(false);
-        m_window.ShowStatus(update_text::kInstallerStarted);
+        m_window->EnableStartButton(false);
+        m_window->EnableUpdateButton(false);
+        m_window->ShowStatus(update_text::kInstallerStarted);
         return CheckResult::InstallResumed;
     }
     m_journal.AddEntry(EntryKind::Info, cycle_text::kCheckingUpdate);
-    if (!m_window.VerifyInstalledVersion()) {
+    if (!m_window->VerifyInstalledVersion()) {
         m_journal.AddEntry(EntryKind::Info, cycle_text::kVerifyFailedLog);
-        m_window.ShowStatus(cycle_text::kAlreadyLatest);
-        m_window.ShowVersionLine(m_window.InstalledVersion());
+        m_window->ShowStatus(cycle_text::kAlreadyLatest);
+        m_window->ShowVersionLine(m_window->InstalledVersion());
         return CheckResult::VerifyFailed;
     }
-    m_window.ShowVersionLine(m_window.InstalledVersion());
+    m_window->ShowVersionLine(m_window->InstalledVersion());
     return StartUpdateWorker();
 }
 
-CUpdateCycle::CheckResult CUpdateCycle::StartUpdateWorker() {
+CUpdateCycle::Core::CheckResult CUpdateCycle::Core::StartUpdateWorker() {
     // On a worker (after a hand-over) the worker that runs is this one: it
     // ends here, and the update-end notice starts the next check.
     if (OnWorkerThread()) return CheckResult::WorkerEnds;
-    if (!StopWorker(kWorkerStopWait)) {
+    if (!StopWorker(m_stopWait)) {
         // Two workers must never drive one engine: no new one starts.
-        m_journal.AddEntry(EntryKind::Error, "更新线程未能按时结束");
+        m_journal.AddEntry(EntryKind::Error, kWorkerNotStopped);
         return CheckResult::NotStarted;
     }
     m_journal.AddEntry(EntryKind::Info, cycle_text::kAskingState);
-    m_window.ShowStatus(cycle_text::kAskingState);
+    m_window->ShowStatus(cycle_text::kAskingState);
 
     // Cleared here, not when the run begins: a stop asked for while the new
     // worker still waits (for the removal of the work files) must hold.
-    m_engine.ClearStop();
+    m_engine->ClearStop();
     auto worker = std::make_shared<Worker>();
     std::lock_guard<std::mutex> hold(m_lock);
     m_pUpdateThread = worker;
-    worker->thread = std::thread([this, worker] {
+    worker->thread = std::thread([self = shared_from_this(), worker] {
         t_currentWorker = worker.get();
-        UpdateWorkerMain();
+        self->UpdateWorkerMain();
         t_currentWorker = nullptr;
         std::lock_guard<std::mutex> done(worker->lock);
         worker->done = true;
@@ -134,12 +190,12 @@ CUpdateCycle::CheckResult CUpdateCycle::StartUpdateWorker() {
     return CheckResult::WorkerStarted;
 }
 
-void CUpdateCycle::UpdateWorkerMain() {
+void CUpdateCycle::Core::UpdateWorkerMain() {
     // A removal of the work files started by the update-end notice (or a
     // "/update" start) ends before the engine downloads into them again.
-    m_window.WaitTempCleanup();
-    const int outcome = m_engine.RunUpdate();
-    m_window.ShowVersionLine(m_engine.LatestVersion());
+    m_window->WaitTempCleanup();
+    const int outcome = m_engine->RunUpdate();
+    m_window->ShowVersionLine(m_engine->LatestVersion());
     if (outcome == 1) {
         // The installer program has the files now: verify again; the worker
         // ends there unless the game runs or the verification fails.
@@ -147,54 +203,49 @@ void CUpdateCycle::UpdateWorkerMain() {
     } else {
         ApplyOutcome(outcome);
     }
-    m_window.ShowVersionLine(m_engine.LatestVersion());
+    m_window->ShowVersionLine(m_engine->LatestVersion());
 }
 
-void CUpdateCycle::ApplyOutcome(int outcome) {
+void CUpdateCycle::Core::ApplyOutcome(int outcome) {
     switch (outcome) {
         case 2:
-            m_window.EnableUpdateButton(true);
-            m_window.EnableStartButton(true);
-            m_window.ShowStatus(cycle_text::kNewVersion);
+            m_window->EnableUpdateButton(true);
+            m_window->EnableStartButton(true);
+            m_window->ShowStatus(cycle_text::kNewVersion);
             break;
         case 3:
-            m_window.EnableUpdateButton(false);
-            m_window.EnableStartButton(true);
-            m_engine.SetInstall(false);
+            m_window->EnableUpdateButton(false);
+            m_window->EnableStartButton(true);
+            m_engine->SetInstall(false);
             break;
         default:
             // A failure leaves the game startable and the update button as it was.
-            m_engine.SetInstall(false);
-            m_window.EnableStartButton(true);
+            m_engine->SetInstall(false);
+            m_window->EnableStartButton(true);
             break;
     }
 }
 
-void CUpdateCycle::OnUpdateButton() {
-    if (m_window.IsGameRunning()) {
-        m_window.ShowGameRunningBox(cycle_text::kGameRunningBox);
+void CUpdateCycle::Core::OnUpdateButton() {
+    if (m_window->IsGameRunning()) {
+        m_window->ShowGameRunningBox(cycle_text::kGameRunningBox);
         return;
     }
     // Both buttons go off before the worker starts: a worker that ends at
     // once must find them off, not have its own settings overwritten.
-    m_window.EnableStartButton(false);
-    m_window.EnableUpdateButton(false);
-    m_engine.SetInstall(true);
-    if (StartUpdateWorker() == CheckResult::NotStarted) {
-        // The old worker did not stop: nothing installs, the player keeps
-        // both choices.
-        m_engine.SetInstall(false);
-        m_window.EnableUpdateButton(true);
-        m_window.EnableStartButton(true);
-    }
+    m_window->EnableStartButton(false);
+    m_window->EnableUpdateButton(false);
+    m_engine->SetInstall(true);
+    // The old worker did not stop: nothing installs, the player keeps both choices.
+    if (StartUpdateWorker() == CheckResult::NotStarted) GiveBothChoicesBack();
 }
 
-void CUpdateCycle::OnUpdateEnd(uintptr_t wParam, intptr_t lParam) {
+void CUpdateCycle::Core::OnUpdateEnd(uintptr_t wParam, intptr_t lParam) {
     if (wParam != 0 || lParam != 1) return;
     m_journal.AddEntry(EntryKind::Notice, cycle_text::kUpdateEndLog);
-    m_window.StartTempCleanup();
+    m_window->StartTempCleanup();
     m_journal.AddEntry(EntryKind::Info, cycle_text::kUpdateFinishedLog);
-    m_window.ShowStatus(cycle_text::kUpdateInstalled);
-    m_engine.SetInstall(false);
+    m_window->ShowStatus(cycle_text::kUpdateInstalled);
+    m_engine->SetInstall(false);
     BeginUpdateCheck();
 }

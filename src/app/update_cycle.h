@@ -74,10 +74,15 @@ public:
     virtual bool ResumeInterruptedInstall() = 0;
 };
 
+// The window owns the cycle; the window port and the engine are shared with
+// it, and through it with a worker that did not stop in time: such a worker
+// is left to run out, and everything it uses stays alive until it has.
 class CUpdateCycle {
 public:
-    CUpdateCycle(UpdateCycleWindow& window, UpdateEngine& engine, CJournal& journal);
-    // Stops a running worker (bounded wait).
+    CUpdateCycle(std::shared_ptr<UpdateCycleWindow> window, std::shared_ptr<UpdateEngine> engine,
+                 CJournal& journal, std::chrono::milliseconds stopWait = kWorkerStopWait);
+    // Stops a running worker (bounded wait); one that does not stop is left
+    // to end by itself.
     ~CUpdateCycle();
     CUpdateCycle(const CUpdateCycle&) = delete;
     CUpdateCycle& operator=(const CUpdateCycle&) = delete;
@@ -96,23 +101,6 @@ public:
     [[nodiscard]] bool WorkerRunning() const;
 
 private:
-    enum class CheckResult {
-        GameRunning, InstallResumed, VerifyFailed, WorkerStarted, WorkerEnds, NotStarted
-    };
-    struct Worker;
-
-    CheckResult RunCheck();
-    CheckResult StartUpdateWorker();
-    void UpdateWorkerMain();
-    void ApplyOutcome(int outcome);
-    [[nodiscard]] bool OnWorkerThread() const;
-
-    UpdateCycleWindow& m_window;
-    UpdateEngine& m_engine;
-    CJournal& m_journal;
-    mutable std::mutex m_lock;                // guards m_pUpdateThread
-    std::shared_ptr<Worker> m_pUpdateThread;  // the worker started last, or none
-    // Only the first check looks for a cut-off installation: one the
-    // installer could not settle must not send every later notice back to it.
-    std::atomic<bool> m_bResumeLooked{false};
+    class Core;
+    std::shared_ptr<Core> m_core;
 };

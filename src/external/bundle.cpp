@@ -131,7 +131,7 @@ bool CBundle::Extract(const char* memberName, const char* destPath) {
     const std::string dest = destPath;
     const std::string parent = ParentFolder(dest);
     if (!parent.empty() && !fs_port::IsDirectory(parent) && !fs_port::MakeDirectories(parent)) {
-        impl.error = "cannot create folder " + parent;
+        impl.error = "cannot create folder " + fs_port::NativePath(parent);
         return false;
     }
     // The member goes to a file beside the destination first; only a whole,
@@ -139,18 +139,18 @@ bool CBundle::Extract(const char* memberName, const char* destPath) {
     const std::string temp = dest + kPartSuffix;
     std::FILE* out = fs_port::OpenFile(temp, "wb");
     if (!out) {
-        impl.error = "cannot create " + temp;
+        impl.error = "cannot create " + fs_port::NativePath(temp);
         return false;
     }
     StoppableFileSink sink(out, impl.stop);
     bool ok = impl.reader.StreamMember(index, &sink, &impl.error);
     if (!ok && impl.stop && impl.stop->load()) impl.error = "stopped";
     const bool closed = std::fclose(out) == 0;
-    if (ok && !closed) impl.error = "cannot write " + temp;
+    if (ok && !closed) impl.error = "cannot write " + fs_port::NativePath(temp);
     ok = ok && closed;
     if (ok && fs_port::PathExists(dest)) fs_port::SetNormalAttributes(dest);
     if (ok && !fs_port::RenamePath(temp, dest, true)) {
-        impl.error = "cannot replace " + dest;
+        impl.error = "cannot replace " + fs_port::NativePath(dest);
         ok = false;
     }
     if (!ok) fs_port::RemoveFile(temp);

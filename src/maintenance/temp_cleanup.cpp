@@ -6,12 +6,13 @@
 #include "external/journal.h"
 #include "platform/file_system.h"
 
-void ClearTempFolders(const std::string& launcherFolder, CJournal& journal) {
+void ClearTempFolders(const std::string& launcherFolder, CJournal& journal,
+                      const std::atomic<bool>* stop) {
     if (launcherFolder.empty()) return;
-    (void)RemoveFolderTree(launcherFolder + "\\_temp");
+    (void)RemoveFolderTree(launcherFolder + "\\_temp", stop);
     // The hand-off file of the same name is the installer's and stays.
     const std::string handOff = launcherFolder + "\\udo.temp";
-    if (fs_port::IsDirectory(handOff)) (void)RemoveFolderTree(handOff);
+    if (fs_port::IsDirectory(handOff)) (void)RemoveFolderTree(handOff, stop);
     journal.AddEntry(EntryKind::Notice, "Clear dir.");
 }
 
@@ -40,7 +41,7 @@ void CTempCleanup::Start(const std::string& launcherFolder) {
 }
 
 void CTempCleanup::Run(const std::string& launcherFolder) {
-    ClearTempFolders(launcherFolder, m_journal);
+    ClearTempFolders(launcherFolder, m_journal, &m_stop);
     std::lock_guard<std::mutex> hold(m_lock);
     --m_pending;
     m_idle.notify_all();

@@ -3,6 +3,7 @@
 // window stays responsive.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -13,9 +14,11 @@ class CJournal;
 
 // Removes <launcherFolder>\_temp and, only when it is a folder,
 // <launcherFolder>\udo.temp, then writes the Notice "Clear dir." whatever the
-// removals achieved. Files that cannot be removed stay. An empty launcher
-// folder does nothing at all: the paths would otherwise name the root.
-void ClearTempFolders(const std::string& launcherFolder, CJournal& journal);
+// removals achieved. Files that cannot be removed stay, and so does whatever
+// is left once stop (may be null) is set. An empty launcher folder does
+// nothing at all: the paths would otherwise name the root.
+void ClearTempFolders(const std::string& launcherFolder, CJournal& journal,
+                      const std::atomic<bool>* stop = nullptr);
 
 // The window's cleanup worker. A new Start while an earlier cleanup still
 // runs never ends that one abruptly: the new worker first waits for it, so
@@ -36,6 +39,9 @@ public:
     void Wait();
     // From any thread: blocks while a started cleanup has not finished.
     void WaitIdle();
+    // From any thread: running and later removals end at their next entry
+    // (the window closes; what is left goes with the next update).
+    void RequestStop() { m_stop = true; }
 
 private:
     void Run(const std::string& launcherFolder);
@@ -45,4 +51,5 @@ private:
     std::mutex m_lock;
     std::condition_variable m_idle;
     int m_pending = 0;  // cleanups started and not yet finished
+    std::atomic<bool> m_stop{false};
 };

@@ -10,6 +10,8 @@
 
 #include "external/journal.h"
 #include "external/patch_kit.h"
+#include "external/sealed_content.h"
+#include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "update/version_list.h"
 
@@ -151,11 +153,16 @@ VersionContentState ParseVersionContent(std::string_view content, ParsedVersionF
 }
 
 bool ReadVersionFile(const std::string& folder, const FileKey& key, std::string* contentOut,
-                     bool* openedOut) {
+                     bool* openedOut, bool* tooLargeOut) {
     const std::string path = JoinFolder(folder, kVersionFileName);
     CFastFile file(ModeRead);
     *openedOut = file.Open(path.c_str(), "r+");
     if (!*openedOut) return false;
+    // Measured before reading: a file far over the cap is never loaded.
+    const bool tooLarge =
+        static_cast<uint64_t>(fs_port::FileSize(path)) > kMaxVersionFileBytes + kSealOverheadBytes;
+    if (tooLargeOut) *tooLargeOut = tooLarge;
+    if (tooLarge) return false;
     size_t size = 0;
     std::unique_ptr<char[]> content = file.Read(&size, &key, true);
     file.Close();
@@ -170,9 +177,15 @@ VerifyReport VerifyGameVersion(const std::string& launcherFolder, CPatchKit& pat
     journal.AddEntry(EntryKind::Info, "开始验证游戏版本");
     std::string content;
     bool opened = false;
-    const bool read = ReadVersionFile(launcherFolder, key, &content, &opened);
+    bool tooLarge = false;
+    const bool read = ReadVersionFile(launcherFolder, key, &content, &opened, &tooLarge);
     if (!opened) {
         journal.AddEntry(EntryKind::Error, "版本文件打开失败");
+        return report;
+    }
+    if (tooLarge) {
+        journal.AddEntryF(EntryKind::Error, "版本文件过大 : 超过 %lld 字节",
+                          static_cast<long long>(kMaxVersionFileBytes));
         return report;
     }
     ParsedVersionFile parsed;

@@ -72,6 +72,8 @@ struct VerifyReport {
                                              const FileKey& key = LauncherFileKey());
 
 // The deciphered content of <folder>\version.data; false when it cannot be
-// opened (openedOut false) or gives no content.
+// opened (openedOut false), is larger than kMaxVersionFileBytes (tooLargeOut
+// true, when given; nothing of it is read) or gives no content.
 [[nodiscard]] bool ReadVersionFile(const std::string& folder, const FileKey& key,
-                                   std::string* contentOut, bool* openedOut);
+                                   std::string* contentOut, bool* openedOut,
+                                   bool* tooLargeOut = nullptr);

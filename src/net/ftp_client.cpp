@@ -10,6 +10,9 @@ namespace {
 constexpr int kPrepared = 0;
 constexpr int kReplyChunkBytes = 1024;
 constexpr size_t kMemoryChunkBytes = 16 * 1024;
+// "Requested action not taken: file unavailable" (RFC 959), the answer for a
+// file that is not there.
+constexpr int kFileUnavailable = 550;
 const char kUserName[] = "update";
 const char kPassword[] = "stream907";
 
@@ -34,6 +37,7 @@ void CNetworkFTP::Cancel() {
 int CNetworkFTP::Download(const std::string& url, const std::string& localPath, bool toMemory,
                           std::string* contentOut) {
     m_failure.clear();
+    m_bNotFound = false;
     const int result = Run(url, localPath, toMemory, contentOut);
     if (result != ftp_result::kOk) LogTransfer(EntryKind::Error, "FTP RETR " + url, m_failure);
     return result;
@@ -148,6 +152,7 @@ int CNetworkFTP::AskSizeAndPassive() {
     FtpReply reply;
     bool answered = Command("SIZE " + m_strRemoteFile + "\r\n", &reply);
     if (!answered || reply.code != 213 || !ParseSizeReply(reply.text, &m_nRemoteSize)) {
+        m_bNotFound = answered && reply.code == kFileUnavailable;
         return Refused(7, "SIZE", answered, reply);
     }
     answered = Command("PASV \r\n", &reply);
@@ -189,6 +194,7 @@ int CNetworkFTP::Retrieve(bool toMemory, std::string* contentOut) {
     if (!answered || reply.code != 350) return Refused(ftp_result::kRest, "REST", answered, reply);
     answered = Command("RETR " + m_strRemoteFile + "\r\n", &reply);
     if (!answered || (reply.code != 125 && reply.code != 150)) {
+        m_bNotFound = answered && reply.code == kFileUnavailable;
         return Refused(ftp_result::kRetr, "RETR", answered, reply);
     }
     const bool received = toMemory ? ReceiveToMemory(data, contentOut) : ReceiveToFile(data);

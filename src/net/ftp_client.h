@@ -79,6 +79,10 @@ public:
     // and shuts its connections down so that blocked receives return.
     void Cancel();
 
+    // True when the last Download failed because the server answered 550 to
+    // SIZE or RETR: the file is not there.
+    [[nodiscard]] bool NotFound() const { return m_bNotFound; }
+
     [[nodiscard]] bool IsLoggedIn() const { return m_nConnectedPort != 0 && m_control.IsOpen(); }
 
 private:
@@ -128,4 +132,5 @@ private:
     StopToken m_stop;
     ActiveSockets m_active;
     ProgressFn m_progress;
+    bool m_bNotFound = false;
 };

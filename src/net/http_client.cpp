@@ -58,6 +58,7 @@ bool CNetworkHTTP::Refuse(const std::string& why) {
 int64_t CNetworkHTTP::Limit() const { return m_byteCap < kMaxHttpFileBytes ? m_byteCap : kMaxHttpFileBytes; }
 
 int CNetworkHTTP::Download(const std::string& url, const std::string& localPath) {
+    m_bNotFound = false;
     HttpUrlParts parts;
     if (!SplitHttpUrl(url, &parts)) {
         LogTransfer(EntryKind::Error, "HTTP GET " + url, "unusable URL");
@@ -287,6 +288,7 @@ std::string CNetworkHTTP::FieldText(size_t headerEnd, const char* name) const {
 int CNetworkHTTP::ParseStatus(size_t headerEnd) {
     const char* header = m_header.data();
     const int status = ParseStatusCode(header, headerEnd);
+    m_bNotFound = status == 404;
     if (IsRedirectStatus(status)) return TakeRedirect(headerEnd);
     if (status < 200 || status > 299) {
         Refuse("status line " + QuoteServerText(header, headerEnd));

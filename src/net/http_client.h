@@ -69,6 +69,9 @@ public:
     // (later Downloads on this object fail too) and the open connection is
     // shut down so that a blocked receive returns at once.
     void Cancel();
+    // True when the last Download failed because the server answered 404:
+    // the file is not there, as opposed to a server or network fault.
+    [[nodiscard]] bool NotFound() const { return m_bNotFound; }
 
 private:
     enum class Header { kIncomplete, kComplete, kRangeRefused, kRedirect, kRefused };
@@ -113,4 +116,5 @@ private:
     StopToken m_stop;
     ActiveSockets m_active;
     ProgressFn m_progress;
+    bool m_bNotFound = false;
 };

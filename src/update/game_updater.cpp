@@ -88,7 +88,7 @@ bool CGameUpdater::FetchVersionList(std::string* contentOut) {
         // with the new one.
         (void)fs_port::RemoveFile(localPath);
         result = m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, kMaxVersionListBytes,
-                                          &m_bStopRequested);
+                                          &m_bStopRequested, nullptr);
         if (result == 0) (void)ReadWholeFile(localPath, nullptr, false, &raw);
         // Also what a failed fetch left: at most the list's cap, or an empty file.
         (void)fs_port::RemoveFile(localPath);
@@ -97,12 +97,13 @@ bool CGameUpdater::FetchVersionList(std::string* contentOut) {
                                             &m_bStopRequested);
     }
     if (StopHere()) return false;
-    // The list is GBK text; cut at a NUL as a C string would be.
-    raw = raw.substr(0, raw.find('\0'));
-    if (raw.size() > kMaxVersionListBytes) raw.clear();
-    if (result != 0 || raw.empty() || !GbkToUtf8(raw, contentOut)) {
+    if (result != 0 || raw.empty() || raw.front() == '\0') {
         Log(EntryKind::Error, update_text::kVersionListFetchFailed);
         Fail(StringPrintf(update_text::kUpdateFailedCode, result * 10));
+        return false;
+    }
+    if (!DecodeVersionList(std::move(raw), contentOut)) {
+        Fail(update_text::kVersionListUnreadable);
         return false;
     }
     return true;

@@ -85,16 +85,23 @@ private:
     [[nodiscard]] bool FetchVersionList(std::string* contentOut);
     [[nodiscard]] std::string BaseUrl(const std::string& versionText) const;
     [[nodiscard]] ListStage LoadUpdateLists(UpdatePlan* planOut);
-    [[nodiscard]] int FetchList(const std::string& url, const std::string& name,
-                                std::string* contentOut);
-    void LoadDeleteList(UpdatePlan* plan);
+    struct FetchedList {
+        int result = 0;          // the client's result
+        bool notFound = false;   // the server has no such file
+        bool readable = false;   // fetched, deciphered and decoded
+        std::string content;     // UTF-8
+    };
+    [[nodiscard]] FetchedList FetchList(const std::string& url, const std::string& name);
+    [[nodiscard]] bool LoadDeleteList(UpdatePlan* plan);
     [[nodiscard]] bool DownloadPackages(const UpdatePlan& plan);
     [[nodiscard]] bool UnpackPackages(const UpdatePlan& plan, HandOffPlan* handOff);
     [[nodiscard]] bool UnpackPackage(const PackageGroup& group, const UpdatePlan& plan,
                                      HandOffPlan* handOff);
     [[nodiscard]] bool ExtractMember(class CBundle& bundle, const PackageMember& member,
                                      const std::string& unpackedPath);
-    void PlaceInstallerProgram(const PackageMember& member, const std::string& unpackedPath);
+    [[nodiscard]] bool PlaceInstallerProgram(const PackageMember& member, const std::string& unpackedPath);
+    [[nodiscard]] HandOffMove MoveOf(const PackageMember& member) const;
+    [[nodiscard]] bool CheckExpectedInstall(const UpdatePlan& plan);
     void AddDeletions(const UpdatePlan& plan, HandOffPlan* handOff);
     [[nodiscard]] int HandOver(const HandOffPlan& handOff);
     [[nodiscard]] bool StopHere();

@@ -149,7 +149,7 @@ bool WriteHandOffFile(const std::string& path, const HandOffPlan& plan, std::str
     const std::string partPath = path + ".part";
     std::FILE* file = fs_port::OpenFile(partPath, "wb");
     if (!file) {
-        *errorOut = "cannot create " + partPath;
+        *errorOut = "cannot create " + fs_port::NativePath(partPath);
         return false;
     }
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
@@ -157,7 +157,7 @@ bool WriteHandOffFile(const std::string& path, const HandOffPlan& plan, std::str
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed || !fs_port::RenamePath(partPath, path, true)) {
         fs_port::RemoveFile(partPath);
-        *errorOut = "cannot write " + path;
+        *errorOut = "cannot write " + fs_port::NativePath(path);
         return false;
     }
     return true;

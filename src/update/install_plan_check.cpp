@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "update/install_paths.h"
 #include "update/installer.h"
 #include "update/update_lists.h"
@@ -40,7 +41,7 @@ bool IsProgram(const std::vector<std::string>& components) {
 }
 
 bool Refuse(std::string* errorOut, const char* why, const std::string& path) {
-    *errorOut = std::string(why) + ": " + path;
+    *errorOut = std::string(why) + ": " + fs_port::NativePath(path);
     return false;
 }
 

@@ -9,20 +9,27 @@
 
 namespace {
 
+// Asks the client after its download whether the file was not there.
+template <typename Client>
+int Finish(const Client& client, int result, bool* notFoundOut) {
+    if (notFoundOut) *notFoundOut = result != 0 && client.NotFound();
+    return result;
+}
+
 class ClientTransfer : public IUpdateTransfer {
 public:
     int FetchToFile(int32_t transferMode, const std::string& url, const std::string& localPath,
-                    int64_t maxBytes, const std::atomic<bool>* stop) override {
+                    int64_t maxBytes, const std::atomic<bool>* stop, bool* notFoundOut) override {
         if (transferMode == kTransferModeHttp) {
             CNetworkHTTP http;
             http.SetStopFlag(stop);
             if (maxBytes != kNoByteCap) http.SetByteCap(maxBytes);
-            return http.Download(url, localPath);
+            return Finish(http, http.Download(url, localPath), notFoundOut);
         }
         CNetworkFTP ftp;
         ftp.SetStopFlag(stop);
         if (maxBytes != kNoByteCap) ftp.SetByteCap(maxBytes);
-        return ftp.Download(url, localPath, false, nullptr);
+        return Finish(ftp, ftp.Download(url, localPath, false, nullptr), notFoundOut);
     }
 
     int FetchToMemory(int32_t transferMode, const std::string& url, int64_t maxBytes,

@@ -10,6 +10,8 @@ constexpr char kRequestingUpdate[] = "正在请求更新...";
 constexpr char kRequestingFromServer[] = "正在向 %s:%s请求( %d )...";
 constexpr char kVersionListFetchFailed[] = "请求版本列表失败!";
 constexpr char kUpdateFailedCode[] = "更新失败 . 错误代码 : %d";
+// The list came, but is too large or not text in its encoding.
+constexpr char kVersionListUnreadable[] = "版本列表无法读取.";
 constexpr char kAnalysingVersionList[] = "开始分析版本列表";
 constexpr char kUpdateAnomalyCode[] = "更新异常 . 错误代码 : %d";
 constexpr char kVersionListNoLines[] = "版本列表分析失败.";
@@ -32,6 +34,9 @@ constexpr char kUpdateListFetchFailed[] = "请求更新列表失败 . 错误代�
 constexpr char kUpdateListUnreadable[] = "更新列表无法读取.";
 constexpr char kUpdateListNoLines[] = "分析更新列表失败.";
 constexpr char kDeleteLineCount[] = "del = %d";
+// Only a delete list that the server does not have means "nothing to delete".
+constexpr char kDeleteListFetchFailed[] = "请求删除列表失败 . 错误代码 : %d";
+constexpr char kDeleteListUnreadable[] = "删除列表无法读取.";
 constexpr char kNothingToUpdate[] = "没有可以更新的内容.";
 // A list names a path that would leave the launcher folder, or a package name
 // that is not a plain file name: nothing of the list is installed.

@@ -26,7 +26,7 @@ int CGameUpdater::PrepareUpdate() {
     m_pStarter->StopLeftoverInstaller();
     DeleteFolderTree(folder);
     if (!fs_port::MakeDirectory(folder)) {
-        Fail(StringPrintf(update_text::kWorkFolderFailed, folder.c_str()));
+        Fail(StringPrintf(update_text::kWorkFolderFailed, fs_port::NativePath(folder).c_str()));
         return 0;
     }
     m_strTempFolder = folder + "\\";
@@ -43,6 +43,7 @@ int CGameUpdater::ExecuteUpdate() {
         case ListStage::Ready:
             break;
     }
+    if (!CheckExpectedInstall(plan)) return 0;
     Log(EntryKind::Info, StringPrintf(update_text::kDownloadStart, static_cast<long long>(plan.totalSize)));
     if (!DownloadPackages(plan)) return 0;
     ReportStatus(1, 100.0f, update_text::kDownloadDone);
@@ -59,6 +60,32 @@ int CGameUpdater::ExecuteUpdate() {
     return HandOver(handOff);
 }
 
+HandOffMove CGameUpdater::MoveOf(const PackageMember& member) const {
+    return {m_strTempFolder + member.strMember,
+            m_strLauncherFolder + "\\" + InstalledRelativePath(member.strMember)};
+}
+
+// The installer's refusals of the hand-off plan, made on the plan that the
+// lists promise before anything is downloaded: a list that deletes what it
+// installs, deletes a program or installs among the installer's own files
+// costs no download. The plan actually written is checked again.
+bool CGameUpdater::CheckExpectedInstall(const UpdatePlan& plan) {
+    HandOffPlan expected;
+    for (const PackageGroup& group : plan.packages) {
+        for (const PackageMember& member : group.members) {
+            if (!IsInstallerMember(member.strMember)) expected.moves.push_back(MoveOf(member));
+        }
+    }
+    for (const std::string& line : plan.deleteLines) {
+        const std::string path = m_strLauncherFolder + "\\" + line;
+        if (!line.empty() && PathExists(path.c_str())) expected.deletes.push_back(path);
+    }
+    std::string error;
+    if (CheckInstallPlan(m_strLauncherFolder, expected, &error)) return true;
+    Fail(StringPrintf(update_text::kUnsafePath, error.c_str()));
+    return false;
+}
+
 bool CGameUpdater::DownloadPackages(const UpdatePlan& plan) {
     for (const PackageGroup& group : plan.packages) {
         if (StopHere()) return false;
@@ -69,7 +96,8 @@ bool CGameUpdater::DownloadPackages(const UpdatePlan& plan) {
         Log(EntryKind::Info, waiting);
         Log(EntryKind::Info, url);
         const int result =
-            m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, kNoByteCap, &m_bStopRequested);
+            m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, kNoByteCap, &m_bStopRequested,
+                                     nullptr);
         if (StopHere()) return false;
         if (result != 0) {
             Fail(StringPrintf(update_text::kPackageDownloadFailed, result * 10));
@@ -103,12 +131,10 @@ bool CGameUpdater::UnpackPackage(const PackageGroup& group, const UpdatePlan& pl
         (void)CreateFolderChain(unpackedPath);
         Log(EntryKind::Info, unpackedPath);
         if (!ExtractMember(bundle, member, unpackedPath)) return false;
-        if (plan.selfUpdate && GetFileNamePart(member.strMember) == kInstallerFileName) {
-            PlaceInstallerProgram(member, unpackedPath);
-        }
-        if (member.strMember.find(kInstallerFileName) == std::string::npos) {
-            handOff->moves.push_back(
-                {unpackedPath, m_strLauncherFolder + "\\" + InstalledRelativePath(member.strMember)});
+        if (!IsInstallerMember(member.strMember)) {
+            handOff->moves.push_back(MoveOf(member));
+        } else if (plan.selfUpdate && !PlaceInstallerProgram(member, unpackedPath)) {
+            return false;
         }
     }
     return true;
@@ -141,12 +167,14 @@ bool CGameUpdater::ExtractMember(CBundle& bundle, const PackageMember& member,
 }
 
 // The installer program is the one file put in place here, so that its new
-// version carries out the rest.
-void CGameUpdater::PlaceInstallerProgram(const PackageMember& member, const std::string& unpackedPath) {
+// version carries out the rest. When it cannot be, the step ends: the old
+// installer must not carry out an installation made for the new one.
+bool CGameUpdater::PlaceInstallerProgram(const PackageMember& member, const std::string& unpackedPath) {
     const std::string placed = m_strLauncherFolder + "\\" + kInstallerFileName;
-    if (fs_port::RenamePath(unpackedPath, placed, true)) return;
+    if (fs_port::RenamePath(unpackedPath, placed, true)) return true;
     Fail(StringPrintf(update_text::kSelfMoveFailed, member.strMember.c_str()));
     TheJournal().TrapFaults(false);
+    return false;
 }
 
 void CGameUpdater::AddDeletions(const UpdatePlan& plan, HandOffPlan* handOff) {
@@ -165,7 +193,8 @@ void CGameUpdater::AddDeletions(const UpdatePlan& plan, HandOffPlan* handOff) {
 bool CGameUpdater::ResumeInterruptedInstall() {
     if (!fs_port::PathExists(m_strLauncherFolder + "\\" + kInstallJournalName)) return false;
     const std::string installer = m_strLauncherFolder + "\\" + kInstallerFileName;
-    TheJournal().AddEntryF(EntryKind::Notice, update_text::kResumingInstallLog, installer.c_str());
+    TheJournal().AddEntryF(EntryKind::Notice, update_text::kResumingInstallLog,
+                           fs_port::NativePath(installer).c_str());
     int code = 0;
     const std::string parameters =
         FormatInstallerParameters(m_strLauncherFolder + "\\" + kHandOffFileName);

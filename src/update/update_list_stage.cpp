@@ -1,5 +1,7 @@
 // The list stage of an execution: the target's update and delete lists,
 // fetched into the launcher folder, read deciphered and turned into a plan.
+#include <memory>
+
 #include "app/util/launcher_util.h"
 #include "external/fast_file.h"
 #include "external/journal.h"
@@ -13,6 +15,19 @@ namespace {
 
 void Log(EntryKind kind, const std::string& text) { TheJournal().AddEntry(kind, text.c_str()); }
 
+// The deciphered text of a list, up to a NUL as a C string would be; an
+// empty list is a list too. False when the file cannot be read or is not
+// intact under the launcher's key.
+bool ReadListFile(const std::string& path, std::string* gbkOut) {
+    CFastFile file(ModeRead);
+    if (!file.Open(path.c_str(), "r+")) return false;
+    size_t size = 0;
+    std::unique_ptr<char[]> content = file.Read(&size, &LauncherFileKey(), true);
+    if (!content) return false;
+    gbkOut->assign(content.get());
+    return true;
+}
+
 }  // namespace
 
 std::string CGameUpdater::BaseUrl(const std::string& versionText) const {
@@ -22,32 +37,42 @@ std::string CGameUpdater::BaseUrl(const std::string& versionText) const {
 }
 
 // Fetches one enciphered list into the launcher folder, reads it and removes
-// the local copy. The client's result; contentOut stays empty when the file
-// came but cannot be read, deciphered or decoded.
-int CGameUpdater::FetchList(const std::string& url, const std::string& name, std::string* contentOut) {
-    contentOut->clear();
+// the local copy, also when the fetch failed: nothing of it is left behind.
+CGameUpdater::FetchedList CGameUpdater::FetchList(const std::string& url, const std::string& name) {
+    FetchedList list;
     const std::string localPath = m_strLauncherFolder + "\\" + name;
     // A leftover from an interrupted run may be of another list state; a
     // resume would splice the two, so every list is fetched whole.
     (void)fs_port::RemoveFile(localPath);
-    const int result = m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, kMaxListFileBytes,
-                                                &m_bStopRequested);
+    list.result = m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, kMaxListFileBytes,
+                                           &m_bStopRequested, &list.notFound);
     std::string gbk;
-    const bool read = result == 0 && ReadWholeFile(localPath, &LauncherFileKey(), true, &gbk);
+    const bool read = list.result == 0 && ReadListFile(localPath, &gbk);
     // Also what a failed fetch left: at most the list's cap, or an empty file.
     (void)fs_port::RemoveFile(localPath);
-    if (result != 0) return result;
-    if (read && !GbkToUtf8(gbk, contentOut)) contentOut->clear();
-    return result;
+    list.readable = read && GbkToUtf8(gbk, &list.content);
+    if (!list.readable) list.content.clear();
+    return list;
 }
 
-void CGameUpdater::LoadDeleteList(UpdatePlan* plan) {
-    std::string content;
-    if (FetchList(plan->baseUrl + "dellist.data", "dellist.data", &content) != 0) return;
-    SplitText(content, "\n", &plan->deleteLines);
-    if (plan->deleteLines.size() > kMaxListLines) plan->deleteLines.clear();
+bool CGameUpdater::LoadDeleteList(UpdatePlan* plan) {
+    const FetchedList list = FetchList(plan->baseUrl + "dellist.data", "dellist.data");
+    if (StopHere()) return false;
+    if (list.result != 0) {
+        // Any other failure would skip this step's deletions for good.
+        if (list.notFound) return true;
+        Fail(StringPrintf(update_text::kDeleteListFetchFailed, list.result * 10));
+        return false;
+    }
+    SplitText(list.content, "\n", &plan->deleteLines);
+    if (!list.readable || plan->deleteLines.size() > kMaxListLines) {
+        plan->deleteLines.clear();
+        Fail(update_text::kDeleteListUnreadable);
+        return false;
+    }
     TheJournal().AddEntryF(EntryKind::Info, update_text::kDeleteLineCount,
                            static_cast<int>(plan->deleteLines.size()));
+    return true;
 }
 
 CGameUpdater::ListStage CGameUpdater::LoadUpdateLists(UpdatePlan* planOut) {
@@ -57,16 +82,15 @@ CGameUpdater::ListStage CGameUpdater::LoadUpdateLists(UpdatePlan* planOut) {
     Log(EntryKind::Info, update_text::kRequestingUpdateList);
     ReportStatus(0, 0.0f, update_text::kRequestingUpdateList);
 
-    std::string content;
-    const int result = FetchList(planOut->baseUrl + "updatelist.data", "updatelist.data", &content);
+    const FetchedList list = FetchList(planOut->baseUrl + "updatelist.data", "updatelist.data");
     if (StopHere()) return ListStage::Failed;
-    if (result != 0) {
-        Fail(StringPrintf(update_text::kUpdateListFetchFailed, result * 10));
+    if (list.result != 0) {
+        Fail(StringPrintf(update_text::kUpdateListFetchFailed, list.result * 10));
         return ListStage::Failed;
     }
     std::vector<std::string> lines;
-    SplitText(content, "\n", &lines);
-    if (content.empty() || lines.size() > kMaxListLines) {
+    SplitText(list.content, "\n", &lines);
+    if (list.content.empty() || lines.size() > kMaxListLines) {
         Fail(update_text::kUpdateListUnreadable);
         return ListStage::Failed;
     }
@@ -74,8 +98,7 @@ CGameUpdater::ListStage CGameUpdater::LoadUpdateLists(UpdatePlan* planOut) {
         Fail(update_text::kUpdateListNoLines);
         return ListStage::Failed;
     }
-    LoadDeleteList(planOut);
-    if (StopHere()) return ListStage::Failed;
+    if (!LoadDeleteList(planOut)) return ListStage::Failed;
     BuildUpdatePlan(lines, planOut);
     if (planOut->packages.empty()) {
         Fail(update_text::kNothingToUpdate);

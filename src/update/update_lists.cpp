@@ -34,14 +34,19 @@ std::string SameFileKey(const std::string& path) {
 
 void BuildUpdatePlan(const std::vector<std::string>& updateLines, UpdatePlan* planOut) {
     std::map<std::string, PackageGroup> byKey;
+    std::set<std::vector<std::string>> seen;
     std::vector<std::string> fields;
     planOut->totalSize = 0;
     planOut->selfUpdate = false;
     for (const std::string& line : updateLines) {
         SplitText(line, "\t", &fields);
         if (fields.size() < 4) continue;
+        fields.resize(4);
+        // A line listed twice names one member once; lines that differ and
+        // name one place stay for CheckPlanPaths to refuse.
+        if (!seen.insert(fields).second) continue;
         PackageMember member{fields[0], fields[1], LeadingNumber(fields[2]), fields[3]};
-        if (GetFileNamePart(member.strMember) == kInstallerFileName) planOut->selfUpdate = true;
+        if (IsInstallerMember(member.strMember)) planOut->selfUpdate = true;
         planOut->totalSize += member.nSize;
         PackageGroup& group = byKey[SortKey(member.strPackage)];
         group.name = member.strPackage;
@@ -49,6 +54,10 @@ void BuildUpdatePlan(const std::vector<std::string>& updateLines, UpdatePlan* pl
     }
     planOut->packages.clear();
     for (auto& entry : byKey) planOut->packages.push_back(std::move(entry.second));
+}
+
+bool IsInstallerMember(const std::string& memberPath) {
+    return GetFileNamePart(memberPath) == kInstallerFileName;
 }
 
 std::string InstalledRelativePath(const std::string& memberPath) {
@@ -70,7 +79,7 @@ bool CheckPlanPaths(const UpdatePlan& plan, std::string* offendingOut) {
         for (const PackageMember& member : group.members) {
             const std::string place = InstalledRelativePath(member.strMember);
             // The installer program is put in place by the engine, not moved.
-            const bool moved = member.strMember.find(kInstallerFileName) == std::string::npos;
+            const bool moved = !IsInstallerMember(member.strMember);
             if (!IsSafeRelativePath(member.strMember) || !IsSafeRelativePath(place) ||
                 (moved && !places.insert(SameFileKey(place)).second)) {
                 *offendingOut = member.strMember;

@@ -38,8 +38,13 @@ constexpr size_t kMaxListLines = 1000000;
 constexpr int64_t kMaxListFileBytes = kMaxWholeFileBytes + kSealOverheadBytes;
 
 // Fills packages, totalSize and selfUpdate from the update list's lines;
-// lines with fewer than four fields are skipped.
+// lines with fewer than four fields are skipped, and a line whose fields
+// repeat an earlier line's exactly counts once.
 void BuildUpdatePlan(const std::vector<std::string>& updateLines, UpdatePlan* planOut);
+
+// The installer program itself: the member path's file name is exactly
+// kInstallerFileName ("Root\\VantorelPath.exe.config" is an ordinary member).
+bool IsInstallerMember(const std::string& memberPath);
 
 // Where a member is installed, relative to the launcher folder: the member
 // path without its first component (the whole path when it has none).

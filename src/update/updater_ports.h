@@ -35,9 +35,11 @@ constexpr int64_t kNoByteCap = -1;
 class IUpdateTransfer {
 public:
     virtual ~IUpdateTransfer() = default;
+    // notFoundOut (may be null) tells a failure because the server has no
+    // such file (HTTP 404, FTP 550) from every other failure.
     [[nodiscard]] virtual int FetchToFile(int32_t transferMode, const std::string& url,
                                           const std::string& localPath, int64_t maxBytes,
-                                          const std::atomic<bool>* stop) = 0;
+                                          const std::atomic<bool>* stop, bool* notFoundOut) = 0;
     // Into memory (the FTP version list); contentOut gets the whole file.
     [[nodiscard]] virtual int FetchToMemory(int32_t transferMode, const std::string& url,
                                             int64_t maxBytes, std::string* contentOut,

@@ -5,6 +5,24 @@
 #include <limits>
 
 #include "app/util/launcher_util.h"
+#include "platform/text_encoding.h"
+
+namespace {
+
+constexpr char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr size_t kByteOrderMarkBytes = sizeof(kUtf8ByteOrderMark) - 1;
+
+}  // namespace
+
+bool DecodeVersionList(std::string raw, std::string* textOut) {
+    raw.resize(std::min(raw.size(), raw.find('\0')));
+    if (raw.size() > kMaxVersionListBytes) return false;
+    if (raw.compare(0, kByteOrderMarkBytes, kUtf8ByteOrderMark) == 0) {
+        *textOut = raw.substr(kByteOrderMarkBytes);
+        return IsValidUtf8(*textOut);
+    }
+    return GbkToUtf8(raw, textOut);
+}
 
 int32_t LeadingNumber(const std::string& text) {
     size_t at = 0;

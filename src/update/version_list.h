@@ -16,6 +16,12 @@ struct VersionEntry {
     int32_t nExtra = 0;
 };
 
+// The list's bytes as UTF-8 text: cut at a NUL as a C string would be; a
+// list that starts with the UTF-8 byte-order mark (as editors save it) is
+// UTF-8 after the mark, any other list GBK. False for a list over
+// kMaxVersionListBytes or one that is not valid in its encoding.
+[[nodiscard]] bool DecodeVersionList(std::string raw, std::string* textOut);
+
 enum class VersionListParse { Ok, NoLines, NoEntries };
 
 // Lines cut at "\n" and trimmed, fields cut at "\t"; lines with fewer than

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -97,11 +99,14 @@ public:
     int resumeLooks = 0;
 };
 
+// How long the cycle waits for a worker it has asked to stop, in these tests.
+constexpr std::chrono::milliseconds kTestStopWait = 300ms;
+
 struct Harness {
-    RecordingWindow window;
-    ScriptedEngine engine;
+    std::shared_ptr<RecordingWindow> window = std::make_shared<RecordingWindow>();
+    std::shared_ptr<ScriptedEngine> engine = std::make_shared<ScriptedEngine>();
     JournalCapture log;
-    CUpdateCycle cycle{window, engine, log.Journal()};
+    CUpdateCycle cycle{window, engine, log.Journal(), kTestStopWait};
 };
 
 const std::string kAsking = std::string("status ") + cycle_text::kAskingState;
@@ -126,51 +131,51 @@ TEST(UpdateCycle, EachOutcomeSetsButtonsAndTexts) {
     };
     for (const auto& c : cases) {
         Harness h;
-        h.engine.outcomes = {c.outcome};
-        h.engine.install = c.installBefore;
+        h.engine->outcomes = {c.outcome};
+        h.engine->install = c.installBefore;
         h.cycle.BeginUpdateCheck();
         ASSERT_TRUE(h.cycle.WaitForWorker(5s)) << c.why;
         std::vector<std::string> expected = {"verify", "version 1001", kAsking, "version 1003"};
         expected.insert(expected.end(), c.afterWorker.begin(), c.afterWorker.end());
-        EXPECT_EQ(h.window.Events(), expected) << c.why;
+        EXPECT_EQ(h.window->Events(), expected) << c.why;
         EXPECT_EQ(h.log.Entries(), (std::vector<std::string>{kCheckingLog, kAskingLog})) << c.why;
-        EXPECT_EQ(h.engine.install.load(), c.installAfter) << c.why;
+        EXPECT_EQ(h.engine->install.load(), c.installAfter) << c.why;
     }
 }
 
 TEST(UpdateCycle, NoWorkerWhenTheGameRunsOrTheVerificationFails) {
     Harness running;
-    running.window.gameRunning = true;
+    running.window->gameRunning = true;
     running.cycle.BeginUpdateCheck();
-    EXPECT_EQ(running.window.Events(),
+    EXPECT_EQ(running.window->Events(),
               std::vector<std::string>{std::string("box ") + cycle_text::kGameRunningBox});
     running.cycle.OnUpdateButton();
-    EXPECT_EQ(running.window.Events().size(), 2u) << "the update button only shows the box";
-    EXPECT_FALSE(running.engine.install);
+    EXPECT_EQ(running.window->Events().size(), 2u) << "the update button only shows the box";
+    EXPECT_FALSE(running.engine->install);
     EXPECT_TRUE(running.log.Entries().empty()) << "no check is logged beside a running game";
 
     Harness failing;
-    failing.window.verifies = false;
+    failing.window->verifies = false;
     failing.cycle.BeginUpdateCheck();
     const std::vector<std::string> expected = {
         "verify", std::string("status ") + cycle_text::kAlreadyLatest, "version 1001"};
-    EXPECT_EQ(failing.window.Events(), expected);
+    EXPECT_EQ(failing.window->Events(), expected);
     EXPECT_EQ(failing.log.Entries(),
               (std::vector<std::string>{kCheckingLog, std::string("[Info] ") + cycle_text::kVerifyFailedLog}));
-    EXPECT_EQ(failing.engine.runs, 0);
+    EXPECT_EQ(failing.engine->runs, 0);
 }
 
 TEST(UpdateCycle, HandOverEndsTheWorkerAndTheNoticeStartsTheNextCheck) {
     Harness h;
-    h.engine.outcomes = {2, 1, 3};
+    h.engine->outcomes = {2, 1, 3};
     h.cycle.BeginUpdateCheck();
     ASSERT_TRUE(h.cycle.WaitForWorker(5s));
     h.cycle.OnUpdateButton();
     ASSERT_TRUE(h.cycle.WaitForWorker(5s));
-    EXPECT_TRUE(h.engine.install) << "kept until the update-end notice";
-    EXPECT_EQ(h.engine.runs, 2) << "the hand-over must not start a worker by itself";
+    EXPECT_TRUE(h.engine->install) << "kept until the update-end notice";
+    EXPECT_EQ(h.engine->runs, 2) << "the hand-over must not start a worker by itself";
 
-    std::vector<std::string> events = h.window.Events();
+    std::vector<std::string> events = h.window->Events();
     const std::vector<std::string> afterButton(events.begin() + 8, events.end());
     const std::vector<std::string> expectedAfterButton = {
         "start off", "update off", kAsking, "version 1003", "verify", "version 1001"};
@@ -178,18 +183,18 @@ TEST(UpdateCycle, HandOverEndsTheWorkerAndTheNoticeStartsTheNextCheck) {
 
     h.cycle.OnUpdateEnd(0, 2);
     h.cycle.OnUpdateEnd(1, 1);
-    EXPECT_EQ(h.window.Events().size(), events.size()) << "other parameters are ignored";
+    EXPECT_EQ(h.window->Events().size(), events.size()) << "other parameters are ignored";
 
     h.cycle.OnUpdateEnd(0, 1);
     ASSERT_TRUE(h.cycle.WaitForWorker(5s));
-    events = h.window.Events();
+    events = h.window->Events();
     const std::vector<std::string> afterNotice(events.begin() + 14, events.end());
     const std::vector<std::string> expectedAfterNotice = {
         "cleanup", std::string("status ") + cycle_text::kUpdateInstalled, "verify", "version 1001",
         kAsking, "version 1003", "update off", "start on", "version 1003"};
     EXPECT_EQ(afterNotice, expectedAfterNotice);
     const std::vector<bool> installAtRun = {false, true, false};
-    EXPECT_EQ(h.engine.installAtRun, installAtRun);
+    EXPECT_EQ(h.engine->installAtRun, installAtRun);
     // The check, the button's run, the verification after the hand-over, then the notice's check.
     const std::vector<std::string> entries = {
         kCheckingLog, kAskingLog, kAskingLog, kCheckingLog,
@@ -200,64 +205,97 @@ TEST(UpdateCycle, HandOverEndsTheWorkerAndTheNoticeStartsTheNextCheck) {
 
 TEST(UpdateCycle, CutOffInstallationGoesBackToTheInstallerOnceBeforeAnyCheck) {
     Harness h;
-    h.engine.interruptedInstall = true;
-    h.engine.outcomes = {3};
+    h.engine->interruptedInstall = true;
+    h.engine->outcomes = {3};
     h.cycle.BeginUpdateCheck();
     EXPECT_FALSE(h.cycle.WorkerRunning());
     const std::vector<std::string> resumed = {"start off", "update off",
                                               std::string("status ") + update_text::kInstallerStarted};
-    EXPECT_EQ(h.window.Events(), resumed) << "nothing verified over a half-installed game";
+    EXPECT_EQ(h.window->Events(), resumed) << "nothing verified over a half-installed game";
     // The installer's notice: even if it could not settle the installation,
     // the launcher checks as usual instead of starting it again and again.
     h.cycle.OnUpdateEnd(0, 1);
     ASSERT_TRUE(h.cycle.WaitForWorker(5s));
-    EXPECT_EQ(h.engine.resumeLooks, 1);
-    EXPECT_EQ(h.engine.runs, 1);
-    const std::vector<std::string> events = h.window.Events();
+    EXPECT_EQ(h.engine->resumeLooks, 1);
+    EXPECT_EQ(h.engine->runs, 1);
+    const std::vector<std::string> events = h.window->Events();
     EXPECT_EQ(std::count(events.begin(), events.end(), "verify"), 1);
 }
 
 TEST(UpdateCycle, NextCheckWaitsUntilTheWorkFilesAreRemoved) {
     Harness h;
-    h.engine.outcomes = {1};
-    h.window.cleanupRunning = true;
+    h.engine->outcomes = {1};
+    h.window->cleanupRunning = true;
     h.cycle.OnUpdateEnd(0, 1);
     // The check's worker exists, but the engine (which downloads into the
     // folder being removed) has not begun.
     std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(h.engine.runs, 0);
-    h.window.cleanupRunning = false;
+    EXPECT_EQ(h.engine->runs, 0);
+    h.window->cleanupRunning = false;
     ASSERT_TRUE(h.cycle.WaitForWorker(5s));
-    EXPECT_EQ(h.engine.runs, 1);
+    EXPECT_EQ(h.engine->runs, 1);
 }
 
 TEST(UpdateCycle, StopAskedForWhileTheWorkerWaitsForTheCleanupHolds) {
     Harness h;
-    h.engine.outcomes = {-1};  // would run until stopped
-    h.window.cleanupRunning = true;
+    h.engine->outcomes = {-1};  // would run until stopped
+    h.window->cleanupRunning = true;
     h.cycle.OnUpdateEnd(0, 1);
     EXPECT_FALSE(h.cycle.StopWorker(50ms)) << "the worker is still waiting";
-    h.window.cleanupRunning = false;
+    h.window->cleanupRunning = false;
     ASSERT_TRUE(h.cycle.WaitForWorker(5s)) << "the run ignored the stop asked for before it began";
-    EXPECT_EQ(h.engine.runs, 1);
+    EXPECT_EQ(h.engine->runs, 1);
 }
 
-TEST(UpdateCycle, UpdateButtonGivesBothButtonsBackWhenTheOldWorkerDoesNotStop) {
-    Harness h;
-    h.engine.outcomes = {-2};
-    h.cycle.BeginUpdateCheck();
-    ASSERT_TRUE(WaitUntil([&] { return h.engine.runs > 0; }, 5000));
-    const size_t before = h.window.Events().size();
-    h.cycle.OnUpdateButton();  // waits for the old worker in vain
-    const std::vector<std::string> events = h.window.Events();
-    const std::vector<std::string> afterButton(events.begin() + static_cast<long>(before), events.end());
-    const std::vector<std::string> expected = {"start off", "update off", "update on", "start on"};
-    EXPECT_EQ(afterButton, expected) << "nothing installs, so the player keeps both choices";
-    EXPECT_EQ(h.log.Entries().back(), "[Error] 更新线程未能按时结束");
-    EXPECT_FALSE(h.engine.install);
-    EXPECT_EQ(h.engine.runs, 1) << "no second worker beside the first";
-    h.engine.release = true;
-    ASSERT_TRUE(h.cycle.WaitForWorker(5s));
+TEST(UpdateCycle, BothButtonsComeBackWhenTheOldWorkerDoesNotStop) {
+    const struct {
+        const char* why;
+        std::function<void(CUpdateCycle&)> act;  // waits for the old worker in vain
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"update button", [](CUpdateCycle& c) { c.OnUpdateButton(); },
+         {"start off", "update off", "update on", "start on"}},
+        {"update-end notice", [](CUpdateCycle& c) { c.OnUpdateEnd(0, 1); },
+         {"cleanup", std::string("status ") + cycle_text::kUpdateInstalled, "verify", "version 1001",
+          "update on", "start on"}},
+    };
+    for (const auto& c : cases) {
+        Harness h;
+        h.engine->outcomes = {-2};
+        h.cycle.BeginUpdateCheck();
+        ASSERT_TRUE(WaitUntil([&] { return h.engine->runs > 0; }, 5000)) << c.why;
+        const size_t before = h.window->Events().size();
+        c.act(h.cycle);
+        const std::vector<std::string> events = h.window->Events();
+        const std::vector<std::string> after(events.begin() + static_cast<long>(before), events.end());
+        EXPECT_EQ(after, c.expected) << c.why << ": nothing installs, so the player keeps both choices";
+        EXPECT_EQ(h.log.Entries().back(), "[Error] 更新线程未能按时结束") << c.why;
+        EXPECT_FALSE(h.engine->install) << c.why;
+        EXPECT_EQ(h.engine->runs, 1) << c.why << ": no second worker beside the first";
+        h.engine->release = true;
+        ASSERT_TRUE(h.cycle.WaitForWorker(5s)) << c.why;
+    }
+}
+
+TEST(UpdateCycle, WorkerThatDoesNotStopKeepsWhatItUsesAfterTheWindowIsGone) {
+    CJournal journal;
+    auto window = std::make_shared<RecordingWindow>();
+    auto engine = std::make_shared<ScriptedEngine>();
+    engine->outcomes = {-2};  // stuck in a transfer that does not look at the stop request
+    std::atomic<bool>& release = engine->release;
+    const std::weak_ptr<RecordingWindow> windowSeen = window;
+    const std::weak_ptr<ScriptedEngine> engineSeen = engine;
+    {
+        CUpdateCycle cycle(window, engine, journal, kTestStopWait);
+        cycle.BeginUpdateCheck();
+        ASSERT_TRUE(WaitUntil([&] { return engine->runs > 0; }, 5000));
+        window.reset();
+        engine.reset();
+    }  // the window goes: the worker is left running
+    EXPECT_FALSE(windowSeen.expired()) << "the worker still uses the window port";
+    release = true;  // the worker goes on: outcome, buttons, version line (ASan watches)
+    EXPECT_TRUE(WaitUntil([&] { return windowSeen.expired() && engineSeen.expired(); }, 5000))
+        << "the worker's end frees what it held";
 }
 
 TEST(UpdateCycle, RunningWorkerIsStoppedNotKilled) {
@@ -267,23 +305,23 @@ TEST(UpdateCycle, RunningWorkerIsStoppedNotKilled) {
     } cases[] = {{"a new check stops the old worker first", true},
                  {"destruction stops the worker", false}};
     for (const auto& c : cases) {
-        RecordingWindow window;
-        ScriptedEngine engine;
+        auto window = std::make_shared<RecordingWindow>();
+        auto engine = std::make_shared<ScriptedEngine>();
         CJournal journal;
-        engine.outcomes = {-1, 3};
+        engine->outcomes = {-1, 3};
         {
             CUpdateCycle cycle(window, engine, journal);
             cycle.BeginUpdateCheck();
-            ASSERT_TRUE(WaitUntil([&] { return engine.runs > 0; }, 5000)) << c.why;
+            ASSERT_TRUE(WaitUntil([&] { return engine->runs > 0; }, 5000)) << c.why;
             EXPECT_TRUE(cycle.WorkerRunning()) << c.why;
             if (c.viaNewCheck) {
                 cycle.BeginUpdateCheck();
                 ASSERT_TRUE(cycle.WaitForWorker(5s)) << c.why;
-                EXPECT_EQ(engine.runs, 2) << c.why;
+                EXPECT_EQ(engine->runs, 2) << c.why;
             }
         }
-        EXPECT_TRUE(engine.stop) << c.why;
-        const std::vector<std::string> events = window.Events();
+        EXPECT_TRUE(engine->stop) << c.why;
+        const std::vector<std::string> events = window->Events();
         EXPECT_EQ(events.back(), "version 1003") << c.why << ": the stopped run still ends in order";
     }
 }

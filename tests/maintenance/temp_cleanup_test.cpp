@@ -86,6 +86,20 @@ TEST(TempCleanup, RepeatedStartsAllFinishWithoutOverlap) {
     EXPECT_EQ(log.Entries(), std::vector<std::string>(5, "[Notice] Clear dir."));
 }
 
+TEST(TempCleanup, StopRequestEndsTheRemovalAndLeavesTheRest) {
+    TempDir game;
+    JournalCapture log;
+    FillWorkFolder(game.File("_temp"));
+    {
+        CTempCleanup cleanup(log.Journal());
+        cleanup.RequestStop();  // the window closes
+        cleanup.Start(game.Path());
+        cleanup.WaitIdle();
+    }
+    EXPECT_TRUE(fs_port::IsRegularFile(game.File("_temp/data1.pak"))) << "the next update removes it";
+    EXPECT_EQ(log.Entries(), std::vector<std::string>{"[Notice] Clear dir."});
+}
+
 TEST(TempCleanup, WaitIdleFromAnotherThreadReturnsAfterEveryRemoval) {
     TempDir game;
     JournalCapture log;

@@ -114,6 +114,8 @@ TEST_F(VerifyGame, NothingToVerifyGivesFalse) {
         {"missing file", false, "", false, {"[Info] 开始验证游戏版本", "[Error] 版本文件打开失败"}},
         {"version alone", true, "1203\n", false, {"[Info] 开始验证游戏版本"}},
         {"another key", true, "1203\na\nb", true, {"[Info] 开始验证游戏版本"}},
+        {"over its size cap", true, "1203\n" + std::string(kMaxVersionFileBytes, 'a') + "\nx", false,
+         {"[Info] 开始验证游戏版本", "[Error] 版本文件过大 : 超过 " + std::to_string(kMaxVersionFileBytes) + " 字节"}},
     };
     for (const auto& c : cases) {
         TempDir game;

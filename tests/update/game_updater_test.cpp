@@ -8,6 +8,7 @@
 #include "support/updater_fixture.h"
 #include "update/game_updater.h"
 #include "update/hand_off.h"
+#include "update/version_list.h"
 
 namespace {
 
@@ -133,6 +134,8 @@ TEST(GameUpdater, CheckOutcomes) {
         {"no usable line", "1.0.0.2\n\n", 1001, 1, update_outcome::kFailed, 0, "更新异常 . 错误代码 : 1", false,
          {}},
         {"empty list", "", 1001, 1, update_outcome::kFailed, 0, "更新失败 . 错误代码 : 0", false, {}},
+        {"UTF-8 byte-order mark", "\xEF\xBB\xBF" "1.0.0.1\t0\t0\n1.0.0.2\t0\t0\n", 1001, 0,
+         update_outcome::kNewerAvailable, 1002, "正在请求更新...", false, {}},
     };
     for (const auto& c : cases) {
         Scenario s;
@@ -194,6 +197,29 @@ TEST(GameUpdater, FailuresLeaveNothingInstalled) {
          update_outcome::kFailed, nullptr, false},
         {"installer does not start", [](Scenario& s) { s.starter.failWith = 2; }, update_outcome::kFailed,
          "安装程序启动失败 ! 错误代码 :2", false},
+        {"work folder cannot be made", [](Scenario& s) { WriteTextFile(s.launcher.File("_temp"), "a file"); },
+         update_outcome::kFailed, nullptr, false},
+        // The client refuses it before it reaches the disk, and logs why.
+        {"version list over its size cap",
+         [](Scenario& s) { s.tree.VersionList(std::string(kMaxVersionListBytes, '1') + "\t0\t0\n"); },
+         update_outcome::kFailed, "更新失败 . 错误代码 : 50", false},
+        {"version list not GBK", [](Scenario& s) { s.tree.VersionList("1.0.0.2\t0\t0\n\xFF\xFF\n"); },
+         update_outcome::kFailed, "版本列表无法读取.", false},
+        {"delete list refused, not absent",
+         [](Scenario& s) { s.transfer.failUrls["http://127.0.0.1/1.0.0.2/dellist.data"] = 4; },
+         update_outcome::kFailed, "请求删除列表失败 . 错误代码 : 40", false},
+        {"delete list not enciphered",
+         [](Scenario& s) { WriteTextFile(s.tree.Path("1.0.0.2/dellist.data"), "old.dat\n"); },
+         update_outcome::kFailed, "删除列表无法读取.", false},
+        {"new installer program cannot be put in place",
+         [](Scenario& s) {
+             s.tree.EncipheredList("1.0.0.2", "updatelist.data",
+                                   "a.pak\tRoot\\VantorelPath.exe\t3\tm\na.pak\tRoot\\a.dat\t14\tm\n");
+             s.tree.Package("1.0.0.2", "a.pak", {{"Root\\VantorelPath.exe", "new"}, {"Root\\a.dat", kContentA}});
+             // A folder in its place cannot be replaced, as a locked file cannot.
+             fs_port::MakeDirectories(s.launcher.File("VantorelPath.exe/locked"));
+         },
+         update_outcome::kFailed, "Root\\VantorelPath.exe error!", false},
     };
     for (const auto& c : cases) {
         Scenario s;
@@ -214,6 +240,15 @@ TEST(GameUpdater, FailuresLeaveNothingInstalled) {
             EXPECT_TRUE(s.starter.starts.empty()) << c.name;
         }
         EXPECT_EQ(ReadTextFile(s.launcher.File("old.dat")), "old") << c.name;
+        for (const std::string& text : s.window.statuses) {
+            const size_t path = text.find(fs_port::NativePath(s.launcher.Path()));
+            if (path == std::string::npos) continue;
+            EXPECT_EQ(text.find(fs_port::NativeSeparator() == '/' ? '\\' : '/', path), std::string::npos)
+                << c.name << ": one kind of separator in " << text;
+        }
+        for (const char* list : {"versionlist.data", "updatelist.data", "dellist.data"}) {
+            EXPECT_FALSE(fs_port::PathExists(s.L(list))) << c.name << ": " << list << " left behind";
+        }
     }
 }
 
@@ -238,10 +273,27 @@ TEST(GameUpdater, PackageFailuresLogTheirReason) {
 }
 
 TEST(GameUpdater, UnsafeListDownloadsNoPackage) {
-    Scenario s;
-    s.tree.EncipheredList("1.0.0.2", "updatelist.data", "a.pak\tC:\\Windows\\evil.dll\t1\tm\n");
-    EXPECT_EQ(s.Run(), update_outcome::kFailed);
-    for (const std::string& url : s.transfer.urls) EXPECT_EQ(url.find(".pak"), std::string::npos) << url;
+    const struct {
+        const char* name;
+        const char* updateList;
+        const char* deleteList;
+    } cases[] = {
+        {"path with a drive", "a.pak\tC:\\Windows\\evil.dll\t1\tm\n", ""},
+        {"deletes what it installs", "a.pak\tRoot\\a.dat\t14\tm\n", "a.dat\n"},
+        {"deletes the installer program", "a.pak\tRoot\\a.dat\t14\tm\n", "VantorelPath.exe\n"},
+        {"installs under Log", "a.pak\tRoot\\Log\\a.dat\t14\tm\n", ""},
+        {"installs under _backup", "a.pak\tRoot\\_backup\\a.dat\t14\tm\n", ""},
+    };
+    for (const auto& c : cases) {
+        Scenario s;
+        s.tree.EncipheredList("1.0.0.2", "updatelist.data", c.updateList);
+        s.tree.EncipheredList("1.0.0.2", "dellist.data", c.deleteList);
+        WriteTextFile(s.launcher.File("a.dat"), "old");
+        WriteTextFile(s.launcher.File("VantorelPath.exe"), "old");
+        EXPECT_EQ(s.Run(), update_outcome::kFailed) << c.name;
+        EXPECT_EQ(s.window.Last().rfind("更新列表含有不安全的路径 : ", 0), 0u) << c.name << ": " << s.window.Last();
+        for (const std::string& url : s.transfer.urls) EXPECT_EQ(url.find(".pak"), std::string::npos) << c.name;
+    }
 }
 
 TEST(GameUpdater, MissingDeleteListIsNoFailure) {
@@ -256,17 +308,33 @@ TEST(GameUpdater, MissingDeleteListIsNoFailure) {
 }
 
 TEST(GameUpdater, InstallerProgramIsPutInPlaceDirectly) {
-    Scenario s;
-    s.tree.EncipheredList("1.0.0.2", "updatelist.data",
-                          "a.pak\tRoot\\VantorelPath.exe\t3\tm\na.pak\tRoot\\VantorelPath.exe.bak\t3\tm\n");
-    s.tree.EncipheredList("1.0.0.2", "dellist.data", "");
-    s.tree.Package("1.0.0.2", "a.pak", {{"Root\\VantorelPath.exe", "new"}, {"Root\\VantorelPath.exe.bak", "bak"}});
-    WriteTextFile(s.launcher.File("VantorelPath.exe"), "old");
-    EXPECT_EQ(s.Run(), update_outcome::kHandedOver);
-    EXPECT_EQ(ReadTextFile(s.launcher.File("VantorelPath.exe")), "new");
-    // Nothing else to move: no hand-off file, no start.
-    EXPECT_FALSE(s.HandOffWritten());
-    EXPECT_TRUE(s.starter.starts.empty());
+    const struct {
+        const char* name;
+        const char* list;
+        std::vector<std::string> movedTo;  // empty: nothing else to move, no hand-off, no start
+    } cases[] = {
+        {"installer alone", "a.pak\tRoot\\VantorelPath.exe\t3\tm\n", {}},
+        {"a name that contains the installer's is an ordinary member",
+         "a.pak\tRoot\\VantorelPath.exe\t3\tm\na.pak\tRoot\\VantorelPath.exe.config\t3\tm\n",
+         {"VantorelPath.exe.config"}},
+    };
+    for (const auto& c : cases) {
+        Scenario s;
+        s.tree.EncipheredList("1.0.0.2", "updatelist.data", c.list);
+        s.tree.EncipheredList("1.0.0.2", "dellist.data", "");
+        s.tree.Package("1.0.0.2", "a.pak",
+                       {{"Root\\VantorelPath.exe", "new"}, {"Root\\VantorelPath.exe.config", "cfg"}});
+        WriteTextFile(s.launcher.File("VantorelPath.exe"), "old");
+        EXPECT_EQ(s.Run(), update_outcome::kHandedOver) << c.name;
+        EXPECT_EQ(ReadTextFile(s.launcher.File("VantorelPath.exe")), "new") << c.name;
+        EXPECT_EQ(s.HandOffWritten(), !c.movedTo.empty()) << c.name;
+        EXPECT_EQ(s.starter.starts.size(), c.movedTo.size()) << c.name;
+        HandOffPlan plan;
+        std::string error;
+        if (c.movedTo.empty() || !ReadHandOffFile(s.L("udo.temp"), &plan, &error)) continue;
+        ASSERT_EQ(plan.moves.size(), 1u) << c.name;
+        EXPECT_EQ(plan.moves[0].to, s.L(c.movedTo[0])) << c.name;
+    }
 }
 
 TEST(GameUpdater, LongNamesAreShownWholeOrCutAtACharacter) {
@@ -296,9 +364,9 @@ class StoppingTransfer : public FolderTransfer {
 public:
     using FolderTransfer::FolderTransfer;
     int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t maxBytes,
-                    const std::atomic<bool>* stop) override {
+                    const std::atomic<bool>* stop, bool* notFoundOut) override {
         if (url.find(".pak") != std::string::npos && updater) updater->RequestStop();
-        const int result = FolderTransfer::FetchToFile(mode, url, localPath, maxBytes, stop);
+        const int result = FolderTransfer::FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut);
         return stop && stop->load() ? 5 : result;
     }
     CGameUpdater* updater = nullptr;

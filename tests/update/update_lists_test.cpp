@@ -39,6 +39,9 @@ TEST(UpdateListPlan, GroupsSortsAndSums) {
         {"three fields and empty lines skipped", "a.pak\tR\\1\t1\n\n\r\n", "", 0, false},
         {"installer member sets the flag", "a.pak\tRoot\\sub\\VantorelPath.exe\t5\tm\n",
          "a.pak:Root\\sub\\VantorelPath.exe,;", 5, true},
+        {"a name that only starts like it does not", "a.pak\tRoot\\VantorelPath.exe.config\t5\tm\n",
+         "a.pak:Root\\VantorelPath.exe.config,;", 5, false},
+        {"identical lines are one", "a.pak\tR\\1\t7\tm\na.pak\tR\\1\t7\tm \r\n", "a.pak:R\\1,;", 7, false},
         {"other case does not", "a.pak\tRoot\\vantorelpath.exe\t5\tm\n", "a.pak:Root\\vantorelpath.exe,;", 5,
          false},
         {"sizes beyond 32 bits do not wrap",
@@ -77,7 +80,10 @@ TEST(UpdateListPlan, RefusesPathsThatLeaveTheFolder) {
         {"absolute delete", "a.pak\tRoot\\a.dat\t1\tm\n", "\\Windows\\x.dll\n", false},
         {"drive delete", "a.pak\tRoot\\a.dat\t1\tm\n", "D:x.dll\n", false},
         // Installed to one place twice, or two packages in one local file.
-        {"member listed twice", "a.pak\tRoot\\a.dat\t1\tm\na.pak\tRoot\\a.dat\t1\tm\n", "", false},
+        {"member listed twice, differently", "a.pak\tRoot\\a.dat\t1\tm\na.pak\tRoot\\a.dat\t2\tm\n", "", false},
+        {"member listed twice, identically", "a.pak\tRoot\\a.dat\t1\tm\na.pak\tRoot\\a.dat\t1\tm\n", "", true},
+        {"two members named like the installer", "a.pak\tR1\\VantorelPath.exe.config\t1\tm\n"
+         "a.pak\tR2\\VantorelPath.exe.config\t1\tm\n", "", false},
         {"one place from two packages", "a.pak\tRoot\\a.dat\t1\tm\nb.pak\tRoot\\a.dat\t1\tm\n", "",
          false},
         {"one place from two roots", "a.pak\tRootA\\x.dat\t1\tm\na.pak\tRootB\\x.dat\t1\tm\n", "", false},

@@ -162,6 +162,48 @@ def case_log_folder_follows_current_folder(s):
     check(code == 0, "closing the window ended the launcher with %r" % code)
 
 
+# How long a launcher may take to end once its window is closed, beyond the
+# time Wine takes to end any program whose window closes.
+CLOSE_LIMIT_S = 2.0
+
+
+def fill_work_folder(game, folders, files):
+    """A large _temp, as a big update leaves it: nested folders of empty files."""
+    for i in range(folders):
+        deeper = os.path.join(game, "_temp", "Root%d" % i, "Data")
+        os.makedirs(deeper)
+        for j in range(files):
+            open(os.path.join(deeper, "f%d.dat" % j), "wb").close()
+
+
+def seconds_to_end(s, started, hwnd):
+    """Closes the window and times the program's end; None when it does not end."""
+    s.drive("close", hwnd)
+    closed = time.time()
+    code = s.wait_exit(started)
+    check(code in (0, None), "the program ended with %r" % code)
+    return None if code is None else time.time() - closed
+
+
+def case_close_during_large_cleanup(s):
+    game = s.make_launcher_folder()
+    work = s.make_folder("work")
+    standin = s.start(os.path.join(game, "GameConfig.exe"), cwd=game)
+    rc, out = s.drive("wait-window", "GameConfig")
+    check(rc == 0, "the settings stand-in shows no window")
+    floor = seconds_to_end(s, standin, out.split()[1])
+    check(floor is not None, "the settings stand-in did not end")
+    fill_work_folder(game, 400, 50)
+    # "/update" starts the removal of _temp before the window opens.
+    launcher, hwnd = start_running_launcher(s, game, work, "/update")
+    took = seconds_to_end(s, launcher, hwnd)
+    check(took is not None, "the launcher did not end after its window closed")
+    check(took - floor < CLOSE_LIMIT_S, "the launcher took %.1f s to end after its window closed, "
+          "a program without work %.1f s" % (took, floor))
+    check(os.path.isdir(os.path.join(game, "_temp")),
+          "the removal had finished before the window closed; the case needs a larger _temp")
+
+
 def case_config_data_from_patchkit(s):
     game = s.make_launcher_folder()
     ini = s.path("config.ini")
@@ -298,6 +340,7 @@ CASES = {
     "escape_and_caption_double_click": case_escape_and_caption_double_click,
     "system_info_opens_once": case_system_info_opens_once,
     "start_failed_still_closes": case_start_failed_still_closes,
+    "close_during_large_cleanup": case_close_during_large_cleanup,
 }
 
 if __name__ == "__main__":

@@ -47,50 +47,41 @@ void RemoveLink(const std::string& path, const fs_port::DirEntry& entry) {
     }
 }
 
-}  // namespace
-
-void DeleteFolderTree(const std::string& path) {
-    if (path.empty()) return;
-    const std::string folder = WithoutTrailingSeparators(path);
+// Empties folder and removes it; true when it is gone. Below the first level
+// every entry loses its read-only attribute first, and a window showing a
+// sub-folder is asked to close, since it would keep the folder. At the first
+// level only with clearFirstLevel: RemoveFolderTree leaves a read-only file
+// directly inside in place. Once stop is set, what is left stays.
+bool RemoveTree(const std::string& folder, bool clearFirstLevel, const std::atomic<bool>* stop) {
     std::vector<fs_port::DirEntry> entries;
     if (fs_port::ListDirectory(folder, &entries)) {
         for (const fs_port::DirEntry& entry : entries) {
+            if (stop && stop->load()) return false;
             const std::string child = JoinPath(folder, entry.name);
             if (entry.isLink) {
                 RemoveLink(child, entry);
                 continue;
             }
-            (void)fs_port::SetNormalAttributes(child);
+            if (clearFirstLevel) (void)fs_port::SetNormalAttributes(child);
             if (entry.isDirectory) {
-                // A window showing this folder would keep it from being removed.
-                CloseWindowsTitled(entry.name.c_str());
-                DeleteFolderTree(child);  // removes the child folder as well
+                if (clearFirstLevel) CloseWindowsTitled(entry.name.c_str());
+                (void)RemoveTree(child, true, stop);
             } else {
-                (void)fs_port::RemoveFile(child);
-            }
-        }
-    }
-    (void)fs_port::RemoveEmptyDirectory(folder);
-}
-
-bool RemoveFolderTree(const std::string& path) {
-    if (path.empty()) return false;
-    const std::string folder = WithoutTrailingSeparators(path);
-    std::vector<fs_port::DirEntry> entries;
-    if (fs_port::ListDirectory(folder, &entries)) {
-        for (const fs_port::DirEntry& entry : entries) {
-            const std::string child = JoinPath(folder, entry.name);
-            if (entry.isLink) {
-                RemoveLink(child, entry);
-            } else if (entry.isDirectory) {
-                DeleteFolderTree(child);
-            } else {
-                // Files directly inside keep their attributes: a read-only one stays.
                 (void)fs_port::RemoveFile(child);
             }
         }
     }
     return fs_port::RemoveEmptyDirectory(folder);
+}
+
+}  // namespace
+
+void DeleteFolderTree(const std::string& path) {
+    if (!path.empty()) (void)RemoveTree(WithoutTrailingSeparators(path), true, nullptr);
+}
+
+bool RemoveFolderTree(const std::string& path, const std::atomic<bool>* stop) {
+    return !path.empty() && RemoveTree(WithoutTrailingSeparators(path), false, stop);
 }
 
 // Creates the folders of a file path: every growing prefix up to a separator,

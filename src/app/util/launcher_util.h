@@ -3,6 +3,7 @@
 // UTF-8; paths are Windows paths with back-slashes.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,12 +18,15 @@ bool RunLauncherProgram(const char* name);
 bool IsProcessRunning(const char* exeName);
 // Ends the first process of that name in snapshot order; later ones stay.
 void KillProcessByName(const char* exeName);
-// Posts WM_CLOSE to every top-level window with exactly this title.
+// Posts WM_CLOSE to every top-level window of another process with exactly
+// this title. The launcher's own windows are never asked: their thread may
+// be waiting for the caller, and asking for a title would wait for it.
 void CloseWindowsTitled(const char* title);
 // Deletes a folder tree, clearing attributes first; single failures are ignored.
 void DeleteFolderTree(const std::string& path);
 // Deletes the folder's content and the folder; true when the folder is gone.
-bool RemoveFolderTree(const std::string& path);
+// Once stop (may be null) is set, the removal ends at its next entry.
+bool RemoveFolderTree(const std::string& path, const std::atomic<bool>* stop = nullptr);
 // Creates every folder of a file path but the last part (the file name).
 // True only when the whole path names an existing folder afterwards.
 bool CreateFolderChain(const std::string& path);

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "app/launcher_settings.h"
@@ -34,19 +35,59 @@ constexpr UINT kPostEnableButton = WM_APP + 3; // wParam: control id, lParam: 0 
 constexpr int kLauncherButtonCount = 10;
 
 // The update cycle's engine over the updater, reporting to `window`.
-std::unique_ptr<UpdateEngine> MakeGameUpdaterEngine(CGameUpdater& updater, IUpdaterWindow& window);
+std::shared_ptr<UpdateEngine> MakeGameUpdaterEngine(std::shared_ptr<CGameUpdater> updater,
+                                                    std::shared_ptr<IUpdaterWindow> window);
 
-class CLauncherDlg : public CBaseDialog, private UpdateCycleWindow, private IUpdaterWindow {
+// The window as the update cycle and the engine see it, safe to call from
+// any thread: it posts to the window's thread. The cycle and the engine
+// share it, so a worker that outlives the window still finds it; after
+// Detach nothing reaches the window any more.
+class LauncherWindowPort final : public UpdateCycleWindow, public IUpdaterWindow {
+public:
+    explicit LauncherWindowPort(std::string launcherFolder);
+
+    void Attach(HWND window, std::wstring title, const LauncherSettings& settings);
+    void Detach();
+    // Ends a running removal of the work files early (the window closes).
+    void StopTempCleanup();
+
+    bool IsGameRunning() override;
+    void ShowGameRunningBox(const std::string& text) override;
+    bool VerifyInstalledVersion() override;
+    int32_t InstalledVersion() const override;
+    void ShowVersionLine(int32_t latestVersion) override;
+    void ShowStatus(const std::string& text) override;
+    void EnableUpdateButton(bool enable) override;
+    void EnableStartButton(bool enable) override;
+    void StartTempCleanup() override;
+    void WaitTempCleanup() override;
+    void SetStatusText(const std::string& text) override;
+    void ShowMessageBox(const std::string& text) override;
+    LauncherSettings Settings() const override;
+
+private:
+    void PostText(UINT message, const std::string& text);
+    void PostEnable(int id, bool enable);
+    [[nodiscard]] std::wstring Title() const;
+
+    const std::string m_strLauncherFolder;
+    mutable std::mutex m_lock;  // guards the three below
+    HWND m_hWnd = nullptr;
+    std::wstring m_strTitle;
+    LauncherSettings m_settings;
+    std::atomic<int32_t> m_nInstalledVersion{1000};
+    CTempCleanup m_cleanup;
+};
+
+class CLauncherDlg : public CBaseDialog {
 public:
     CLauncherDlg();
     ~CLauncherDlg() override;
 
     // Starts the removal of the update's work files on the cleanup worker.
-    void StartTempCleanup() override;
-    void WaitTempCleanup() override;
-
-    void ShowVersionLine(int32_t latestVersion) override;
-    void ShowStatus(const std::string& text) override;
+    void StartTempCleanup();
+    void ShowVersionLine(int32_t latestVersion);
+    void ShowStatus(const std::string& text);
 
 protected:
     BOOL OnInitDialog() override;
@@ -71,20 +112,6 @@ private:
     [[nodiscard]] bool AskQuit();
     INT_PTR OnNcHitTestTop(LPARAM lParam);
 
-    // The update cycle's window port (any thread; posts to the window).
-    bool IsGameRunning() override;
-    void ShowGameRunningBox(const std::string& text) override;
-    bool VerifyInstalledVersion() override;
-    int32_t InstalledVersion() const override;
-    void EnableUpdateButton(bool enable) override;
-    void EnableStartButton(bool enable) override;
-    // The engine's window port.
-    void SetStatusText(const std::string& text) override;
-    void ShowMessageBox(const std::string& text) override;
-    LauncherSettings Settings() const override;
-
-    void PostText(UINT message, const std::string& text);
-    void PostEnable(int id, bool enable);
     // The window's thread applies what workers posted.
     INT_PTR OnPosted(UINT message, WPARAM wParam, LPARAM lParam);
     // Stops the worker and frees the texts still queued for the window.
@@ -102,11 +129,8 @@ private:
     CBindWeiBoDlg m_dlgWeiBo;
     CSystemInfoDlg m_dlgSysInfo;
     std::string m_strLauncherFolder;
-    std::unique_ptr<CGameUpdater> m_pUpdater;
-    std::atomic<int32_t> m_nInstalledVersion{1000};
+    std::shared_ptr<LauncherWindowPort> m_pPort;
     CXStatic m_stcVersion;
     CXStatic m_stcStatus;
-    CTempCleanup m_cleanup;
-    std::unique_ptr<UpdateEngine> m_pEngine;
     std::unique_ptr<CUpdateCycle> m_pCycle;  // declared last: stopped first
 };

@@ -1,6 +1,7 @@
 #include "app/win32/launcher_dlg.h"
 
 #include <memory>
+#include <utility>
 
 #include "app/startup.h"
 #include "app/util/launcher_util.h"
@@ -13,77 +14,127 @@
 namespace {
 
 // The update cycle's engine: the updater, reporting to the window's port.
+// Both are shared with a worker that may outlive the window.
 class GameUpdaterEngine final : public UpdateEngine {
 public:
-    GameUpdaterEngine(CGameUpdater& updater, IUpdaterWindow& window)
-        : m_updater(updater), m_window(window) {}
-    int RunUpdate() override { return m_updater.RunUpdate(&m_window); }
-    void SetInstall(bool install) override { m_updater.m_bInstall = install ? 1 : 0; }
-    bool Install() const override { return m_updater.m_bInstall != 0; }
-    int32_t LatestVersion() const override { return m_updater.m_nLatestVersion; }
-    void RequestStop() override { m_updater.RequestStop(); }
-    void ClearStop() override { m_updater.ClearStop(); }
-    bool ResumeInterruptedInstall() override { return m_updater.ResumeInterruptedInstall(); }
+    GameUpdaterEngine(std::shared_ptr<CGameUpdater> updater, std::shared_ptr<IUpdaterWindow> window)
+        : m_updater(std::move(updater)), m_window(std::move(window)) {}
+    int RunUpdate() override { return m_updater->RunUpdate(m_window.get()); }
+    void SetInstall(bool install) override { m_updater->m_bInstall = install ? 1 : 0; }
+    bool Install() const override { return m_updater->m_bInstall != 0; }
+    int32_t LatestVersion() const override { return m_updater->m_nLatestVersion; }
+    void RequestStop() override { m_updater->RequestStop(); }
+    void ClearStop() override { m_updater->ClearStop(); }
+    bool ResumeInterruptedInstall() override { return m_updater->ResumeInterruptedInstall(); }
 
 private:
-    CGameUpdater& m_updater;
-    IUpdaterWindow& m_window;
+    const std::shared_ptr<CGameUpdater> m_updater;
+    const std::shared_ptr<IUpdaterWindow> m_window;
 };
 
 }  // namespace
 
-std::unique_ptr<UpdateEngine> MakeGameUpdaterEngine(CGameUpdater& updater, IUpdaterWindow& window) {
-    return std::make_unique<GameUpdaterEngine>(updater, window);
+std::shared_ptr<UpdateEngine> MakeGameUpdaterEngine(std::shared_ptr<CGameUpdater> updater,
+                                                    std::shared_ptr<IUpdaterWindow> window) {
+    return std::make_shared<GameUpdaterEngine>(std::move(updater), std::move(window));
 }
 
-void CLauncherDlg::StartTempCleanup() { m_cleanup.Start(m_strLauncherFolder); }
+LauncherWindowPort::LauncherWindowPort(std::string launcherFolder)
+    : m_strLauncherFolder(std::move(launcherFolder)), m_cleanup(TheJournal()) {}
 
-void CLauncherDlg::WaitTempCleanup() { m_cleanup.WaitIdle(); }
+void LauncherWindowPort::Attach(HWND window, std::wstring title, const LauncherSettings& settings) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_hWnd = window;
+    m_strTitle = std::move(title);
+    m_settings = settings;
+}
 
-bool CLauncherDlg::IsGameRunning() { return IsProcessRunning(kGameExeName); }
+void LauncherWindowPort::Detach() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_hWnd = nullptr;
+}
 
-void CLauncherDlg::ShowGameRunningBox(const std::string& text) {
+void LauncherWindowPort::StopTempCleanup() { m_cleanup.RequestStop(); }
+
+void LauncherWindowPort::StartTempCleanup() { m_cleanup.Start(m_strLauncherFolder); }
+
+void LauncherWindowPort::WaitTempCleanup() { m_cleanup.WaitIdle(); }
+
+bool LauncherWindowPort::IsGameRunning() { return IsProcessRunning(kGameExeName); }
+
+std::wstring LauncherWindowPort::Title() const {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_strTitle;
+}
+
+void LauncherWindowPort::ShowGameRunningBox(const std::string& text) {
+    HWND window = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        window = m_hWnd;
+    }
     // On the window's thread the box belongs to the window; a worker shows
     // its own box and touches no window.
-    const bool onWindowThread = ::GetWindowThreadProcessId(m_hWnd, nullptr) == ::GetCurrentThreadId();
-    ::MessageBoxW(onWindowThread ? m_hWnd : nullptr, ToWide(text).c_str(), m_strTitle.c_str(),
+    const bool onWindowThread =
+        window != nullptr && ::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId();
+    ::MessageBoxW(onWindowThread ? window : nullptr, ToWide(text).c_str(), Title().c_str(),
                   MB_OKCANCEL | (onWindowThread ? 0 : MB_TOPMOST));
 }
 
-bool CLauncherDlg::VerifyInstalledVersion() {
+bool LauncherWindowPort::VerifyInstalledVersion() {
     CPatchKit patchKit;  // one per run: the window and a worker may verify at once
     const VerifyReport report = VerifyGameVersion(m_strLauncherFolder, patchKit, TheJournal());
     if (report.verified) m_nInstalledVersion = report.installedVersion;
     return report.verified;
 }
 
-int32_t CLauncherDlg::InstalledVersion() const { return m_nInstalledVersion; }
+int32_t LauncherWindowPort::InstalledVersion() const { return m_nInstalledVersion; }
 
-void CLauncherDlg::EnableUpdateButton(bool enable) { PostEnable(IDC_BTN_UPDATE, enable); }
-
-void CLauncherDlg::EnableStartButton(bool enable) { PostEnable(IDC_BTN_START, enable); }
-
-void CLauncherDlg::SetStatusText(const std::string& text) { ShowStatus(text); }
-
-void CLauncherDlg::ShowMessageBox(const std::string& text) {
-    // The engine waits for the answer on its worker; the box has no owner so
-    // that no window of another thread is touched.
-    ::MessageBoxW(nullptr, ToWide(text).c_str(), m_strTitle.c_str(), MB_OK | MB_ICONWARNING | MB_TOPMOST);
+void LauncherWindowPort::ShowVersionLine(int32_t latestVersion) {
+    const std::string text = "当前版本 : " + VersionNumberToText(m_nInstalledVersion) +
+                             "   最新版本 : " + VersionNumberToText(latestVersion);
+    PostText(kPostVersionLine, text);
 }
 
-LauncherSettings CLauncherDlg::Settings() const { return m_settings; }
+void LauncherWindowPort::ShowStatus(const std::string& text) { PostText(kPostStatusText, text); }
 
-void CLauncherDlg::PostText(UINT message, const std::string& text) {
+void LauncherWindowPort::EnableUpdateButton(bool enable) { PostEnable(IDC_BTN_UPDATE, enable); }
+
+void LauncherWindowPort::EnableStartButton(bool enable) { PostEnable(IDC_BTN_START, enable); }
+
+void LauncherWindowPort::SetStatusText(const std::string& text) { ShowStatus(text); }
+
+void LauncherWindowPort::ShowMessageBox(const std::string& text) {
+    // The engine waits for the answer on its worker; the box has no owner so
+    // that no window of another thread is touched.
+    ::MessageBoxW(nullptr, ToWide(text).c_str(), Title().c_str(), MB_OK | MB_ICONWARNING | MB_TOPMOST);
+}
+
+LauncherSettings LauncherWindowPort::Settings() const {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_settings;
+}
+
+void LauncherWindowPort::PostText(UINT message, const std::string& text) {
     auto copy = std::make_unique<std::string>(text);
-    if (m_hWnd != nullptr &&
-        ::PostMessageW(m_hWnd, message, 0, reinterpret_cast<LPARAM>(copy.get()))) {
+    // Under the lock: once Detach has returned, nothing is posted to a
+    // window that may be gone (or whose handle a new window has taken).
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (m_hWnd != nullptr && ::PostMessageW(m_hWnd, message, 0, reinterpret_cast<LPARAM>(copy.get()))) {
         (void)copy.release();  // the window's thread deletes it
     }
 }
 
-void CLauncherDlg::PostEnable(int id, bool enable) {
+void LauncherWindowPort::PostEnable(int id, bool enable) {
+    std::lock_guard<std::mutex> hold(m_lock);
     if (m_hWnd != nullptr) ::PostMessageW(m_hWnd, kPostEnableButton, static_cast<WPARAM>(id), enable ? 1 : 0);
 }
+
+void CLauncherDlg::StartTempCleanup() { m_pPort->StartTempCleanup(); }
+
+void CLauncherDlg::ShowVersionLine(int32_t latestVersion) { m_pPort->ShowVersionLine(latestVersion); }
+
+void CLauncherDlg::ShowStatus(const std::string& text) { m_pPort->ShowStatus(text); }
 
 void CLauncherDlg::SetLineText(CXStatic& line, const std::string& text) {
     line.SetText(text);
@@ -93,9 +144,13 @@ void CLauncherDlg::SetLineText(CXStatic& line, const std::string& text) {
 }
 
 void CLauncherDlg::DrainPostedTexts() {
-    // The worker is stopped first so that nothing is posted after the drain;
-    // a destroyed window never receives the texts still queued for it.
+    // A removal of the work files that the worker may wait for ends first,
+    // then the worker is stopped and the port detached, so that nothing is
+    // posted after the drain; a destroyed window never receives the texts
+    // still queued for it.
+    m_pPort->StopTempCleanup();
     if (m_pCycle) (void)m_pCycle->StopWorker(kWorkerStopWait);
+    m_pPort->Detach();
     MSG pending;
     while (::PeekMessageW(&pending, m_hWnd, kPostStatusText, kPostVersionLine, PM_REMOVE)) {
         delete reinterpret_cast<std::string*>(pending.lParam);

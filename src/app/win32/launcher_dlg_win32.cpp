@@ -46,17 +46,18 @@ CLauncherDlg::CLauncherDlg()
     : CBaseDialog(IDD_LAUNCHER),
       m_hAppIcon(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP))),
       m_strLauncherFolder(GetLauncherFolder()),
-      m_pUpdater(std::make_unique<CGameUpdater>(m_strLauncherFolder)),
-      m_cleanup(TheJournal()) {
+      m_pPort(std::make_shared<LauncherWindowPort>(m_strLauncherFolder)) {
     m_bLayered = FALSE;
-    m_pEngine = MakeGameUpdaterEngine(*m_pUpdater, static_cast<IUpdaterWindow&>(*this));
-    m_pCycle = std::make_unique<CUpdateCycle>(static_cast<UpdateCycleWindow&>(*this), *m_pEngine,
-                                              TheJournal());
+    auto updater = std::make_shared<CGameUpdater>(m_strLauncherFolder);
+    m_pCycle = std::make_unique<CUpdateCycle>(m_pPort, MakeGameUpdaterEngine(updater, m_pPort), TheJournal());
 }
 
 CLauncherDlg::~CLauncherDlg() {
-    // The worker is asked to stop and waited for before the updater goes.
+    // The worker is asked to stop and waited for a bounded time; one that
+    // does not stop keeps the port and the updater, and reaches no window.
+    m_pPort->StopTempCleanup();
     m_pCycle.reset();
+    m_pPort->Detach();
     DestroyWindow();
 }
 
@@ -90,10 +91,11 @@ BOOL CLauncherDlg::OnInitDialog() {
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hAppIcon));
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hAppIcon));
     LoadSettings();
+    m_pPort->Attach(m_hWnd, m_strTitle, m_settings);
     SetupSkin();
     PlaceControls();
     TheJournal().AddEntry(EntryKind::Info, "初始化Launcher完成");
-    ShowVersionLine(m_nInstalledVersion);
+    ShowVersionLine(m_pPort->InstalledVersion());
     ::EnableWindow(::GetDlgItem(m_hWnd, IDC_BTN_UPDATE), FALSE);
     ::EnableWindow(::GetDlgItem(m_hWnd, IDC_BTN_START), TRUE);
     m_pCycle->BeginUpdateCheck();
@@ -148,11 +150,3 @@ void CLauncherDlg::PlaceControls() {
     m_browser.put_Width(712);
     m_browser.put_Height(402);
 }
-
-void CLauncherDlg::ShowVersionLine(int32_t latestVersion) {
-    const std::string text = "当前版本 : " + VersionNumberToText(m_nInstalledVersion) +
-                             "   最新版本 : " + VersionNumberToText(latestVersion);
-    PostText(kPostVersionLine, text);
-}
-
-void CLauncherDlg::ShowStatus(const std::string& text) { PostText(kPostStatusText, text); }

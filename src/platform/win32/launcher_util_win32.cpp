@@ -36,6 +36,12 @@ struct CloseRequest {
 
 BOOL CALLBACK CloseIfTitled(HWND window, LPARAM param) {
     const auto* request = reinterpret_cast<const CloseRequest*>(param);
+    // A window of this process may belong to a thread that waits for the
+    // caller (the window's thread joining the cleanup): asking it for its
+    // title would never return. Nor is the launcher to close its own windows.
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == GetCurrentProcessId()) return TRUE;
     const int length = GetWindowTextLengthW(window);
     if (length != static_cast<int>(request->title.size())) return TRUE;
     std::wstring title(static_cast<size_t>(length) + 1, L'\0');

@@ -33,11 +33,13 @@ struct Verb {
 constexpr Verb kVerbs[] = {
     {"encipher", "IN OUT", "encipher a data file (config.data, lists, version.data)",
      "Writes OUT as the enciphered form of IN, under the launcher's file key\n"
-     "or the one given with --key.\n",
+     "or the one given with --key. OUT \"-\" is standard output; a link or device\n"
+     "at OUT is written through, never replaced.\n",
      2, 2, true, VerbEncipher, nullptr, nullptr},
     {"decipher", "IN OUT", "decipher a data file",
      "Writes OUT as the plain content of the enciphered file IN. Fails when IN\n"
-     "was enciphered under another key or is damaged or cut short.\n",
+     "was enciphered under another key or is damaged or cut short. OUT \"-\" is\n"
+     "standard output; a link or device at OUT is written through, never replaced.\n",
      2, 2, true, VerbDecipher, nullptr, nullptr},
     {"pack", "OUT.pak DIR", "pack every file under DIR into a package",
      "Writes the package OUT.pak with every file below DIR. Members are named\n"
@@ -48,7 +50,8 @@ constexpr Verb kVerbs[] = {
      VerbList, nullptr, nullptr},
     {"extract", "PKG DIR", "unpack every member of a package below DIR",
      "Unpacks each member to DIR\\<member name>, creating folders as needed.\n"
-     "A package with a member name that would leave DIR is refused as a whole.\n",
+     "A package with a member name that would leave DIR, or whose place below DIR\n"
+     "is a link or a device, is refused as a whole.\n",
      2, 2, false, VerbExtract, nullptr, nullptr},
     {"digest", "FILE...", "print the MD5 digest of files",
      "Prints \"<32 lower-case hex digits>  FILE\" for each file, as in version.data.\n", 1,

@@ -5,9 +5,12 @@
 
 #include "external/bundle.h"
 #include "external/patch_kit.h"
+#include "external/sealed_content.h"
 #include "platform/file_system.h"
 
 namespace {
+
+constexpr char kStandardStream[] = "-";
 
 // The whole content of a file, deciphered under key when key is given.
 enum class ReadResult { Ok, CannotOpen, CannotRead };
@@ -25,15 +28,42 @@ ReadResult ReadContent(const std::string& path, const FileKey* key, std::string*
     return ReadResult::Ok;
 }
 
-// CFastFile writes beside the path and renames at the end: a failed write
-// leaves no half output.
-bool WriteContent(const std::string& path, const std::string& content, const FileKey* key) {
-    CFastFile file(ModeWrite);
-    if (!file.Open(path.c_str(), "w+")) return false;
-    const bool written = file.WriteBytes(content.data(), content.size(), key, key != nullptr);
-    file.Close();
-    return written;
+// A path the operator gives may be a device, a pipe or a link to one
+// ("/dev/stdout"); replacing it with a file would break the system for every
+// other program. True when the path exists and is not a plain file.
+bool IsWrittenThrough(const std::string& path) {
+    return fs_port::IsLink(path) || (fs_port::PathExists(path) && !fs_port::IsRegularFile(path) &&
+                                     !fs_port::IsDirectory(path));
 }
+
+bool WriteAll(std::FILE* file, const std::string& bytes) {
+    return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() && std::fflush(file) == 0;
+}
+
+// "-" is standard output. A link or device gets the bytes written through
+// it; anything else is written beside the path by CFastFile and renamed at
+// the end, so a failed write leaves no half output.
+bool WriteContent(const VerbCall& call, const std::string& path, const std::string& content,
+                  const FileKey* key) {
+    if (path != kStandardStream && !IsWrittenThrough(path)) {
+        CFastFile file(ModeWrite);
+        if (!file.Open(path.c_str(), "w+")) return false;
+        const bool written = file.WriteBytes(content.data(), content.size(), key, key != nullptr);
+        file.Close();
+        return written;
+    }
+    std::string sealed;
+    if (key && !SealContent(content.data(), content.size(), *key, &sealed)) return false;
+    const std::string& bytes = key ? sealed : content;
+    if (path == kStandardStream) return WriteAll(call.out, bytes);
+    std::FILE* file = fs_port::OpenFile(path, "wb");
+    if (!file) return false;
+    const bool written = WriteAll(file, bytes);
+    return std::fclose(file) == 0 && written;
+}
+
+// Paths in messages are shown with the platform's separators.
+std::string Shown(const std::string& path) { return fs_port::NativePath(path); }
 
 int Transcribe(const VerbCall& call, bool encipher) {
     const std::string& in = call.operands[0];
@@ -41,16 +71,16 @@ int Transcribe(const VerbCall& call, bool encipher) {
     std::string content;
     switch (ReadContent(in, encipher ? nullptr : &call.key, &content)) {
     case ReadResult::CannotOpen:
-        return call.Fail("cannot open " + in);
+        return call.Fail("cannot open " + Shown(in));
     case ReadResult::CannotRead:
-        return call.Fail(encipher ? "cannot read " + in + " (too large or unreadable)"
-                                  : in + " cannot be deciphered: wrong key, or not an intact "
-                                         "enciphered file");
+        return call.Fail(encipher ? "cannot read " + Shown(in) + " (too large or unreadable)"
+                                  : Shown(in) + " cannot be deciphered: wrong key, or not an intact "
+                                                "enciphered file");
     case ReadResult::Ok:
         break;
     }
-    if (!WriteContent(out, content, encipher ? &call.key : nullptr)) {
-        return call.Fail("cannot write " + out);
+    if (!WriteContent(call, out, content, encipher ? &call.key : nullptr)) {
+        return call.Fail("cannot write " + Shown(out));
     }
     return kExitOk;
 }
@@ -91,7 +121,7 @@ int VerbDecipher(const VerbCall& call) { return Transcribe(call, false); }
 int VerbPack(const VerbCall& call) {
     const std::string& out = call.operands[0];
     const std::string& dir = call.operands[1];
-    if (!fs_port::IsDirectory(dir)) return call.Fail(dir + " is not a folder");
+    if (!fs_port::IsDirectory(dir)) return call.Fail(Shown(dir) + " is not a folder");
     std::vector<std::string> names;
     CollectFiles(call, dir, "", &names);
     std::sort(names.begin(), names.end());
@@ -102,17 +132,17 @@ int VerbPack(const VerbCall& call) {
     // failure leaves no half package.
     CBundle bundle;
     if (!bundle.Create(out.c_str(), kBundleTag)) {
-        return call.Fail("cannot create " + out + ": " + bundle.LastError());
+        return call.Fail("cannot create " + Shown(out) + ": " + bundle.LastError());
     }
     for (const std::string& name : names) {
         const std::string source = JoinPath(dir, name);
         // A package written into the folder it packs must not contain itself.
         if (SamePath(source, out)) continue;
         if (!bundle.AddFile(source.c_str(), name.c_str())) {
-            return call.Fail("cannot add " + source + ": " + bundle.LastError());
+            return call.Fail("cannot add " + Shown(source) + ": " + bundle.LastError());
         }
     }
-    if (!bundle.Release()) return call.Fail("cannot finish " + out + ": " + bundle.LastError());
+    if (!bundle.Release()) return call.Fail("cannot finish " + Shown(out) + ": " + bundle.LastError());
     return kExitOk;
 }
 
@@ -120,7 +150,7 @@ int VerbList(const VerbCall& call) {
     const std::string& pkg = call.operands[0];
     CBundle bundle;
     if (!bundle.Open(pkg.c_str(), kBundleTag)) {
-        return call.Fail(pkg + " is not a readable package: " + bundle.LastError());
+        return call.Fail(Shown(pkg) + " is not a readable package: " + bundle.LastError());
     }
     for (const BundleMember& member : bundle.Members()) {
         std::fprintf(call.out, "%s\t%llu\n", member.name.c_str(),
@@ -139,6 +169,26 @@ std::string MemberPath(const std::string& dir, const std::string& name) {
     return JoinPath(dir, relative);
 }
 
+// The first place from dir down to the member's path that is a link, or
+// that exists and is neither a folder nor a plain file (a device, a pipe);
+// empty when there is none. A member is never written through such a place:
+// a link would take it out of dir, and a device is no file to replace.
+std::string LinkOnTheWay(const std::string& dir, const std::string& name) {
+    std::string relative = name;
+    std::replace(relative.begin(), relative.end(), '/', '\\');
+    std::string place = dir;
+    for (size_t start = 0; start <= relative.size();) {
+        size_t end = relative.find('\\', start);
+        if (end == std::string::npos) end = relative.size();
+        if (end > start) {
+            place = JoinPath(place, relative.substr(start, end - start));
+            if (IsWrittenThrough(place)) return place;
+        }
+        start = end + 1;
+    }
+    return {};
+}
+
 std::string ParentOf(const std::string& path) {
     const size_t cut = fs_port::NativePath(path).find_last_of(fs_port::NativeSeparator());
     return cut == std::string::npos ? std::string() : path.substr(0, cut);
@@ -151,14 +201,22 @@ int VerbExtract(const VerbCall& call) {
     const std::string& dir = call.operands[1];
     CBundle bundle;
     if (!bundle.Open(pkg.c_str(), kBundleTag)) {
-        return call.Fail(pkg + " is not a readable package: " + bundle.LastError());
+        return call.Fail(Shown(pkg) + " is not a readable package: " + bundle.LastError());
     }
-    if (!fs_port::MakeDirectories(dir)) return call.Fail("cannot create folder " + dir);
+    // Checked before anything is written: a member may not land on or pass
+    // through a link or a device (opening the package refused unsafe names).
+    for (const BundleMember& member : bundle.Members()) {
+        const std::string link = LinkOnTheWay(dir, member.name);
+        if (!link.empty()) {
+            return call.Fail("not replaced: " + Shown(link) + " is a link or a device, not a file or folder");
+        }
+    }
+    if (!fs_port::MakeDirectories(dir)) return call.Fail("cannot create folder " + Shown(dir));
     for (const BundleMember& member : bundle.Members()) {
         const std::string dest = MemberPath(dir, member.name);
         const std::string folder = member.isDirectory ? dest : ParentOf(dest);
         if (!folder.empty() && !fs_port::MakeDirectories(folder)) {
-            return call.Fail("cannot create folder " + folder);
+            return call.Fail("cannot create folder " + Shown(folder));
         }
         if (!member.isDirectory && !bundle.Extract(member.name.c_str(), dest.c_str())) {
             return call.Fail("cannot extract " + member.name + ": " + bundle.LastError());
@@ -174,7 +232,7 @@ int VerbDigest(const VerbCall& call) {
         if (fs_port::IsRegularFile(path) && ComputeFileMd5(path, &hex)) {
             std::fprintf(call.out, "%s  %s\n", hex.c_str(), path.c_str());
         } else {
-            result = call.Fail("cannot read " + path);
+            result = call.Fail("cannot read " + Shown(path));
         }
     }
     return result;

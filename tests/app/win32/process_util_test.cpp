@@ -7,6 +7,7 @@
 
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -207,6 +208,37 @@ TEST(ProcessUtil, ClosesEveryWindowWithExactlyTheTitle) {
     EXPECT_EQ(two.WaitExit(10000), kExitClosed);
     EXPECT_EQ(other.WaitExit(500), STILL_ACTIVE);
     EXPECT_EQ(untitled.WaitExit(0), STILL_ACTIVE);
+}
+
+// The cleanup worker removes "_temp" while the window's thread may wait for
+// it (joining it as the window goes): asking that thread's window for its
+// title would wait for ever, and the launcher must not close its own window.
+TEST(ProcessUtil, NeverAsksOrClosesAWindowOfItsOwnProcess) {
+    const std::string title = Unique("vtOwnWindow");
+    std::atomic<HWND> own{nullptr};
+    std::atomic<bool> closeAsked{false};
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread windowThread([&] {
+        HWND window = CreateWindowW(L"STATIC", ToWide(title).c_str(), WS_OVERLAPPED, 0, 0, 10, 10,
+                                    nullptr, nullptr, nullptr, nullptr);
+        own = window;
+        WaitForSingleObject(release, INFINITE);  // busy, as a thread in a join
+        MSG message;
+        closeAsked = PeekMessageW(&message, window, WM_CLOSE, WM_CLOSE, PM_REMOVE) != 0;
+        DestroyWindow(window);
+    });
+    ASSERT_TRUE(WaitUntil([&] { return own.load() != nullptr; }));
+    std::atomic<bool> returned{false};
+    std::thread cleanup([&] {
+        CloseWindowsTitled(title.c_str());
+        returned = true;
+    });
+    EXPECT_TRUE(WaitUntil([&] { return returned.load(); }, 2000)) << "waited for a busy window of its own";
+    SetEvent(release);
+    cleanup.join();
+    windowThread.join();
+    CloseHandle(release);
+    EXPECT_FALSE(closeAsked.load());
 }
 
 TEST(ProcessUtil, DeleteFolderTreeClosesWindowsNamedLikeASubfolder) {

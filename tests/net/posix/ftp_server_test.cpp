@@ -75,7 +75,9 @@ TEST_F(FtpServerDownload, AMissingFileGives70AndAMissingFolder60) {
     CNetworkFTP ftp;
     EXPECT_EQ(ftp.Download(Url("\\1003\\none.zip"), m_local.File("n"), false, nullptr), ftp_result::kSize);
     EXPECT_FALSE(ftp.IsLoggedIn());
+    EXPECT_TRUE(ftp.NotFound()) << "550 to SIZE is told apart from other failures";
     EXPECT_EQ(ftp.Download(Url("\\9999\\pack1.zip"), m_local.File("n"), false, nullptr), ftp_result::kCwd);
+    EXPECT_FALSE(ftp.NotFound());
 }
 
 }  // namespace

@@ -126,6 +126,9 @@ TEST_F(NginxDownload, AMissingFileFailsBothAttemptsAndLeavesAnEmptyFile) {
     EXPECT_EQ(http.Download(Url("/none.bin"), local), http_result::kTransferFailed);
     EXPECT_EQ(fs_port::FileSize(local), 0);
     EXPECT_EQ(StatusCountReaching("404", 2), 2);
+    EXPECT_TRUE(http.NotFound()) << "a 404 is told apart from other failures";
+    EXPECT_EQ(http.Download(Url("/small.bin"), local), http_result::kOk);
+    EXPECT_FALSE(http.NotFound());
 }
 
 TEST_F(NginxDownload, FetchesALargeFileAndReportsProgressToTheEnd) {

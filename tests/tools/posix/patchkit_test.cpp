@@ -136,6 +136,42 @@ TEST_F(Patchkit, FailuresAreOneLineAndLeaveNoOutput) {
     }
 }
 
+TEST_F(Patchkit, LinksAndDevicesAreWrittenThroughNeverReplaced) {
+    Write("plain.bin", kBinary);
+    ASSERT_EQ(Run("encipher plain.bin enc.bin").exit, 0);
+    ASSERT_TRUE(RunShellOk("cd '" + m_dir.Path() + "' && ln -s target.bin file.link && "
+                           "ln -s /proc/self/fd/1 stdout.link"));
+    const struct {
+        const char* command;
+        const char* link;      // must still be a link afterwards
+        const char* readBack;  // file that must hold the plain content; null: standard output
+    } cases[] = {
+        {"decipher enc.bin file.link", "file.link", "target.bin"},
+        {"decipher enc.bin stdout.link", "stdout.link", nullptr},
+        {"decipher enc.bin -", nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        const Result r = Run(c.command);
+        ASSERT_EQ(r.exit, 0) << c.command << ": " << r.err;
+        EXPECT_EQ(c.readBack ? Read(c.readBack) : r.out, kBinary) << c.command;
+        if (c.link) EXPECT_TRUE(RunShellOk("test -L '" + Path(c.link) + "'")) << c.command;
+    }
+    ASSERT_EQ(Run("encipher plain.bin file.link").exit, 0);
+    ASSERT_EQ(Run("decipher target.bin back.bin").exit, 0);
+    EXPECT_EQ(Read("back.bin"), kBinary);
+
+    // A member never goes through a link out of the folder it is unpacked to.
+    ASSERT_TRUE(RunShellOk("mkdir -p '" + Path("tree/sub") + "' '" + Path("out") + "' '" + Path("elsewhere") +
+                           "' && ln -s ../elsewhere '" + Path("out/sub") + "'"));
+    Write("tree/sub/b.bin", "b");
+    ASSERT_EQ(Run("pack game.pak tree").exit, 0);
+    const Result refused = Run("extract game.pak out");
+    EXPECT_EQ(refused.exit, 1);
+    EXPECT_NE(refused.err.find("out/sub is a link"), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.err.find('\\'), std::string::npos) << "one kind of separator: " << refused.err;
+    EXPECT_FALSE(Exists("elsewhere/b.bin"));
+}
+
 TEST_F(Patchkit, PackListExtractRoundTrip) {
     ASSERT_TRUE(RunShellOk("mkdir -p '" + Path("tree/sub/deeper") + "'"));
     Write("tree/a.txt", "alpha");

@@ -237,7 +237,7 @@ class HalfDoneTransfer : public IUpdateTransfer {
 public:
     explicit HalfDoneTransfer(std::string site) : m_site(std::move(site)) {}
     int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t maxBytes,
-                    const std::atomic<bool>* stop) override {
+                    const std::atomic<bool>* stop, bool* notFoundOut) override {
         const size_t slash = url.rfind('/');
         if (url.find(".pak") != std::string::npos) {
             const size_t version = url.rfind('/', slash - 1);
@@ -245,7 +245,7 @@ public:
             WriteTextFile(fs_port::NativePath(localPath), whole.substr(0, whole.size() / 2));
             ++resumed;
         }
-        return NetworkTransfer().FetchToFile(mode, url, localPath, maxBytes, stop);
+        return NetworkTransfer().FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut);
     }
     int FetchToMemory(int32_t mode, const std::string& url, int64_t maxBytes, std::string* contentOut,
                       const std::atomic<bool>* stop) override {

@@ -46,17 +46,24 @@ public:
 };
 
 // Serves "http://host/<path>" and "ftp://host:port\<path>" from a folder;
-// a missing file answers with the HTTP client's "transfer failed" (5).
+// a missing file answers as the HTTP client does to a 404 ("transfer
+// failed", 5, not found), a URL of failUrls with its code. Like the
+// clients, a failed fetch leaves an empty local file.
 class FolderTransfer : public IUpdateTransfer {
 public:
     explicit FolderTransfer(std::string root) : m_root(std::move(root)) {}
 
     int FetchToFile(int32_t, const std::string& url, const std::string& localPath, int64_t maxBytes,
-                    const std::atomic<bool>*) override {
+                    const std::atomic<bool>*, bool* notFoundOut) override {
         urls.push_back(url);
         caps.push_back(maxBytes);
         const std::string source = Source(url);
-        if (failUrls.count(url) || !fs_port::IsRegularFile(source)) return 5;
+        const bool missing = !fs_port::IsRegularFile(source);
+        if (notFoundOut) *notFoundOut = missing && !failUrls.count(url);
+        if (failUrls.count(url) || missing) {
+            WriteTextFile(fs_port::NativePath(localPath), "");
+            return failUrls.count(url) ? failUrls.at(url) : 5;
+        }
         if (maxBytes != kNoByteCap && fs_port::FileSize(source) > maxBytes) return 5;
         WriteTextFile(fs_port::NativePath(localPath), ReadTextFile(source));
         return 0;
