@@ -6,6 +6,7 @@
 #include "external/journal.h"
 #include "platform/file_system.h"
 #include "update/game_updater.h"
+#include "update/install_paths.h"
 #include "update/installer.h"
 #include "update/program_start.h"
 
@@ -79,6 +80,29 @@ private:
 std::string WithoutScheme(const std::string& text, const char* scheme) {
     const std::string prefix = std::string(scheme) + "://";
     return text.compare(0, prefix.size(), prefix) == 0 ? text.substr(prefix.size()) : text;
+}
+
+// The folder as a full path without "." or ".." parts. The installer program
+// knows the folder by its own full path and refuses a hand-off whose paths do
+// not lie in it, so a folder typed relative to the current one must become
+// the same full path.
+std::string FullFolderPath(const std::string& folder) {
+    const bool rooted = !folder.empty() && (folder[0] == '/' || folder[0] == '\\');
+    const bool drive = folder.size() >= 2 && folder[1] == ':';
+    const std::string joined = rooted || drive ? folder : fs_port::CurrentDirectory() + "\\" + folder;
+    std::string full = joined.substr(0, joined.find_first_not_of("/\\"));
+    for (char& c : full) c = '\\';
+    std::vector<std::string> parts;
+    for (const std::string& piece : SplitPathComponents(joined)) {
+        if (piece.empty() || piece == ".") continue;
+        if (piece != "..") {
+            parts.push_back(piece);
+        } else if (!parts.empty()) {
+            parts.pop_back();
+        }
+    }
+    for (size_t i = 0; i < parts.size(); ++i) full += (i == 0 ? "" : "\\") + parts[i];
+    return full;
 }
 
 }  // namespace
@@ -168,9 +192,7 @@ int RunUpdateVerb(const std::vector<std::string>& args, std::FILE* out, std::FIL
         std::fputs("patchkit update: expects --server URL --folder DIR [--ftp] [--once]\n", err);
         return 2;
     }
-    while (options.folder.size() > 1 && (options.folder.back() == '/' || options.folder.back() == '\\')) {
-        options.folder.pop_back();
-    }
+    options.folder = FullFolderPath(options.folder);
     const UpdateLog log(options.folder);
     if (!log.Attached()) {
         std::fprintf(err, "patchkit update: the log %s cannot be written\n", log.Path().c_str());

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
@@ -346,7 +347,8 @@ TEST(UpdateEndToEnd, UpdateVerbTakesOneStepWithOnce) {
         std::vector<std::string> args;
         int rc;
     } cases[] = {
-        {{"--server", url, "--folder", inst.launcher.Path() + "/", "--once"}, 0},
+        // A folder relative to the current one, as an operator types it.
+        {{"--server", url, "--folder", std::filesystem::relative(inst.launcher.Path()).string() + "/", "--once"}, 0},
         {{"--server", url}, 2},
         {{"--server", url, "--folder", inst.launcher.Path(), "--bogus"}, 2},
         {{"--server", "http://", "--folder", inst.launcher.Path()}, 1},
