@@ -5,6 +5,7 @@
 #include <string>
 
 #include "external/sealed_content.h"
+#include "platform/byte_sink.h"
 #include "platform/file_system.h"
 
 namespace {
@@ -101,16 +102,10 @@ bool CFastFile::WriteBytes(const void* data, size_t size, const FileKey* key, bo
 }
 
 bool CFastFile::CommitWrite() {
-    const bool flushed = fs_port::FlushFileToDisk(m_file);
-    const bool closed = std::fclose(m_file) == 0;
+    const bool committed = CommitBesideFile(m_file, m_tempPath, m_path);
     m_file = nullptr;
-    if (!flushed || !closed || !fs_port::RenamePath(m_tempPath, m_path, true)) {
-        fs_port::RemoveFile(m_tempPath);
-        m_tempPath.clear();
-        return false;
-    }
     m_tempPath.clear();
-    return true;
+    return committed;
 }
 
 void CFastFile::DiscardWrite() {

@@ -20,3 +20,11 @@ UniqueFile OpenOrCreateFile(const std::string& path) {
     }
     return file;
 }
+
+bool CommitBesideFile(std::FILE* file, const std::string& tempPath, const std::string& path) {
+    const bool flushed = fs_port::FlushFileToDisk(file);
+    const bool closed = std::fclose(file) == 0;
+    if (flushed && closed && fs_port::RenamePath(tempPath, path, true)) return true;
+    fs_port::RemoveFile(tempPath);
+    return false;
+}

@@ -43,3 +43,9 @@ using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 // Opens a file for reading and writing at its start, creating it empty when
 // it is missing (an existing file keeps its bytes). Null when neither works.
 [[nodiscard]] UniqueFile OpenOrCreateFile(const std::string& path);
+
+// Ends a write made into tempPath beside path: flushes the bytes to the disk,
+// closes the file and renames it over path, so a reader finds either the old
+// file or the whole new one. On any failure the side file goes and path stays
+// as it was. The file is closed in every case.
+[[nodiscard]] bool CommitBesideFile(std::FILE* file, const std::string& tempPath, const std::string& path);

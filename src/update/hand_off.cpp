@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/byte_sink.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "update/installer_file_ops.h"
@@ -152,11 +153,12 @@ bool WriteHandOffFile(const std::string& path, const HandOffPlan& plan, std::str
         *errorOut = "cannot create " + fs_port::NativePath(partPath);
         return false;
     }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
-                         fs_port::FlushFileToDisk(file);
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed || !fs_port::RenamePath(partPath, path, true)) {
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    if (!written) {
+        std::fclose(file);
         fs_port::RemoveFile(partPath);
+    }
+    if (!written || !CommitBesideFile(file, partPath, path)) {
         *errorOut = "cannot write " + fs_port::NativePath(path);
         return false;
     }
