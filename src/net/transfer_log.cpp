@@ -6,8 +6,13 @@ std::string QuoteServerText(const char* data, size_t size) {
     const char* lineEnd = static_cast<const char*>(std::memchr(data, '\n', size));
     size_t length = lineEnd == nullptr ? size : static_cast<size_t>(lineEnd - data);
     while (length > 0 && (data[length - 1] == '\r' || data[length - 1] == ' ')) --length;
-    if (length <= kMaxLoggedServerText) return "\"" + std::string(data, length) + "\"";
-    return "\"" + std::string(data, kMaxLoggedServerText) + "...\"";
+    // Status lines and replies are ASCII; anything else a server sends is
+    // shown as "?", so it can neither break the log's lines nor its UTF-8.
+    std::string text(data, length < kMaxLoggedServerText ? length : kMaxLoggedServerText);
+    for (char& c : text) {
+        if (c < 0x20 || c > 0x7E) c = '?';
+    }
+    return "\"" + text + (length > kMaxLoggedServerText ? "...\"" : "\"");
 }
 
 std::string StallText(const StallWatch& watch) {
