@@ -131,7 +131,9 @@ int CNetworkFTP::LogIn() {
     if (!answered || reply.code != 220) return Refused(2, "the greeting", answered, reply);
     answered = Command("USER " + m_strUser + "\r\n", &reply);
     if (!answered || reply.code != 331) return Refused(3, "USER", answered, reply);
+    m_control.SetReceiveWait(kPasswordReplyWaitMs);
     answered = Command("PASS " + m_strPassword + "\r\n", &reply);
+    m_control.SetReceiveWait(kSocketTimeoutMs);
     if (!answered || reply.code != 230) return Refused(4, "PASS", answered, reply);
     answered = Command("TYPE I\r\n", &reply);
     if (!answered || reply.code != 200) return Refused(5, "TYPE I", answered, reply);

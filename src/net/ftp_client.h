@@ -45,6 +45,9 @@ constexpr int kTransfer = 1004;   // the data transfer failed or fell short of S
 
 // Fixed receive buffer of a file download (never one of the file's size).
 constexpr size_t kFtpFileBufferBytes = 64 * 1024;
+// Servers that keep passwords under a slow hash (argon2, scrypt) take seconds
+// to check one, so the answer to PASS may come later than any other.
+constexpr int kPasswordReplyWaitMs = 20000;
 // Largest file fetched into memory (the version list is a few kilobytes).
 constexpr int64_t kMaxFtpMemoryBytes = 16 * 1024 * 1024;
 

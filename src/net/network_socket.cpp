@@ -98,7 +98,7 @@ int CNetworkSocket::SendText(const std::string& text) {
 long CNetworkSocket::Receive(char* buffer, size_t capacity) {
     m_lastWait = sp::WaitResult::kFailed;
     if (m_hSocket == sp::kNoSocket) return -1;
-    m_lastWait = sp::WaitReadable(m_hSocket, kSocketTimeoutMs, m_stop);
+    m_lastWait = sp::WaitReadable(m_hSocket, m_receiveWaitMs, m_stop);
     if (m_lastWait != sp::WaitResult::kReady) return -1;
     const long n = sp::ReceiveSome(m_hSocket, buffer, capacity);
     if (n < 0) m_lastWait = sp::WaitResult::kFailed;
@@ -108,7 +108,7 @@ long CNetworkSocket::Receive(char* buffer, size_t capacity) {
 std::string CNetworkSocket::ReceiveFailureText() const {
     switch (m_lastWait) {
         case sp::WaitResult::kTimedOut:
-            return "no data for " + std::to_string(kSocketTimeoutMs) + " ms";
+            return "no data for " + std::to_string(m_receiveWaitMs) + " ms";
         case sp::WaitResult::kStopped:
             return "stopped";
         default:

@@ -38,6 +38,8 @@ public:
     // Waits (connect, pauses, receives) also end when this token asks for a
     // stop. The token must outlive the socket's use.
     void SetStopToken(const StopToken* stop) { m_stop = stop; }
+    // How long each Receive waits for data; kSocketTimeoutMs unless set.
+    void SetReceiveWait(int waitMs) { m_receiveWaitMs = waitMs; }
 
     // Connects to a dotted IPv4 address (no name lookup) with up to three
     // attempts. 0 = connected, 1 = failed. An address text longer than 51
@@ -58,8 +60,8 @@ public:
     // number with code. 0 = equal, 1 = different or nothing received. The
     // reply stays in the buffer.
     [[nodiscard]] int ExpectReply(ReplyBuffer& buffer, int code);
-    // One receive of at most capacity bytes after waiting up to
-    // kSocketTimeoutMs: the count, 0 when the peer closed, -1 on an error,
+    // One receive of at most capacity bytes after waiting up to the receive
+    // wait: the count, 0 when the peer closed, -1 on an error,
     // a time-out or a stop request.
     [[nodiscard]] long Receive(char* buffer, size_t capacity);
     // Why the last Receive gave -1, for the log: "no data for 5000 ms",
@@ -88,6 +90,7 @@ private:
     char m_szHost[kHostTextSize] = {};
     int32_t m_nPort = 0;
     const StopToken* m_stop = nullptr;
+    int m_receiveWaitMs = kSocketTimeoutMs;
     socket_port::WaitResult m_lastWait = socket_port::WaitResult::kReady;
 };
 
