@@ -38,8 +38,9 @@ bool ChunkedDecoder::OnSizeLine() {
     size_t digits = 0;
     int64_t size = 0;
     while (digits < m_line.size() && HexValue(m_line[digits]) >= 0) {
-        size = size * 16 + HexValue(m_line[digits]);
-        if (++digits > kMaxChunkSizeDigits) return false;
+        // Counted before the digit is taken in: a sixteenth would overflow.
+        if (digits == kMaxChunkSizeDigits) return false;
+        size = size * 16 + HexValue(m_line[digits++]);
     }
     size_t rest = digits;
     while (rest < m_line.size() && (m_line[rest] == ' ' || m_line[rest] == '\t')) ++rest;

@@ -246,6 +246,7 @@ TEST(HttpChunked, DecodesTheSameWhereverThePiecesAreCut) {
         {"-1\r\n", ChunkedDecoder::Status::kInvalid, ""},
         {"4 4\r\n", ChunkedDecoder::Status::kInvalid, ""},
         {"1000000000000000\r\n", ChunkedDecoder::Status::kInvalid, ""},
+        {"ffffffffffffffff\r\n", ChunkedDecoder::Status::kInvalid, ""},
         {std::string(5000, '0') + "1\r\n", ChunkedDecoder::Status::kInvalid, ""},
         {"0\r\n" + std::string(70 * 1024, 'T') + "\r\n\r\n", ChunkedDecoder::Status::kInvalid, ""},
     };

@@ -1,0 +1,219 @@
+#!/usr/bin/python3
+"""Writes the seed corpus of every fuzz target into fuzz/corpus/NAME/.
+
+    /usr/bin/python3 fuzz/make_corpus.py [PATCHKIT]
+
+The seeds are real files: packages made by Info-ZIP zip and by patchkit, the
+lists and version.data of a release made by "patchkit release", nginx's and
+pyftpdlib's own replies (started through tests/peers/peer.py), the skin
+bitmap of res/. PATCHKIT defaults to build/native/bin/patchkit. The seeds are
+committed; run this again only when a format changes. Files it does not make
+(the minimised inputs of past findings) stay as they are.
+"""
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+import zipfile
+
+from PIL import Image
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+CORPUS = os.path.join(ROOT, "fuzz", "corpus")
+PEER = os.path.join(ROOT, "tests", "peers", "peer.py")
+
+
+def write(target, name, data):
+    folder = os.path.join(CORPUS, target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(data)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def put(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def game_folders(work):
+    """An old and a new game folder that differ by a change, an addition and a removal."""
+    old, new = os.path.join(work, "old"), os.path.join(work, "new")
+    for folder in (old, new):
+        put(os.path.join(folder, "Root", "data", "common.txt"), b"the same in both\n" * 4)
+    put(os.path.join(old, "Root", "data", "map.dat"), bytes(range(256)) * 2)
+    put(os.path.join(new, "Root", "data", "map.dat"), bytes(reversed(range(256))) * 2)
+    put(os.path.join(old, "Root", "gone.txt"), b"removed by the release\n")
+    put(os.path.join(new, "Root", "\u8bf4\u660e.txt"), "\u66f4\u65b0\u8bf4\u660e\n".encode("utf-8"))
+    put(os.path.join(new, "Root", "VantorelPath.exe"), b"MZ" + bytes(60))
+    return old, new
+
+
+def release_seeds(patchkit, work):
+    old, new = game_folders(work)
+    server = os.path.join(work, "server")
+    subprocess.run([patchkit, "release", "--from", old, "--to", new, "--version", "1.0.0.2",
+                    "--server-root", server, "--mandatory"], check=True, stdout=subprocess.DEVNULL)
+    step = os.path.join(server, "1.0.0.2")
+    plain = {}
+    sealed = {name: read(os.path.join(step, name)) for name in ("updatelist.data", "dellist.data")}
+    for package in os.listdir(step):  # version.data travels in a package
+        if package.endswith(".pak"):
+            with zipfile.ZipFile(os.path.join(step, package)) as archive:
+                for member in archive.namelist():
+                    if member.replace("\\", "/").endswith("/version.data"):
+                        sealed["version.data"] = archive.read(member)
+    for name, data in sealed.items():
+        put(os.path.join(work, name), data)
+        out = os.path.join(work, name + ".plain")
+        subprocess.run([patchkit, "decipher", os.path.join(work, name), out], check=True)
+        plain[name] = read(out)
+        write("sealed_file", name, data)
+    write("update_lists", "release", plain["updatelist.data"] + b"\0" + plain["dellist.data"])
+    write("update_lists", "unsafe", b"data1.pak\tRoot\\..\\..\\x.dll\t4\t" + b"0" * 32 + b"\n\0C:\\boot.ini\n")
+    write("version_data", "release", plain["version.data"])
+    write("version_data", "odd", b"1.0.0.1\nRoot\\a.txt\n" + b"f" * 32 + b"\nRoot\\b.txt\n")
+    write("version_list", "release", read(os.path.join(server, "versionlist.data")))
+    write("version_list", "bom", b"\xef\xbb\xbf1.0.0.1\t0\t0\r\n1.0.0.3\t1\t0\r\n")
+    write("version_list", "gbk", "1.0.0.2\t0\t\u8865\u4e01\n".encode("cp936"))
+    for package in sorted(os.listdir(step)):
+        if package.endswith(".pak"):
+            write("bundle", "release-" + package, read(os.path.join(step, package)))
+    packed = os.path.join(work, "packed.pak")
+    subprocess.run([patchkit, "pack", packed, new], check=True, stdout=subprocess.DEVNULL)
+    write("bundle", "patchkit-pack", read(packed))
+    for flags, name in ((["-q", "-r"], "infozip-deflated"), (["-q", "-r", "-0"], "infozip-stored")):
+        archive = os.path.join(work, name + ".zip")
+        subprocess.run(["zip"] + flags + [archive, "Root"], cwd=new, check=True)
+        write("bundle", name, read(archive))
+    config = os.path.join(work, "config.ini")
+    put(config, "http://home/\nhttp://support/\nhttp://weibo/\nhttp://shop/\nhttp://buy/\n"
+        "http://news/\n127.0.0.1\n80\nMirrors=10.0.0.1;10.0.0.2\nMaxDownloadKiBps=512\n".encode("cp936"))
+    write("launcher_settings", "config", read(config))
+    sealed = os.path.join(work, "config.data")
+    subprocess.run([patchkit, "encipher", config, sealed], check=True)
+    write("sealed_file", "config.data", read(sealed))
+
+
+def text_seeds():
+    write("launcher_settings", "keys", b"HomePage = a \r\nSupport=\tb\r\nWeiBo=c\r\nShop=d\r\n"
+          b"Buy=e\r\nShowPage=f\r\nUpdateIP=g\r\nUpdatePort=h\r\nmirrors=x\n")
+    write("launcher_settings", "gbk", "\u4e3b\u9875\n\u5ba2\u670d\n".encode("cp936") * 5)
+    hand_off = "work\\Root\\a.txt\tRoot\\a.txt\nwork\\Root\\\u8bf4\u660e.txt\tRoot\\\u8bf4\u660e.txt\n" \
+               "DEL=Root\\gone.txt\nDEL=Root\\old\\\n"
+    write("hand_off", "moves-and-deletes", hand_off.encode("cp936"))
+    write("hand_off", "crlf", b"a\tb\r\n\r\nDEL=c\r\n")
+    digest = "0123456789abcdef" * 2
+    write("install_journal", "open", ("vantorel-install-journal 1\t%s\n"
+          "M\twork\\a\tRoot\\a\tRoot\\a.bak\tRoot\\new\nD\tRoot\\gone\t\nM\twork\\b\tRoot\\b\t\t\n" % digest).encode())
+    write("install_journal", "committed", ("vantorel-install-journal 1\t%s\nD\tx\tx.bak\nC\n" % digest).encode())
+    write("install_journal", "cut", ("vantorel-install-journal 1\t%s\nR\nM\twork" % digest).encode())
+    write("gbk_text", "chinese", "\u66f4\u65b0\u5931\u8d25\uff0c\u8bf7\u91cd\u8bd5\u3002 abc\n".encode("cp936") + b"\x80\n")
+    write("gbk_text", "backslash-trail", "\u8868\\\u80fd\\".encode("cp936"))
+
+
+def skin_seeds():
+    skin = Image.open(os.path.join(ROOT, "res", "skin.bmp")).convert("RGB")
+    for name, box in (("top-left", (0, 0, 40, 40)), ("top-edge", (0, 0, skin.width, 4))):
+        piece = skin.crop(box)
+        width, height = piece.size
+        stride = (width * 3 + 3) & ~3
+        rows = []
+        for y in reversed(range(height)):  # bottom-up, as GetDIBits gives it
+            row = bytearray()
+            for x in range(width):
+                r, g, b = piece.getpixel((x, y))
+                row += bytes((b, g, r))
+            rows.append(bytes(row) + bytes(stride - len(row)))
+        header = width.to_bytes(2, "little") + height.to_bytes(2, "little") + b"\x01\x00"
+        write("skin_region", name, header + b"".join(rows))
+
+
+class Peer:
+    def __init__(self, kind, root, work):
+        self.state = os.path.join(work, kind + "-state")
+        os.makedirs(self.state)
+        out = subprocess.run([PEER, "start", kind, self.state, root], check=True,
+                             capture_output=True, text=True, executable=None)
+        self.port = int(out.stdout.split()[-1])
+
+    def stop(self):
+        subprocess.run([PEER, "stop", self.state], check=False)
+
+
+def http_exchange(port, request):
+    with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+        s.sendall(request.encode())
+        data = b""
+        while chunk := s.recv(65536):
+            data += chunk
+    return data
+
+
+def http_seeds(work):
+    root = os.path.join(work, "www")
+    for folder in ("", "chunked"):
+        put(os.path.join(root, folder, "1.0.0.2", "updatelist.data"), b"x" * 300)
+    peer = Peer("nginx", root, work)
+    try:
+        requests = {
+            "ok": "GET /1.0.0.2/updatelist.data HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n",
+            "range": "GET /1.0.0.2/updatelist.data HTTP/1.1\r\nHost: h\r\nRange: bytes=100-\r\n"
+                     "Connection: close\r\n\r\n",
+            "chunked": "GET /chunked/1.0.0.2/updatelist.data HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n",
+            "not-found": "GET /missing HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n",
+            "not-satisfiable": "GET /1.0.0.2/updatelist.data HTTP/1.1\r\nHost: h\r\nRange: bytes=999-\r\n"
+                               "Connection: close\r\n\r\n",
+        }
+        for name, request in requests.items():
+            write("http_response", name, b"\x07" + http_exchange(peer.port, request))
+        redirect = int(read(os.path.join(peer.state, "redirect-port")))
+        write("http_response", "redirect", b"\x00" + http_exchange(redirect, requests["ok"]))
+    finally:
+        peer.stop()
+
+
+def ftp_seeds(work):
+    root = os.path.join(work, "ftp")
+    put(os.path.join(root, "1.0.0.2", "updatelist.data"), b"y" * 1234)
+    peer = Peer("ftp", root, work)
+    try:
+        with socket.create_connection(("127.0.0.1", peer.port), timeout=5) as s:
+            received = b""
+            for command in (None, "USER update", "PASS stream907", "TYPE I", "CWD /1.0.0.2",
+                            "SIZE updatelist.data", "SIZE missing", "PASV", "FEAT", "QUIT"):
+                if command:
+                    s.sendall(command.encode() + b"\r\n")
+                reply = b""
+                while True:
+                    reply += s.recv(65536)
+                    lines = reply.split(b"\r\n")
+                    last = [line for line in lines if line][-1] if reply.endswith(b"\r\n") else b""
+                    if len(last) >= 4 and last[3:4] == b" " and last[:3].isdigit():
+                        break
+                received += reply
+            write("ftp_reply", "session", received)
+    finally:
+        peer.stop()
+    write("ftp_reply", "multi-line", b"230-Welcome\r\n230-second line\r\n 230 indented\r\n230 Logged in.\r\n")
+    write("ftp_reply", "pasv", b"227 Entering Passive Mode (127,0,0,1,195,80).\r\n213 4294967296\r\n")
+
+
+def main():
+    patchkit = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "native", "bin", "patchkit")
+    with tempfile.TemporaryDirectory() as work:
+        release_seeds(os.path.abspath(patchkit), work)
+        text_seeds()
+        skin_seeds()
+        http_seeds(work)
+        ftp_seeds(work)
+
+
+if __name__ == "__main__":
+    main()
