@@ -25,7 +25,8 @@ namespace {
 enum class Change : uint8_t { None, Cut, Flip, LengthField, Resize, Key, kCount };
 
 // The change's bytes ahead of the content: kind, a 16-bit place or amount,
-// and a byte that is the flip mask, the sign of a resize or the key's XOR.
+// and a byte: the flip mask, the XOR of a key word, 4 GiB more in the length
+// field when odd, or for a resize shorter when odd and else the added byte.
 constexpr size_t kChangeBytes = 4;
 constexpr size_t kLengthFieldOffset = 8;
 
@@ -99,9 +100,9 @@ void SealChangeUnseal(const uint8_t* data, size_t size) {
     const bool opened = UnsealInPlace(tampered.image.data(), tampered.image.size(), tampered.key,
                                       &unsealedSize);
     if (opened == tampered.changed) __builtin_trap();
-    if (opened && (unsealedSize != contentSize ||
-                   (contentSize > 0 && std::memcmp(tampered.image.data(), content, contentSize) != 0)))
-        __builtin_trap();
+    const bool sameContent = unsealedSize == contentSize &&
+        (contentSize == 0 || std::memcmp(tampered.image.data(), content, contentSize) == 0);
+    if (opened && !sameContent) __builtin_trap();
 }
 
 }  // namespace
