@@ -74,7 +74,7 @@ def release_seeds(patchkit, work):
         out = os.path.join(work, name + ".plain")
         subprocess.run([patchkit, "decipher", os.path.join(work, name), out], check=True)
         plain[name] = read(out)
-        write("sealed_file", name, data)
+        write("sealed_file", name, b"\0" + data)
     write("update_lists", "release", plain["updatelist.data"] + b"\0" + plain["dellist.data"])
     write("update_lists", "unsafe", b"data1.pak\tRoot\\..\\..\\x.dll\t4\t" + b"0" * 32 + b"\n\0C:\\boot.ini\n")
     write("version_data", "release", plain["version.data"])
@@ -98,13 +98,18 @@ def release_seeds(patchkit, work):
     write("launcher_settings", "config", read(config))
     sealed = os.path.join(work, "config.data")
     subprocess.run([patchkit, "encipher", config, sealed], check=True)
-    write("sealed_file", "config.data", read(sealed))
+    write("sealed_file", "config.data", b"\0" + read(sealed))
 
 
 def text_seeds():
     write("launcher_settings", "keys", b"HomePage = a \r\nSupport=\tb\r\nWeiBo=c\r\nShop=d\r\n"
           b"Buy=e\r\nShowPage=f\r\nUpdateIP=g\r\nUpdatePort=h\r\nmirrors=x\n")
     write("launcher_settings", "gbk", "\u4e3b\u9875\n\u5ba2\u670d\n".encode("cp936") * 5)
+    # sealed_file with an odd first byte seals the content after the change
+    # (kind, 16-bit amount, extra byte), changes the image and unseals it.
+    content = "1.0.0.2\n\u8865\u4e01\n".encode("cp936")
+    for kind, name in enumerate(("unchanged", "cut", "flip", "length-field", "resize", "key")):
+        write("sealed_file", "seal-" + name, bytes([1, kind, 40, 0, 0x20]) + content)
     hand_off = "work\\Root\\a.txt\tRoot\\a.txt\nwork\\Root\\\u8bf4\u660e.txt\tRoot\\\u8bf4\u660e.txt\n" \
                "DEL=Root\\gone.txt\nDEL=Root\\old\\\n"
     write("hand_off", "moves-and-deletes", hand_off.encode("cp936"))

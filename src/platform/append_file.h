@@ -31,7 +31,6 @@ public:
 
 private:
     intptr_t m_handle = -1;  // a descriptor on POSIX, a HANDLE on Windows
-    intptr_t m_lock = 0;     // Windows: the lock shared by all appending processes
 };
 
 }  // namespace fs_port

@@ -19,6 +19,13 @@ constexpr DWORD kLockWaitMs = 2000;
 
 HANDLE AsHandle(intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
+// The named lock, opened once per process and held until it ends: every
+// AppendFile of the process takes the same one. Null when it cannot be had.
+HANDLE SharedAppendLock() {
+    static const HANDLE lock = CreateMutexW(nullptr, FALSE, kAppendLockName);
+    return lock;
+}
+
 // Holds the named lock for one append. When it cannot be had in time (a
 // process hangs while holding it) the append goes ahead unguarded: a log must
 // never stop its program.
@@ -52,15 +59,12 @@ bool AppendFile::Open(const std::string& path) {
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     m_handle = reinterpret_cast<intptr_t>(handle);
-    m_lock = reinterpret_cast<intptr_t>(CreateMutexW(nullptr, FALSE, kAppendLockName));
     return true;
 }
 
 void AppendFile::Close() {
     if (m_handle != -1) CloseHandle(AsHandle(m_handle));
-    if (m_lock != 0) CloseHandle(AsHandle(m_lock));
     m_handle = -1;
-    m_lock = 0;
 }
 
 bool AppendFile::IsOpen() const { return m_handle != -1; }
@@ -68,7 +72,7 @@ bool AppendFile::IsOpen() const { return m_handle != -1; }
 bool AppendFile::Append(std::string_view bytes) {
     if (m_handle == -1 || bytes.size() > static_cast<size_t>(MAXDWORD)) return false;
     HANDLE file = AsHandle(m_handle);
-    LockHold hold(AsHandle(m_lock));
+    LockHold hold(SharedAppendLock());
     LARGE_INTEGER start{};
     if (!SetFilePointerEx(file, LARGE_INTEGER{}, &start, FILE_END)) return false;
     DWORD written = 0;
