@@ -111,7 +111,8 @@ TEST_F(PatchkitSign, SignResignAndKeygenDoWhatTheOperatorAsked) {
     } rows[] = {
         {"sign", false, "", sign, 0, "note: 1.0.0.1 is listed but has no folder",
          "grep -q ' 2 data1.pak' root/1.0.0.2/release.manifest && grep -q ' 4 up list.data' root/1.0.0.2/release.manifest"
-         " && ! grep -q minisig root/1.0.0.2/release.manifest && ! test -e root/1.0.0.1"},
+         " && ! grep -q minisig root/1.0.0.2/release.manifest && ! test -e root/1.0.0.1"
+         " && test $(sed -n 's/.*serial=\\([0-9]*\\) .*/\\1/p' root/versionlist.data.minisig) -ge $(($(date +%s) - 600))"},
         {"serial grows past the tree's largest", false,
          "printf x >root/1.0.0.2/release.manifest && minisign -G -W -p m.pub -s m.key >/dev/null && minisign -S -W -s m.key"
          " -m root/1.0.0.2/release.manifest -t 'vantorel version=1.0.0.2 serial=99999999999'",
