@@ -61,15 +61,18 @@ protected:
 TEST_F(PatchkitSign, KeysAndSignaturesWorkBothWaysWithTheMinisignTool) {
     ASSERT_EQ(Shell("minisign -v").exit, 0) << "minisign is one of ./run setup's packages";
     const std::string patchkitSigns = "$PK sign --server-root root --secret-key m.key";
+    const std::string minisignSigns =
+        "minisign -S -W -s m.key -m root/versionlist.data -t 'vantorel serial=5 expires=9' && minisign -S"
+        " -W -s m.key -m root/1.0.0.2/release.manifest -t 'vantorel version=1.0.0.2 serial=5'";
     const struct {
         const char* what;
         std::string makeKey;
         std::string sign;
     } rows[] = {
-        {"minisign's key and signatures", "minisign -G -W -p m.pub -s m.key",
-         "minisign -S -W -s m.key -m root/versionlist.data -t 'vantorel serial=5 expires=9' &&"
-         " minisign -S -W -s m.key -m root/1.0.0.2/release.manifest -t 'vantorel version=1.0.0.2 serial=5'"},
+        {"minisign's key and signatures", "minisign -G -W -p m.pub -s m.key", minisignSigns},
         {"our unprotected key", "$PK keygen --no-password --public m.pub --secret m.key", patchkitSigns},
+        {"minisign signing with our key", "$PK keygen --no-password --public m.pub --secret m.key",
+         minisignSigns},
         {"our protected key", "VANTOREL_SIGN_PASSWORD=pw1 $PK keygen --public m.pub --secret m.key",
          "VANTOREL_SIGN_PASSWORD=pw1 " + patchkitSigns},
         {"minisign's protected key", "printf 'pw2\\npw2\\n' | minisign -G -p m.pub -s m.key",
