@@ -170,12 +170,11 @@ TEST(MinisignSecretKey, LoadsWhatItWritesAndRefusesDamage) {
     ASSERT_TRUE(FormatMinisignSecretKey(key, nullptr, kTestCost, &plain));
     ASSERT_TRUE(FormatMinisignSecretKey(key, &password, kTestCost, &locked));
     const std::string lockedLine = Lines(locked)[1];
-    std::string costly = locked;
     std::string blob;
     ASSERT_TRUE(Base64Decode(lockedLine, &blob));
     blob[38 + 7] = 0x01;      // ops limit above 2^56
     blob[38 + 8 + 7] = 0x01;  // memory limit above 2^56 bytes
-    costly = Lines(locked)[0] + "\n" + Base64Encode(blob) + "\n";
+    const std::string costly = Lines(locked)[0] + "\n" + Base64Encode(blob) + "\n";
     const struct {
         const char* what;
         std::string text;
