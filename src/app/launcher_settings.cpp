@@ -119,9 +119,7 @@ void ParseSettingsContent(std::string_view gbkContent, LauncherSettings* setting
     // The content is a NUL-terminated text: whatever follows a NUL is not read.
     const std::string text(gbkContent.substr(0, gbkContent.find('\0')));
     std::vector<std::string> lines;
-    // Only the leading lines are read: a settings file of millions of empty
-    // lines must not become millions of strings in a 32-bit process.
-    if (!text.empty()) SplitText(text, "\n", &lines, std::size(kFieldRules));
+    if (!text.empty()) SplitText(text, "\n", &lines);
 
     size_t index = 0;
     for (const FieldRule& rule : kFieldRules) {

@@ -7,6 +7,10 @@ bool IsUpdateHandOff(const std::vector<std::string>& arguments) {
     return !arguments.empty() && arguments.front() == kUpdateSwitch;
 }
 
+bool IsFullVerification(const std::vector<std::string>& arguments) {
+    return !arguments.empty() && arguments.front() == kFullVerifySwitch;
+}
+
 std::string LogFolderPath(const std::string& currentFolder) {
     if (!currentFolder.empty() && currentFolder.back() == '\\') return currentFolder + "Log";
     return currentFolder + "\\Log";

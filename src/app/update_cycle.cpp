@@ -48,13 +48,16 @@ public:
 
 private:
     enum class CheckResult {
-        GameRunning, InstallResumed, VerifyFailed, WorkerStarted, WorkerEnds, NotStarted
+        GameRunning, InstallResumed, VerifyFailed, Stopped, Verified, WorkerStarted, WorkerEnds,
+        NotStarted
     };
 
     [[nodiscard]] std::shared_ptr<Worker> CurrentWorker() const;
     CheckResult RunCheck();
-    CheckResult StartUpdateWorker();
-    void UpdateWorkerMain();
+    CheckResult Verify(bool showProgress);
+    void AskForState();
+    CheckResult StartUpdateWorker(bool verifyFirst);
+    void UpdateWorkerMain(bool verifyFirst);
     void ApplyOutcome(int outcome);
     void GiveBothChoicesBack();
 
@@ -64,6 +67,8 @@ private:
     const std::chrono::milliseconds m_stopWait;
     mutable std::mutex m_lock;                // guards m_pUpdateThread
     std::shared_ptr<Worker> m_pUpdateThread;  // the worker started last, or none
+    // The verification's own stop request, set and cleared with the engine's.
+    std::atomic<bool> m_bStopVerify{false};
     // Only the first check looks for a cut-off installation: one the
     // installer could not settle must not send every later notice back to it.
     std::atomic<bool> m_bResumeLooked{false};
@@ -117,6 +122,7 @@ bool CUpdateCycle::Core::WaitForWorker(std::chrono::milliseconds wait) {
 bool CUpdateCycle::Core::StopWorker(std::chrono::milliseconds wait) {
     const std::shared_ptr<Worker> worker = CurrentWorker();
     if (!worker || OnWorkerThread()) return !worker;
+    m_bStopVerify = true;
     m_engine->RequestStop();
     if (!worker->WaitDone(wait)) return false;
     if (worker->thread.joinable()) worker->thread.join();
@@ -151,17 +157,40 @@ CUpdateCycle::Core::CheckResult CUpdateCycle::Core::RunCheck() {
         return CheckResult::InstallResumed;
     }
     m_journal.AddEntry(EntryKind::Info, cycle_text::kCheckingUpdate);
-    if (!m_window->VerifyInstalledVersion()) {
+    // The window's thread hands the verification to a new worker, so the
+    // window shows and answers while the files are read; after a hand-over
+    // the worker that runs verifies, and ends there.
+    if (!OnWorkerThread()) return StartUpdateWorker(true);
+    // The status line keeps the installer's text meanwhile.
+    const CheckResult verified = Verify(false);
+    return verified == CheckResult::Verified ? StartUpdateWorker(true) : verified;
+}
+
+// On the worker: the verification of the installed files, with both buttons
+// held off while it runs.
+CUpdateCycle::Core::CheckResult CUpdateCycle::Core::Verify(bool showProgress) {
+    m_window->SetVerifying(true);
+    const VerifyOutcome outcome = m_window->VerifyInstalledVersion(m_bStopVerify, showProgress);
+    m_window->SetVerifying(false);
+    if (outcome == VerifyOutcome::Stopped) return CheckResult::Stopped;
+    if (outcome == VerifyOutcome::Failed) {
         m_journal.AddEntry(EntryKind::Info, cycle_text::kVerifyFailedLog);
         m_window->ShowStatus(cycle_text::kAlreadyLatest);
         m_window->ShowVersionLine(m_window->InstalledVersion());
         return CheckResult::VerifyFailed;
     }
     m_window->ShowVersionLine(m_window->InstalledVersion());
-    return StartUpdateWorker();
+    return CheckResult::Verified;
 }
 
-CUpdateCycle::Core::CheckResult CUpdateCycle::Core::StartUpdateWorker() {
+void CUpdateCycle::Core::AskForState() {
+    m_journal.AddEntry(EntryKind::Info, cycle_text::kAskingState);
+    m_window->ShowStatus(cycle_text::kAskingState);
+}
+
+// verifyFirst: the new worker verifies the installed files before it asks
+// the server (a check); without, it asks at once (the update button).
+CUpdateCycle::Core::CheckResult CUpdateCycle::Core::StartUpdateWorker(bool verifyFirst) {
     // On a worker (after a hand-over) the worker that runs is this one: it
     // ends here, and the update-end notice starts the next check.
     if (OnWorkerThread()) return CheckResult::WorkerEnds;
@@ -170,18 +199,18 @@ CUpdateCycle::Core::CheckResult CUpdateCycle::Core::StartUpdateWorker() {
         m_journal.AddEntry(EntryKind::Error, kWorkerNotStopped);
         return CheckResult::NotStarted;
     }
-    m_journal.AddEntry(EntryKind::Info, cycle_text::kAskingState);
-    m_window->ShowStatus(cycle_text::kAskingState);
+    if (!verifyFirst) AskForState();
 
     // Cleared here, not when the run begins: a stop asked for while the new
     // worker still waits (for the removal of the work files) must hold.
+    m_bStopVerify = false;
     m_engine->ClearStop();
     auto worker = std::make_shared<Worker>();
     std::lock_guard<std::mutex> hold(m_lock);
     m_pUpdateThread = worker;
-    worker->thread = std::thread([self = shared_from_this(), worker] {
+    worker->thread = std::thread([self = shared_from_this(), worker, verifyFirst] {
         t_currentWorker = worker.get();
-        self->UpdateWorkerMain();
+        self->UpdateWorkerMain(verifyFirst);
         t_currentWorker = nullptr;
         std::lock_guard<std::mutex> done(worker->lock);
         worker->done = true;
@@ -190,7 +219,11 @@ CUpdateCycle::Core::CheckResult CUpdateCycle::Core::StartUpdateWorker() {
     return CheckResult::WorkerStarted;
 }
 
-void CUpdateCycle::Core::UpdateWorkerMain() {
+void CUpdateCycle::Core::UpdateWorkerMain(bool verifyFirst) {
+    if (verifyFirst) {
+        if (Verify(true) != CheckResult::Verified) return;
+        AskForState();
+    }
     // A removal of the work files started by the update-end notice (or a
     // "/update" start) ends before the engine downloads into them again.
     m_window->WaitTempCleanup();
@@ -237,7 +270,7 @@ void CUpdateCycle::Core::OnUpdateButton() {
     m_window->EnableUpdateButton(false);
     m_engine->SetInstall(true);
     // The old worker did not stop: nothing installs, the player keeps both choices.
-    if (StartUpdateWorker() == CheckResult::NotStarted) GiveBothChoicesBack();
+    if (StartUpdateWorker(false) == CheckResult::NotStarted) GiveBothChoicesBack();
 }
 
 void CUpdateCycle::Core::OnUpdateEnd(uintptr_t wParam, intptr_t lParam) {

@@ -35,6 +35,8 @@ constexpr const char kUpdateInstalled[] = "更新安装完成!";
 // How long the window waits for a worker it has asked to stop.
 constexpr std::chrono::milliseconds kWorkerStopWait{5000};
 
+enum class VerifyOutcome { Verified, Failed, Stopped };
+
 // What the cycle needs of the window. Safe to call from any thread.
 class UpdateCycleWindow {
 public:
@@ -42,8 +44,14 @@ public:
     virtual bool IsGameRunning() = 0;
     // "The game is running" box; may block until the player answers.
     virtual void ShowGameRunningBox(const std::string& text) = 0;
-    // Verifies the installed files; on success the installed version is set.
-    virtual bool VerifyInstalledVersion() = 0;
+    // Verifies the installed files on the update worker, showing its
+    // progress in the status line when asked; on success the installed
+    // version is set. Once stop is set it ends within a block's read and
+    // gives Stopped.
+    virtual VerifyOutcome VerifyInstalledVersion(const std::atomic<bool>& stop, bool showProgress) = 0;
+    // While verifying, the start and update buttons are off; what the cycle
+    // asks of them meanwhile is applied when the verification ends.
+    virtual void SetVerifying(bool verifying) = 0;
     [[nodiscard]] virtual int32_t InstalledVersion() const = 0;
     virtual void ShowVersionLine(int32_t latestVersion) = 0;
     virtual void ShowStatus(const std::string& text) = 0;

@@ -112,9 +112,13 @@ std::string HexText(const unsigned char* bytes, size_t count) {
 
 // Hashes the file from its current position to its end, reading ahead on a
 // second thread.
-bool HashWithReadAhead(std::FILE* file, unsigned char* buffers, gcry_md_hd_t digest) {
+bool Stopped(const std::atomic<bool>* stop) { return stop != nullptr && stop->load(); }
+
+bool HashWithReadAhead(std::FILE* file, unsigned char* buffers, gcry_md_hd_t digest,
+                       const std::atomic<bool>* stop) {
     ReadAhead reader(file, buffers);
     for (;;) {
+        if (Stopped(stop)) return false;
         const unsigned char* block = nullptr;
         size_t got = 0;
         if (!reader.Next(&block, &got)) return false;
@@ -127,8 +131,10 @@ bool HashWithReadAhead(std::FILE* file, unsigned char* buffers, gcry_md_hd_t dig
 // to pay for itself.
 // Its reads are small enough that each block is still in the processor's
 // cache when the digest runs over it.
-bool HashInPlace(std::FILE* file, unsigned char* buffer, gcry_md_hd_t digest) {
+bool HashInPlace(std::FILE* file, unsigned char* buffer, gcry_md_hd_t digest,
+                 const std::atomic<bool>* stop) {
     for (;;) {
+        if (Stopped(stop)) return false;
         const size_t got = std::fread(buffer, 1, kInPlaceBlockBytes, file);
         if (std::ferror(file)) return false;
         if (got > 0) gcry_md_write(digest, buffer, got);
@@ -138,30 +144,35 @@ bool HashInPlace(std::FILE* file, unsigned char* buffer, gcry_md_hd_t digest) {
 
 // buffers: two blocks of kDigestBlockBytes, reused from file to file so that
 // verifying thousands of files does not map and fault in fresh memory for each.
-bool Md5WithBuffers(const std::string& path, unsigned char* buffers, std::string* hexOut) {
+// size picks the way of reading; stop may end it between blocks.
+bool Md5OfOpenFile(std::FILE* file, int64_t size, unsigned char* buffers,
+                   const std::atomic<bool>* stop, std::string* hexOut) {
     EnsureCryptoLibrary();
-    // One metadata call both refuses folders and missing files and picks the way of reading.
-    const int64_t size = fs_port::FileSize(path);
-    if (size < 0) return false;
-    std::unique_ptr<std::FILE, FileCloser> file(fs_port::OpenFile(path, "rb"));
-    if (!file) return false;
     // The blocks go straight from the file into our buffer; a second
     // buffer inside stdio would only add a copy.
-    std::setvbuf(file.get(), nullptr, _IONBF, 0);
+    std::setvbuf(file, nullptr, _IONBF, 0);
 
     gcry_md_hd_t raw = nullptr;
     if (gcry_md_open(&raw, GCRY_MD_MD5, 0) != 0) return false;
     std::unique_ptr<gcry_md_handle, DigestCloser> digest(raw);
 
     const bool small = size < static_cast<int64_t>(kReadAheadMinBytes);
-    if (!(small ? HashInPlace(file.get(), buffers, digest.get())
-                : HashWithReadAhead(file.get(), buffers, digest.get()))) {
+    if (!(small ? HashInPlace(file, buffers, digest.get(), stop)
+                : HashWithReadAhead(file, buffers, digest.get(), stop))) {
         return false;
     }
     const unsigned char* value = gcry_md_read(digest.get(), GCRY_MD_MD5);
     if (!value) return false;
     *hexOut = HexText(value, gcry_md_get_algo_dlen(GCRY_MD_MD5));
     return true;
+}
+
+bool Md5WithBuffers(const std::string& path, unsigned char* buffers, std::string* hexOut) {
+    // One metadata call both refuses folders and missing files and picks the way of reading.
+    const int64_t size = fs_port::FileSize(path);
+    if (size < 0) return false;
+    std::unique_ptr<std::FILE, FileCloser> file(fs_port::OpenFile(path, "rb"));
+    return file && Md5OfOpenFile(file.get(), size, buffers, nullptr, hexOut);
 }
 
 }  // namespace
@@ -171,9 +182,32 @@ bool ComputeFileMd5(const std::string& path, std::string* hexOut) {
     return Md5WithBuffers(path, buffers.get(), hexOut);
 }
 
+std::string Md5OfBytes(std::string_view bytes) {
+    EnsureCryptoLibrary();
+    unsigned char value[16];
+    gcry_md_hash_buffer(GCRY_MD_MD5, value, bytes.data(), bytes.size());
+    return HexText(value, sizeof value);
+}
+
 const char* CPatchKit::ComputeDigest(const char* path) {
     if (!path) return nullptr;
     if (!m_buffers) m_buffers.reset(new unsigned char[2 * kDigestBlockBytes]);
     if (!Md5WithBuffers(path, m_buffers.get(), &m_lastDigest)) return nullptr;
     return m_lastDigest.c_str();
+}
+
+DigestRead CPatchKit::ComputeStampedDigest(const std::string& path, const std::atomic<bool>* stop,
+                                           StampedDigest* digestOut) {
+    if (!m_buffers) m_buffers.reset(new unsigned char[2 * kDigestBlockBytes]);
+    std::unique_ptr<std::FILE, FileCloser> file(fs_port::OpenFile(path, "rb"));
+    StampedDigest result;
+    if (!file || !fs_port::ReadOpenFileStamp(file.get(), &result.stamp)) return DigestRead::Unreadable;
+    if (!Md5OfOpenFile(file.get(), static_cast<int64_t>(result.stamp.size), m_buffers.get(), stop,
+                       &result.hex)) {
+        return Stopped(stop) ? DigestRead::Stopped : DigestRead::Unreadable;
+    }
+    fs_port::FileStamp after;
+    result.unchangedWhileRead = fs_port::ReadOpenFileStamp(file.get(), &after) && after == result.stamp;
+    *digestOut = std::move(result);
+    return DigestRead::Done;
 }

@@ -1,15 +1,39 @@
 // File digests for verifying installed files.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <string_view>
+
+#include "platform/file_system.h"
 
 // MD5 of a file's content as 32 lower-case hex digits, streamed in blocks.
 // False when the file cannot be read.
 bool ComputeFileMd5(const std::string& path, std::string* hexOut);
+// MD5 of bytes in memory, in the same text form.
+std::string Md5OfBytes(std::string_view bytes);
+
+enum class DigestRead { Done, Unreadable, Stopped };
+
+struct StampedDigest {
+    std::string hex;
+    fs_port::FileStamp stamp;  // of the file that was read, taken before its first byte
+    // The open file had the same stamp after its last byte: nobody wrote to
+    // it meanwhile, so the digest belongs to that stamp.
+    bool unchangedWhileRead = false;
+};
 
 class CPatchKit {
 public:
+    // The digest of a file with the stamp of the very file that was read (a
+    // file replaced under its path meanwhile does not mix the two). stop (may
+    // be null) is looked at between blocks, so a large file is left within
+    // a block's read once it is set.
+    [[nodiscard]] DigestRead ComputeStampedDigest(const std::string& path,
+                                                  const std::atomic<bool>* stop,
+                                                  StampedDigest* digestOut);
+
     // The digest text, valid until the next call on this object; null when the
     // file cannot be read.
     const char* ComputeDigest(const char* path);

@@ -4,27 +4,28 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <system_error>
 #include <thread>
 
 #include "external/journal.h"
 #include "external/patch_kit.h"
 #include "external/sealed_content.h"
+#include "maintenance/verify_cache.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
+#include "platform/text_format.h"
+#include "update/installer.h"
 #include "update/version_list.h"
 
 namespace {
 
 constexpr char kVersionFileName[] = "version.data";
 
-// Files hashed at once. Once the files are in the cache the hashing is the
-// whole cost, and the window waits for it at start-up, so every core up to
-// this many takes files; more streams than this would only make a disk seek
-// between them.
+// Files hashed at once. Once the files are in the system's file cache the
+// hashing is the whole cost, and the update check waits for it, so every
+// core up to this many takes files; more streams than this would only make a
+// disk seek between them.
 constexpr unsigned kMaxDigestWorkers = 4;
-
 
 // The file's texts are GBK; inside the program they are UTF-8. A name that
 // is not valid GBK is kept as its bytes: it can still be looked up and
@@ -53,16 +54,27 @@ unsigned DigestWorkerCount(size_t files) {
     return static_cast<unsigned>(std::min<size_t>({cores, kMaxDigestWorkers, files}));
 }
 
-// Digests of the files of one verification, in list order. Worker threads
-// take the next file of the list in turn, each with a digest object of its
-// own (the caller's serves the first); the calling thread hands every digest
-// on (null when the file could not be read) in list order, as soon as it and
-// all before it are known, so the log reads as a file-by-file check writes it.
-class OrderedDigests {
+// What the check of one file found.
+struct FileOutcome {
+    enum class Kind { Cached, Read, Unreadable, Stopped };
+    Kind kind = Kind::Unreadable;
+    std::string md5;
+    fs_port::FileStamp stamp;
+    bool stampHeld = false;  // md5 belongs to stamp: from the cache, or unchanged while read
+};
+
+using CheckOneFile = std::function<FileOutcome(size_t index, CPatchKit& kit)>;
+
+// The checks of one verification, in list order. Worker threads take the
+// next file of the list in turn, each with a digest object of its own (the
+// caller's serves the first); the calling thread hands every outcome on in
+// list order, as soon as it and all before it are known, so the log reads as
+// a file-by-file check writes it. Once stop is set no file is begun.
+class OrderedChecks {
 public:
-    OrderedDigests(const std::vector<std::string>& paths, CPatchKit& callerKit)
-        : m_paths(paths), m_digests(paths.size()), m_done(paths.size(), false) {
-        const unsigned workers = DigestWorkerCount(paths.size());
+    OrderedChecks(size_t count, CPatchKit& callerKit, CheckOneFile check, const std::atomic<bool>* stop)
+        : m_check(std::move(check)), m_stop(stop), m_outcomes(count), m_done(count, false) {
+        const unsigned workers = DigestWorkerCount(count);
         m_kits.resize(workers > 0 ? workers - 1 : 0);
         for (unsigned i = 0; i < workers; ++i) {
             CPatchKit& kit = i == 0 ? callerKit : m_kits[i - 1];
@@ -72,25 +84,28 @@ public:
                 break;  // the threads already running take every file
             }
         }
-        // Without any thread the caller hashes the files itself.
+        // Without any thread the caller checks the files itself.
         if (m_workers.empty()) Work(callerKit);
     }
 
-    ~OrderedDigests() {
+    ~OrderedChecks() {
         for (std::thread& worker : m_workers) worker.join();
     }
 
+    // False when the stop came before every file was handed on.
     template <typename Report>
-    void ReportInOrder(Report report) {
-        for (size_t i = 0; i < m_paths.size(); ++i) {
-            std::optional<std::string> digest;
+    bool ReportInOrder(Report report) {
+        for (size_t i = 0; i < m_outcomes.size(); ++i) {
+            FileOutcome outcome;
             {
                 std::unique_lock<std::mutex> hold(m_lock);
                 m_ready.wait(hold, [&] { return m_done[i]; });
-                digest = std::move(m_digests[i]);
+                outcome = std::move(m_outcomes[i]);
             }
-            report(i, digest ? digest->c_str() : nullptr);
+            if (outcome.kind == FileOutcome::Kind::Stopped) return false;
+            report(i, outcome);
         }
+        return true;
     }
 
 private:
@@ -99,19 +114,30 @@ private:
             size_t index = 0;
             {
                 std::lock_guard<std::mutex> hold(m_lock);
-                if (m_next == m_paths.size()) return;
+                if (m_stop && m_stop->load()) GiveUpRest();
+                if (m_next == m_outcomes.size()) return;
                 index = m_next++;
             }
-            const char* digest = kit.ComputeDigest(m_paths[index].c_str());
+            FileOutcome outcome = m_check(index, kit);
             std::lock_guard<std::mutex> hold(m_lock);
-            if (digest) m_digests[index] = std::string(digest);
+            m_outcomes[index] = std::move(outcome);
             m_done[index] = true;
             m_ready.notify_all();
         }
     }
 
-    const std::vector<std::string>& m_paths;
-    std::vector<std::optional<std::string>> m_digests;
+    // Under the lock: every file not begun counts as stopped.
+    void GiveUpRest() {
+        for (; m_next < m_outcomes.size(); ++m_next) {
+            m_outcomes[m_next].kind = FileOutcome::Kind::Stopped;
+            m_done[m_next] = true;
+        }
+        m_ready.notify_all();
+    }
+
+    const CheckOneFile m_check;
+    const std::atomic<bool>* m_stop;
+    std::vector<FileOutcome> m_outcomes;
     std::vector<bool> m_done;
     size_t m_next = 0;
     std::mutex m_lock;
@@ -119,6 +145,44 @@ private:
     std::vector<CPatchKit> m_kits;
     std::vector<std::thread> m_workers;
 };
+
+FileOutcome CheckOne(const std::string& path, const std::string& listedName, CPatchKit& kit,
+                     const VerifyCacheIndex* cache, const std::atomic<bool>* stop) {
+    FileOutcome outcome;
+    if (cache) {
+        fs_port::FileStamp stamp;
+        const std::string* md5 = fs_port::ReadFileStamp(path, &stamp) ? cache->Find(listedName, stamp) : nullptr;
+        if (md5) {
+            outcome.kind = FileOutcome::Kind::Cached;
+            outcome.md5 = *md5;
+            outcome.stamp = stamp;
+            outcome.stampHeld = true;
+            return outcome;
+        }
+    }
+    StampedDigest digest;
+    switch (kit.ComputeStampedDigest(path, stop, &digest)) {
+        case DigestRead::Done:
+            outcome.kind = FileOutcome::Kind::Read;
+            outcome.md5 = std::move(digest.hex);
+            outcome.stamp = digest.stamp;
+            outcome.stampHeld = digest.unchangedWhileRead;
+            break;
+        case DigestRead::Stopped:
+            outcome.kind = FileOutcome::Kind::Stopped;
+            break;
+        case DigestRead::Unreadable:
+            break;
+    }
+    return outcome;
+}
+
+// An update is handed to the installer and not yet settled: the lines it
+// recorded for the files it installs are kept until a check finds them.
+bool InstallPending(const std::string& folder) {
+    return fs_port::PathExists(JoinFolder(folder, kHandOffFileName)) ||
+           fs_port::PathExists(JoinFolder(folder, kInstallJournalName));
+}
 
 }  // namespace
 
@@ -171,8 +235,49 @@ bool ReadVersionFile(const std::string& folder, const FileKey& key, std::string*
     return true;
 }
 
+ListedFilesCheck CheckListedFiles(const std::string& folder, const std::vector<FileDigestPair>& pairs,
+                                  const std::vector<FileDigestPair>& listed, CPatchKit& patchKit,
+                                  const VerifyOptions& options,
+                                  const std::function<void(size_t index, const char* digest)>& report) {
+    ListedFilesCheck check;
+    std::vector<VerifyCacheLine> cached;
+    if (options.useCache) {
+        const VerifyCacheRead read = LoadVerifyCache(folder, &cached);
+        check.cacheRebuilt = read == VerifyCacheRead::Damaged || read == VerifyCacheRead::Foreign;
+    }
+    const bool pending = options.useCache && InstallPending(folder);
+    const VerifyCacheIndex index(cached);
+    const VerifyCacheIndex* trusted = options.useCache && !options.ignoreCachedDigests ? &index : nullptr;
+    if (options.progress) options.progress(0, pairs.size());
+    OrderedChecks checks(
+        pairs.size(), patchKit,
+        [&](size_t i, CPatchKit& kit) {
+            return CheckOne(JoinFolder(folder, pairs[i].name), pairs[i].name, kit, trusted, options.stop);
+        },
+        options.stop);
+    std::vector<VerifyCacheLine> seen;
+    check.stopped = !checks.ReportInOrder([&](size_t i, const FileOutcome& outcome) {
+        if (outcome.kind == FileOutcome::Kind::Cached) ++check.cachedFiles;
+        if (outcome.kind != FileOutcome::Kind::Cached) check.readFiles.push_back(pairs[i].name);
+        if (outcome.stampHeld) {
+            seen.push_back({VerifyCacheLine::Kind::Verified, pairs[i].name, outcome.stamp, outcome.md5});
+        }
+        const bool readable = outcome.kind == FileOutcome::Kind::Cached || outcome.kind == FileOutcome::Kind::Read;
+        report(i, readable ? outcome.md5.c_str() : nullptr);
+        if (options.progress) options.progress(i + 1, pairs.size());
+    });
+    if (options.useCache) {
+        std::vector<std::string> names;
+        names.reserve(listed.size());
+        for (const FileDigestPair& pair : listed) names.push_back(pair.name);
+        // A cache that cannot be written only costs the next check its reads.
+        (void)SaveVerifyCache(folder, RenewedCacheLines(cached, seen, names, pending));
+    }
+    return check;
+}
+
 VerifyReport VerifyGameVersion(const std::string& launcherFolder, CPatchKit& patchKit,
-                               CJournal& journal, const FileKey& key) {
+                               CJournal& journal, const FileKey& key, const VerifyOptions& options) {
     VerifyReport report;
     journal.AddEntry(EntryKind::Info, "开始验证游戏版本");
     std::string content;
@@ -192,22 +297,42 @@ VerifyReport VerifyGameVersion(const std::string& launcherFolder, CPatchKit& pat
     if (!read || ParseVersionContent(content, &parsed) != VersionContentState::Usable) {
         return report;
     }
-    report.verified = true;
     report.installedVersion = parsed.installedVersion;
     journal.AddEntry(EntryKind::Error, parsed.versionText.c_str());
-    std::vector<std::string> paths;
-    paths.reserve(parsed.chosenPairs.size());
-    for (const FileDigestPair& pair : parsed.chosenPairs) {
-        paths.push_back(JoinFolder(launcherFolder, pair.name));
+    const ListedFilesCheck check = CheckListedFiles(
+        launcherFolder, parsed.chosenPairs, parsed.allPairs, patchKit, options,
+        [&](size_t index, const char* digest) {
+            const FileDigestPair& pair = parsed.chosenPairs[index];
+            ++report.checkedFiles;
+            if (digest && pair.digest == digest) return;
+            journal.AddEntryF(EntryKind::Error, "警告 : %s  文件验证不匹配。", pair.name.c_str());
+            report.mismatches.push_back(pair.name);
+        });
+    report.readFiles = check.readFiles;
+    if (check.stopped) {
+        report.stopped = true;
+        journal.AddEntry(EntryKind::Notice, kVerifyStoppedLog);
+        return report;
     }
-    OrderedDigests digests(paths, patchKit);
-    digests.ReportInOrder([&](size_t index, const char* digest) {
-        const FileDigestPair& pair = parsed.chosenPairs[index];
-        ++report.checkedFiles;
-        if (digest && pair.digest == digest) return;
-        journal.AddEntryF(EntryKind::Error, "警告 : %s  文件验证不匹配。", pair.name.c_str());
-        report.mismatches.push_back(pair.name);
-    });
+    report.verified = true;
     journal.AddEntry(EntryKind::Info, "游戏版本验证完毕");
+    if (check.cacheRebuilt) journal.AddEntry(EntryKind::Notice, kCacheRebuiltNote);
+    if (options.useCache && options.ignoreCachedDigests) journal.AddEntry(EntryKind::Notice, kFullCheckNote);
+    if (check.cachedFiles > 0) {
+        journal.AddEntryF(EntryKind::Info, kCachedFilesNote, static_cast<unsigned long long>(check.cachedFiles));
+    }
     return report;
+}
+
+std::string VerifyProgressText(size_t done, size_t total) {
+    const unsigned long long percent = total == 0 ? 100 : static_cast<unsigned long long>(done) * 100 / total;
+    return StringPrintf("正在验证游戏文件 : %llu%% (%llu / %llu)", percent,
+                        static_cast<unsigned long long>(done), static_cast<unsigned long long>(total));
+}
+
+bool ProgressPacer::Due(std::chrono::steady_clock::time_point now) {
+    if (m_started && now - m_last < m_interval) return false;
+    m_started = true;
+    m_last = now;
+    return true;
 }

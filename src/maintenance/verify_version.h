@@ -7,7 +7,10 @@
 // entry that ends in one never matches.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -59,17 +62,74 @@ VersionFileEntries SplitVersionEntries(std::string_view content);
 
 struct VerifyReport {
     bool verified = false;          // version.data was read and parsed
+    bool stopped = false;           // the stop flag ended it before every file was checked
     int32_t installedVersion = 0;   // meaningful only when verified
     std::vector<std::string> mismatches;  // names as listed, in order
     size_t checkedFiles = 0;
+    std::vector<std::string> readFiles;   // names as listed of the files read, in order
 };
+
+// How a verification reads the files. By default every chosen file is read
+// and the cache is left alone.
+struct VerifyOptions {
+    // Set from another thread: the check ends within a block's read.
+    const std::atomic<bool>* stop = nullptr;
+    // Trust verify.cache for files whose stamp is unchanged, and renew it.
+    bool useCache = false;
+    // With useCache: read every file all the same, and write the cache anew.
+    bool ignoreCachedDigests = false;
+    // The files checked so far and the number to check, on the caller's
+    // thread after each file, in list order.
+    std::function<void(size_t done, size_t total)> progress;
+};
+
+struct ListedFilesCheck {
+    bool stopped = false;
+    size_t cachedFiles = 0;     // trusted by their unchanged stamp, not read
+    bool cacheRebuilt = false;  // a cache was there but damaged or another folder's
+    std::vector<std::string> readFiles;
+};
+
+// Checks pairs (files of folder) with the options' cache and stop flag, and
+// hands each file's digest (null when it cannot be read) to report in list
+// order. listed names every file of version.data: the cache keeps their lines.
+ListedFilesCheck CheckListedFiles(const std::string& folder, const std::vector<FileDigestPair>& pairs,
+                                  const std::vector<FileDigestPair>& listed, CPatchKit& patchKit,
+                                  const VerifyOptions& options,
+                                  const std::function<void(size_t index, const char* digest)>& report);
+
+// The log note of a check that trusted the cache: how many files it did not
+// read, and how to have them read.
+constexpr char kCachedFilesNote[] = "验证缓存 : %llu 个文件自上次验证后未改动, 未重新读取 (完整验证 : /verify)";
+constexpr char kCacheRebuiltNote[] = "验证缓存无效, 已重新读取全部文件";
+constexpr char kVerifyStoppedLog[] = "游戏版本验证已停止";
+constexpr char kFullCheckNote[] = "完整验证 : 已读取全部文件, 未使用验证缓存";
+
+// The status line while the files are checked, e.g.
+// "正在验证游戏文件 : 37% (1234 / 3300)".
+std::string VerifyProgressText(size_t done, size_t total);
+
+// Lets a progress report through at most once per interval (the first at
+// once), so that thousands of small files do not flood the window.
+class ProgressPacer {
+public:
+    explicit ProgressPacer(std::chrono::milliseconds interval) : m_interval(interval) {}
+    bool Due(std::chrono::steady_clock::time_point now);
+
+private:
+    std::chrono::milliseconds m_interval;
+    bool m_started = false;
+    std::chrono::steady_clock::time_point m_last;
+};
+constexpr std::chrono::milliseconds kVerifyProgressInterval{100};
 
 // Reads <launcherFolder>\version.data with the given key, reports the
 // installed version, and writes an Error entry for each chosen file whose
-// digest differs or that cannot be read. Nothing on disk is changed.
+// digest differs or that cannot be read. Nothing but the cache is written.
 [[nodiscard]] VerifyReport VerifyGameVersion(const std::string& launcherFolder,
                                              CPatchKit& patchKit, CJournal& journal,
-                                             const FileKey& key = LauncherFileKey());
+                                             const FileKey& key = LauncherFileKey(),
+                                             const VerifyOptions& options = VerifyOptions());
 
 // The deciphered content of <folder>\version.data; false when it cannot be
 // opened (openedOut false), is larger than kMaxVersionFileBytes (tooLargeOut

@@ -30,6 +30,26 @@ bool IsLink(const std::string& path);
 // Size of a file; -1 when it does not exist or is not a file.
 int64_t FileSize(const std::string& path);
 
+// What tells one state of a file from another without reading it: size,
+// last-write time and the volume's id of the file. A rename within a volume
+// keeps all of them; a copy, a replacement or a write changes at least one.
+struct FileStamp {
+    uint64_t size = 0;
+    int64_t writeTime = 0;  // platform ticks (Win32 FILETIME, POSIX ns since 1970)
+    uint64_t volume = 0;    // Win32 volume serial number, POSIX st_dev
+    uint64_t fileIndex = 0; // Win32 file index, POSIX st_ino
+
+    bool operator==(const FileStamp& other) const {
+        return size == other.size && writeTime == other.writeTime && volume == other.volume &&
+               fileIndex == other.fileIndex;
+    }
+    bool operator!=(const FileStamp& other) const { return !(*this == other); }
+};
+// The stamp of a regular file; false when it does not exist or is not a file.
+bool ReadFileStamp(const std::string& path, FileStamp* stampOut);
+// The stamp of the file an open stream reads, whatever its path names now.
+bool ReadOpenFileStamp(std::FILE* file, FileStamp* stampOut);
+
 bool MakeDirectory(const std::string& path);        // one level
 bool MakeDirectories(const std::string& path);      // every missing level
 bool RemoveFile(const std::string& path);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/launcher_settings.h"
+#include "maintenance/verify_cache.h"
 #include "update/hand_off.h"
 #include "update/update_lists.h"
 #include "update/updater_ports.h"
@@ -99,6 +100,7 @@ private:
                                      HandOffPlan* handOff);
     [[nodiscard]] bool ExtractMember(class CBundle& bundle, const PackageMember& member,
                                      const std::string& unpackedPath);
+    void RememberCheckedFile(const PackageMember& member, const struct StampedDigest& digest);
     [[nodiscard]] bool PlaceInstallerProgram(const PackageMember& member, const std::string& unpackedPath);
     [[nodiscard]] HandOffMove MoveOf(const PackageMember& member) const;
     [[nodiscard]] bool CheckExpectedInstall(const UpdatePlan& plan);
@@ -114,4 +116,6 @@ private:
     IUpdateTransfer* m_pTransfer;
     IProgramStarter* m_pStarter;
     std::atomic<bool> m_bStopRequested{false};
+    // The unpacked files whose MD5 the list gave and the unpacking checked.
+    std::vector<VerifyCacheLine> m_checkedFiles;
 };

@@ -44,6 +44,7 @@ int CGameUpdater::ExecuteUpdate() {
             break;
     }
     if (!CheckExpectedInstall(plan)) return 0;
+    m_checkedFiles.clear();
     Log(EntryKind::Info, StringPrintf(update_text::kDownloadStart, static_cast<long long>(plan.totalSize)));
     if (!DownloadPackages(plan)) return 0;
     ReportStatus(1, 100.0f, update_text::kDownloadDone);
@@ -148,13 +149,17 @@ bool CGameUpdater::ExtractMember(CBundle& bundle, const PackageMember& member,
     // A digest mismatch has its own log line; the package's reason is for the rest.
     const std::string reason = good ? std::string() : bundle.LastError();
     if (good && IsDigestText(member.strExtra)) {
-        std::string actual;
-        if (!ComputeFileMd5(unpackedPath, &actual)) actual = "(unreadable)";
+        CPatchKit kit;
+        StampedDigest digest;
+        const bool readable = kit.ComputeStampedDigest(unpackedPath, nullptr, &digest) == DigestRead::Done;
+        const std::string actual = readable ? digest.hex : "(unreadable)";
         if (actual != AsciiFolded(member.strExtra)) {
             TheJournal().AddEntryF(EntryKind::Error, update_text::kDigestMismatch, member.strMember.c_str(),
                                    member.strExtra.c_str(), actual.c_str());
             (void)fs_port::RemoveFile(unpackedPath);
             good = false;
+        } else if (digest.unchangedWhileRead) {
+            RememberCheckedFile(member, digest);
         }
     }
     if (good) return true;
@@ -164,6 +169,14 @@ bool CGameUpdater::ExtractMember(CBundle& bundle, const PackageMember& member,
     TheJournal().TrapFaults(false);
     m_pWindow->ShowMessageBox(update_text::kInstallFailedBox);
     return false;
+}
+
+// The stamp is the one of the file that was read: the installer renames that
+// very file into its place.
+void CGameUpdater::RememberCheckedFile(const PackageMember& member, const StampedDigest& digest) {
+    if (IsInstallerMember(member.strMember)) return;
+    m_checkedFiles.push_back(
+        {VerifyCacheLine::Kind::Installed, InstalledRelativePath(member.strMember), digest.stamp, digest.hex});
 }
 
 // The installer program is the one file put in place here, so that its new
@@ -216,6 +229,8 @@ int CGameUpdater::HandOver(const HandOffPlan& handOff) {
         Fail(StringPrintf(update_text::kHandOffWriteFailed, error.c_str()));
         return 0;
     }
+    // Only lost reads at the next check if this fails.
+    (void)RecordInstalledFiles(m_strLauncherFolder, m_checkedFiles);
     const std::string parameters = FormatInstallerParameters(handOffPath);
     const std::string installer = m_strLauncherFolder + "\\" + kInstallerFileName;
     Log(EntryKind::Notice, installer);

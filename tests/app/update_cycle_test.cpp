@@ -31,12 +31,21 @@ public:
     // While true, a started removal of the work files has not finished.
     std::atomic<bool> cleanupRunning{false};
 
+    // While true, a verification runs until it is stopped (or for 3 s).
+    std::atomic<bool> longVerification{false};
+    std::atomic<bool> verifyingHeld{false};
+    std::thread::id verifyThread;
+
     bool IsGameRunning() override { return gameRunning; }
     void ShowGameRunningBox(const std::string& text) override { Add("box " + text); }
-    bool VerifyInstalledVersion() override {
-        Add("verify");
-        return verifies;
+    VerifyOutcome VerifyInstalledVersion(const std::atomic<bool>& stop, bool showProgress) override {
+        // The buttons must be held off around every verification.
+        Add(std::string(verifyingHeld ? "verify" : "verify with the buttons on") + (showProgress ? "" : " quietly"));
+        verifyThread = std::this_thread::get_id();
+        if (longVerification && WaitUntil([&] { return stop.load(); }, 3000)) return VerifyOutcome::Stopped;
+        return verifies ? VerifyOutcome::Verified : VerifyOutcome::Failed;
     }
+    void SetVerifying(bool verifying) override { verifyingHeld = verifying; }
     int32_t InstalledVersion() const override { return installed; }
     void ShowVersionLine(int32_t latest) override { Add("version " + std::to_string(latest)); }
     void ShowStatus(const std::string& text) override { Add("status " + text); }
@@ -157,12 +166,50 @@ TEST(UpdateCycle, NoWorkerWhenTheGameRunsOrTheVerificationFails) {
     Harness failing;
     failing.window->verifies = false;
     failing.cycle.BeginUpdateCheck();
+    ASSERT_TRUE(failing.cycle.WaitForWorker(5s));
     const std::vector<std::string> expected = {
         "verify", std::string("status ") + cycle_text::kAlreadyLatest, "version 1001"};
     EXPECT_EQ(failing.window->Events(), expected);
     EXPECT_EQ(failing.log.Entries(),
               (std::vector<std::string>{kCheckingLog, std::string("[Info] ") + cycle_text::kVerifyFailedLog}));
     EXPECT_EQ(failing.engine->runs, 0);
+}
+
+// The window's thread only starts the check: it shows and answers while the
+// files are read, and a close or a new check stops the reading at once.
+TEST(UpdateCycle, VerificationRunsOnTheWorkerAndStopsWhenAsked) {
+    const struct {
+        const char* why;
+        std::function<bool(CUpdateCycle&)> stop;  // true when the first worker ended
+        int runs;
+    } cases[] = {
+        {"the window closes", [](CUpdateCycle& c) { return c.StopWorker(1s); }, 0},
+        {"an update-end notice starts another check",
+         [](CUpdateCycle& c) {
+             c.OnUpdateEnd(0, 1);
+             return c.WaitForWorker(5s);
+         },
+         1},
+    };
+    for (const auto& c : cases) {
+        Harness h;
+        h.window->longVerification = true;
+        const auto began = std::chrono::steady_clock::now();
+        h.cycle.BeginUpdateCheck();
+        EXPECT_LT(std::chrono::steady_clock::now() - began, 1s) << c.why << ": the window waited";
+        ASSERT_TRUE(WaitUntil([&] { return !h.window->Events().empty(); }, 5000)) << c.why;
+        EXPECT_NE(h.window->verifyThread, std::this_thread::get_id()) << c.why;
+        h.window->longVerification = false;  // the next check's verification is quick
+        const auto asked = std::chrono::steady_clock::now();
+        EXPECT_TRUE(c.stop(h.cycle)) << c.why;
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s) << c.why;
+        EXPECT_EQ(h.engine->runs, c.runs) << c.why << ": a stopped verification asks no server";
+        EXPECT_FALSE(h.window->verifyingHeld) << c.why << ": the buttons stay held off";
+        const std::vector<std::string> events = h.window->Events();
+        EXPECT_EQ(std::count(events.begin(), events.end(), "verify with the buttons on"), 0) << c.why;
+        EXPECT_EQ(std::count(events.begin(), events.end(), std::string("status ") + cycle_text::kAlreadyLatest), 0)
+            << c.why;
+    }
 }
 
 TEST(UpdateCycle, HandOverEndsTheWorkerAndTheNoticeStartsTheNextCheck) {
@@ -178,7 +225,7 @@ TEST(UpdateCycle, HandOverEndsTheWorkerAndTheNoticeStartsTheNextCheck) {
     std::vector<std::string> events = h.window->Events();
     const std::vector<std::string> afterButton(events.begin() + 8, events.end());
     const std::vector<std::string> expectedAfterButton = {
-        "start off", "update off", kAsking, "version 1003", "verify", "version 1001"};
+        "start off", "update off", kAsking, "version 1003", "verify quietly", "version 1001"};
     EXPECT_EQ(afterButton, expectedAfterButton);
 
     h.cycle.OnUpdateEnd(0, 2);
@@ -256,8 +303,7 @@ TEST(UpdateCycle, BothButtonsComeBackWhenTheOldWorkerDoesNotStop) {
         {"update button", [](CUpdateCycle& c) { c.OnUpdateButton(); },
          {"start off", "update off", "update on", "start on"}},
         {"update-end notice", [](CUpdateCycle& c) { c.OnUpdateEnd(0, 1); },
-         {"cleanup", std::string("status ") + cycle_text::kUpdateInstalled, "verify", "version 1001",
-          "update on", "start on"}},
+         {"cleanup", std::string("status ") + cycle_text::kUpdateInstalled, "update on", "start on"}},
     };
     for (const auto& c : cases) {
         Harness h;

@@ -50,15 +50,6 @@ TEST(SplitText, CutsAtEverySeparatorExceptALeadingOne) {
     for (const SplitCase& c : cases) {
         EXPECT_EQ(Split(SplitText, c), c.expected) << "text \"" << c.text << "\"";
     }
-    // A cap keeps the leading pieces exactly as the whole cut gives them.
-    const struct { const char* text; size_t cap; Pieces expected; } capped[] = {
-        {"a\nb\nc", 2, {"a", "b"}}, {"\na\nb", 1, {"a"}}, {"a\n", 2, {"a", ""}}, {"a\nb", 0, {}},
-    };
-    for (const auto& c : capped) {
-        Pieces pieces;
-        SplitText(c.text, "\n", &pieces, c.cap);
-        EXPECT_EQ(pieces, c.expected) << "text \"" << c.text << "\" cap " << c.cap;
-    }
 }
 
 TEST(SplitAtFirst, CutsOnlyAtTheFirstSeparatorAfterTheFirstCharacter) {

@@ -2,13 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "external/fast_file.h"
 #include "external/patch_kit.h"
 #include "platform/file_system.h"
+#include "platform/text_format.h"
 #include "maintenance/journal_lines.h"
+#include "maintenance/verify_cache.h"
 #include "support/test_support.h"
 
 namespace {
@@ -225,6 +232,146 @@ TEST_F(VerifyGame, DigestEndingInCarriageReturnNeverMatches) {
     EXPECT_TRUE(report.verified);
     EXPECT_EQ(report.installedVersion, 1);
     EXPECT_EQ(report.mismatches, (std::vector<std::string>{"a.dat\r"}));
+}
+
+// Closing the window stops the check inside a large file, not after it.
+TEST_F(VerifyGame, StopEndsTheCheckWithinABlock) {
+    constexpr int64_t kLargeFileBytes = int64_t{4} << 30;  // seconds to hash, nothing to store
+    std::FILE* file = fs_port::OpenFile(m_game.File("big.dat"), "wb");
+    ASSERT_NE(file, nullptr);
+    ASSERT_TRUE(fs_port::TruncateFile(file, kLargeFileBytes));
+    std::fclose(file);
+    WriteVersionFile("1207\nbig.dat\n" + std::string(32, '0'));
+    std::atomic<bool> stop{false};
+    VerifyOptions options;
+    options.stop = &stop;
+    options.useCache = true;
+    std::thread closer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        stop = true;
+    });
+    const auto began = std::chrono::steady_clock::now();
+    const VerifyReport report = VerifyGameVersion(m_game.Path(), m_kit, m_log.Journal(), LauncherFileKey(), options);
+    const auto took = std::chrono::steady_clock::now() - began;
+    closer.join();
+    EXPECT_TRUE(report.stopped);
+    EXPECT_FALSE(report.verified);
+    EXPECT_LT(took, std::chrono::seconds(1));
+    EXPECT_EQ(m_log.Entries().back(), std::string("[Notice] ") + kVerifyStoppedLog);
+}
+
+// The status line moves with every file, but reaches the window at most ten
+// times a second however small the files are.
+TEST(VerifyProgress, TextAndPace) {
+    EXPECT_EQ(VerifyProgressText(1234, 3300), "正在验证游戏文件 : 37% (1234 / 3300)");
+    EXPECT_EQ(VerifyProgressText(0, 0), "正在验证游戏文件 : 100% (0 / 0)");
+    using namespace std::chrono_literals;
+    const auto t0 = std::chrono::steady_clock::time_point() + 1h;
+    const struct {
+        std::chrono::milliseconds at;
+        bool due;
+    } reports[] = {{0ms, true}, {1ms, false}, {99ms, false}, {100ms, true}, {150ms, false}, {250ms, true}};
+    ProgressPacer pacer(kVerifyProgressInterval);
+    for (const auto& r : reports) EXPECT_EQ(pacer.Due(t0 + r.at), r.due) << r.at.count();
+}
+
+// What a second check reads after a first one wrote the cache, and what it
+// finds: only a file whose stamp is unchanged is trusted without reading.
+TEST_F(VerifyGame, CacheSparesOnlyFilesWhoseStampIsUnchanged) {
+    namespace stdfs = std::filesystem;
+    using namespace std::chrono_literals;
+    const auto sameTimeAs = [](const std::string& path, const std::string& model) {
+        stdfs::last_write_time(path, stdfs::last_write_time(model));
+    };
+    const auto rewrite = [&](const std::string& path, const std::string& content) {
+        const auto time = stdfs::last_write_time(path);
+        WriteTextFile(path, content);
+        stdfs::last_write_time(path, time);
+    };
+    const std::string cache = m_game.File(kVerifyCacheName);
+    const auto editCache = [&](const std::function<void(std::string&)>& edit) {
+        std::string bytes = ReadTextFile(cache);
+        edit(bytes);
+        WriteTextFile(cache, bytes);
+    };
+    const std::vector<std::string> all = {"a.dat", "b.dat", "c.dat"};
+    const struct {
+        const char* name;
+        std::function<void()> change;
+        bool full;
+        std::vector<std::string> read;
+        std::vector<std::string> mismatches;
+        std::vector<std::string> forgotten;  // listed no more: its line goes
+    } cases[] = {
+        {"nothing changed", [] {}, false, {}, {}, {}},
+        {"another size", [&] { WriteTextFile(m_game.File("a.dat"), "longer a"); }, false, {"a.dat"}, {"a.dat"}, {}},
+        {"another time, the same size",
+         [&] { stdfs::last_write_time(m_game.File("b.dat"), stdfs::last_write_time(m_game.File("b.dat")) + 5s); },
+         false, {"b.dat"}, {}, {}},
+        {"replaced by a file of the same size and time",
+         [&] {
+             WriteTextFile(m_game.File("new"), "A");
+             sameTimeAs(m_game.File("new"), m_game.File("a.dat"));
+             ASSERT_TRUE(fs_port::RenamePath(m_game.File("new"), m_game.File("a.dat"), true));
+         },
+         false, {"a.dat"}, {"a.dat"}, {}},
+        {"removed", [&] { fs_port::RemoveFile(m_game.File("c.dat")); }, false, {"c.dat"}, {"c.dat"}, {}},
+        {"no longer listed", [&] { WriteVersionFile("1206\na.dat\n" + Digest("a.dat") + "\nb.dat\n" + Digest("b.dat")); },
+         false, {}, {}, {"c.dat"}},
+        {"cut short", [&] { editCache([](std::string& b) { b.resize(b.size() - 40); }); }, false, all, {}, {}},
+        {"another digest, well-formed",
+         [&] { editCache([](std::string& b) { char& d = b[b.find("\tc.dat") - 1]; d = d == '0' ? '1' : '0'; }); },
+         false, all, {}, {}},
+        {"written for another folder",
+         [&] {
+             editCache([&](std::string& b) {
+                 std::vector<VerifyCacheLine> lines;
+                 ASSERT_EQ(ParseVerifyCache(b, m_game.Path(), &lines), VerifyCacheRead::Usable);
+                 b = FormatVerifyCache(m_game.Path() + "x", lines);
+             });
+         },
+         false, all, {}, {}},
+        {"a byte changed under the same size and time", [&] { rewrite(m_game.File("b.dat"), "B"); }, false, {}, {}, {}},
+        {"the same, checked in full", [&] { rewrite(m_game.File("b.dat"), "B"); }, true, all, {"b.dat"}, {}},
+    };
+    for (const auto& c : cases) {
+        fs_port::RemoveFile(cache);
+        for (const std::string& name : all) {
+            // Whole seconds: the Windows runtime reads and sets file times only to the second.
+            WriteTextFile(m_game.File(name), name.substr(0, 1));
+            const auto time = stdfs::last_write_time(m_game.File(name)).time_since_epoch();
+            stdfs::last_write_time(m_game.File(name), stdfs::file_time_type(std::chrono::floor<std::chrono::seconds>(time)));
+        }
+        const std::string listAll =
+            "1205\na.dat\n" + Digest("a.dat") + "\nb.dat\n" + Digest("b.dat") + "\nc.dat\n" + Digest("c.dat");
+        WriteVersionFile(listAll);
+        VerifyOptions options;
+        options.useCache = true;
+        ASSERT_EQ(VerifyGameVersion(m_game.Path(), m_kit, m_log.Journal(), LauncherFileKey(), options).readFiles, all);
+        c.change();
+        options.ignoreCachedDigests = c.full;
+        JournalCapture log;
+        const VerifyReport second = VerifyGameVersion(m_game.Path(), m_kit, log.Journal(), LauncherFileKey(), options);
+        EXPECT_EQ(second.readFiles, c.read) << c.name;
+        EXPECT_EQ(second.mismatches, c.mismatches) << c.name;
+        // The log says how the files were checked, and how to check them all.
+        const std::string note = c.full                 ? std::string("[Notice] ") + kFullCheckNote
+                                 : c.read.size() == 3 ? std::string("[Notice] ") + kCacheRebuiltNote
+                                                      : StringPrintf((std::string("[Info] ") + kCachedFilesNote).c_str(),
+                                                                     static_cast<unsigned long long>(
+                                                                         3 - c.read.size() - c.forgotten.size()));
+        EXPECT_EQ(log.Entries().back(), note) << c.name;
+        // The renewed cache holds: a third check of every file reads only a
+        // missing one, and one whose line went with its listing.
+        options.ignoreCachedDigests = false;
+        WriteVersionFile(listAll);
+        const VerifyReport third = VerifyGameVersion(m_game.Path(), m_kit, log.Journal(), LauncherFileKey(), options);
+        std::vector<std::string> unknown = c.forgotten;
+        for (const std::string& name : all) {
+            if (!fs_port::PathExists(m_game.File(name))) unknown.push_back(name);
+        }
+        EXPECT_EQ(third.readFiles, unknown) << c.name;
+    }
 }
 
 }  // namespace

@@ -4,10 +4,12 @@
 #include <functional>
 
 #include "external/patch_kit.h"
+#include "maintenance/verify_version.h"
 #include "platform/text_encoding.h"
 #include "support/updater_fixture.h"
 #include "update/game_updater.h"
 #include "update/hand_off.h"
+#include "update/installer.h"
 #include "update/version_list.h"
 
 namespace {
@@ -105,6 +107,54 @@ TEST(GameUpdater, FullStepShowsEveryTextAndHandsOver) {
         "[Info] Add del = " + s.L("old.dat"), "[Info] del " + s.L("missing.dat") + " is no is exist",
         "[Info] 正在准备更新...", "[Notice] " + s.L("VantorelPath.exe"), "[Info] 开始安装更新..."};
     EXPECT_TRUE(s.journal.HasInOrder(wanted)) << testing::PrintToString(s.journal.Entries());
+}
+
+// The check after an update does not read again what the update unpacked and
+// checked (a.dat's list line gives no digest, so it is read): the installer's
+// rename keeps the stamps that the update recorded, a copy does not.
+TEST(GameUpdater, CheckAfterTheUpdateReadsOnlyWhatItCannotTrust) {
+    const struct {
+        const char* why;
+        bool checkBeforeInstall;  // as the launcher does while the installer runs
+        bool copiedIntoPlace;
+        std::vector<std::string> read;
+    } cases[] = {
+        {"renamed into place", false, false, {"a.dat"}},
+        {"checked before the installer moved it", true, false, {"a.dat"}},
+        {"copied into place", false, true, {"a.dat", "Data\\x.dat"}},
+    };
+    for (const auto& c : cases) {
+        Scenario s;
+        WriteTextFile(s.launcher.File("a.dat"), "old a");
+        ASSERT_TRUE(fs_port::MakeDirectory(s.launcher.File("Data")));
+        WriteTextFile(s.launcher.File("Data/x.dat"), "old x");
+        const auto check = [&](const std::string& version, const std::string& x) {
+            const std::string content = version + "\na.dat\n" + Md5Of(kContentA) + "\nData\\x.dat\n" + Md5Of(x);
+            CFastFile file(ModeWrite);
+            EXPECT_TRUE(file.Open(s.L("version.data").c_str(), "w+"));
+            EXPECT_TRUE(file.WriteBytes(content.data(), content.size(), &LauncherFileKey(), true));
+            file.Close();
+            VerifyOptions options;
+            options.useCache = true;
+            CPatchKit kit;
+            return VerifyGameVersion(s.launcher.Path(), kit, TheJournal(), LauncherFileKey(), options);
+        };
+        ASSERT_EQ(s.Run(), update_outcome::kHandedOver) << c.why;
+        if (c.checkBeforeInstall) {
+            EXPECT_EQ(check("1001", "old x").readFiles.size(), 2u) << c.why;
+        }
+        SystemFileOps ops(false);
+        ASSERT_EQ(RunInstaller(s.launcher.Path(), s.L("udo.temp"), &ops, [](EntryKind, const std::string&) {}),
+                  InstallOutcome::Installed)
+            << c.why;
+        if (c.copiedIntoPlace) {
+            WriteTextFile(s.launcher.File("copy"), kContentX);
+            ASSERT_TRUE(fs_port::RenamePath(s.launcher.File("copy"), s.L("Data\\x.dat"), true)) << c.why;
+        }
+        const VerifyReport report = check("1002", kContentX);
+        EXPECT_EQ(report.readFiles, c.read) << c.why;
+        EXPECT_TRUE(report.mismatches.empty()) << c.why;
+    }
 }
 
 TEST(GameUpdater, CheckOutcomes) {

@@ -3,13 +3,18 @@
 
 Usage: launcher_wine_test.py BIN_DIR CASE
 """
+import hashlib
 import os
+import shutil
 import struct
 import sys
 import time
 
-from road import START, STATUS_LINE, Road
+from road import START, STATUS_LINE, UPDATE, Road, native_patchkit, run_native, write_config
 from wine_session import check, run_cases, wait_game_started, win_path
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
+import startup_bench  # noqa: E402
 
 GAME_MESSAGE = "游戏正在运行, 请关闭后再运行!"
 UPDATE_END_MESSAGE = 1024 + 100
@@ -185,14 +190,20 @@ def seconds_to_end(s, started, hwnd):
     return None if code is None else time.time() - closed
 
 
-def case_close_during_large_cleanup(s):
-    game = s.make_launcher_folder()
-    work = s.make_folder("work")
+def close_floor(s, game):
+    """How long Wine takes to end a program without work once its window closes."""
     standin = s.start(os.path.join(game, "GameConfig.exe"), cwd=game)
     rc, out = s.drive("wait-window", "GameConfig")
     check(rc == 0, "the settings stand-in shows no window")
     floor = seconds_to_end(s, standin, out.split()[1])
     check(floor is not None, "the settings stand-in did not end")
+    return floor
+
+
+def case_close_during_large_cleanup(s):
+    game = s.make_launcher_folder()
+    work = s.make_folder("work")
+    floor = close_floor(s, game)
     fill_work_folder(game, 400, 50)
     # "/update" starts the removal of _temp before the window opens.
     launcher, hwnd = start_running_launcher(s, game, work, "/update")
@@ -202,6 +213,102 @@ def case_close_during_large_cleanup(s):
           "a program without work %.1f s" % (took, floor))
     check(os.path.isdir(os.path.join(game, "_temp")),
           "the removal had finished before the window closed; the case needs a larger _temp")
+
+
+# A tree whose verification takes several seconds even under a fast MD5:
+# sparse files, so that making it costs nothing. Their listed digests are
+# wrong on purpose (computing the right ones would take as long).
+LARGE_TREE_FILES, LARGE_TREE_FILE_BYTES = 96, 64 << 20
+VERIFYING = "正在验证游戏文件"
+
+
+def make_large_tree(s, game):
+    entries = ["1002"]
+    for i in range(LARGE_TREE_FILES):
+        name = "Data\\big%02d.bin" % i
+        path = os.path.join(game, "Data", "big%02d.bin" % i)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.truncate(LARGE_TREE_FILE_BYTES)
+        entries += [name, "0" * 32]
+    write_installation_files(s, game, entries)
+
+
+def write_installation_files(s, game, entries):
+    """version.data of these entries, and a config.data whose update server
+    does not listen: only the verification matters here."""
+    plain = s.path("version.plain")
+    with open(plain, "wb") as f:
+        f.write("\n".join(entries).encode("gbk"))
+    rc, out = run_native([native_patchkit(s.bin_dir), "encipher", plain, os.path.join(game, "version.data")])
+    check(rc == 0, "patchkit encipher: " + out)
+    write_config(s.bin_dir, game, startup_bench.closed_port())
+
+
+def case_window_shows_while_verifying(s):
+    game = s.make_launcher_folder()
+    make_large_tree(s, game)
+    floor = close_floor(s, game)
+    # Shown and painted, with nothing left to paint, while the files are read.
+    rc, out = s.drive("time-paint", "--cwd", win_path(game), win_path(launcher_exe(game)), timeout=120)
+    check(rc == 0 and "painted" in out, "the window was not painted: " + out)
+    log = log_of(s, game)
+    check("游戏版本验证完毕" not in log, "the verification ended before the window was closed: " + log)
+    shutil.rmtree(os.path.join(game, "Log"))
+    r = Road(s, game, "verifying").start()
+    r.wait_text(STATUS_LINE, VERIFYING, contains=True)
+    first = r.text(STATUS_LINE)
+    r.expect_buttons(False, False, "while verifying")
+    deadline = time.time() + 30
+    while r.text(STATUS_LINE) == first and time.time() < deadline:
+        time.sleep(0.1)
+    moved = r.text(STATUS_LINE)
+    check(moved != first and VERIFYING in moved, "the status line stays at %r, then %r" % (first, moved))
+    r.shot("status_moving")
+    took = seconds_to_end(s, r.launcher, r.hwnd)
+    check(took is not None and took - floor < CLOSE_LIMIT_S,
+          "the launcher took %r s to end after its window closed, a program without work %.1f s"
+          % (took, floor))
+    log = r.log()
+    check("游戏版本验证已停止" in log and "游戏版本验证完毕" not in log,
+          "the verification was not stopped by the close: " + log)
+
+
+def verified_once(s, game, *args):
+    """The launcher's log of one start that ran to the end of its verification."""
+    shutil.rmtree(os.path.join(game, "Log"), ignore_errors=True)
+    launcher, hwnd = start_running_launcher(s, game, game, *args)
+    deadline = time.time() + 30
+    while "游戏版本验证完毕" not in log_of(s, game) and time.time() < deadline:
+        time.sleep(0.1)
+    s.drive("close", hwnd)
+    check(s.wait_exit(launcher) == 0, "the launcher did not end on close")
+
+    return log_of(s, game)
+
+
+def case_full_check_switch(s):
+    game = s.make_launcher_folder()
+    names = ["f0.bin", "f1.bin"]
+    entries = ["1002"]
+    for name in names:
+        with open(os.path.join(game, name), "wb") as f:
+            f.write(b"content of " + name.encode())
+        entries += [name, hashlib.md5(b"content of " + name.encode()).hexdigest()]
+    write_installation_files(s, game, entries)
+    check("验证缓存" not in verified_once(s, game), "a first start found a cache")
+    # One byte changes; size and time stay: only a full check can see it.
+    path = os.path.join(game, "f1.bin")
+    stat = os.stat(path)
+    with open(path, "r+b") as f:
+        f.write(b"C")
+    os.utime(path, ns=(stat.st_atime_ns, stat.st_mtime_ns))
+    mismatch = "警告 : f1.bin  文件验证不匹配。"
+    log = verified_once(s, game)
+    check(mismatch not in log and "验证缓存 : 2 个文件" in log and "/verify" in log,
+          "the second start read the files or did not say so: " + log)
+    log = verified_once(s, game, "/verify")
+    check(mismatch in log and "完整验证" in log, "/verify did not read every file: " + log)
 
 
 def case_config_data_from_patchkit(s):
@@ -341,6 +448,8 @@ CASES = {
     "system_info_opens_once": case_system_info_opens_once,
     "start_failed_still_closes": case_start_failed_still_closes,
     "close_during_large_cleanup": case_close_during_large_cleanup,
+    "window_shows_while_verifying": case_window_shows_while_verifying,
+    "full_check_switch": case_full_check_switch,
 }
 
 if __name__ == "__main__":

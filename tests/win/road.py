@@ -30,7 +30,7 @@ QUIT_QUESTION = "确定要退出游戏吗?"
 
 # Files of the game folder that belong to the launcher, not to a release.
 LAUNCHER_OWN = {"VantorelLauncher.exe", "VantorelPath.exe", "GameConfig.exe", "libgcrypt-20.dll",
-                "libgpg-error-0.dll", "config.data", "Log", "_temp"}
+                "libgpg-error-0.dll", "config.data", "Log", "_temp", "verify.cache"}
 
 
 def native_patchkit(bin_dir):

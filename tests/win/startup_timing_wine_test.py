@@ -47,7 +47,8 @@ def case_paint_of_a_launcher(s):
     host = "127.0.0.1:%d" % startup_bench.closed_port()
     encipher(s, startup_bench.config_text(host), os.path.join(game, "config.data"))
     exe = win_path(os.path.join(game, "VantorelLauncher.exe"))
-    rc, figures, out = time_paint(s, "--cwd", win_path(game), exe)
+    # The files are verified behind the shown window: it stays open until they are.
+    rc, figures, out = time_paint(s, "--cwd", win_path(game), "--linger", 3000, exe)
     check(rc == 0 and "painted" in figures, "no paint measured: " + out)
     check(0 < figures["window"] <= figures["shown"] <= figures["painted"], "times out of order: " + out)
     check(figures["polls"] >= 1 and figures.get("exit") == 0, "launcher not closed: " + out)

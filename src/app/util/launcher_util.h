@@ -36,10 +36,6 @@ bool PathExists(const char* path);
 std::string GetFileNamePart(const std::string& path);
 void SplitText(const std::string& text, const std::string& separator,
                std::vector<std::string>* piecesOut);
-// Cuts at most maxPieces pieces, so a reader that needs the first lines of a
-// large text does not hold a piece for every line of it.
-void SplitText(const std::string& text, const std::string& separator,
-               std::vector<std::string>* piecesOut, size_t maxPieces);
 void SplitAtFirst(const std::string& text, const std::string& separator,
                   std::vector<std::string>* piecesOut);
 // "a.b.c.d" -> a*1000 + b*100 + c*10 + d; missing parts count as 0.

@@ -64,23 +64,17 @@ std::string GetFileNamePart(const std::string& path) {
 // so a list file that starts with a blank line gets no empty first line.
 void SplitText(const std::string& text, const std::string& separator,
                std::vector<std::string>* piecesOut) {
-    SplitText(text, separator, piecesOut, static_cast<size_t>(-1));
-}
-
-void SplitText(const std::string& text, const std::string& separator,
-               std::vector<std::string>* piecesOut, size_t maxPieces) {
     piecesOut->clear();
     if (separator.empty() || text.find(separator) == std::string::npos) return;
     const bool leading = text.compare(0, separator.size(), separator) == 0;
     size_t begin = leading ? separator.size() : 0;
     size_t cut = text.find(separator, leading ? separator.size() : 1);
     while (cut != std::string::npos) {
-        if (piecesOut->size() == maxPieces) return;
         piecesOut->push_back(TrimText(text.substr(begin, cut - begin)));
         begin = cut + separator.size();
         cut = text.find(separator, begin);
     }
-    if (piecesOut->size() < maxPieces) piecesOut->push_back(TrimText(text.substr(begin)));
+    piecesOut->push_back(TrimText(text.substr(begin)));
 }
 
 void SplitAtFirst(const std::string& text, const std::string& separator,

@@ -88,5 +88,6 @@ void CLauncherApp::RunMainWindow(bool updateRestart) {
     CLauncherDlg dialog;
     // After an update restart the work files go before the window opens.
     if (updateRestart) dialog.StartTempCleanup();
+    if (IsFullVerification(Arguments())) dialog.RequestFullVerification();
     dialog.DoModal();
 }

@@ -50,10 +50,13 @@ public:
     void Detach();
     // Ends a running removal of the work files early (the window closes).
     void StopTempCleanup();
+    // The next verification reads every file, whatever the cache says.
+    void RequestFullVerification() { m_bFullVerification = true; }
 
     bool IsGameRunning() override;
     void ShowGameRunningBox(const std::string& text) override;
-    bool VerifyInstalledVersion() override;
+    VerifyOutcome VerifyInstalledVersion(const std::atomic<bool>& stop, bool showProgress) override;
+    void SetVerifying(bool verifying) override;
     int32_t InstalledVersion() const override;
     void ShowVersionLine(int32_t latestVersion) override;
     void ShowStatus(const std::string& text) override;
@@ -68,13 +71,19 @@ public:
 private:
     void PostText(UINT message, const std::string& text);
     void PostEnable(int id, bool enable);
+    // Under m_lock: the buttons as asked for, off while verifying.
+    void PostButtonStates();
     [[nodiscard]] std::wstring Title() const;
 
     const std::string m_strLauncherFolder;
-    mutable std::mutex m_lock;  // guards the three below
+    mutable std::mutex m_lock;  // guards the six below
     HWND m_hWnd = nullptr;
     std::wstring m_strTitle;
     LauncherSettings m_settings;
+    bool m_bVerifying = false;
+    bool m_bUpdateWanted = false;  // as the window's initialisation sets them
+    bool m_bStartWanted = true;
+    std::atomic<bool> m_bFullVerification{false};
     std::atomic<int32_t> m_nInstalledVersion{1000};
     CTempCleanup m_cleanup;
 };
@@ -86,6 +95,8 @@ public:
 
     // Starts the removal of the update's work files on the cleanup worker.
     void StartTempCleanup();
+    // The first check reads every file, whatever the verification cache says.
+    void RequestFullVerification() { m_pPort->RequestFullVerification(); }
     void ShowVersionLine(int32_t latestVersion);
     void ShowStatus(const std::string& text);
 

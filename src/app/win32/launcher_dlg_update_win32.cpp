@@ -1,5 +1,6 @@
 #include "app/win32/launcher_dlg.h"
 
+#include <chrono>
 #include <memory>
 #include <utility>
 
@@ -81,11 +82,34 @@ void LauncherWindowPort::ShowGameRunningBox(const std::string& text) {
                   MB_OKCANCEL | (onWindowThread ? 0 : MB_TOPMOST));
 }
 
-bool LauncherWindowPort::VerifyInstalledVersion() {
-    CPatchKit patchKit;  // one per run: the window and a worker may verify at once
-    const VerifyReport report = VerifyGameVersion(m_strLauncherFolder, patchKit, TheJournal());
-    if (report.verified) m_nInstalledVersion = report.installedVersion;
-    return report.verified;
+VerifyOutcome LauncherWindowPort::VerifyInstalledVersion(const std::atomic<bool>& stop, bool showProgress) {
+    CPatchKit patchKit;
+    VerifyOptions options;
+    options.stop = &stop;
+    options.useCache = true;
+    const bool full = m_bFullVerification.exchange(false);
+    options.ignoreCachedDigests = full;
+    ProgressPacer pacer(kVerifyProgressInterval);
+    if (showProgress) {
+        options.progress = [&](size_t done, size_t total) {
+            if (pacer.Due(std::chrono::steady_clock::now())) ShowStatus(VerifyProgressText(done, total));
+        };
+    }
+    const VerifyReport report =
+        VerifyGameVersion(m_strLauncherFolder, patchKit, TheJournal(), LauncherFileKey(), options);
+    if (report.stopped) {
+        if (full) m_bFullVerification = true;  // the next check still owes the full read
+        return VerifyOutcome::Stopped;
+    }
+    if (!report.verified) return VerifyOutcome::Failed;
+    m_nInstalledVersion = report.installedVersion;
+    return VerifyOutcome::Verified;
+}
+
+void LauncherWindowPort::SetVerifying(bool verifying) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_bVerifying = verifying;
+    PostButtonStates();
 }
 
 int32_t LauncherWindowPort::InstalledVersion() const { return m_nInstalledVersion; }
@@ -98,9 +122,17 @@ void LauncherWindowPort::ShowVersionLine(int32_t latestVersion) {
 
 void LauncherWindowPort::ShowStatus(const std::string& text) { PostText(kPostStatusText, text); }
 
-void LauncherWindowPort::EnableUpdateButton(bool enable) { PostEnable(IDC_BTN_UPDATE, enable); }
+void LauncherWindowPort::EnableUpdateButton(bool enable) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_bUpdateWanted = enable;
+    PostButtonStates();
+}
 
-void LauncherWindowPort::EnableStartButton(bool enable) { PostEnable(IDC_BTN_START, enable); }
+void LauncherWindowPort::EnableStartButton(bool enable) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_bStartWanted = enable;
+    PostButtonStates();
+}
 
 void LauncherWindowPort::SetStatusText(const std::string& text) { ShowStatus(text); }
 
@@ -126,8 +158,12 @@ void LauncherWindowPort::PostText(UINT message, const std::string& text) {
 }
 
 void LauncherWindowPort::PostEnable(int id, bool enable) {
-    std::lock_guard<std::mutex> hold(m_lock);
     if (m_hWnd != nullptr) ::PostMessageW(m_hWnd, kPostEnableButton, static_cast<WPARAM>(id), enable ? 1 : 0);
+}
+
+void LauncherWindowPort::PostButtonStates() {
+    PostEnable(IDC_BTN_UPDATE, m_bUpdateWanted && !m_bVerifying);
+    PostEnable(IDC_BTN_START, m_bStartWanted && !m_bVerifying);
 }
 
 void CLauncherDlg::StartTempCleanup() { m_pPort->StartTempCleanup(); }

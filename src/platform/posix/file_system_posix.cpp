@@ -73,6 +73,27 @@ int64_t FileSize(const std::string& path) {
     return static_cast<int64_t>(st.st_size);
 }
 
+namespace {
+bool StampFromStat(const struct stat& st, FileStamp* stampOut) {
+    if (!S_ISREG(st.st_mode)) return false;
+    stampOut->size = static_cast<uint64_t>(st.st_size);
+    stampOut->writeTime = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stampOut->volume = static_cast<uint64_t>(st.st_dev);
+    stampOut->fileIndex = static_cast<uint64_t>(st.st_ino);
+    return true;
+}
+}  // namespace
+
+bool ReadFileStamp(const std::string& path, FileStamp* stampOut) {
+    struct stat st;
+    return StatPath(path, &st) && StampFromStat(st, stampOut);
+}
+
+bool ReadOpenFileStamp(std::FILE* file, FileStamp* stampOut) {
+    struct stat st;
+    return file != nullptr && ::fstat(fileno(file), &st) == 0 && StampFromStat(st, stampOut);
+}
+
 bool MakeDirectory(const std::string& path) {
     return ::mkdir(NativePath(path).c_str(), 0777) == 0;
 }

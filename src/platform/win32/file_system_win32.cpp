@@ -123,6 +123,39 @@ int64_t FileSize(const std::string& path) {
     return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+namespace {
+bool StampFromHandle(HANDLE handle, FileStamp* stampOut) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return false;
+    }
+    stampOut->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    stampOut->writeTime = static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                               info.ftLastWriteTime.dwLowDateTime);
+    stampOut->volume = info.dwVolumeSerialNumber;
+    stampOut->fileIndex = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+}  // namespace
+
+bool ReadFileStamp(const std::string& path, FileStamp* stampOut) {
+    if (path.empty()) return false;
+    // Opened for no access at all: nobody's sharing mode can refuse it.
+    HANDLE handle = CreateFileW(W(path).c_str(), 0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool read = StampFromHandle(handle, stampOut);
+    CloseHandle(handle);
+    return read;
+}
+
+bool ReadOpenFileStamp(std::FILE* file, FileStamp* stampOut) {
+    if (file == nullptr) return false;
+    return StampFromHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), stampOut);
+}
+
 bool MakeDirectory(const std::string& path) {
     return CreateDirectoryW(W(path).c_str(), nullptr) != 0;
 }

@@ -93,11 +93,14 @@ constexpr Verb kVerbs[] = {
      "when a listed version folder has no signed manifest or holds files that\n"
      "differ from it: such a tree needs 'patchkit sign'.\n",
      0, 0, false, VerbResign, "--server-root --secret-key --expires", nullptr},
-    {"verify", "DIR", "check an installation against its version.data",
+    {"verify", "[--full] DIR", "check an installation against its version.data",
      "Reads DIR/version.data and compares every listed file's MD5 with it.\n"
      "Prints one line per file that differs or is missing; the exit status is\n"
-     "1 on any mismatch or when version.data cannot be read.\n",
-     1, 1, true, VerbVerify, nullptr, nullptr},
+     "1 on any mismatch or when version.data cannot be read. As the launcher,\n"
+     "it trusts DIR/verify.cache for files whose size, last-write time and file\n"
+     "id are unchanged since their last check, and renews it; --full reads\n"
+     "every file all the same.\n",
+     1, 1, true, VerbVerify, nullptr, "--full"},
     {"update", "--server URL --folder DIR [--ftp] [--once]", "update an installation from a server",
      "Runs the launcher's update engine and installer on DIR, one version step\n"
      "after the other up to the server's newest version (only one with --once),\n"

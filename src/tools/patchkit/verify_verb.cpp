@@ -22,23 +22,30 @@ int VerbVerify(const VerbCall& call) {
     if (ParseVersionContent(content, &parsed) != VersionContentState::Usable) {
         return call.Fail(dir + "\\version.data lists no files");
     }
+    // The launcher's cache, as the launcher uses it; --full reads every file
+    // all the same and writes the cache anew.
+    VerifyOptions options;
+    options.useCache = true;
+    options.ignoreCachedDigests = call.flags.count("--full") != 0;
+    CPatchKit kit;
     size_t bad = 0;
-    for (const FileDigestPair& pair : parsed.allPairs) {
-        std::string digest;
-        const std::string path = dir + "\\" + pair.name;
-        if (!ComputeFileMd5(path, &digest)) {
-            std::fprintf(call.out, "missing\t%s\n", pair.name.c_str());
+    const ListedFilesCheck check = CheckListedFiles(
+        dir, parsed.allPairs, parsed.allPairs, kit, options, [&](size_t index, const char* digest) {
+            const FileDigestPair& pair = parsed.allPairs[index];
+            if (digest && pair.digest == digest) return;
+            std::fprintf(call.out, "%s\t%s\n", digest ? "mismatch" : "missing", pair.name.c_str());
             ++bad;
-        } else if (digest != pair.digest) {
-            std::fprintf(call.out, "mismatch\t%s\n", pair.name.c_str());
-            ++bad;
-        }
-    }
+        });
     std::fprintf(call.out, "version %s (%d): %llu files checked, %llu differ\n",
                  VersionNumberToText(parsed.installedVersion).c_str(),
                  static_cast<int>(parsed.installedVersion),
                  static_cast<unsigned long long>(parsed.allPairs.size()),
                  static_cast<unsigned long long>(bad));
+    if (check.cachedFiles > 0) {
+        std::fprintf(call.out, "%llu files unchanged since the last check were not read "
+                               "(verify.cache); --full reads every file\n",
+                     static_cast<unsigned long long>(check.cachedFiles));
+    }
     if (bad > 0) return call.Fail(std::to_string(bad) + " files differ from version.data");
     // With an odd number of entries after the version the launcher checks
     // only the first file; a release must not ship such a list.

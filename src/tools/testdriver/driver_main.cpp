@@ -19,7 +19,7 @@
 //   windows PID                      the process's visible top-level windows
 //   kill PID
 //   resource EXE TYPE ID             prints "size N" and the resource's bytes
-//   time-paint [--cwd DIR] [--timeout MS] [--poll MS] EXE [ARG...]   see driver_timing.h
+//   time-paint [--cwd DIR] [--timeout MS] [--poll MS] [--linger MS] EXE [ARG...]   see driver_timing.h
 //   clipboard                        the text on the clipboard
 //
 // The controls of a window, by their control id:

@@ -21,6 +21,7 @@ struct PaintOptions {
     std::string cwd;
     DWORD timeoutMs = kDefaultPaintTimeoutMs;
     DWORD pollMs = kDefaultPollMs;
+    DWORD lingerMs = 0;  // the window stays open this long after its paint
     std::vector<std::string> command;
 };
 
@@ -69,6 +70,8 @@ bool ParseOptions(const std::vector<std::string>& args, PaintOptions* optionsOut
             optionsOut->cwd = args[i + 1];
         } else if (name == "--timeout") {
             optionsOut->timeoutMs = static_cast<DWORD>(value);
+        } else if (name == "--linger") {
+            optionsOut->lingerMs = static_cast<DWORD>(value);
         } else if (name == "--poll") {
             if (value == 0 || value > kMaxPollMs) {
                 *whyOut = "--poll takes 1 to " + std::to_string(kMaxPollMs) + " ms";
@@ -186,6 +189,7 @@ int CmdTimePaint(std::vector<std::string> args) {
         return 1;
     }
     if (!hwnd) Print("timeout");
+    if (hwnd && options.lingerMs > 0) ::WaitForSingleObject(process.Get(), options.lingerMs);
     Print("exit " + std::to_string(CloseLauncher(hwnd, process.Get())));
     return hwnd ? 0 : 1;
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-// time-paint [--cwd DIR] [--timeout MS] [--poll MS] EXE [ARG...]
+// time-paint [--cwd DIR] [--timeout MS] [--poll MS] [--linger MS] EXE [ARG...]
 //
 // Starts EXE, then polls every --poll milliseconds (default 2) until a
 // launcher window of that process is visible and neither it nor any visible
@@ -17,8 +17,9 @@
 //   shown MS                        it is first visible
 //   painted MS                      it is visible with nothing left to paint
 //   polls N pending M               polls in all, and those that saw it shown but unpainted
-//   exit N                          after the window was closed (the process is ended
-//                                   when it does not close in time)
+//   exit N                          after the window was closed, --linger ms after its
+//                                   paint or at once (the process is ended when it
+//                                   does not close in time)
 // Exit status 0 when painted; 1 when the program ended first ("ended N") or
 // the time ran out ("timeout"); 2 on a bad command.
 int CmdTimePaint(std::vector<std::string> args);
