@@ -159,7 +159,9 @@ TEST_F(Patchkit, LinksAndDevicesAreWrittenThroughNeverReplaced) {
         const Result r = Run(c.command);
         ASSERT_EQ(r.exit, 0) << c.command << ": " << r.err;
         EXPECT_EQ(c.readBack ? Read(c.readBack) : r.out, kBinary) << c.command;
-        if (c.link) EXPECT_TRUE(RunShellOk("test -L '" + Path(c.link) + "'")) << c.command;
+        if (c.link) {
+            EXPECT_TRUE(RunShellOk("test -L '" + Path(c.link) + "'")) << c.command;
+        }
     }
     ASSERT_EQ(Run("encipher plain.bin file.link").exit, 0);
     ASSERT_EQ(Run("decipher target.bin back.bin").exit, 0);
