@@ -11,6 +11,8 @@ namespace {
 
 using test_net::PatternBytes;
 using test_net::PeerServer;
+using test_net::ReadFileAt;
+using test_net::WriteSparseFile;
 
 class FtpServerDownload : public ::testing::Test {
 protected:
@@ -69,6 +71,23 @@ TEST_F(FtpServerDownload, ResumesAPartialFileAndRewritesALongerOne) {
         EXPECT_EQ(ftp.Download(Url("\\1003\\pack1.zip"), local, false, nullptr), ftp_result::kOk) << c.name;
         EXPECT_TRUE(ReadTextFile(local) == c.after) << c.name;
     }
+}
+
+// SIZE and REST beyond 4 GiB: a 5 GiB file cut at 4.5 GiB is continued to its
+// whole size; only the last half GiB moves (both files are sparse).
+TEST_F(FtpServerDownload, ResumesAFileOf5GiBCutAt4AndAHalfGiB) {
+    const int64_t size = 5LL << 30;
+    const int64_t cut = size - (512LL << 20);
+    const std::string mark = PatternBytes(4096, 7);
+    ASSERT_TRUE(WriteSparseFile(m_site.File("1003/big.bin"), size, mark, {0, cut - 100, size - 4096}));
+    const std::string local = m_local.File("big.bin");
+    ASSERT_TRUE(WriteSparseFile(local, cut, mark, {0}));
+    CNetworkFTP ftp;
+    EXPECT_EQ(ftp.Download(Url("\\1003\\big.bin"), local, false, nullptr), ftp_result::kOk);
+    EXPECT_EQ(fs_port::FileSize(local), size);
+    EXPECT_TRUE(ReadFileAt(local, cut, 3996) == mark.substr(100));
+    EXPECT_TRUE(ReadFileAt(local, size - 4096, 4096) == mark);
+    fs_port::RemoveFile(local);
 }
 
 TEST_F(FtpServerDownload, AMissingFileGives70AndAMissingFolder60) {

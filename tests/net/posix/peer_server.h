@@ -5,7 +5,11 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+#include <initializer_list>
 #include <string>
+
+#include "platform/file_system.h"
 
 #include "support/test_support.h"
 
@@ -44,6 +48,29 @@ inline std::string PatternBytes(size_t size, unsigned seed) {
         out[i] = static_cast<char>(x >> 24);
     }
     return out;
+}
+
+// A file of `size` bytes whose only data are `block` at each place; the rest
+// is a hole. Files of gigabytes are so made in a moment, and take no disk.
+inline bool WriteSparseFile(const std::string& path, int64_t size, const std::string& block,
+                            std::initializer_list<int64_t> places) {
+    std::FILE* file = fs_port::OpenFile(path, "wb");
+    bool ok = file != nullptr && fs_port::TruncateFile(file, size);
+    for (int64_t at : places) {
+        ok = ok && fs_port::SeekFile(file, at, SEEK_SET) &&
+             std::fwrite(block.data(), 1, block.size(), file) == block.size();
+    }
+    return file != nullptr && std::fclose(file) == 0 && ok;
+}
+
+// size bytes of a file from offset on; empty when they cannot be read.
+inline std::string ReadFileAt(const std::string& path, int64_t offset, size_t size) {
+    std::string out(size, '\0');
+    std::FILE* file = fs_port::OpenFile(path, "rb");
+    const bool ok = file != nullptr && fs_port::SeekFile(file, offset, SEEK_SET) &&
+                    std::fread(&out[0], 1, size, file) == size;
+    if (file != nullptr) std::fclose(file);
+    return ok ? out : std::string();
 }
 
 }  // namespace test_net
