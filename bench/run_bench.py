@@ -340,10 +340,11 @@ def patchkit(build, *args):
                    stdout=subprocess.DEVNULL)
 
 
-def make_update_release(build):
+def make_release(build, name, add_files):
     """Two game trees and a server root with 1.0.0.1 and 1.0.0.2 released by
-    patchkit; the step to 1.0.0.2 carries 1 GiB of packages. Cached."""
-    base = os.path.join(data_dir(build), "update")
+    patchkit; add_files(old, new) puts what differs into the trees. Cached
+    under data/NAME; the new tree is only needed to make the release."""
+    base = os.path.join(data_dir(build), name)
     done = os.path.join(base, ".complete")
     if os.path.exists(done):
         return base
@@ -355,14 +356,22 @@ def make_update_release(build):
         os.makedirs(os.path.join(tree, "Data"))
         with open(os.path.join(tree, "Data", "base.txt"), "wb") as f:
             f.write(text_lines(MIB, 7))
-    for i in range(UPDATE_FILES):
-        make_random_file(os.path.join(new, "Data", "pack%02d.bin" % i), UPDATE_FILE_BYTES)
+    add_files(old, new)
     patchkit(build, "release", "--from", empty, "--to", old, "--version", "1.0.0.1",
              "--server-root", root)
     patchkit(build, "release", "--from", old, "--to", new, "--version", "1.0.0.2",
              "--server-root", root)
+    shutil.rmtree(new)
     open(done, "w").close()
     return base
+
+
+def make_update_release(build):
+    """The step to 1.0.0.2 carries 1 GiB of packages."""
+    def add_files(_old, new):
+        for i in range(UPDATE_FILES):
+            make_random_file(os.path.join(new, "Data", "pack%02d.bin" % i), UPDATE_FILE_BYTES)
+    return make_release(build, "update", add_files)
 
 
 def lay_out_installation(build, base, folder):
@@ -430,30 +439,12 @@ BIG_FILE_BYTES = 6 << 30  # one incompressible file of 6 GiB replaces a small on
 
 
 def make_big_release(build):
-    """A server root whose step 1.0.0.1 -> 1.0.0.2 replaces Data/big.bin (1 MiB)
-    with 6 GiB of random bytes: one package of its own, stored. Cached."""
-    base = os.path.join(data_dir(build), "big")
-    done = os.path.join(base, ".complete")
-    if os.path.exists(done):
-        return base
-    shutil.rmtree(base, ignore_errors=True)
-    empty, old, new, root = (os.path.join(base, n) for n in ("empty", "old", "new", "server"))
-    for d in (empty, old, new, root):
-        os.makedirs(d)
-    for tree in (old, new):
-        os.makedirs(os.path.join(tree, "Data"))
-        with open(os.path.join(tree, "Data", "base.txt"), "wb") as f:
-            f.write(text_lines(MIB, 7))
-    make_random_file(os.path.join(old, "Data", "big.bin"), MIB)
-    make_random_file(os.path.join(new, "Data", "big.bin"), BIG_FILE_BYTES)
-    patchkit(build, "release", "--from", empty, "--to", old, "--version", "1.0.0.1",
-             "--server-root", root)
-    patchkit(build, "release", "--from", old, "--to", new, "--version", "1.0.0.2",
-             "--server-root", root)
-    # The new tree is only needed to make the release.
-    shutil.rmtree(new)
-    open(done, "w").close()
-    return base
+    """The step to 1.0.0.2 replaces Data/big.bin (1 MiB) with 6 GiB of random
+    bytes: one package of its own, stored."""
+    def add_files(old, new):
+        make_random_file(os.path.join(old, "Data", "big.bin"), MIB)
+        make_random_file(os.path.join(new, "Data", "big.bin"), BIG_FILE_BYTES)
+    return make_release(build, "big", add_files)
 
 
 def check_big_package(package):

@@ -73,4 +73,22 @@ inline std::string ReadFileAt(const std::string& path, int64_t offset, size_t si
     return ok ? out : std::string();
 }
 
+// A 5 GiB file on the site and the local copy of a download cut at 4.5 GiB,
+// both sparse, so that a resume beyond 4 GiB moves only the last half GiB.
+struct CutBigDownload {
+    static constexpr int64_t kSize = 5LL << 30;
+    static constexpr int64_t kCut = kSize - (512LL << 20);
+    const std::string mark = PatternBytes(4096, 7);
+
+    bool Make(const std::string& sitePath, const std::string& localPath) const {
+        return WriteSparseFile(sitePath, kSize, mark, {0, kCut - 100, kSize - 4096}) &&
+               WriteSparseFile(localPath, kCut, mark, {0});
+    }
+    // The resumed file has the whole size, and the bytes after the cut and at the end.
+    bool Completed(const std::string& localPath) const {
+        return fs_port::FileSize(localPath) == kSize && ReadFileAt(localPath, kCut, 3996) == mark.substr(100) &&
+               ReadFileAt(localPath, kSize - 4096, 4096) == mark;
+    }
+};
+
 }  // namespace test_net
