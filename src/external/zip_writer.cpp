@@ -65,6 +65,7 @@ void ZipWriter::Abandon() {
     m_path.clear();
     m_tempPath.clear();
     m_offset = 0;
+    m_directoryBytes = 0;
     m_entries.clear();
     m_names.clear();
 }
@@ -82,7 +83,11 @@ bool ZipWriter::AddFile(const std::string& sourcePath, const std::string& member
     }
     const std::string key = NormaliseSeparators(memberName);
     if (m_names.count(key) != 0) return Fail(errorOut, "member " + memberName + " added twice");
-    if (m_entries.size() >= kMaxWrittenMembers) return Fail(errorOut, "too many members");
+    // The largest central entry this member can get: a ZIP64 block with all three values.
+    const uint64_t directoryEntry = kCentralHeaderBytes + memberName.size() + 4 + 3 * 8;
+    if (m_entries.size() >= kMaxWrittenMembers || m_directoryBytes + directoryEntry > kMaxDirectoryBytes) {
+        return Fail(errorOut, "too many members");
+    }
     const int64_t sourceSize = fs_port::FileSize(sourcePath);
     if (sourceSize < 0 || !fs_port::IsRegularFile(sourcePath)) return Fail(errorOut, "no file " + sourcePath);
     std::unique_ptr<std::FILE, FileCloser> source(fs_port::OpenFile(sourcePath, "rb"));
@@ -102,6 +107,7 @@ bool ZipWriter::AddFile(const std::string& sourcePath, const std::string& member
         return false;
     }
     m_offset = end;
+    m_directoryBytes += directoryEntry;
     m_entries.push_back(entry);
     m_names.insert(key);
     return true;

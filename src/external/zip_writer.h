@@ -16,8 +16,8 @@
 
 namespace zip {
 
-// Sizes and offsets are 64-bit signed (ZIP64 beyond 4 GiB); no more members
-// than our reader takes.
+// Sizes and offsets are 64-bit signed (ZIP64 beyond 4 GiB); no more members,
+// and no larger central directory, than our reader takes.
 constexpr uint64_t kMaxWrittenPackageBytes = INT64_MAX;
 constexpr size_t kMaxWrittenMembers = static_cast<size_t>(kMaxMembers);
 constexpr int kDeflateLevel = 6;
@@ -66,6 +66,9 @@ private:
     std::string m_path;
     std::string m_tempPath;
     uint64_t m_offset = 0;  // where the next member starts
+    // The most the central directory can take so far: it must stay within
+    // what the reader holds (kMaxDirectoryBytes).
+    uint64_t m_directoryBytes = 0;
     std::vector<WriteEntry> m_entries;
     std::unordered_set<std::string> m_names;  // normalised, to refuse duplicates
     std::vector<unsigned char> m_inBuffer;
