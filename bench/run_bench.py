@@ -456,6 +456,28 @@ def check_big_package(package):
             raise SystemExit("bench big: %s refuses %s" % (argv[0], package))
 
 
+def check_foreign_packages(build, big_file, work):
+    """The 6 GiB file packed by Info-ZIP (zip -fz) and by 7-Zip, stored, unpacks
+    byte for byte through our extraction."""
+    src = os.path.join(work, "src")
+    fresh(src)
+    os.link(big_file, os.path.join(src, "big.bin"))
+    package = os.path.join(work, "foreign.zip")
+    for argv in (["zip", "-q", "-fz", "-0", package, "big.bin"],
+                 ["7z", "a", "-tzip", "-mx=0", "-bd", "-bso0", "-bsp0", package, "big.bin"]):
+        if os.path.exists(package):
+            os.remove(package)
+        subprocess.run(argv, cwd=src, check=True)
+        out = os.path.join(work, "out")
+        fresh(out)
+        patchkit(build, "extract", package, out)
+        if subprocess.run(["cmp", "-s", big_file, os.path.join(out, "big.bin")]).returncode != 0:
+            raise SystemExit("bench big: %s's package does not unpack byte for byte" % argv[0])
+        shutil.rmtree(out)
+    os.remove(package)
+    shutil.rmtree(src)
+
+
 def bench_big(build):
     base = make_big_release(build)
     packages = sorted(glob.glob(os.path.join(base, "server", "1.0.0.2", "*.pak")))
@@ -470,8 +492,10 @@ def bench_big(build):
         ours = run_measured([patchkit_bin, "update", "--server", url, "--folder", folder, "--once"])
         if subprocess.run([patchkit_bin, "verify", folder], stdout=subprocess.DEVNULL).returncode != 0:
             raise SystemExit("bench big: the updated folder does not verify")
-        if os.path.getsize(os.path.join(folder, "Data", "big.bin")) != BIG_FILE_BYTES:
+        big_file = os.path.join(folder, "Data", "big.bin")
+        if os.path.getsize(big_file) != BIG_FILE_BYTES:
             raise SystemExit("bench big: Data/big.bin was not replaced")
+        check_foreign_packages(build, big_file, os.path.join(work, "foreign"))
         shutil.rmtree(work, ignore_errors=True)
         # The reference: curl fetches the same packages, unzip unpacks them.
         ref = os.path.join(work, "ref")
