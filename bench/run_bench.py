@@ -3,6 +3,9 @@
 
 usage: run_bench.py BUILD_DIR [NAME...]
 
+Without names every benchmark runs but "big" (one version step replacing a
+6 GiB file), which runs only when named.
+
 BUILD_DIR is a Release build of the native tree; its bin/ holds the benchmark
 programs and data/ caches the generated inputs. Each benchmark prints one
 line "bench NAME: ratio R (goal OP G, met|missed)" followed by extra figures;
@@ -337,10 +340,11 @@ def patchkit(build, *args):
                    stdout=subprocess.DEVNULL)
 
 
-def make_update_release(build):
+def make_release(build, name, add_files):
     """Two game trees and a server root with 1.0.0.1 and 1.0.0.2 released by
-    patchkit; the step to 1.0.0.2 carries 1 GiB of packages. Cached."""
-    base = os.path.join(data_dir(build), "update")
+    patchkit; add_files(old, new) puts what differs into the trees. Cached
+    under data/NAME; the new tree is only needed to make the release."""
+    base = os.path.join(data_dir(build), name)
     done = os.path.join(base, ".complete")
     if os.path.exists(done):
         return base
@@ -352,14 +356,22 @@ def make_update_release(build):
         os.makedirs(os.path.join(tree, "Data"))
         with open(os.path.join(tree, "Data", "base.txt"), "wb") as f:
             f.write(text_lines(MIB, 7))
-    for i in range(UPDATE_FILES):
-        make_random_file(os.path.join(new, "Data", "pack%02d.bin" % i), UPDATE_FILE_BYTES)
+    add_files(old, new)
     patchkit(build, "release", "--from", empty, "--to", old, "--version", "1.0.0.1",
              "--server-root", root)
     patchkit(build, "release", "--from", old, "--to", new, "--version", "1.0.0.2",
              "--server-root", root)
+    shutil.rmtree(new)
     open(done, "w").close()
     return base
+
+
+def make_update_release(build):
+    """The step to 1.0.0.2 carries 1 GiB of packages."""
+    def add_files(_old, new):
+        for i in range(UPDATE_FILES):
+            make_random_file(os.path.join(new, "Data", "pack%02d.bin" % i), UPDATE_FILE_BYTES)
+    return make_release(build, "update", add_files)
 
 
 def lay_out_installation(build, base, folder):
@@ -423,16 +435,100 @@ def bench_update(build):
              min(t[0] for t in theirs)))
 
 
-BENCHES = {"digest": bench_digest, "extract": bench_extract, "ftp": bench_ftp, "http": bench_http,
+BIG_FILE_BYTES = 6 << 30  # one incompressible file of 6 GiB replaces a small one
+
+
+def make_big_release(build):
+    """The step to 1.0.0.2 replaces Data/big.bin (1 MiB) with 6 GiB of random
+    bytes: one package of its own, stored."""
+    def add_files(old, new):
+        make_random_file(os.path.join(old, "Data", "big.bin"), MIB)
+        make_random_file(os.path.join(new, "Data", "big.bin"), BIG_FILE_BYTES)
+    return make_release(build, "big", add_files)
+
+
+def check_big_package(package):
+    """Our package over 4 GiB, with a member over 4 GiB, passes Info-ZIP's and 7-Zip's tests."""
+    if os.path.getsize(package) < BIG_FILE_BYTES:
+        raise SystemExit("bench big: %s is not the 6 GiB package" % package)
+    for argv in (["unzip", "-tq", package], ["7z", "t", "-bd", package]):
+        if subprocess.run(argv, stdout=subprocess.DEVNULL).returncode != 0:
+            raise SystemExit("bench big: %s refuses %s" % (argv[0], package))
+
+
+def check_foreign_packages(build, big_file, work):
+    """The 6 GiB file packed by Info-ZIP (zip -fz) and by 7-Zip, stored, unpacks
+    byte for byte through our extraction."""
+    src = os.path.join(work, "src")
+    fresh(src)
+    os.link(big_file, os.path.join(src, "big.bin"))
+    package = os.path.join(work, "foreign.zip")
+    for argv in (["zip", "-q", "-fz", "-0", package, "big.bin"],
+                 ["7z", "a", "-tzip", "-mx=0", "-bd", "-bso0", "-bsp0", package, "big.bin"]):
+        if os.path.exists(package):
+            os.remove(package)
+        subprocess.run(argv, cwd=src, check=True)
+        out = os.path.join(work, "out")
+        fresh(out)
+        patchkit(build, "extract", package, out)
+        if subprocess.run(["cmp", "-s", big_file, os.path.join(out, "big.bin")]).returncode != 0:
+            raise SystemExit("bench big: %s's package does not unpack byte for byte" % argv[0])
+        shutil.rmtree(out)
+    os.remove(package)
+    shutil.rmtree(src)
+
+
+def bench_big(build):
+    base = make_big_release(build)
+    packages = sorted(glob.glob(os.path.join(base, "server", "1.0.0.2", "*.pak")))
+    check_big_package(max(packages, key=os.path.getsize))
+    state, port = start_peer("nginx", os.path.join(base, "server"))
+    url = "http://127.0.0.1:%s" % port
+    work = os.path.join(base, "run")
+    patchkit_bin = os.path.join(build, "bin", "patchkit")
+    try:
+        folder = os.path.join(work, "game")
+        lay_out_installation(build, base, folder)
+        ours = run_measured([patchkit_bin, "update", "--server", url, "--folder", folder, "--once"])
+        if subprocess.run([patchkit_bin, "verify", folder], stdout=subprocess.DEVNULL).returncode != 0:
+            raise SystemExit("bench big: the updated folder does not verify")
+        big_file = os.path.join(folder, "Data", "big.bin")
+        if os.path.getsize(big_file) != BIG_FILE_BYTES:
+            raise SystemExit("bench big: Data/big.bin was not replaced")
+        check_foreign_packages(build, big_file, os.path.join(work, "foreign"))
+        shutil.rmtree(work, ignore_errors=True)
+        # The reference: curl fetches the same packages, unzip unpacks them.
+        ref = os.path.join(work, "ref")
+        fresh(ref)
+        start = time.perf_counter()
+        for pkg in packages:
+            name = os.path.basename(pkg)
+            run_measured(["curl", "-s", "-f", "-o", os.path.join(ref, name),
+                          "%s/1.0.0.2/%s" % (url, name)])
+            run_measured(["unzip", "-o", "-q", os.path.join(ref, name), "-d", os.path.join(ref, "out")])
+        theirs = time.perf_counter() - start
+    finally:
+        stop_peer(state)
+        shutil.rmtree(work, ignore_errors=True)
+    ratio = ours[0] / theirs
+    print("bench big: ratio %.2f %s peak_mib %.1f %s file %.0f MiB ours %.2f s curl+unzip %.2f s"
+          % (ratio, goal("<=", 1.0, ratio), ours[2], goal("<", 32, ours[2]), BIG_FILE_BYTES / MIB,
+             ours[0], theirs))
+
+
+BENCHES = {"big": bench_big, "digest": bench_digest, "extract": bench_extract, "ftp": bench_ftp, "http": bench_http,
            "region": bench_region, "startup": bench_startup, "update": bench_update,
            "verify": bench_verify}
+
+# Run only when named: the big step needs about 40 GiB of disk and a quarter of an hour.
+ON_REQUEST = {"big"}
 
 
 def main():
     if len(sys.argv) < 2:
         raise SystemExit(__doc__)
     build = os.path.abspath(sys.argv[1])
-    names = sys.argv[2:] or sorted(BENCHES)
+    names = sys.argv[2:] or sorted(set(BENCHES) - ON_REQUEST)
     for name in names:
         if name not in BENCHES:
             raise SystemExit("bench: no benchmark %s (have: %s)" % (name, ", ".join(sorted(BENCHES))))

@@ -48,6 +48,11 @@ void PutU32(std::string* out, uint32_t value) {
     PutU16(out, static_cast<uint16_t>(value >> 16));
 }
 
+void PutU64(std::string* out, uint64_t value) {
+    PutU32(out, static_cast<uint32_t>(value & 0xFFFFFFFFu));
+    PutU32(out, static_cast<uint32_t>(value >> 32));
+}
+
 namespace {
 
 uint32_t SignatureAt(const unsigned char* p) {
@@ -271,61 +276,115 @@ bool ParseLocalHeader(const unsigned char* data, size_t size, LocalHeader* heade
 namespace {
 
 constexpr uint16_t kVersionNeeded = 20;
+constexpr uint16_t kVersionNeededZip64 = 45;
 // Marked as made on Unix: Info-ZIP then shows and unpacks our UTF-8 names as
 // they are, where for a DOS-made archive it would convert them from the OEM
 // code page. The attributes are a plain rw-r--r-- file plus the DOS archive bit.
 constexpr uint16_t kVersionMadeBy = (kHostUnix << 8) | 30;
 constexpr uint32_t kFileAttributes = (0100644u << 16) | 0x20;
 
-void PutCommonFields(std::string* out, const WriteEntry& entry) {
-    PutU16(out, kVersionNeeded);
+bool Over32(uint64_t value) { return value >= kZip64Marker32; }
+
+uint32_t Field32(uint64_t value) {
+    return Over32(value) ? kZip64Marker32 : static_cast<uint32_t>(value);
+}
+
+// The ZIP64 extra block of a central header: only the fields that hold
+// their marker, in the order size, packed size, offset.
+std::string CentralZip64Extra(const WriteEntry& entry) {
+    std::string values;
+    if (Over32(entry.size)) PutU64(&values, entry.size);
+    if (Over32(entry.packedSize)) PutU64(&values, entry.packedSize);
+    if (Over32(entry.localHeaderOffset)) PutU64(&values, entry.localHeaderOffset);
+    if (values.empty()) return values;
+    std::string block;
+    PutU16(&block, kExtraZip64);
+    PutU16(&block, static_cast<uint16_t>(values.size()));
+    return block + values;
+}
+
+// A local header's ZIP64 block always holds both sizes.
+std::string LocalZip64Extra(const WriteEntry& entry) {
+    std::string block;
+    PutU16(&block, kExtraZip64);
+    PutU16(&block, 16);
+    PutU64(&block, entry.size);
+    PutU64(&block, entry.packedSize);
+    return block;
+}
+
+void PutCommonFields(std::string* out, const WriteEntry& entry, bool zip64, uint32_t size,
+                     uint32_t packedSize, size_t extraLength) {
+    PutU16(out, zip64 ? kVersionNeededZip64 : kVersionNeeded);
     PutU16(out, entry.flags);
     PutU16(out, entry.method);
     PutU16(out, entry.dosTime);
     PutU16(out, entry.dosDate);
     PutU32(out, entry.crc32);
-    PutU32(out, entry.packedSize);
-    PutU32(out, entry.size);
+    PutU32(out, packedSize);
+    PutU32(out, size);
     PutU16(out, static_cast<uint16_t>(entry.name.size()));
-    PutU16(out, 0);  // extra field length
+    PutU16(out, static_cast<uint16_t>(extraLength));
 }
 
 }  // namespace
 
 std::string BuildLocalHeader(const WriteEntry& entry) {
+    const std::string extra = entry.zip64Local ? LocalZip64Extra(entry) : std::string();
+    const uint32_t size = entry.zip64Local ? kZip64Marker32 : static_cast<uint32_t>(entry.size);
+    const uint32_t packed = entry.zip64Local ? kZip64Marker32 : static_cast<uint32_t>(entry.packedSize);
     std::string out;
-    out.reserve(kLocalHeaderBytes + entry.name.size());
+    out.reserve(kLocalHeaderBytes + entry.name.size() + extra.size());
     PutU32(&out, kLocalHeaderSignature);
-    PutCommonFields(&out, entry);
-    out += entry.name;
-    return out;
+    PutCommonFields(&out, entry, entry.zip64Local, size, packed, extra.size());
+    return out + entry.name + extra;
 }
 
 std::string BuildCentralHeader(const WriteEntry& entry) {
+    const std::string extra = CentralZip64Extra(entry);
     std::string out;
-    out.reserve(kCentralHeaderBytes + entry.name.size());
+    out.reserve(kCentralHeaderBytes + entry.name.size() + extra.size());
     PutU32(&out, kCentralHeaderSignature);
     PutU16(&out, kVersionMadeBy);
-    PutCommonFields(&out, entry);
+    PutCommonFields(&out, entry, entry.zip64Local || !extra.empty(), Field32(entry.size),
+                    Field32(entry.packedSize), extra.size());
     PutU16(&out, 0);  // comment length
     PutU16(&out, 0);  // disk
     PutU16(&out, 0);  // internal attributes
     PutU32(&out, kFileAttributes);
-    PutU32(&out, entry.localHeaderOffset);
-    out += entry.name;
-    return out;
+    PutU32(&out, Field32(entry.localHeaderOffset));
+    return out + entry.name + extra;
 }
 
-std::string BuildEndRecord(uint16_t entryCount, uint32_t directorySize, uint32_t directoryOffset,
-                           const std::string& comment) {
+std::string BuildArchiveEnd(uint64_t entryCount, uint64_t directorySize, uint64_t directoryOffset,
+                            const std::string& comment) {
+    const bool countOver = entryCount >= kZip64Marker16;
     std::string out;
+    if (countOver || Over32(directorySize) || Over32(directoryOffset)) {
+        const uint64_t recordOffset = directoryOffset + directorySize;
+        PutU32(&out, kZip64EndRecordSignature);
+        PutU64(&out, kZip64EndRecordBytes - 12);  // the record's size after this field
+        PutU16(&out, kVersionMadeBy);
+        PutU16(&out, kVersionNeededZip64);
+        PutU32(&out, 0);  // this disk
+        PutU32(&out, 0);  // disk of the directory
+        PutU64(&out, entryCount);
+        PutU64(&out, entryCount);
+        PutU64(&out, directorySize);
+        PutU64(&out, directoryOffset);
+        PutU32(&out, kZip64LocatorSignature);
+        PutU32(&out, 0);  // disk of the ZIP64 end record
+        PutU64(&out, recordOffset);
+        PutU32(&out, 1);  // disks in all
+    }
+    const uint16_t count = countOver ? kZip64Marker16 : static_cast<uint16_t>(entryCount);
     PutU32(&out, kEndRecordSignature);
     PutU16(&out, 0);  // this disk
     PutU16(&out, 0);  // disk of the directory
-    PutU16(&out, entryCount);
-    PutU16(&out, entryCount);
-    PutU32(&out, directorySize);
-    PutU32(&out, directoryOffset);
+    PutU16(&out, count);
+    PutU16(&out, count);
+    PutU32(&out, Field32(directorySize));
+    PutU32(&out, Field32(directoryOffset));
     const size_t commentLength = comment.size() < kMaxCommentBytes ? comment.size()
                                                                     : kMaxCommentBytes;
     PutU16(&out, static_cast<uint16_t>(commentLength));

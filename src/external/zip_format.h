@@ -68,6 +68,7 @@ private:
 
 void PutU16(std::string* out, uint16_t value);
 void PutU32(std::string* out, uint32_t value);
+void PutU64(std::string* out, uint64_t value);
 
 // What the end-of-central-directory record (and, when present, its ZIP64
 // counterpart) says about the directory.
@@ -137,7 +138,8 @@ struct LocalHeader {
 // Parses a local header's first 30 bytes; false when they are not one.
 [[nodiscard]] bool ParseLocalHeader(const unsigned char* data, size_t size, LocalHeader* headerOut);
 
-// One member as the writer records it (the writer never needs ZIP64).
+// One member as the writer records it. Sizes and offsets that do not fit in
+// 32 bits go to a ZIP64 extra field; everything that fits stays plain ZIP.
 struct WriteEntry {
     std::string name;  // UTF-8, stored as given
     uint16_t flags = 0;
@@ -145,15 +147,22 @@ struct WriteEntry {
     uint16_t dosTime = 0;
     uint16_t dosDate = 0;
     uint32_t crc32 = 0;
-    uint32_t packedSize = 0;
-    uint32_t size = 0;
-    uint32_t localHeaderOffset = 0;
+    uint64_t packedSize = 0;
+    uint64_t size = 0;
+    uint64_t localHeaderOffset = 0;
+    // The local header carries a ZIP64 field with both sizes. Decided before
+    // the sizes are known, from the source file's size, because the header
+    // is written first and rewritten in place at the same length.
+    bool zip64Local = false;
 };
 
 std::string BuildLocalHeader(const WriteEntry& entry);
 std::string BuildCentralHeader(const WriteEntry& entry);
-std::string BuildEndRecord(uint16_t entryCount, uint32_t directorySize, uint32_t directoryOffset,
-                           const std::string& comment);
+// The end of the archive after its central directory: the ZIP64 end record
+// and its locator when the member count, the directory's size or its offset
+// need them, then the end record with the comment.
+std::string BuildArchiveEnd(uint64_t entryCount, uint64_t directorySize, uint64_t directoryOffset,
+                            const std::string& comment);
 
 // The current local time in the DOS fields of a ZIP header.
 void DosTimeNow(uint16_t* dateOut, uint16_t* timeOut);

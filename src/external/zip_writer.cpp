@@ -65,6 +65,7 @@ void ZipWriter::Abandon() {
     m_path.clear();
     m_tempPath.clear();
     m_offset = 0;
+    m_directoryBytes = 0;
     m_entries.clear();
     m_names.clear();
 }
@@ -82,8 +83,13 @@ bool ZipWriter::AddFile(const std::string& sourcePath, const std::string& member
     }
     const std::string key = NormaliseSeparators(memberName);
     if (m_names.count(key) != 0) return Fail(errorOut, "member " + memberName + " added twice");
-    if (m_entries.size() >= kMaxWrittenMembers) return Fail(errorOut, "too many members");
-    if (!fs_port::IsRegularFile(sourcePath)) return Fail(errorOut, "no file " + sourcePath);
+    // The largest central entry this member can get: a ZIP64 block with all three values.
+    const uint64_t directoryEntry = kCentralHeaderBytes + memberName.size() + 4 + 3 * 8;
+    if (m_entries.size() >= kMaxWrittenMembers || m_directoryBytes + directoryEntry > kMaxDirectoryBytes) {
+        return Fail(errorOut, "too many members");
+    }
+    const int64_t sourceSize = fs_port::FileSize(sourcePath);
+    if (sourceSize < 0 || !fs_port::IsRegularFile(sourcePath)) return Fail(errorOut, "no file " + sourcePath);
     std::unique_ptr<std::FILE, FileCloser> source(fs_port::OpenFile(sourcePath, "rb"));
     if (!source) return Fail(errorOut, "cannot read " + sourcePath);
     std::setvbuf(source.get(), nullptr, _IONBF, 0);
@@ -92,42 +98,83 @@ bool ZipWriter::AddFile(const std::string& sourcePath, const std::string& member
     entry.name = memberName;
     entry.flags = IsAscii(memberName) ? 0 : kFlagUtf8Name;
     DosTimeNow(&entry.dosDate, &entry.dosTime);
-    entry.localHeaderOffset = static_cast<uint32_t>(m_offset);
-    const std::string placeholder = BuildLocalHeader(entry);
-    const uint64_t dataOffset = m_offset + placeholder.size();
-    // The header is written first with zero sizes and rewritten once the
-    // sizes and CRC are known; a failure rewinds to where the member began.
-    bool ok = dataOffset <= kMaxWrittenPackageBytes &&
-              WriteBytes(placeholder.data(), placeholder.size()) &&
-              StoreOrDeflate(source.get(), dataOffset, &entry, errorOut);
-    if (ok) {
-        const std::string header = BuildLocalHeader(entry);
-        ok = fs_port::SeekFile(m_file, static_cast<int64_t>(m_offset), SEEK_SET) &&
-             WriteBytes(header.data(), header.size());
-    }
-    const uint64_t end = dataOffset + entry.packedSize;
-    ok = ok && fs_port::SeekFile(m_file, static_cast<int64_t>(end), SEEK_SET);
-    if (!ok) {
+    entry.localHeaderOffset = m_offset;
+    entry.zip64Local = static_cast<uint64_t>(sourceSize) >= kZip64Marker32;
+    uint64_t end = 0;
+    if (!WriteMember(source.get(), static_cast<uint64_t>(sourceSize), &entry, &end, errorOut)) {
         if (!fs_port::SeekFile(m_file, static_cast<int64_t>(m_offset), SEEK_SET)) Abandon();
         if (errorOut && errorOut->empty()) *errorOut = "cannot write package " + m_path;
         return false;
     }
     m_offset = end;
+    m_directoryBytes += directoryEntry;
     m_entries.push_back(entry);
     m_names.insert(key);
     return true;
 }
 
-bool ZipWriter::StoreOrDeflate(std::FILE* source, uint64_t dataOffset, WriteEntry* entry,
-                               std::string* errorOut) {
-    if (!WriteBody(source, true, dataOffset, entry, errorOut)) return false;
-    if (entry->packedSize <= entry->size) return true;
-    // Data that does not shrink (already compressed, or empty) is stored.
+// The header is written first with zero sizes and rewritten at the same
+// length once the sizes and CRC are known; *endOut is where the member ends.
+bool ZipWriter::WriteMember(std::FILE* source, uint64_t sourceSize, WriteEntry* entry,
+                            uint64_t* endOut, std::string* errorOut) {
+    const std::string placeholder = BuildLocalHeader(*entry);
+    const uint64_t dataOffset = m_offset + placeholder.size();
+    if (dataOffset > kMaxWrittenPackageBytes || !WriteBytes(placeholder.data(), placeholder.size()) ||
+        !StoreOrDeflate(source, sourceSize, dataOffset, entry, errorOut)) {
+        return false;
+    }
+    const std::string header = BuildLocalHeader(*entry);
+    *endOut = dataOffset + entry->packedSize;
+    return header.size() == placeholder.size() &&
+           fs_port::SeekFile(m_file, static_cast<int64_t>(m_offset), SEEK_SET) &&
+           WriteBytes(header.data(), header.size()) &&
+           fs_port::SeekFile(m_file, static_cast<int64_t>(*endOut), SEEK_SET);
+}
+
+namespace {
+
+// Deflate pays when the packed size stays below kDeflateKeptBelowPercent of
+// the plain size (computed without overflow for any 64-bit size).
+bool DeflatePays(uint64_t packed, uint64_t size) {
+    const uint64_t threshold =
+        size / 100 * kDeflateKeptBelowPercent + size % 100 * kDeflateKeptBelowPercent / 100;
+    return packed < threshold;
+}
+
+}  // namespace
+
+bool ZipWriter::StoreOrDeflate(std::FILE* source, uint64_t sourceSize, uint64_t dataOffset,
+                               WriteEntry* entry, std::string* errorOut) {
+    if (sourceSize < kSampledFromBytes || SamplesShrink(source, sourceSize)) {
+        if (!fs_port::SeekFile(source, 0, SEEK_SET)) return Fail(errorOut, "cannot read the file of " + entry->name);
+        if (!WriteBody(source, true, dataOffset, entry, errorOut)) return false;
+        if (DeflatePays(entry->packedSize, entry->size)) return true;
+    }
+    // Data that does not shrink (already compressed, or empty) is stored:
+    // unpacking it is then a copy.
     if (!fs_port::SeekFile(source, 0, SEEK_SET) ||
         !fs_port::SeekFile(m_file, static_cast<int64_t>(dataOffset), SEEK_SET)) {
         return Fail(errorOut, "cannot write package " + m_path);
     }
     return WriteBody(source, false, dataOffset, entry, errorOut);
+}
+
+// Deflates a few blocks spread over the file, writing nothing; true when
+// together they shrink enough for deflate to pay. An unreadable file is left
+// for the real pass to report.
+bool ZipWriter::SamplesShrink(std::FILE* source, uint64_t sourceSize) {
+    deflateReset(&m_deflater);
+    const uint64_t block = m_inBuffer.size();
+    uint64_t plain = 0;
+    uint64_t packed = 0;
+    for (int i = 0; i < kDeflateSamples; ++i) {
+        const uint64_t at = (sourceSize - block) / (kDeflateSamples - 1) * static_cast<uint64_t>(i);
+        if (!fs_port::SeekFile(source, static_cast<int64_t>(at), SEEK_SET)) return true;
+        const size_t got = std::fread(m_inBuffer.data(), 1, m_inBuffer.size(), source);
+        if (got == 0 || !DeflateChunk(got, i + 1 == kDeflateSamples, &packed, false)) return true;
+        plain += got;
+    }
+    return DeflatePays(packed, plain);
 }
 
 bool ZipWriter::WriteBody(std::FILE* source, bool deflate, uint64_t dataOffset,
@@ -145,25 +192,27 @@ bool ZipWriter::WriteBody(std::FILE* source, bool deflate, uint64_t dataOffset,
         crc = crc32(crc, m_inBuffer.data(), static_cast<uInt>(got));
         bool written;
         if (deflate) {
-            written = DeflateChunk(got, last, &packed);
+            written = DeflateChunk(got, last, &packed, true);
         } else {
             written = WriteBytes(m_inBuffer.data(), got);
             packed += got;
         }
         if (!written) return Fail(errorOut, "cannot write package " + m_path);
-        if (size > room || packed > room) {
-            return Fail(errorOut, "packages of 4 GiB or more are not supported");
-        }
+        if (size > room || packed > room) return Fail(errorOut, "the package would grow past its largest size");
         if (last) break;
+    }
+    // The local header's length was fixed from the size the file had when it was opened.
+    if (!entry->zip64Local && size >= kZip64Marker32) {
+        return Fail(errorOut, "the file of " + entry->name + " grew past 4 GiB while it was packed");
     }
     entry->method = deflate ? kMethodDeflated : kMethodStored;
     entry->crc32 = static_cast<uint32_t>(crc);
-    entry->size = static_cast<uint32_t>(size);
-    entry->packedSize = static_cast<uint32_t>(packed);
+    entry->size = size;
+    entry->packedSize = packed;
     return true;
 }
 
-bool ZipWriter::DeflateChunk(size_t inputSize, bool finish, uint64_t* packedInOut) {
+bool ZipWriter::DeflateChunk(size_t inputSize, bool finish, uint64_t* packedInOut, bool write) {
     z_stream& zs = m_deflater;
     zs.next_in = m_inBuffer.data();
     zs.avail_in = static_cast<uInt>(inputSize);
@@ -174,7 +223,7 @@ bool ZipWriter::DeflateChunk(size_t inputSize, bool finish, uint64_t* packedInOu
         result = deflate(&zs, finish ? Z_FINISH : Z_NO_FLUSH);
         if (result == Z_STREAM_ERROR) return false;
         const size_t have = m_outBuffer.size() - zs.avail_out;
-        if (!WriteBytes(m_outBuffer.data(), have)) return false;
+        if (write && !WriteBytes(m_outBuffer.data(), have)) return false;
         *packedInOut += have;
     } while (zs.avail_out == 0);
     return !finish || result == Z_STREAM_END;
@@ -184,9 +233,7 @@ bool ZipWriter::Finish(const std::string& comment, std::string* errorOut) {
     if (!m_file) return Fail(errorOut, "no package is being created");
     std::string directory;
     for (const WriteEntry& entry : m_entries) directory += BuildCentralHeader(entry);
-    const std::string end = BuildEndRecord(static_cast<uint16_t>(m_entries.size()),
-                                           static_cast<uint32_t>(directory.size()),
-                                           static_cast<uint32_t>(m_offset), comment);
+    const std::string end = BuildArchiveEnd(m_entries.size(), directory.size(), m_offset, comment);
     const uint64_t total = m_offset + directory.size() + end.size();
     // A member that failed half-way may have left bytes past m_offset.
     bool ok = total <= kMaxWrittenPackageBytes &&

@@ -12,14 +12,23 @@
 #include <vector>
 
 #include "external/zip_format.h"
+#include "external/zip_reader.h"
 
 namespace zip {
 
-// Without ZIP64 records, every offset and size must stay below 4 GiB and the
-// member count below 65536; our packages (logs, settings) are far smaller.
-constexpr uint64_t kMaxWrittenPackageBytes = 0xFFFFFFFEu;
-constexpr size_t kMaxWrittenMembers = 0xFFFF;
+// Sizes and offsets are 64-bit signed (ZIP64 beyond 4 GiB); no more members,
+// and no larger central directory, than our reader takes.
+constexpr uint64_t kMaxWrittenPackageBytes = INT64_MAX;
+constexpr size_t kMaxWrittenMembers = static_cast<size_t>(kMaxMembers);
 constexpr int kDeflateLevel = 6;
+// Deflate is kept only when it saves at least this share of the member:
+// inflating costs more time than reading a few more stored bytes.
+constexpr uint64_t kDeflateKeptBelowPercent = 97;
+// Members from this size on are sampled before the whole is deflated: when
+// none of the samples shrinks (already compressed data, noise), the member is
+// stored at once, without a deflate pass over gigabytes that would be thrown away.
+constexpr uint64_t kSampledFromBytes = 4u * 1024u * 1024u;
+constexpr int kDeflateSamples = 4;
 
 class ZipWriter {
 public:
@@ -44,14 +53,22 @@ private:
     [[nodiscard]] bool WriteBytes(const void* data, size_t size);
     [[nodiscard]] bool WriteBody(std::FILE* source, bool deflate, uint64_t dataOffset,
                                  WriteEntry* entry, std::string* errorOut);
-    [[nodiscard]] bool DeflateChunk(size_t inputSize, bool finish, uint64_t* packedInOut);
-    [[nodiscard]] bool StoreOrDeflate(std::FILE* source, uint64_t dataOffset, WriteEntry* entry,
-                                      std::string* errorOut);
+    // Deflates the first inputSize bytes of the input buffer; the output goes
+    // to the package only when write is set.
+    [[nodiscard]] bool DeflateChunk(size_t inputSize, bool finish, uint64_t* packedInOut, bool write);
+    [[nodiscard]] bool StoreOrDeflate(std::FILE* source, uint64_t sourceSize, uint64_t dataOffset,
+                                      WriteEntry* entry, std::string* errorOut);
+    [[nodiscard]] bool SamplesShrink(std::FILE* source, uint64_t sourceSize);
+    [[nodiscard]] bool WriteMember(std::FILE* source, uint64_t sourceSize, WriteEntry* entry,
+                                   uint64_t* endOut, std::string* errorOut);
 
     std::FILE* m_file = nullptr;
     std::string m_path;
     std::string m_tempPath;
     uint64_t m_offset = 0;  // where the next member starts
+    // The most the central directory can take so far: it must stay within
+    // what the reader holds (kMaxDirectoryBytes).
+    uint64_t m_directoryBytes = 0;
     std::vector<WriteEntry> m_entries;
     std::unordered_set<std::string> m_names;  // normalised, to refuse duplicates
     std::vector<unsigned char> m_inBuffer;

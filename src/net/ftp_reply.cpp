@@ -133,10 +133,10 @@ bool ParseSizeReply(const std::string& text, int64_t* sizeOut) {
     const char* end = cursor + text.size();
     int64_t code = 0;
     int64_t size = 0;
-    if (!net_text::ScanInt(&cursor, end, &code) || !net_text::ScanInt(&cursor, end, &size) ||
-        size < 0 || size > kMaxFtpFileBytes) {
-        return false;
-    }
+    if (!net_text::ScanInt(&cursor, end, &code)) return false;
+    while (cursor < end && net_text::IsBlank(*cursor)) ++cursor;
+    if (cursor < end && *cursor == '+') ++cursor;
+    if (!net_text::ScanSize(&cursor, end, &size)) return false;
     *sizeOut = size;
     return true;
 }

@@ -7,13 +7,16 @@
 #include <cstdint>
 #include <string>
 
+#include "net/text_scan.h"
+
 constexpr int kDefaultFtpPort = 21;
 constexpr size_t kFtpSchemeLength = 6;   // "ftp://", skipped on trust
 constexpr size_t kMaxFtpServerPart = 29; // address and port
 constexpr size_t kMaxFtpPathBytes = 255; // remote directory, and file name
 // A control reply (all its lines) longer than this is refused.
 constexpr size_t kMaxFtpReplyBytes = 16 * 1024;
-constexpr int64_t kMaxFtpFileBytes = 0x7FFFFFFF;
+// Sizes and REST offsets are 64-bit signed.
+constexpr int64_t kMaxFtpFileBytes = net_text::kMaxSizeValue;
 
 struct FtpUrl {
     std::string host;        // dotted IPv4
@@ -50,5 +53,5 @@ enum class ReplyScan { kIncomplete, kComplete, kTooLong };
 [[nodiscard]] bool ParsePasvReply(const std::string& text, std::string* hostOut, int* portOut);
 
 // The size in a 213 reply ("213 12345"); false when missing, negative or
-// beyond 2 GiB - 1.
+// beyond kMaxFtpFileBytes.
 [[nodiscard]] bool ParseSizeReply(const std::string& text, int64_t* sizeOut);

@@ -303,8 +303,12 @@ int CNetworkHTTP::ParseStatus(size_t headerEnd) {
         return kStatusRefused;
     }
     if (length > Limit() - m_nReceived) {
-        Refuse("the answer announces " + std::to_string(m_nReceived + length) +
-               " bytes, more than the cap of " + std::to_string(Limit()) + " bytes for this file");
+        // The sum itself may not fit in 64 bits: then it is shown as the two parts.
+        const std::string announced = length > kMaxHttpFileBytes - m_nReceived
+                                          ? std::to_string(m_nReceived) + " + " + std::to_string(length)
+                                          : std::to_string(m_nReceived + length);
+        Refuse("the answer announces " + announced + " bytes, more than the cap of " +
+               std::to_string(Limit()) + " bytes for this file");
         return kStatusRefused;
     }
     m_nTotal = length < 0 ? -1 : m_nReceived + length;

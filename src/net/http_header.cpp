@@ -38,16 +38,10 @@ void ForEachField(const char* header, size_t size, const char* name, Visit visit
     }
 }
 
-// A plain run of digits filling [begin, end) exactly.
+// A plain run of digits filling [begin, end) exactly, at most kMaxHttpFileBytes.
 bool ReadDigits(const char* begin, const char* end, int64_t* valueOut) {
-    if (begin == end || end - begin > net_text::kMaxDigits) return false;
-    int64_t value = 0;
-    for (const char* p = begin; p < end; ++p) {
-        if (!net_text::IsDigit(*p)) return false;
-        value = value * 10 + (*p - '0');
-    }
-    *valueOut = value;
-    return true;
+    const char* cursor = begin;
+    return net_text::ScanSize(&cursor, end, valueOut) && cursor == end;
 }
 
 }  // namespace
@@ -95,8 +89,7 @@ FieldResult ParseContentLength(const char* header, size_t size, int64_t* lengthO
     int64_t length = 0;
     ForEachField(header, size, "Content-Length", [&](const char* begin, const char* end) {
         int64_t value = 0;
-        if (!ReadDigits(begin, end, &value) || value > kMaxHttpFileBytes ||
-            (result == FieldResult::kOk && value != length)) {
+        if (!ReadDigits(begin, end, &value) || (result == FieldResult::kOk && value != length)) {
             result = FieldResult::kInvalid;
             return false;
         }
@@ -122,7 +115,8 @@ FieldResult ParseContentRange(const char* header, size_t size, ContentRange* ran
         const bool whole = slash + 2 == end && slash[1] == '*';
         if (!ReadDigits(begin + 6, dash, &range.first) || !ReadDigits(dash + 1, slash, &range.last) ||
             (!whole && !ReadDigits(slash + 1, end, &range.complete)) || range.last < range.first ||
-            (range.complete >= 0 && range.last >= range.complete)) {
+            (range.complete >= 0 && range.last >= range.complete) ||
+            range.last == kMaxHttpFileBytes) {  // its length would not fit
             return false;
         }
         *rangeOut = range;

@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <string>
 
+#include "net/text_scan.h"
+
 // A header that grows past this without its blank line is refused, so that a
 // broken or hostile server cannot make the client collect without end.
 constexpr size_t kMaxHeaderBytes = 64 * 1024;
-// Sizes are 32-bit signed: a file ends at 2 GiB - 1.
-constexpr int64_t kMaxHttpFileBytes = 0x7FFFFFFF;
+// Sizes, offsets and lengths are 64-bit signed: a file ends at 2^63 - 1 bytes.
+constexpr int64_t kMaxHttpFileBytes = net_text::kMaxSizeValue;
 // The buffers the request is built from.
 constexpr size_t kMaxUrlHostBytes = 255;
 constexpr size_t kMaxUrlPathBytes = 255;

@@ -25,6 +25,20 @@ bool ScanInt(const char** cursor, const char* end, int64_t* valueOut) {
     return true;
 }
 
+bool ScanSize(const char** cursor, const char* end, int64_t* valueOut) {
+    const char* p = *cursor;
+    int64_t value = 0;
+    for (; p < end && IsDigit(*p); ++p) {
+        const int digit = *p - '0';
+        if (value > (kMaxSizeValue - digit) / 10) return false;
+        value = value * 10 + digit;
+    }
+    if (p == *cursor) return false;
+    *valueOut = value;
+    *cursor = p;
+    return true;
+}
+
 bool EqualsNoCase(const char* begin, size_t size, const char* text) {
     if (std::strlen(text) != size) return false;
     for (size_t i = 0; i < size; ++i) {

@@ -18,6 +18,13 @@ inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 constexpr int kMaxDigits = 18;
 [[nodiscard]] bool ScanInt(const char** cursor, const char* end, int64_t* valueOut);
 
+// The largest size a server may announce: files and offsets are 64-bit signed.
+constexpr int64_t kMaxSizeValue = INT64_MAX;
+// Reads a run of decimal digits (no blanks, no sign) as a size up to
+// kMaxSizeValue and moves *cursor past it. False when no digit follows or
+// the number is larger; it is refused before it can overflow.
+[[nodiscard]] bool ScanSize(const char** cursor, const char* end, int64_t* valueOut);
+
 inline char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 // True when [begin, begin + size) equals text in ASCII letters of any case.
 [[nodiscard]] bool EqualsNoCase(const char* begin, size_t size, const char* text);

@@ -41,6 +41,8 @@ constexpr char kNothingToUpdate[] = "没有可以更新的内容.";
 // A list names a path that would leave the launcher folder, or a package name
 // that is not a plain file name: nothing of the list is installed.
 constexpr char kUnsafePath[] = "更新列表含有不安全的路径 : %s";
+// A member size that is negative, beyond 2^63 - 1, or carries the total past it.
+constexpr char kBadSize[] = "更新列表含有无效的大小 : %s";
 
 // Downloads.
 constexpr char kDownloadStart[] = "开始下载更新...%lld";

@@ -109,5 +109,9 @@ CGameUpdater::ListStage CGameUpdater::LoadUpdateLists(UpdatePlan* planOut) {
         Fail(StringPrintf(update_text::kUnsafePath, offending.c_str()));
         return ListStage::Failed;
     }
+    if (!planOut->badSize.empty()) {
+        Fail(StringPrintf(update_text::kBadSize, planOut->badSize.c_str()));
+        return ListStage::Failed;
+    }
     return ListStage::Ready;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <map>
 #include <set>
 
@@ -30,6 +31,25 @@ std::string SameFileKey(const std::string& path) {
     return key;
 }
 
+// The leading decimal number of a size field (blanks and a sign before it
+// allowed, 0 when there is none). False when it is negative or does not fit
+// in 64 bits signed; digits are refused before they can overflow.
+bool ReadLeadingSize(const std::string& text, int64_t* sizeOut) {
+    size_t at = 0;
+    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+    bool negative = false;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
+    int64_t value = 0;
+    for (; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at) {
+        const int digit = text[at] - '0';
+        if (value > (INT64_MAX - digit) / 10) return false;
+        value = value * 10 + digit;
+    }
+    if (negative && value != 0) return false;
+    *sizeOut = value;
+    return true;
+}
+
 }  // namespace
 
 void BuildUpdatePlan(const std::vector<std::string>& updateLines, UpdatePlan* planOut) {
@@ -37,6 +57,7 @@ void BuildUpdatePlan(const std::vector<std::string>& updateLines, UpdatePlan* pl
     std::set<std::vector<std::string>> seen;
     std::vector<std::string> fields;
     planOut->totalSize = 0;
+    planOut->badSize.clear();
     planOut->selfUpdate = false;
     for (const std::string& line : updateLines) {
         SplitText(line, "\t", &fields);
@@ -45,9 +66,13 @@ void BuildUpdatePlan(const std::vector<std::string>& updateLines, UpdatePlan* pl
         // A line listed twice names one member once; lines that differ and
         // name one place stay for CheckPlanPaths to refuse.
         if (!seen.insert(fields).second) continue;
-        PackageMember member{fields[0], fields[1], LeadingNumber(fields[2]), fields[3]};
+        PackageMember member{fields[0], fields[1], 0, fields[3]};
+        const bool sized = ReadLeadingSize(fields[2], &member.nSize);
+        if ((!sized || member.nSize > INT64_MAX - planOut->totalSize) && planOut->badSize.empty()) {
+            planOut->badSize = fields[2];
+        }
         if (IsInstallerMember(member.strMember)) planOut->selfUpdate = true;
-        planOut->totalSize += member.nSize;
+        if (planOut->badSize.empty()) planOut->totalSize += member.nSize;
         PackageGroup& group = byKey[SortKey(member.strPackage)];
         group.name = member.strPackage;
         group.members.push_back(std::move(member));

@@ -13,7 +13,7 @@
 struct PackageMember {
     std::string strPackage;
     std::string strMember;  // path inside the package; its first component is a root folder
-    int32_t nSize = 0;
+    int64_t nSize = 0;      // bytes; files of any size up to 2^63 - 1
     std::string strExtra;   // 32 hex digits: the member's MD5
 };
 
@@ -27,6 +27,9 @@ struct UpdatePlan {
     std::vector<PackageGroup> packages;     // ascending by the names' GBK bytes
     std::vector<std::string> deleteLines;   // in list order, empty lines included
     int64_t totalSize = 0;                  // sum of the members' sizes
+    // The size field of the first line whose size is negative, beyond
+    // 2^63 - 1, or would carry the total past it; empty when all add up.
+    std::string badSize;
     bool selfUpdate = false;                // a member is the installer program
 };
 
@@ -37,9 +40,10 @@ constexpr size_t kMaxListLines = 1000000;
 // stops as soon as it shows to be larger.
 constexpr int64_t kMaxListFileBytes = kMaxWholeFileBytes + kSealOverheadBytes;
 
-// Fills packages, totalSize and selfUpdate from the update list's lines;
-// lines with fewer than four fields are skipped, and a line whose fields
-// repeat an earlier line's exactly counts once.
+// Fills packages, totalSize, badSize and selfUpdate from the update list's
+// lines; lines with fewer than four fields are skipped, and a line whose
+// fields repeat an earlier line's exactly counts once. A size field is read
+// like atol, 64 bits wide: text without a leading number counts as 0.
 void BuildUpdatePlan(const std::vector<std::string>& updateLines, UpdatePlan* planOut);
 
 // The installer program itself: the member path's file name is exactly

@@ -67,6 +67,7 @@ struct Archive {
     std::string comment;
     bool zip64End = false;  // write ZIP64 end record and locator
     int64_t declaredCount = -1;
+    int64_t locatorOffset = -1;  // where the ZIP64 locator says its record is
     // A second end record, of an empty archive, as the last bytes of the comment.
     bool hiddenEndRecord = false;
 };
@@ -101,8 +102,7 @@ inline std::string Build(const Archive& archive) {
         const uint32_t crc = e.declaredCrc >= 0 ? static_cast<uint32_t>(e.declaredCrc) : Crc(e.content);
         const uint64_t size = e.declaredSize >= 0 ? static_cast<uint64_t>(e.declaredSize)
                                                    : e.content.size();
-        const uint32_t offset = static_cast<uint32_t>(e.declaredOffset >= 0 ? e.declaredOffset
-                                                                             : out.size());
+        const uint64_t offset = e.declaredOffset >= 0 ? static_cast<uint64_t>(e.declaredOffset) : out.size();
         out += LocalRecord(e);
 
         std::string extra = e.centralExtra;
@@ -128,14 +128,14 @@ inline std::string Build(const Archive& archive) {
         Put16(&directory, 0);
         Put16(&directory, 0);
         Put32(&directory, e.unixMode << 16);
-        Put32(&directory, e.zip64Sizes ? 0xFFFFFFFFu : offset);
+        Put32(&directory, e.zip64Sizes ? 0xFFFFFFFFu : static_cast<uint32_t>(offset));
         directory += e.rawName;
         directory += extra;
     }
     const uint64_t directoryOffset = out.size();
     out += directory;
-    const uint32_t count = static_cast<uint32_t>(
-        archive.declaredCount >= 0 ? archive.declaredCount : archive.entries.size());
+    const uint64_t count = archive.declaredCount >= 0 ? static_cast<uint64_t>(archive.declaredCount)
+                                                      : archive.entries.size();
     if (archive.zip64End) {
         const uint64_t recordOffset = out.size();
         Put32(&out, 0x06064b50);
@@ -150,14 +150,14 @@ inline std::string Build(const Archive& archive) {
         Put64(&out, directoryOffset);
         Put32(&out, 0x07064b50);
         Put32(&out, 0);
-        Put64(&out, recordOffset);
+        Put64(&out, archive.locatorOffset != -1 ? static_cast<uint64_t>(archive.locatorOffset) : recordOffset);
         Put32(&out, 1);
     }
     Put32(&out, 0x06054b50);
     Put16(&out, 0);
     Put16(&out, 0);
-    Put16(&out, archive.zip64End ? 0xFFFF : count);
-    Put16(&out, archive.zip64End ? 0xFFFF : count);
+    Put16(&out, archive.zip64End ? 0xFFFF : static_cast<uint32_t>(count));
+    Put16(&out, archive.zip64End ? 0xFFFF : static_cast<uint32_t>(count));
     Put32(&out, archive.zip64End ? 0xFFFFFFFFu : static_cast<uint32_t>(directory.size()));
     Put32(&out, archive.zip64End ? 0xFFFFFFFFu : static_cast<uint32_t>(directoryOffset));
     std::string comment = archive.comment;

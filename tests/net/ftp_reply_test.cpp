@@ -128,8 +128,11 @@ TEST(FtpSize, ReadsTheSecondNumberWithinTheFileLimit) {
     const Case cases[] = {
         {"213 1000\r\n", true, 1000},
         {"213 0\r\n", true, 0},
-        {"213 2147483647\r\n", true, 2147483647},
-        {"213 2147483648\r\n", false, 0},
+        {"213 2147483648\r\n", true, 2147483648},
+        {"213 5368709120\r\n", true, 5368709120},
+        {"213 9223372036854775807\r\n", true, INT64_MAX},
+        {"213 9223372036854775808\r\n", false, 0},
+        {"213 18446744073709551621\r\n", false, 0},
         {"213 -1\r\n", false, 0},
         {"213\r\n", false, 0},
         {"213 big\r\n", false, 0},

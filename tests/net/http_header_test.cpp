@@ -50,6 +50,8 @@ TEST(HttpRequest, IsTheExactRequestTextWithTheResumeOffset) {
               "User-Agent: DAzudO/1.25\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n"
               "Range: bytes=400-\r\nConnection: close\r\n\r\n");
     EXPECT_NE(FormatHttpRequest(parts, 0).find("\r\nRange: bytes=0-\r\n"), std::string::npos);
+    EXPECT_NE(FormatHttpRequest(parts, 4831838208).find("\r\nRange: bytes=4831838208-\r\n"),
+              std::string::npos);
 }
 
 TEST(HttpHeader, FindsTheBlankLineOnlyInsideTheGivenBytes) {
@@ -102,8 +104,12 @@ TEST(HttpHeader, AcceptsOnlyAPlainContentLengthInAnyCaseWithinTheFileLimit) {
         {"Content-Length: 1000\r\n", FieldResult::kOk, 1000},
         {"Content-Length:1000\r\n", FieldResult::kOk, 1000},
         {"Content-Length: 0\r\n", FieldResult::kOk, 0},
-        {"Content-Length: 2147483647\r\n", FieldResult::kOk, 2147483647},
-        {"Content-Length: 2147483648\r\n", FieldResult::kInvalid, 0},
+        {"Content-Length: 2147483648\r\n", FieldResult::kOk, 2147483648},
+        {"Content-Length: 5368709120\r\n", FieldResult::kOk, 5368709120},
+        {"Content-Length: 9223372036854775807\r\n", FieldResult::kOk, INT64_MAX},
+        {"Content-Length: 009223372036854775807\r\n", FieldResult::kOk, INT64_MAX},
+        {"Content-Length: 9223372036854775808\r\n", FieldResult::kInvalid, 0},
+        {"Content-Length: 18446744073709551621\r\n", FieldResult::kInvalid, 0},  // 2^64 + 5
         {"Content-Length: 99999999999999999999999\r\n", FieldResult::kInvalid, 0},
         {"Content-Length: -5\r\n", FieldResult::kInvalid, 0},
         {"Content-Length: ten\r\n", FieldResult::kInvalid, 0},
@@ -153,6 +159,10 @@ TEST(HttpHeader, ReadsContentRange) {
         {"items 0-1/2", FieldResult::kInvalid, 0, 0, 0},
         {"bytes -1-5/10", FieldResult::kInvalid, 0, 0, 0},
         {"BYTES 1-2/3", FieldResult::kOk, 1, 2, 3},
+        {"bytes 4831838208-5368709119/5368709120", FieldResult::kOk, 4831838208, 5368709119, 5368709120},
+        {"bytes 0-9223372036854775806/9223372036854775807", FieldResult::kOk, 0, INT64_MAX - 1, INT64_MAX},
+        {"bytes 0-9223372036854775807/*", FieldResult::kInvalid, 0, 0, 0},  // length 2^63
+        {"bytes 0-5/9223372036854775808", FieldResult::kInvalid, 0, 0, 0},
     };
     for (const Case& c : cases) {
         const std::string header = "HTTP/1.1 206 Partial\r\nContent-Range: " + c.value + "\r\n\r\n";

@@ -43,6 +43,13 @@ TEST(ReleasePlan, ChangedFilesArePackedAndMissingOnesDeleted) {
     EXPECT_EQ(plan.packages.back().members.back().relative, "version.data");
     EXPECT_EQ(plan.packages[0].name, "data1.pak");
     EXPECT_EQ(plan.packages[3].name, "data4.pak");
+
+    // A 6 GiB file that comes last keeps its package to itself, and the
+    // list carries its whole size.
+    ReleasePlan huge = PlanRelease({}, {{"big.bin", {6ULL << 30, Md5Of('b')}}});
+    AddVersionFile(77, Md5Of('a'), &huge);
+    EXPECT_EQ(Layout(huge), (std::vector<std::vector<std::string>>{{"big.bin"}, {"version.data"}}));
+    EXPECT_NE(UpdateListText(huge).find("\tVantorel\\big.bin\t6442450944\t"), std::string::npos);
 }
 
 TEST(ReleasePlan, NothingChangedStillCarriesTheVersionFile) {

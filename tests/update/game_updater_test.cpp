@@ -239,6 +239,12 @@ TEST(GameUpdater, FailuresLeaveNothingInstalled) {
         {"delete list leaves the folder",
          [](Scenario& s) { s.tree.EncipheredList("1.0.0.2", "dellist.data", "..\\..\\etc\\passwd\n"); },
          update_outcome::kFailed, "更新列表含有不安全的路径 : ..\\..\\etc\\passwd", false},
+        {"sizes whose sum passes 2^63 - 1",
+         [](Scenario& s) {
+             s.tree.EncipheredList("1.0.0.2", "updatelist.data",
+                                   "a.pak\tRoot\\a\t5000000000000000000\tm\na.pak\tRoot\\b\t5000000000000000000\tm\n");
+         },
+         update_outcome::kFailed, "更新列表含有无效的大小 : 5000000000000000000", false},
         {"delete list removes the launcher",
          [](Scenario& s) {
              s.tree.EncipheredList("1.0.0.2", "dellist.data", "VantorelLauncher.exe\n");

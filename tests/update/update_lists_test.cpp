@@ -30,6 +30,7 @@ TEST(UpdateListPlan, GroupsSortsAndSums) {
         const char* plan;
         int64_t total;
         bool selfUpdate;
+        const char* badSize = "";
     } cases[] = {
         {"grouped in name order, list order inside",
          "b.pak\tRoot\\x.dat\t10\tm\na.pak\tRoot\\y.dat\t20\tm\nb.pak\tRoot\\z.dat\t30\tm\n",
@@ -47,12 +48,23 @@ TEST(UpdateListPlan, GroupsSortsAndSums) {
         {"sizes beyond 32 bits do not wrap",
          "a.pak\tR\\1\t2147483647\tm\na.pak\tR\\2\t2147483647\tm\n", "a.pak:R\\1,R\\2,;", 4294967294LL,
          false},
+        {"members of 5 GiB and 4 GiB", "a.pak\tR\\1\t5368709120\tm\nb.pak\tR\\2\t 4294967296x\tm\n",
+         "a.pak:R\\1,;b.pak:R\\2,;", 9663676416LL, false},
+        {"2^63 - 1 is the largest size", "a.pak\tR\\1\t9223372036854775807\tm\n", "a.pak:R\\1,;", INT64_MAX,
+         false},
+        {"a size beyond 2^63 - 1", "a.pak\tR\\1\t9223372036854775808\tm\n", "a.pak:R\\1,;", 0, false,
+         "9223372036854775808"},
+        {"a total beyond 2^63 - 1",
+         "a.pak\tR\\1\t4611686018427387904\tm\na.pak\tR\\2\t4611686018427387904\tm\n",
+         "a.pak:R\\1,R\\2,;", 4611686018427387904LL, false, "4611686018427387904"},
+        {"a negative size", "a.pak\tR\\1\t7\tm\na.pak\tR\\2\t-5\tm\n", "a.pak:R\\1,R\\2,;", 7, false, "-5"},
     };
     for (const auto& c : cases) {
         const UpdatePlan plan = PlanOf(c.list);
         EXPECT_EQ(Describe(plan), c.plan) << c.name;
         EXPECT_EQ(plan.totalSize, c.total) << c.name;
         EXPECT_EQ(plan.selfUpdate, c.selfUpdate) << c.name;
+        EXPECT_EQ(plan.badSize, c.badSize) << c.name;
     }
 }
 

@@ -49,7 +49,11 @@ ReleasePlan PlanRelease(const TreeIndex& oldTree, const TreeIndex& newTree) {
 }
 
 void AddVersionFile(uint64_t size, const std::string& md5, ReleasePlan* plan) {
-    if (plan->packages.empty() ||
+    uint64_t filled = 0;
+    if (!plan->packages.empty()) {
+        for (const PackageEntry& member : plan->packages.back().members) filled += member.size;
+    }
+    if (plan->packages.empty() || filled + size > kPackageBudgetBytes ||
         plan->packages.back().members.size() >= kMaxMembersPerPackage) {
         plan->packages.emplace_back();
     }

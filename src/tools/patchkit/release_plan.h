@@ -15,8 +15,8 @@ constexpr char kPackageRootFolder[] = "Vantorel";
 // a package of its own.
 constexpr uint64_t kPackageBudgetBytes = 64u * 1024u * 1024u;
 constexpr size_t kMaxMembersPerPackage = 4096;
-// The update list carries sizes as 32-bit signed numbers.
-constexpr uint64_t kMaxReleaseFileBytes = 0x7FFFFFFFu;
+// The update list and the packages carry sizes as 64-bit signed numbers.
+constexpr uint64_t kMaxReleaseFileBytes = INT64_MAX;
 constexpr size_t kMaxReleaseFiles = 1000000;
 constexpr char kVersionFileName[] = "version.data";
 
@@ -49,8 +49,9 @@ struct ReleasePlan {
 // become deletions. version.data is never compared: the release writes its own.
 ReleasePlan PlanRelease(const TreeIndex& oldTree, const TreeIndex& newTree);
 
-// Adds the new version.data to the last package (a package of its own when
-// nothing else changed).
+// Adds the new version.data to the last package, or to a package of its own
+// when nothing else changed or the last package is full (a file over the
+// budget keeps its package to itself).
 void AddVersionFile(uint64_t size, const std::string& md5, ReleasePlan* plan);
 
 // "data1.pak" ... with leading zeros when there are ten or more, so that the

@@ -54,7 +54,7 @@ bool IndexTree(const std::string& root, const std::string& relative, TreeIndex* 
             return false;
         }
         if (static_cast<uint64_t>(size) > kMaxReleaseFileBytes) {
-            *problemOut = "file larger than 2 GiB: " + path;
+            *problemOut = "file larger than 2^63 - 1 bytes: " + path;
             return false;
         }
         if (index->size() >= kMaxReleaseFiles) {

@@ -90,6 +90,8 @@ TEST(BundleInterop, ExtractsPackagesMadeByInfoZipAnd7ZipByteForByte) {
         {"zip -q -r -0", "stored", false},
         {"zip -q -r -n .bin:.pak", "mixed deflated and stored", false},
         {"zip -q -r -9 -D", "best compression, no folder entries", false},
+        {"zip -q -r -fz", "Info-ZIP with ZIP64 sizes and end records", false},
+        {"zip -q -r -fz -0", "Info-ZIP stored with ZIP64 sizes and end records", false},
         {"zip -q -r -y", "Info-ZIP keeping a symbolic link", true},
         {k7Zip, "7-Zip", false},
         {"7z a -tzip -bd -bso0 -bsp0 -mx=9 -mcu=on", "7-Zip, best compression, UTF-8 names", false},
@@ -186,6 +188,8 @@ TEST(BundleInterop, OurPackagesPassUnzipTestAndListTheGivenNames) {
     ASSERT_TRUE(bundle.Release()) << bundle.LastError();
 
     EXPECT_EQ(RunShell("unzip -tq " + Quote(package) + " >/dev/null"), 0);
+    // Nothing here needs ZIP64, so the package stays plain ZIP.
+    EXPECT_EQ(ReadTextFile(package).find(std::string("PK\x06\x06", 4)), std::string::npos);
     const std::string listing = dir.Path() + "/list.txt";
     ASSERT_EQ(RunShell("LC_ALL=C.UTF-8 unzip -l " + Quote(package) + " > " + Quote(listing)), 0);
     EXPECT_EQ(ListedNames(ReadLines(listing)), names);
@@ -222,4 +226,25 @@ TEST(BundleInterop, DigestAgreesWithMd5sumOnALargeFile) {
     const char* digest = kit.ComputeDigest(path.c_str());
     ASSERT_NE(digest, nullptr);
     EXPECT_EQ(std::string(digest), expected);
+}
+
+// 65,535 members: the count itself is the 16-bit marker, so the end record
+// needs its ZIP64 counterpart, which Info-ZIP, 7-Zip and our reader take.
+TEST(BundleInterop, OurPackageOf65535MembersPassesUnzipAnd7Zip) {
+    TempDir dir;
+    const std::string source = dir.Path() + "/one.txt", package = dir.Path() + "/many.pak";
+    WriteTextFile(source, "x");
+    CBundle bundle;
+    ASSERT_TRUE(bundle.Create(package.c_str(), nullptr));
+    for (size_t i = 0; i < 65535; ++i) {
+        const std::string name = "d" + std::to_string(i % 100) + "/" + std::to_string(i);
+        ASSERT_TRUE(bundle.AddFile(source.c_str(), name.c_str())) << bundle.LastError();
+    }
+    ASSERT_TRUE(bundle.Release()) << bundle.LastError();
+    EXPECT_NE(ReadTextFile(package).find(std::string("PK\x06\x06", 4)), std::string::npos);
+    EXPECT_EQ(RunShell("unzip -tq " + Quote(package) + " >/dev/null && 7z t -bd " + Quote(package) + " >/dev/null"), 0);
+    ASSERT_TRUE(bundle.Open(package.c_str(), kBundleTag)) << bundle.LastError();
+    EXPECT_EQ(bundle.Members().size(), 65535u);
+    ASSERT_TRUE(bundle.Extract("d34\\65534", (dir.Path() + "/last.txt").c_str())) << bundle.LastError();
+    EXPECT_EQ(ReadTextFile(dir.Path() + "/last.txt"), "x");
 }

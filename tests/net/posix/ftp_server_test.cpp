@@ -71,6 +71,18 @@ TEST_F(FtpServerDownload, ResumesAPartialFileAndRewritesALongerOne) {
     }
 }
 
+// SIZE and REST beyond 4 GiB: a 5 GiB file cut at 4.5 GiB is continued to
+// its whole size.
+TEST_F(FtpServerDownload, ResumesAFileOf5GiBCutAt4AndAHalfGiB) {
+    const test_net::CutBigDownload big;
+    const std::string local = m_local.File("big.bin");
+    ASSERT_TRUE(big.Make(m_site.File("1003/big.bin"), local));
+    CNetworkFTP ftp;
+    EXPECT_EQ(ftp.Download(Url("\\1003\\big.bin"), local, false, nullptr), ftp_result::kOk);
+    EXPECT_TRUE(big.Completed(local));
+    fs_port::RemoveFile(local);
+}
+
 TEST_F(FtpServerDownload, AMissingFileGives70AndAMissingFolder60) {
     CNetworkFTP ftp;
     EXPECT_EQ(ftp.Download(Url("\\1003\\none.zip"), m_local.File("n"), false, nullptr), ftp_result::kSize);

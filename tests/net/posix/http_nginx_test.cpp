@@ -111,6 +111,19 @@ TEST_F(NginxDownload, FollowsARedirectAcrossPortsAndReadsAChunkedWholeFile) {
     EXPECT_EQ(StatusCountReaching("301", 2), 2);
 }
 
+// A 5 GiB file cut at 4.5 GiB resumes with a Range beyond 4 GiB and ends at
+// its whole size.
+TEST_F(NginxDownload, ResumesAFileOf5GiBCutAt4AndAHalfGiB) {
+    const test_net::CutBigDownload big;
+    const std::string local = m_local.File("big.bin");
+    ASSERT_TRUE(big.Make(m_site.File("big.bin"), local));
+    CNetworkHTTP http;
+    EXPECT_EQ(http.Download(Url("/big.bin"), local), http_result::kOk);
+    EXPECT_EQ(StatusCountReaching("206", 1), 1);
+    EXPECT_TRUE(big.Completed(local));
+    fs_port::RemoveFile(local);
+}
+
 TEST_F(NginxDownload, AResumeAppendsToTheBytesAlreadyThere) {
     // Wrong bytes in the partial file stay: only the rest is fetched.
     const std::string local = m_local.File("pack.zip");

@@ -5,7 +5,11 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+#include <initializer_list>
 #include <string>
+
+#include "platform/file_system.h"
 
 #include "support/test_support.h"
 
@@ -45,5 +49,34 @@ inline std::string PatternBytes(size_t size, unsigned seed) {
     }
     return out;
 }
+
+// A 5 GiB file on the site and the local copy of a download cut at 4.5 GiB,
+// both sparse (made in a moment, no disk taken): a resume beyond 4 GiB then
+// moves only the last half GiB. Marks at both ends of the cut and at the end.
+struct CutBigDownload {
+    static constexpr int64_t kSize = 5LL << 30, kCut = kSize - (512LL << 20);
+    const std::string mark = PatternBytes(4096, 7);
+
+    bool Write(const std::string& path, int64_t size, std::initializer_list<int64_t> places) const {
+        std::FILE* file = fs_port::OpenFile(path, "wb");
+        bool ok = file != nullptr && fs_port::TruncateFile(file, size);
+        for (int64_t at : places) {
+            ok = ok && fs_port::SeekFile(file, at, SEEK_SET) && std::fwrite(mark.data(), 1, 4096, file) == 4096;
+        }
+        return file != nullptr && std::fclose(file) == 0 && ok;
+    }
+    bool Make(const std::string& sitePath, const std::string& localPath) const {
+        return Write(sitePath, kSize, {0, kCut - 100, kSize - 4096}) && Write(localPath, kCut, {0});
+    }
+    bool Completed(const std::string& localPath) const {
+        std::string tail(8192, '\0');
+        std::FILE* file = fs_port::OpenFile(localPath, "rb");
+        const bool read = file != nullptr && fs_port::SeekFile(file, kCut - 100, SEEK_SET) &&
+                          std::fread(&tail[0], 1, 4096, file) == 4096 &&
+                          fs_port::SeekFile(file, kSize - 4096, SEEK_SET) && std::fread(&tail[4096], 1, 4096, file) == 4096;
+        if (file != nullptr) std::fclose(file);
+        return read && fs_port::FileSize(localPath) == kSize && tail == std::string(100, '\0') + mark.substr(100) + mark;
+    }
+};
 
 }  // namespace test_net
