@@ -134,6 +134,13 @@ SignatureCheck CheckMinisignSignature(std::string_view content, std::string_view
     return SignatureCheck::kOk;
 }
 
+bool ReadUncheckedTrustedComment(std::string_view signatureText, std::string* commentOut) {
+    SignatureFile file;
+    if (!ParseSignatureFile(signatureText, &file)) return false;
+    commentOut->assign(file.trustedComment.data(), file.trustedComment.size());
+    return true;
+}
+
 const char* SignatureCheckName(SignatureCheck check) {
     switch (check) {
     case SignatureCheck::kOk: return "valid";

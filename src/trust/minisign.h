@@ -38,6 +38,10 @@ enum class SignatureCheck { kOk, kMalformed, kUnknownKey, kBadSignature, kBadTru
 // content: the signed file's bytes; signatureText: the .minisig file's text. On kOk the trusted comment (without the "trusted comment: " prefix) is stored.
 [[nodiscard]] SignatureCheck CheckMinisignSignature(std::string_view content, std::string_view signatureText,
                                                     const std::vector<MinisignPublicKey>& keys, std::string* trustedCommentOut);
+// The trusted comment of a well-formed signature file, NOT checked against
+// any key: only for choosing the next serial when signing again, never for
+// deciding whether to trust anything.
+[[nodiscard]] bool ReadUncheckedTrustedComment(std::string_view signatureText, std::string* commentOut);
 // A short English name of a result, for log lines.
 const char* SignatureCheckName(SignatureCheck check);
 

@@ -5,6 +5,7 @@ Usage: patchkit_wine_test.py BIN_DIR CASE
 """
 import hashlib
 import os
+import subprocess
 import sys
 
 import road
@@ -82,8 +83,28 @@ def case_update_over_http(s):
         server.stop()
 
 
+def case_signing(s):
+    # A password-protected key of patchkit.exe opens in the 32-bit process (its
+    # scrypt memory must fit), and what it signs passes the minisign tool.
+    root = s.make_folder("root")
+    os.makedirs(os.path.join(root, "1.0.0.2"))
+    with open(os.path.join(root, "versionlist.data"), "wb") as f:
+        f.write(b"1.0.0.2\t0\t0\n")
+    with open(os.path.join(root, "1.0.0.2", "data1.pak"), "wb") as f:
+        f.write(b"PK")
+    os.environ["VANTOREL_SIGN_PASSWORD"] = "wine password"
+    rc, _, err = patchkit(s, "keygen", "--public", win_path(s.path("k.pub")), "--secret", win_path(s.path("k.key")))
+    check(rc == 0, "keygen: " + err)
+    rc, out, err = patchkit(s, "sign", "--server-root", win_path(root), "--secret-key", win_path(s.path("k.key")))
+    del os.environ["VANTOREL_SIGN_PASSWORD"]
+    check(rc == 0 and "signed versionlist.data: serial" in out, "sign: %d %s %s" % (rc, out, err))
+    for signed in (os.path.join(root, "versionlist.data"), os.path.join(root, "1.0.0.2", "release.manifest")):
+        verified = subprocess.run(["minisign", "-Vq", "-p", s.path("k.pub"), "-m", signed])
+        check(verified.returncode == 0, "minisign -V " + signed)
+
+
 CASES = {"round_trips": case_round_trips, "failures": case_failures,
-         "update_over_http": case_update_over_http}
+         "update_over_http": case_update_over_http, "signing": case_signing}
 
 if __name__ == "__main__":
     if len(sys.argv) == 2 and sys.argv[1] == "--list":

@@ -56,15 +56,42 @@ constexpr Verb kVerbs[] = {
     {"digest", "FILE...", "print the MD5 digest of files",
      "Prints \"<32 lower-case hex digits>  FILE\" for each file, as in version.data.\n", 1,
      kAnyCount, false, VerbDigest, nullptr, nullptr},
-    {"release", "--from OLD --to NEW --version a.b.c.d --server-root ROOT [--mandatory]",
+    {"release",
+     "--from OLD --to NEW --version a.b.c.d --server-root ROOT [--mandatory] [--sign SECRETKEY "
+     "[--expires DAYS]]",
      "build a version's release tree for the update server",
      "Compares the game folders OLD and NEW by MD5 and writes into ROOT the\n"
      "version's folder (named by the version, e.g. ROOT/1.0.0.2): ZIP packages\n"
      "data1.pak... with the new and changed files and the new version.data, the\n"
      "enciphered updatelist.data and dellist.data; then adds or replaces the\n"
      "version's line in ROOT/versionlist.data (--mandatory: installed without\n"
-     "asking). The folder appears only when complete.\n",
-     0, 0, true, VerbRelease, "--from --to --version --server-root", "--mandatory"},
+     "asking). The folder appears only when complete. --sign then signs the\n"
+     "whole tree as 'patchkit sign' does; the key is opened before any work.\n",
+     0, 0, true, VerbRelease, "--from --to --version --server-root --sign --expires", "--mandatory"},
+    {"keygen", "--public FILE --secret FILE [--no-password] [--force]",
+     "make a key pair for signing releases",
+     "Writes a new minisign key pair: the public key FILE, to build into the\n"
+     "launcher, and the secret key FILE, to keep off the update server. The\n"
+     "secret key is protected by a password typed twice on the terminal, or\n"
+     "taken from VANTOREL_SIGN_PASSWORD; --no-password leaves it unprotected.\n"
+     "An existing secret key is replaced only with --force.\n",
+     0, 0, false, VerbKeygen, "--public --secret", "--no-password --force"},
+    {"sign", "--server-root ROOT --secret-key FILE [--expires DAYS]",
+     "sign every listed version and the version list",
+     "For every version in ROOT/versionlist.data that has a folder, writes\n"
+     "release.manifest (SHA-256, size and name of each file of the folder) and\n"
+     "release.manifest.minisig; then versionlist.data.minisig, which expires\n"
+     "after DAYS (default 30). Each signature carries a serial above every\n"
+     "earlier one. The password of a protected key is asked once, or taken\n"
+     "from VANTOREL_SIGN_PASSWORD. Keys of the minisign tool work as well.\n",
+     0, 0, false, VerbSign, "--server-root --secret-key --expires", nullptr},
+    {"resign", "--server-root ROOT --secret-key FILE [--expires DAYS]",
+     "renew the version list's signature before it expires",
+     "Writes only a new versionlist.data.minisig with a new serial and expiry\n"
+     "(default 30 days); packages, lists and manifests stay as they are. Refused\n"
+     "when a listed version folder has no signed manifest or holds files that\n"
+     "differ from it: such a tree needs 'patchkit sign'.\n",
+     0, 0, false, VerbResign, "--server-root --secret-key --expires", nullptr},
     {"verify", "DIR", "check an installation against its version.data",
      "Reads DIR/version.data and compares every listed file's MD5 with it.\n"
      "Prints one line per file that differs or is missing; the exit status is\n"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "external/fast_file.h"
+#include "trust/minisign.h"
 
 // Exit codes of the tool.
 constexpr int kExitOk = 0;
@@ -38,3 +39,15 @@ int VerbExtract(const VerbCall& call);
 int VerbDigest(const VerbCall& call);
 int VerbRelease(const VerbCall& call);
 int VerbVerify(const VerbCall& call);
+int VerbKeygen(const VerbCall& call);
+int VerbSign(const VerbCall& call);
+int VerbResign(const VerbCall& call);
+
+// The secret key at path; its password, when it has one, comes from
+// VANTOREL_SIGN_PASSWORD or is asked for once on the terminal.
+[[nodiscard]] bool LoadSigningKey(const std::string& path, MinisignSecretKey* keyOut, std::string* whyOut);
+// Empty when --expires is absent or a valid number of days; else the problem.
+std::string ExpiryOptionProblem(const VerbCall& call);
+// Signs the release tree at root with key, --expires taken from call;
+// prints what was signed. For verbs that sign after their own work.
+int SignWithOptions(const VerbCall& call, const std::string& root, const MinisignSecretKey& key);

@@ -214,8 +214,16 @@ void WarnAboutUnlistedBase(const VerbCall& call, const ReleaseArgs& args,
 
 int VerbRelease(const VerbCall& call) {
     ReleaseArgs args;
-    const std::string bad = CheckArgs(call, &args);
+    std::string bad = CheckArgs(call, &args);
     if (!bad.empty()) return call.Fail(bad);
+    // The key is opened first: a wrong password must not leave a published,
+    // unsigned release behind.
+    MinisignSecretKey signingKey;
+    const std::string* keyPath = call.Option("--sign");
+    if (!keyPath && call.Option("--expires")) return call.Fail("--expires needs --sign");
+    if (keyPath && (!(bad = ExpiryOptionProblem(call)).empty() || !LoadSigningKey(*keyPath, &signingKey, &bad))) {
+        return call.Fail(bad);
+    }
     TreeIndex oldTree, newTree;
     std::string problem;
     if (!IndexTree(args.from, "", &oldTree, &problem) ||
@@ -251,5 +259,5 @@ int VerbRelease(const VerbCall& call) {
                  static_cast<unsigned long long>(members),
                  static_cast<unsigned long long>(plan.packages.size()),
                  static_cast<unsigned long long>(plan.deletions.size()));
-    return kExitOk;
+    return keyPath ? SignWithOptions(call, args.root, signingKey) : kExitOk;
 }

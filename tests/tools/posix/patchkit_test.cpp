@@ -57,7 +57,8 @@ const std::string kBinary = std::string("line one\r\n\xD6\xD0\xCE\xC4\0tail\xFF"
 
 TEST_F(Patchkit, HelpForTheToolAndEveryVerb) {
     const char* commands[] = {"--help", "-h", "help", "encipher --help", "decipher -h",
-                              "pack --help", "list --help", "extract --help", "digest --help"};
+                              "pack --help", "list --help", "extract --help", "digest --help",
+                              "keygen --help", "sign -h", "resign --help"};
     for (const char* command : commands) {
         const Result r = Run(command);
         EXPECT_EQ(r.exit, 0) << command;
@@ -65,7 +66,8 @@ TEST_F(Patchkit, HelpForTheToolAndEveryVerb) {
         EXPECT_EQ(r.err, "") << command;
     }
     const std::string all = Run("--help").out;
-    for (const char* verb : {"encipher", "decipher", "pack", "list", "extract", "digest"}) {
+    for (const char* verb : {"encipher", "decipher", "pack", "list", "extract", "digest", "keygen",
+                             "sign", "resign"}) {
         EXPECT_NE(all.find(verb), std::string::npos) << verb;
     }
 }
@@ -76,7 +78,10 @@ TEST_F(Patchkit, WrongUsageIsOneLineAndExitTwo) {
                               "decipher --key 1,2,3 a b", "decipher --key 1,2,3,4,5,6 a b",
                               "decipher --key 1,2,3,4,0x100000000 a b", "decipher --key 1,2,,4,5 a b",
                               "decipher --key -1,2,3,4,5 a b", "decipher a b --key",
-                              "pack --key 1,2,3,4,5 out.pak ."};
+                              "pack --key 1,2,3,4,5 out.pak .",
+                              "keygen --public", "keygen --password x --public p --secret s",
+                              "sign --server-root r --secret-key k extra", "resign --expires",
+                              "sign --key 1,2,3,4,5 --server-root r --secret-key k"};
     for (const char* command : commands) {
         const Result r = Run(command);
         EXPECT_EQ(r.exit, 2) << command;

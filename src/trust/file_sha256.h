@@ -1,0 +1,11 @@
+// SHA-256 of a file as the release manifest records it, streamed in blocks
+// so that a package of any size is hashed in bounded memory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// 64 lower-case hex digits and the number of bytes read. False when the file
+// cannot be opened or read to its end.
+[[nodiscard]] bool ComputeFileSha256(const std::string& path, std::string* hexOut,
+                                     std::uint64_t* sizeOut);
