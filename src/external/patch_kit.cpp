@@ -138,7 +138,7 @@ bool HashInPlace(std::FILE* file, unsigned char* buffer, gcry_md_hd_t digest) {
 
 // buffers: two blocks of kDigestBlockBytes, reused from file to file so that
 // verifying thousands of files does not map and fault in fresh memory for each.
-bool DigestWithBuffers(const std::string& path, int algorithm, unsigned char* buffers, std::string* hexOut) {
+bool Md5WithBuffers(const std::string& path, unsigned char* buffers, std::string* hexOut) {
     EnsureCryptoLibrary();
     // One metadata call both refuses folders and missing files and picks the way of reading.
     const int64_t size = fs_port::FileSize(path);
@@ -150,7 +150,7 @@ bool DigestWithBuffers(const std::string& path, int algorithm, unsigned char* bu
     std::setvbuf(file.get(), nullptr, _IONBF, 0);
 
     gcry_md_hd_t raw = nullptr;
-    if (gcry_md_open(&raw, algorithm, 0) != 0) return false;
+    if (gcry_md_open(&raw, GCRY_MD_MD5, 0) != 0) return false;
     std::unique_ptr<gcry_md_handle, DigestCloser> digest(raw);
 
     const bool small = size < static_cast<int64_t>(kReadAheadMinBytes);
@@ -158,9 +158,9 @@ bool DigestWithBuffers(const std::string& path, int algorithm, unsigned char* bu
                 : HashWithReadAhead(file.get(), buffers, digest.get()))) {
         return false;
     }
-    const unsigned char* value = gcry_md_read(digest.get(), algorithm);
+    const unsigned char* value = gcry_md_read(digest.get(), GCRY_MD_MD5);
     if (!value) return false;
-    *hexOut = HexText(value, gcry_md_get_algo_dlen(algorithm));
+    *hexOut = HexText(value, gcry_md_get_algo_dlen(GCRY_MD_MD5));
     return true;
 }
 
@@ -168,17 +168,12 @@ bool DigestWithBuffers(const std::string& path, int algorithm, unsigned char* bu
 
 bool ComputeFileMd5(const std::string& path, std::string* hexOut) {
     std::unique_ptr<unsigned char[]> buffers(new unsigned char[2 * kDigestBlockBytes]);
-    return DigestWithBuffers(path, GCRY_MD_MD5, buffers.get(), hexOut);
-}
-
-bool ComputeFileSha256(const std::string& path, std::string* hexOut) {
-    std::unique_ptr<unsigned char[]> buffers(new unsigned char[2 * kDigestBlockBytes]);
-    return DigestWithBuffers(path, GCRY_MD_SHA256, buffers.get(), hexOut);
+    return Md5WithBuffers(path, buffers.get(), hexOut);
 }
 
 const char* CPatchKit::ComputeDigest(const char* path) {
     if (!path) return nullptr;
     if (!m_buffers) m_buffers.reset(new unsigned char[2 * kDigestBlockBytes]);
-    if (!DigestWithBuffers(path, GCRY_MD_MD5, m_buffers.get(), &m_lastDigest)) return nullptr;
+    if (!Md5WithBuffers(path, m_buffers.get(), &m_lastDigest)) return nullptr;
     return m_lastDigest.c_str();
 }

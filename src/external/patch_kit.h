@@ -7,8 +7,6 @@
 // MD5 of a file's content as 32 lower-case hex digits, streamed in blocks.
 // False when the file cannot be read.
 bool ComputeFileMd5(const std::string& path, std::string* hexOut);
-// The same with SHA-256: 64 lower-case hex digits.
-bool ComputeFileSha256(const std::string& path, std::string* hexOut);
 
 class CPatchKit {
 public:

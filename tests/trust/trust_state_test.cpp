@@ -30,7 +30,9 @@ TEST(TrustState, ParsesOnlyOneWholeSerialLine) {
     for (const auto& c : cases) {
         std::uint64_t serial = 0;
         EXPECT_EQ(ParseTrustState(c.text, &serial), c.ok) << c.text;
-        if (c.ok) EXPECT_EQ(serial, c.serial) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(serial, c.serial) << c.text;
+        }
     }
 }
 
