@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -119,6 +120,10 @@ private:
     [[nodiscard]] bool CapOfVersionFile(const std::string& name, int64_t* capInOut);
     [[nodiscard]] bool CheckVersionFile(const std::string& name, const std::string& path);
     [[nodiscard]] bool CheckPackagesListed(const UpdatePlan& plan);
+    // A package's check on a second thread; the end waits for it, shows a
+    // refusal and then drops every download of the version.
+    void BeginPackageCheck(const std::string& name, const std::string& path, std::future<TrustRefusal>* checkOut);
+    [[nodiscard]] bool EndPackageCheck(std::future<TrustRefusal>* check);
     void RefuseRelease(const TrustRefusal& refusal);
     void DiscardDownloads();
     // Shows text and logs it, followed by the reason when there is one: only

@@ -3,6 +3,7 @@
 // and hands the bytes to CReleaseTrust before anything is used.
 #include <atomic>
 #include <ctime>
+#include <system_error>
 
 #include "app/util/launcher_util.h"
 #include "external/fast_file.h"
@@ -102,6 +103,33 @@ bool CGameUpdater::CheckPackagesListed(const UpdatePlan& plan) {
         if (!CapOfVersionFile(group.name, &cap)) return false;
     }
     return true;
+}
+
+void CGameUpdater::BeginPackageCheck(const std::string& name, const std::string& path,
+                                     std::future<TrustRefusal>* checkOut) {
+    if (!m_trust.Enabled()) return;
+    const auto check = [this, name, path] {
+        TrustRefusal refusal;
+        (void)m_trust.CheckFile(name, path, &refusal);
+        return refusal;
+    };
+    try {
+        *checkOut = std::async(std::launch::async, check);
+    } catch (const std::system_error&) {
+        // No thread to spare: the check runs here instead.
+        std::promise<TrustRefusal> done;
+        done.set_value(check());
+        *checkOut = done.get_future();
+    }
+}
+
+bool CGameUpdater::EndPackageCheck(std::future<TrustRefusal>* check) {
+    if (!check->valid()) return true;
+    const TrustRefusal refusal = check->get();
+    if (refusal.shown.empty()) return true;
+    RefuseRelease(refusal);
+    DiscardDownloads();
+    return false;
 }
 
 void CGameUpdater::DiscardDownloads() { DeleteFolderTree(m_strLauncherFolder + "\\" + kWorkFolderName); }

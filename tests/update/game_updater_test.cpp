@@ -243,6 +243,13 @@ TEST(GameUpdater, FailuresLeaveNothingInstalled) {
              s.tree.EncipheredList("1.0.0.2", "updatelist.data", "a.pak\tRoot\\a.dat\t14\tm\n" + std::string(99, '\n'));
          },
          update_outcome::kFailed, "请求更新列表失败 . 错误代码 : 50", false},
+        // Found while b.pak downloads; the refusal still ends the step.
+        {"signed: first package changed after signing",
+         [](Scenario& s) {
+             s.Sign();
+             s.tree.Package("1.0.0.2", "a.pak", {{"Root\\a.dat", "evil"}});
+         },
+         update_outcome::kFailed, "a.pak 与文件清单不符, 已拒绝更新.", false},
         {"signed: manifest without its signature",
          [](Scenario& s) {
              s.Sign();
@@ -274,6 +281,9 @@ TEST(GameUpdater, FailuresLeaveNothingInstalled) {
             if (path == std::string::npos) continue;
             EXPECT_EQ(text.find(fs_port::NativeSeparator() == '/' ? '\\' : '/', path), std::string::npos)
                 << c.name << ": one kind of separator in " << text;
+        }
+        if (s.keys) {
+            EXPECT_FALSE(fs_port::PathExists(s.L("_temp\\a.pak"))) << c.name << ": a refused download stayed";
         }
         for (const char* list : {"versionlist.data", "updatelist.data", "dellist.data", "versionlist.data.minisig",
                                  "release.manifest", "release.manifest.minisig"}) {
