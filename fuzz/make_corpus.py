@@ -205,6 +205,27 @@ def ftp_seeds(work):
     write("ftp_reply", "pasv", b"227 Entering Passive Mode (127,0,0,1,195,80).\r\n213 4294967296\r\n")
 
 
+def signing_seeds(patchkit, work):
+    """A tree signed by "patchkit sign" with the fuzzing key fuzz/minisign_seed.key."""
+    root = os.path.join(work, "signed")
+    put(os.path.join(root, "versionlist.data"), b"1.0.0.1\t0\t0\n1.0.0.2\t1\t0\n")
+    put(os.path.join(root, "1.0.0.2", "data1.pak"), b"PK\x05\x06" + bytes(18))
+    put(os.path.join(root, "1.0.0.2", "\u4e2d\u6587 list.data"), b"list")
+    subprocess.run([patchkit, "sign", "--server-root", root, "--secret-key",
+                    os.path.join(ROOT, "fuzz", "minisign_seed.key")], check=True, stdout=subprocess.DEVNULL)
+    listed = read(os.path.join(root, "versionlist.data"))
+    list_signature = read(os.path.join(root, "versionlist.data.minisig"))
+    manifest = read(os.path.join(root, "1.0.0.2", "release.manifest"))
+    write("minisign", "list-signature", list_signature)
+    write("minisign", "manifest-signature", read(os.path.join(root, "1.0.0.2", "release.manifest.minisig")))
+    write("minisign", "public-key", read(os.path.join(ROOT, "fuzz", "minisign_seed.pub")))
+    write("minisign", "content-and-signature", listed + b"\0" + list_signature)
+    write("release_manifest", "manifest", manifest)
+    write("release_manifest", "list-comment", list_signature.split(b"\n")[2][len(b"trusted comment: "):])
+    manifest_signature = read(os.path.join(root, "1.0.0.2", "release.manifest.minisig"))
+    write("release_manifest", "manifest-comment", manifest_signature.split(b"\n")[2][len(b"trusted comment: "):])
+
+
 def main():
     patchkit = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "native", "bin", "patchkit")
     with tempfile.TemporaryDirectory() as work:
@@ -213,6 +234,7 @@ def main():
         skin_seeds()
         http_seeds(work)
         ftp_seeds(work)
+        signing_seeds(os.path.abspath(patchkit), work)
 
 
 if __name__ == "__main__":

@@ -184,13 +184,8 @@ MinisignPublicKey PublicKeyOf(const MinisignSecretKey& key) {
 
 bool SignMinisign(std::string_view content, std::string_view trustedComment,
                   const MinisignSecretKey& key, std::string* signatureTextOut) {
-    return SignMinisignDigest(Blake2b512(content), trustedComment, key, signatureTextOut);
-}
-
-bool SignMinisignDigest(const std::array<unsigned char, kBlake2b512Bytes>& digest,
-                        std::string_view trustedComment, const MinisignSecretKey& key,
-                        std::string* signatureTextOut) {
     if (!IsTrustedCommentText(trustedComment)) return false;
+    const auto digest = Blake2b512(content);
     Ed25519Signature signature, global;
     if (!Ed25519Sign(key.seed, DigestView(digest), &signature) ||
         !Ed25519Sign(key.seed, SignedCommentMessage(signature, trustedComment), &global)) {

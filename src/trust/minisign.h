@@ -70,7 +70,3 @@ MinisignPublicKey PublicKeyOf(const MinisignSecretKey& key);
 // NUL, at most what fits kMaxTrustedCommentLineBytes).
 [[nodiscard]] bool SignMinisign(std::string_view content, std::string_view trustedComment,
                                 const MinisignSecretKey& key, std::string* signatureTextOut);
-// The same from the BLAKE2b-512 of the content, for files read block by block.
-[[nodiscard]] bool SignMinisignDigest(const std::array<unsigned char, kBlake2b512Bytes>& digest,
-                                      std::string_view trustedComment, const MinisignSecretKey& key,
-                                      std::string* signatureTextOut);

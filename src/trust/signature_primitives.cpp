@@ -125,26 +125,6 @@ std::array<unsigned char, kBlake2b256Bytes> Blake2b256(std::string_view data) {
     return HashOnce<kBlake2b256Bytes>(GCRY_MD_BLAKE2B_256, data);
 }
 
-Blake2b512Stream::Blake2b512Stream() {
-    EnsureCryptoLibrary();
-    gcry_md_hd_t handle = nullptr;
-    if (gcry_md_open(&handle, GCRY_MD_BLAKE2B_512, 0) == 0) m_handle = handle;
-}
-
-Blake2b512Stream::~Blake2b512Stream() { gcry_md_close(static_cast<gcry_md_hd_t>(m_handle)); }
-
-void Blake2b512Stream::Write(const void* data, size_t size) {
-    if (m_handle) gcry_md_write(static_cast<gcry_md_hd_t>(m_handle), data, size);
-}
-
-std::array<unsigned char, kBlake2b512Bytes> Blake2b512Stream::Finish() {
-    std::array<unsigned char, kBlake2b512Bytes> digest{};
-    const unsigned char* value =
-        m_handle ? gcry_md_read(static_cast<gcry_md_hd_t>(m_handle), GCRY_MD_BLAKE2B_512) : nullptr;
-    if (value) std::memcpy(digest.data(), value, digest.size());
-    return digest;
-}
-
 ScryptParameters PickScryptParameters(const ScryptCost& cost) {
     constexpr std::uint64_t kLeastOps = 32768;
     const std::uint64_t ops = cost.opsLimit < kLeastOps ? kLeastOps : cost.opsLimit;

@@ -33,21 +33,6 @@ using Ed25519Signature = std::array<unsigned char, kEd25519SignatureBytes>;
 std::array<unsigned char, kBlake2b512Bytes> Blake2b512(std::string_view data);
 std::array<unsigned char, kBlake2b256Bytes> Blake2b256(std::string_view data);
 
-// Streaming BLAKE2b-512 for files that are read block by block.
-class Blake2b512Stream {
-public:
-    Blake2b512Stream();
-    ~Blake2b512Stream();
-    Blake2b512Stream(const Blake2b512Stream&) = delete;
-    Blake2b512Stream& operator=(const Blake2b512Stream&) = delete;
-    bool IsOpen() const { return m_handle != nullptr; }
-    void Write(const void* data, size_t size);
-    std::array<unsigned char, kBlake2b512Bytes> Finish();
-
-private:
-    void* m_handle = nullptr;  // gcry_md_hd_t
-};
-
 // scrypt cost in the form a secret key file stores it: an operation count and
 // a memory size in bytes, turned into N, r = 8 and p the way libsodium's
 // scryptsalsa208sha256 picks them, so that keys made by other minisign tools
