@@ -361,14 +361,20 @@ TEST(GameUpdater, UnsafeListDownloadsNoPackage) {
 }
 
 TEST(GameUpdater, MissingDeleteListIsNoFailure) {
-    Scenario s;
-    fs_port::RemoveFile(s.tree.Path("1.0.0.2/dellist.data"));
-    EXPECT_EQ(s.Run(), update_outcome::kHandedOver);
-    HandOffPlan plan;
-    std::string error;
-    ASSERT_TRUE(ReadHandOffFile(s.L("udo.temp"), &plan, &error)) << error;
-    EXPECT_EQ(plan.moves.size(), 2u);
-    EXPECT_TRUE(plan.deletes.empty());
+    // Signed, the manifest says there is none, and it is not asked for.
+    for (const bool sign : {false, true}) {
+        Scenario s;
+        fs_port::RemoveFile(s.tree.Path("1.0.0.2/dellist.data"));
+        if (sign) s.Sign();
+        EXPECT_EQ(s.Run(), update_outcome::kHandedOver) << s.window.Last();
+        HandOffPlan plan;
+        std::string error;
+        ASSERT_TRUE(ReadHandOffFile(s.L("udo.temp"), &plan, &error)) << error;
+        EXPECT_EQ(plan.moves.size(), 2u);
+        EXPECT_TRUE(plan.deletes.empty());
+        EXPECT_EQ(std::count(s.transfer.urls.begin(), s.transfer.urls.end(), "http://127.0.0.1/1.0.0.2/dellist.data"),
+                  sign ? 0 : 1);
+    }
 }
 
 TEST(GameUpdater, InstallerProgramIsPutInPlaceDirectly) {
