@@ -21,10 +21,9 @@
 constexpr char kVersionListSignatureName[] = "versionlist.data.minisig";
 constexpr char kManifestName[] = "release.manifest";
 constexpr char kManifestSignatureName[] = "release.manifest.minisig";
-// A signature file is four short lines; a manifest a line per file of one
-// version folder. Fetches stop as soon as a file shows to be larger.
-constexpr int64_t kMaxFetchedSignatureBytes = 4096;
-constexpr int64_t kMaxFetchedManifestBytes = 8 * 1024 * 1024;
+// Fetches stop as soon as a file shows to be larger than its parser takes.
+constexpr int64_t kMaxFetchedSignatureBytes = static_cast<int64_t>(kMaxMinisignFileBytes);
+constexpr int64_t kMaxFetchedManifestBytes = static_cast<int64_t>(kMaxManifestBytes);
 
 // Why something from the server was refused: the status text (also logged)
 // and, for the log only, which file and check, expected against found.
