@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static std::vector<MinisignPublicKey> keys = [] {
         MinisignPublicKey key;
         return ParseMinisignPublicKey(kSeedPublicKey, &key) ? std::vector<MinisignPublicKey>{key}
-                                                             : std::vector<MinisignPublicKey>{};
+                                                            : std::vector<MinisignPublicKey>{};
     }();
     std::string comment;
     (void)CheckMinisignSignature("", input, keys, &comment);

@@ -50,8 +50,8 @@ struct SignatureFile {
 bool ParseSignatureFile(std::string_view text, SignatureFile* fileOut) {
     std::vector<std::string_view> lines;
     if (!SplitMinisignLines(text, &lines) || lines.size() != 4) return false;
-    if (!StartsWith(lines[0], kUntrustedPrefix) || lines[0].size() > kMaxUntrustedCommentLineBytes ||
-        !StartsWith(lines[2], kTrustedPrefix)) {
+    if (!StartsWith(lines[0], kUntrustedPrefix) ||
+        lines[0].size() > kMaxUntrustedCommentLineBytes || !StartsWith(lines[2], kTrustedPrefix)) {
         return false;
     }
     std::string blob, global;
@@ -143,11 +143,16 @@ bool ReadUncheckedTrustedComment(std::string_view signatureText, std::string* co
 
 const char* SignatureCheckName(SignatureCheck check) {
     switch (check) {
-    case SignatureCheck::kOk: return "valid";
-    case SignatureCheck::kMalformed: return "not a signature file";
-    case SignatureCheck::kUnknownKey: return "made with an unknown key";
-    case SignatureCheck::kBadSignature: return "does not match the file";
-    case SignatureCheck::kBadTrustedComment: return "trusted comment was altered";
+        case SignatureCheck::kOk:
+            return "valid";
+        case SignatureCheck::kMalformed:
+            return "not a signature file";
+        case SignatureCheck::kUnknownKey:
+            return "made with an unknown key";
+        case SignatureCheck::kBadSignature:
+            return "does not match the file";
+        case SignatureCheck::kBadTrustedComment:
+            return "trusted comment was altered";
     }
     return "unknown";
 }
@@ -196,7 +201,7 @@ bool SignMinisign(std::string_view content, std::string_view trustedComment,
     blob.append(reinterpret_cast<const char*>(signature.data()), signature.size());
     const std::string_view globalView(reinterpret_cast<const char*>(global.data()), global.size());
     *signatureTextOut = std::string(kUntrustedPrefix) + "signature from minisign secret key\n" +
-                        Base64Encode(blob) + "\n" + kTrustedPrefix +
-                        std::string(trustedComment) + "\n" + Base64Encode(globalView) + "\n";
+                        Base64Encode(blob) + "\n" + kTrustedPrefix + std::string(trustedComment) +
+                        "\n" + Base64Encode(globalView) + "\n";
     return true;
 }

@@ -46,7 +46,9 @@ bool DecodeBlob(std::string_view text, std::string* blobOut) {
            blobOut->compare(0, 2, "Ed") == 0;
 }
 
-bool IsProtected(const std::string& blob) { return blob.compare(kKdfAt, 2, kScryptAlgorithm) == 0; }
+bool IsProtected(const std::string& blob) {
+    return blob.compare(kKdfAt, 2, kScryptAlgorithm) == 0;
+}
 
 std::array<unsigned char, kBlake2b256Bytes> Checksum(const std::string& blob) {
     return Blake2b256(blob.substr(0, 2) + blob.substr(kKeyIdAt, kChecksumAt - kKeyIdAt));
@@ -65,7 +67,8 @@ SecretKeyLoad ApplyPassword(std::string* blob, std::string_view password) {
     if (!ScryptDerive(password, salt, kSaltBytes, parameters, stream, sizeof stream)) {
         return SecretKeyLoad::kFailed;
     }
-    for (size_t i = 0; i < kProtectedBytes; ++i) (*blob)[kKeyIdAt + i] ^= static_cast<char>(stream[i]);
+    for (size_t i = 0; i < kProtectedBytes; ++i)
+        (*blob)[kKeyIdAt + i] ^= static_cast<char>(stream[i]);
     std::memset(stream, 0, sizeof stream);
     return SecretKeyLoad::kOk;
 }
@@ -74,12 +77,18 @@ SecretKeyLoad ApplyPassword(std::string* blob, std::string_view password) {
 
 const char* SecretKeyLoadName(SecretKeyLoad load) {
     switch (load) {
-    case SecretKeyLoad::kOk: return "loaded";
-    case SecretKeyLoad::kMalformed: return "not a minisign secret key";
-    case SecretKeyLoad::kUnsupported: return "uses an unknown key derivation or checksum";
-    case SecretKeyLoad::kTooCostly: return "asks for more scrypt memory or work than allowed";
-    case SecretKeyLoad::kWrongPassword: return "wrong password, or the key is damaged";
-    case SecretKeyLoad::kFailed: return "the key could not be derived (out of memory?)";
+        case SecretKeyLoad::kOk:
+            return "loaded";
+        case SecretKeyLoad::kMalformed:
+            return "not a minisign secret key";
+        case SecretKeyLoad::kUnsupported:
+            return "uses an unknown key derivation or checksum";
+        case SecretKeyLoad::kTooCostly:
+            return "asks for more scrypt memory or work than allowed";
+        case SecretKeyLoad::kWrongPassword:
+            return "wrong password, or the key is damaged";
+        case SecretKeyLoad::kFailed:
+            return "the key could not be derived (out of memory?)";
     }
     return "unknown";
 }
@@ -105,13 +114,15 @@ SecretKeyLoad ParseMinisignSecretKey(std::string_view text, std::string_view pas
     // minisign leaves the checksum of an unprotected key zero.
     const std::string zero(kBlake2b256Bytes, '\0');
     const bool unchecked = !IsProtected(blob) && blob.compare(kChecksumAt, zero.size(), zero) == 0;
-    if (!unchecked && std::memcmp(checksum.data(), blob.data() + kChecksumAt, checksum.size()) != 0) {
+    if (!unchecked &&
+        std::memcmp(checksum.data(), blob.data() + kChecksumAt, checksum.size()) != 0) {
         return IsProtected(blob) ? SecretKeyLoad::kWrongPassword : SecretKeyLoad::kMalformed;
     }
     MinisignSecretKey key;
     std::memcpy(key.keyId.data(), blob.data() + kKeyIdAt, key.keyId.size());
     std::memcpy(key.seed.data(), blob.data() + kSecretAt, key.seed.size());
-    std::memcpy(key.publicKey.data(), blob.data() + kSecretAt + key.seed.size(), key.publicKey.size());
+    std::memcpy(key.publicKey.data(), blob.data() + kSecretAt + key.seed.size(),
+                key.publicKey.size());
     // The stored public half must be the seed's own, or signatures would not verify.
     Ed25519Public derived;
     if (!Ed25519PublicOf(key.seed, &derived)) return SecretKeyLoad::kFailed;

@@ -94,7 +94,8 @@ bool Ed25519PublicOf(const Ed25519Seed& seed, Ed25519Public* publicOut) {
     return ok;
 }
 
-bool Ed25519Sign(const Ed25519Seed& seed, std::string_view message, Ed25519Signature* signatureOut) {
+bool Ed25519Sign(const Ed25519Seed& seed, std::string_view message,
+                 Ed25519Signature* signatureOut) {
     EnsureCryptoLibrary();
     Sexp key, data, signature;
     if (!BuildSecretKey(seed, &key) || !BuildMessage(message, &data)) return false;
@@ -107,7 +108,8 @@ bool Ed25519Verify(const Ed25519Public& publicKey, std::string_view message,
                    const unsigned char* signature) {
     EnsureCryptoLibrary();
     Sexp key, data, value;
-    if (gcry_sexp_build(key.Out(), nullptr, "(public-key (ecc (curve Ed25519) (flags eddsa) (q %b)))",
+    if (gcry_sexp_build(key.Out(), nullptr,
+                        "(public-key (ecc (curve Ed25519) (flags eddsa) (q %b)))",
                         static_cast<int>(publicKey.size()), publicKey.data()) != 0 ||
         !BuildMessage(message, &data) ||
         gcry_sexp_build(value.Out(), nullptr, "(sig-val (eddsa (r %b) (s %b)))", 32, signature, 32,
@@ -159,9 +161,8 @@ bool ScryptDerive(std::string_view password, const unsigned char* salt, size_t s
     EnsureCryptoLibrary();
     // libgcrypt's scrypt fixes r at 8; "subalgo" is N and "iterations" is p.
     if (parameters.r != 8 || parameters.p == 0 || parameters.nLog2 >= 31) return false;
-    return gcry_kdf_derive(password.data(), password.size(), GCRY_KDF_SCRYPT,
-                           1 << parameters.nLog2, salt, saltSize, parameters.p, outSize,
-                           out) == 0;
+    return gcry_kdf_derive(password.data(), password.size(), GCRY_KDF_SCRYPT, 1 << parameters.nLog2,
+                           salt, saltSize, parameters.p, outSize, out) == 0;
 }
 
 void RandomBytes(unsigned char* out, size_t size) {

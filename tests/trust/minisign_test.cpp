@@ -170,12 +170,11 @@ TEST(MinisignSecretKey, LoadsWhatItWritesAndRefusesDamage) {
     ASSERT_TRUE(FormatMinisignSecretKey(key, nullptr, kTestCost, &plain));
     ASSERT_TRUE(FormatMinisignSecretKey(key, &password, kTestCost, &locked));
     const std::string lockedLine = Lines(locked)[1];
-    std::string costly = locked;
     std::string blob;
     ASSERT_TRUE(Base64Decode(lockedLine, &blob));
     blob[38 + 7] = 0x01;      // ops limit above 2^56
     blob[38 + 8 + 7] = 0x01;  // memory limit above 2^56 bytes
-    costly = Lines(locked)[0] + "\n" + Base64Encode(blob) + "\n";
+    const std::string costly = Lines(locked)[0] + "\n" + Base64Encode(blob) + "\n";
     const struct {
         const char* what;
         std::string text;
@@ -188,6 +187,9 @@ TEST(MinisignSecretKey, LoadsWhatItWritesAndRefusesDamage) {
         {"wrong password", locked, "correct horsf", true, SecretKeyLoad::kWrongPassword},
         {"flipped protected byte", Lines(locked)[0] + "\n" + FlipDecoded(lockedLine, 100) + "\n", password, true, SecretKeyLoad::kWrongPassword},
         {"flipped unprotected byte", Lines(plain)[0] + "\n" + FlipDecoded(Lines(plain)[1], 100) + "\n", "", false, SecretKeyLoad::kMalformed},
+        {"unchecked key of minisign -W with a flipped public byte",
+         Lines(kToolSecretKey)[0] + "\n" + FlipDecoded(Lines(kToolSecretKey)[1], 100) + "\n", "", false,
+         SecretKeyLoad::kMalformed},
         {"unknown kdf", Lines(plain)[0] + "\n" + FlipDecoded(Lines(plain)[1], 2) + "\n", "", false, SecretKeyLoad::kUnsupported},
         {"unknown checksum", Lines(plain)[0] + "\n" + FlipDecoded(Lines(plain)[1], 4) + "\n", "", false, SecretKeyLoad::kUnsupported},
         {"huge scrypt memory", costly, password, true, SecretKeyLoad::kTooCostly},

@@ -1,5 +1,3 @@
-#include "tools/patchkit/operator_console.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -10,6 +8,7 @@
 #include <cstring>
 
 #include "platform/file_system.h"
+#include "tools/patchkit/operator_console.h"
 
 namespace {
 
@@ -51,12 +50,15 @@ bool AskHiddenLine(const std::string& prompt, std::string* lineOut, std::string*
     termios quiet = saved;
     quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
     quiet.c_lflag |= ECHONL;
-    (void)!write(tty, prompt.data(), prompt.size());
+    // Echo goes off before the prompt shows: switching it off discards what
+    // was typed ahead, which must never be the password typed after the prompt.
     const bool hidden = tcsetattr(tty, TCSAFLUSH, &quiet) == 0;
+    if (hidden) (void)!write(tty, prompt.data(), prompt.size());
     const bool read = hidden && ReadLine(tty, lineOut);
     (void)tcsetattr(tty, TCSAFLUSH, &saved);
     close(tty);
-    if (!read) *whyOut = hidden ? "the password could not be read" : "cannot hide the typed password";
+    if (!read)
+        *whyOut = hidden ? "the password could not be read" : "cannot hide the typed password";
     return read;
 }
 

@@ -67,7 +67,8 @@ constexpr Verb kVerbs[] = {
      "version's line in ROOT/versionlist.data (--mandatory: installed without\n"
      "asking). The folder appears only when complete. --sign then signs the\n"
      "whole tree as 'patchkit sign' does; the key is opened before any work.\n",
-     0, 0, true, VerbRelease, "--from --to --version --server-root --sign --expires", "--mandatory"},
+     0, 0, true, VerbRelease, "--from --to --version --server-root --sign --expires",
+     "--mandatory"},
     {"keygen", "--public FILE --secret FILE [--no-password] [--force]",
      "make a key pair for signing releases",
      "Writes a new minisign key pair: the public key FILE, to build into the\n"

@@ -45,7 +45,8 @@ int VerbResign(const VerbCall& call);
 
 // The secret key at path; its password, when it has one, comes from
 // VANTOREL_SIGN_PASSWORD or is asked for once on the terminal.
-[[nodiscard]] bool LoadSigningKey(const std::string& path, MinisignSecretKey* keyOut, std::string* whyOut);
+[[nodiscard]] bool LoadSigningKey(const std::string& path, MinisignSecretKey* keyOut,
+                                  std::string* whyOut);
 // Empty when --expires is absent or a valid number of days; else the problem.
 std::string ExpiryOptionProblem(const VerbCall& call);
 // Signs the release tree at root with key, --expires taken from call;

@@ -19,15 +19,18 @@ namespace {
 constexpr char kWritingSuffix[] = ".signing";
 constexpr std::int64_t kSecondsPerDay = 86400;
 
-std::string Join(const std::string& folder, const std::string& name) { return folder + "\\" + name; }
+std::string Join(const std::string& folder, const std::string& name) {
+    return folder + "\\" + name;
+}
 
 bool EndsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 struct ListedVersion {
-    std::string version;   // the folder's name
-    std::string folder;    // its path
+    std::string version;  // the folder's name
+    std::string folder;   // its path
 };
 
 // The versions of root's version list that have a folder, with the list's bytes.
@@ -39,7 +42,8 @@ bool ReadVersionList(const std::string& root, std::string* bytesOut,
     std::string text;
     std::vector<VersionEntry> entries;
     if (!ReadFileUpTo(path, kMaxVersionListBytes, bytesOut, &tooLarge) ||
-        !DecodeVersionList(*bytesOut, &text) || ParseVersionList(text, &entries) != VersionListParse::Ok) {
+        !DecodeVersionList(*bytesOut, &text) ||
+        ParseVersionList(text, &entries) != VersionListParse::Ok) {
         *whyOut = tooLarge ? path + " is too large" : "cannot read a version list from " + path;
         return false;
     }
@@ -59,7 +63,8 @@ bool ReadVersionList(const std::string& root, std::string* bytesOut,
 bool ReadComment(const std::string& path, std::string* commentOut) {
     std::string text;
     bool tooLarge = false;
-    return fs_port::IsRegularFile(path) && ReadFileUpTo(path, kMaxMinisignFileBytes, &text, &tooLarge) &&
+    return fs_port::IsRegularFile(path) &&
+           ReadFileUpTo(path, kMaxMinisignFileBytes, &text, &tooLarge) &&
            ReadUncheckedTrustedComment(text, commentOut);
 }
 
@@ -70,7 +75,8 @@ bool NextSerial(const std::string& root, const std::vector<ListedVersion>& versi
     std::uint64_t largest = 0;
     std::string comment;
     ListComment list;
-    if (ReadComment(Join(root, kVersionListSignatureName), &comment) && ParseListComment(comment, &list)) {
+    if (ReadComment(Join(root, kVersionListSignatureName), &comment) &&
+        ParseListComment(comment, &list)) {
         largest = list.serial;
     }
     for (const ListedVersion& listed : versions) {
@@ -84,13 +90,14 @@ bool NextSerial(const std::string& root, const std::vector<ListedVersion>& versi
         *whyOut = "the serial in the tree's signatures cannot grow any more";
         return false;
     }
-    *serialOut = std::max<std::uint64_t>(largest + 1, now > 0 ? static_cast<std::uint64_t>(now) : 0);
+    *serialOut =
+        std::max<std::uint64_t>(largest + 1, now > 0 ? static_cast<std::uint64_t>(now) : 0);
     return true;
 }
 
 // Every file of a version folder by name, SHA-256 and size.
-bool DescribeFolder(const std::string& folder, std::vector<ManifestEntry>* entriesOut,
-                    bool hash, std::string* whyOut) {
+bool DescribeFolder(const std::string& folder, std::vector<ManifestEntry>* entriesOut, bool hash,
+                    std::string* whyOut) {
     std::vector<fs_port::DirEntry> names;
     if (!fs_port::ListDirectory(folder, &names)) {
         *whyOut = "cannot list " + folder;
@@ -135,7 +142,8 @@ bool SignVersionFolder(const ListedVersion& listed, std::uint64_t serial,
     std::string manifest;
     if (!DescribeFolder(listed.folder, &entries, true, whyOut)) return false;
     if (!TryFormatReleaseManifest(entries, &manifest)) {
-        *whyOut = "cannot list the files of " + listed.folder + " in a manifest (names GBK cannot hold?)";
+        *whyOut =
+            "cannot list the files of " + listed.folder + " in a manifest (names GBK cannot hold?)";
         return false;
     }
     const std::string manifestPath = Join(listed.folder, kManifestName);
@@ -153,7 +161,8 @@ bool CheckSignedFolder(const ListedVersion& listed, std::string* whyOut) {
     const std::string hint = "; run patchkit sign, not resign";
     if (!ReadComment(Join(listed.folder, kManifestSignatureName), &comment) ||
         !ParseManifestComment(comment, &parsed) || parsed.version != listed.version ||
-        !ReadFileUpTo(Join(listed.folder, kManifestName), kMaxManifestBytes, &manifest, &tooLarge) ||
+        !ReadFileUpTo(Join(listed.folder, kManifestName), kMaxManifestBytes, &manifest,
+                      &tooLarge) ||
         !ParseReleaseManifest(manifest, &listedEntries)) {
         *whyOut = listed.version + " has no signed release.manifest" + hint;
         return false;
@@ -165,7 +174,9 @@ bool CheckSignedFolder(const ListedVersion& listed, std::string* whyOut) {
         const auto found = sizes.find(entry.name);
         if (found == sizes.end() || found->second != entry.size) {
             *whyOut = listed.version + "\\" + entry.name +
-                      (found == sizes.end() ? " is not in the signed manifest" : " changed since the manifest was signed") + hint;
+                      (found == sizes.end() ? " is not in the signed manifest"
+                                            : " changed since the manifest was signed") +
+                      hint;
             return false;
         }
     }

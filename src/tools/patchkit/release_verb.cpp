@@ -221,7 +221,8 @@ int VerbRelease(const VerbCall& call) {
     MinisignSecretKey signingKey;
     const std::string* keyPath = call.Option("--sign");
     if (!keyPath && call.Option("--expires")) return call.Fail("--expires needs --sign");
-    if (keyPath && (!(bad = ExpiryOptionProblem(call)).empty() || !LoadSigningKey(*keyPath, &signingKey, &bad))) {
+    if (keyPath) bad = ExpiryOptionProblem(call);
+    if (keyPath && (!bad.empty() || !LoadSigningKey(*keyPath, &signingKey, &bad))) {
         return call.Fail(bad);
     }
     TreeIndex oldTree, newTree;

@@ -14,15 +14,19 @@ namespace {
 
 constexpr char kPasswordVariable[] = "VANTOREL_SIGN_PASSWORD";
 
-// From the environment when set (automation), else typed twice or once.
-bool GetPassword(bool confirm, std::string* passwordOut, std::string* whyOut) {
+// From the environment when set (automation), else typed on the terminal;
+// a new password twice.
+bool GetPassword(const std::string& keyPath, bool isNew, std::string* passwordOut,
+                 std::string* whyOut) {
     if (ReadEnvironment(kPasswordVariable, passwordOut)) return true;
+    const std::string prompt = "Password " + std::string(isNew ? "for " : "of ") + keyPath + ": ";
     std::string again;
-    if (!AskHiddenLine("Password: ", passwordOut, whyOut)) {
-        *whyOut += " (set " + std::string(kPasswordVariable) + " to sign without one)";
+    if (!AskHiddenLine(prompt, passwordOut, whyOut) ||
+        (isNew && !AskHiddenLine("The same again: ", &again, whyOut))) {
+        *whyOut += " (or set " + std::string(kPasswordVariable) + ")";
         return false;
     }
-    if (confirm && (!AskHiddenLine("Password (again): ", &again, whyOut) || again != *passwordOut)) {
+    if (isNew && again != *passwordOut) {
         *whyOut = "the two passwords differ";
         return false;
     }
@@ -37,7 +41,8 @@ bool ParseExpiry(const VerbCall& call, int* daysOut, std::string* whyOut) {
     const long days = std::strtol(text->c_str(), &end, 10);
     if (text->empty() || *end != '\0' || (*text)[0] == '-' || (*text)[0] == '+' || days < 1 ||
         days > kMaxExpiryDays) {
-        *whyOut = "--expires takes whole days from 1 to " + std::to_string(kMaxExpiryDays) + ": " + *text;
+        *whyOut =
+            "--expires takes whole days from 1 to " + std::to_string(kMaxExpiryDays) + ": " + *text;
         return false;
     }
     *daysOut = static_cast<int>(days);
@@ -91,7 +96,8 @@ bool LoadSigningKey(const std::string& path, MinisignSecretKey* keyOut, std::str
         *whyOut = "cannot read the secret key " + path;
         return false;
     }
-    if (MinisignSecretKeyNeedsPassword(text) && !GetPassword(false, &password, whyOut)) return false;
+    if (MinisignSecretKeyNeedsPassword(text) && !GetPassword(path, false, &password, whyOut))
+        return false;
     const SecretKeyLoad load = ParseMinisignSecretKey(text, password, keyOut);
     if (load != SecretKeyLoad::kOk) {
         *whyOut = path + ": " + SecretKeyLoadName(load);
@@ -115,11 +121,13 @@ int VerbKeygen(const VerbCall& call) {
     const std::string* secretPath = call.Option("--secret");
     if (!publicPath || !secretPath) return call.Fail("--public and --secret are required");
     if (fs_port::PathExists(*secretPath) && !call.flags.count("--force")) {
-        return call.Fail(*secretPath + " exists; --force replaces it (and every launcher built with its public key stops trusting new releases)");
+        return call.Fail(*secretPath +
+                         " exists; --force replaces it (and every launcher built with its public "
+                         "key stops trusting new releases)");
     }
     const bool protect = !call.flags.count("--no-password");
     std::string password, why, secretText;
-    if (protect && !GetPassword(true, &password, &why)) return call.Fail(why);
+    if (protect && !GetPassword(*secretPath, true, &password, &why)) return call.Fail(why);
     if (protect && (password.empty() || password.size() > kMaxPasswordBytes)) {
         return call.Fail("the password must have 1 to " + std::to_string(kMaxPasswordBytes) +
                          " bytes; --no-password writes an unprotected key");
@@ -133,11 +141,16 @@ int VerbKeygen(const VerbCall& call) {
         !WriteAtomically(*publicPath, FormatMinisignPublicKey(PublicKeyOf(key)), false, &why)) {
         return call.Fail(why);
     }
-    std::fprintf(call.out, "key id %s\npublic key: %s\nsecret key: %s (%s); keep it off the update server\n",
+    std::fprintf(call.out,
+                 "key id %s\npublic key: %s\nsecret key: %s (%s); keep it off the update server\n",
                  MinisignKeyIdText(key.keyId).c_str(), publicPath->c_str(), secretPath->c_str(),
                  protect ? "protected by the password" : "not protected by a password");
     return kExitOk;
 }
 
-int VerbSign(const VerbCall& call) { return RunSigning(call, false); }
-int VerbResign(const VerbCall& call) { return RunSigning(call, true); }
+int VerbSign(const VerbCall& call) {
+    return RunSigning(call, false);
+}
+int VerbResign(const VerbCall& call) {
+    return RunSigning(call, true);
+}

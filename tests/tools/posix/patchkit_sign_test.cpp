@@ -31,7 +31,7 @@ protected:
     // Runs a shell command in the test folder, $PK naming the patchkit program.
     Result Shell(const std::string& command) {
         const std::string output = m_dir.File("output.txt");
-        const int status = RunShell("cd '" + m_dir.Path() + "' && PK='" PATCHKIT_PATH "' && (" +
+        const int status = RunShell("cd '" + m_dir.Path() + "' && export PK='" PATCHKIT_PATH "' && (" +
                                     command + ") >'" + output + "' 2>&1");
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadTextFile(output)};
     }
@@ -61,15 +61,18 @@ protected:
 TEST_F(PatchkitSign, KeysAndSignaturesWorkBothWaysWithTheMinisignTool) {
     ASSERT_EQ(Shell("minisign -v").exit, 0) << "minisign is one of ./run setup's packages";
     const std::string patchkitSigns = "$PK sign --server-root root --secret-key m.key";
+    const std::string minisignSigns =
+        "minisign -S -W -s m.key -m root/versionlist.data -t 'vantorel serial=5 expires=9' && minisign -S"
+        " -W -s m.key -m root/1.0.0.2/release.manifest -t 'vantorel version=1.0.0.2 serial=5'";
     const struct {
         const char* what;
         std::string makeKey;
         std::string sign;
     } rows[] = {
-        {"minisign's key and signatures", "minisign -G -W -p m.pub -s m.key",
-         "minisign -S -W -s m.key -m root/versionlist.data -t 'vantorel serial=5 expires=9' &&"
-         " minisign -S -W -s m.key -m root/1.0.0.2/release.manifest -t 'vantorel version=1.0.0.2 serial=5'"},
+        {"minisign's key and signatures", "minisign -G -W -p m.pub -s m.key", minisignSigns},
         {"our unprotected key", "$PK keygen --no-password --public m.pub --secret m.key", patchkitSigns},
+        {"minisign signing with our key", "$PK keygen --no-password --public m.pub --secret m.key",
+         minisignSigns},
         {"our protected key", "VANTOREL_SIGN_PASSWORD=pw1 $PK keygen --public m.pub --secret m.key",
          "VANTOREL_SIGN_PASSWORD=pw1 " + patchkitSigns},
         {"minisign's protected key", "printf 'pw2\\npw2\\n' | minisign -G -p m.pub -s m.key",
@@ -100,6 +103,7 @@ TEST_F(PatchkitSign, SignResignAndKeygenDoWhatTheOperatorAsked) {
     const std::string resign = "$PK resign --server-root root --secret-key k.key";
     const std::string keep = "cp root/versionlist.data.minisig l.kept && cp root/1.0.0.2/release.manifest.minisig m.kept";
     const std::string noSignature = "! test -e root/versionlist.data.minisig";
+    const std::string terminal = "/usr/bin/python3 " VANTOREL_SOURCE_DIR "/tests/tools/posix/on_terminal.py ";
     const struct {
         const char* what;
         bool protectedKey;  // k.key needs the password "right"
@@ -140,6 +144,13 @@ TEST_F(PatchkitSign, SignResignAndKeygenDoWhatTheOperatorAsked) {
          1, "--force replaces it", "cmp -s k.key k.kept"},
         {"keygen --force replaces it", false, "cp k.key k.kept", "$PK keygen --force --no-password --public n.pub --secret k.key",
          0, "not protected", "! cmp -s k.key k.kept && test \"$(stat -c %a k.key)\" = 600"},
+        {"keygen asks twice on the terminal, unseen", false, "rm k.key",
+         terminal + "typed1 typed1 -- $PK keygen --public k.pub --secret k.key | tee seen.txt", 0,
+         "Password for k.key: \r\nThe same again: \r\n", "! grep -q typed1 seen.txt && " + terminal +
+         "typed1 -- " + sign + " | grep -q 'Password of k.key: '"},
+        {"keygen with two different passwords", false, "rm k.key",
+         terminal + "typed1 typed2 -- $PK keygen --public k.pub --secret k.key", 1,
+         "the two passwords differ", "! test -e k.key"},
         {"keygen refuses an empty password", false, "rm k.key", "VANTOREL_SIGN_PASSWORD= $PK keygen --public k.pub --secret k.key",
          1, "--no-password writes an unprotected key", "! test -e k.key"},
         {"release --sign", false, "mkdir old new && printf a >new/a.txt",
@@ -150,7 +161,7 @@ TEST_F(PatchkitSign, SignResignAndKeygenDoWhatTheOperatorAsked) {
          "wrong password", "! test -e rel/1.0.0.3 && ! test -e rel/versionlist.data"},
     };
     for (const auto& row : rows) {
-        ASSERT_EQ(Shell("rm -rf root rel old new *.kept k.* m.* n.pub").exit, 0);
+        ASSERT_EQ(Shell("rm -rf root rel old new *.kept k.* m.* n.pub seen.txt").exit, 0);
         MakeTree();  // a fresh tree and key for every row
         if (row.protectedKey) WriteProtectedKey("right");
         ASSERT_EQ(Shell(row.prepare.empty() ? "true" : row.prepare).exit, 0) << row.what;
