@@ -516,8 +516,47 @@ def bench_big(build):
              ours[0], theirs))
 
 
+def sign_update_release(build, base):
+    """Signs the update benchmark's server tree with a key pair of its own (an
+    engine without keys ignores the signatures); gives the public key. Cached."""
+    public, secret = (os.path.join(base, n) for n in ("bench.pub", "bench.key"))
+    done = os.path.join(base, ".signed")
+    if not os.path.exists(done):
+        patchkit(build, "keygen", "--no-password", "--force", "--public", public, "--secret", secret)
+        patchkit(build, "sign", "--server-root", os.path.join(base, "server"), "--secret-key", secret,
+                 "--expires", "3650")
+        open(done, "w").close()
+    return public
+
+
+def bench_trust(build):
+    """One version step of the update benchmark's size, with the release checks
+    (signatures, manifest, SHA-256 of every file) and without keys."""
+    base = make_update_release(build)
+    public = sign_update_release(build, base)
+    state, port = start_peer("nginx", os.path.join(base, "server"))
+    url = "http://127.0.0.1:%s" % port
+    work = os.path.join(base, "run")
+    folder = os.path.join(work, "game")
+    times = {"plain": [], "checked": []}
+    try:
+        for _ in range(RUNS):
+            for kind, extra in (("plain", []), ("checked", ["--trust-key", public])):
+                lay_out_installation(build, base, folder)
+                times[kind].append(run_measured([os.path.join(build, "bin", "patchkit"), "update", "--server",
+                                                 url, "--folder", folder, "--once"] + extra)[0])
+                if os.path.exists(os.path.join(folder, "trust.state")) != (kind == "checked"):
+                    raise SystemExit("bench trust: the %s step did not check as it should" % kind)
+    finally:
+        stop_peer(state)
+        shutil.rmtree(work, ignore_errors=True)
+    ratio = min(times["checked"]) / min(times["plain"])
+    print("bench trust: ratio %.3f %s checked %.2f s without keys %.2f s"
+          % (ratio, goal("<=", 1.02, ratio), min(times["checked"]), min(times["plain"])))
+
+
 BENCHES = {"big": bench_big, "digest": bench_digest, "extract": bench_extract, "ftp": bench_ftp, "http": bench_http,
-           "region": bench_region, "startup": bench_startup, "update": bench_update,
+           "region": bench_region, "startup": bench_startup, "trust": bench_trust, "update": bench_update,
            "verify": bench_verify}
 
 # Run only when named: the big step needs about 40 GiB of disk and a quarter of an hour.

@@ -30,6 +30,8 @@
 #define IDCUR_HAND 400  // not IDC_HAND: <windows.h> uses that name for the system's hand
 #define IDS_QUIT_QUESTION 500
 #define IDS_APP_TITLE 57344
+// The operator's public keys (generated at build time), in the launcher and patchkit.
+#define IDR_TRUST_KEYS 600
 
 // ---- button icons: four looks each, in the order normal, hover, pressed, disabled
 #define IDI_HOME_NORMAL 300

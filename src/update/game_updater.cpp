@@ -102,6 +102,7 @@ bool CGameUpdater::FetchVersionList(std::string* contentOut) {
         Fail(StringPrintf(update_text::kUpdateFailedCode, result * 10));
         return false;
     }
+    if (!CheckListSignature(raw, url + ".minisig")) return false;
     if (!DecodeVersionList(std::move(raw), contentOut)) {
         Fail(update_text::kVersionListUnreadable);
         return false;

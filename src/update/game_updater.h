@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "app/launcher_settings.h"
 #include "maintenance/verify_cache.h"
 #include "update/hand_off.h"
+#include "update/release_trust.h"
 #include "update/update_lists.h"
 #include "update/updater_ports.h"
 #include "update/version_list.h"
@@ -70,6 +72,10 @@ public:
 
     const std::string& LauncherFolder() const { return m_strLauncherFolder; }
 
+    // Checks every release against these public keys from now on (see
+    // CReleaseTrust); without this call nothing is checked.
+    void UseTrustKeys(std::vector<MinisignPublicKey> keys) { m_trust.UseKeys(std::move(keys)); }
+
     std::string m_strTempFolder;
     std::atomic<int32_t> m_bInstall{0};
     LauncherSettings m_settings;
@@ -91,6 +97,7 @@ private:
         bool notFound = false;   // the server has no such file
         bool readable = false;   // fetched, deciphered and decoded
         std::string content;     // UTF-8
+        bool refused = false;    // not as the signed manifest says; shown already
     };
     [[nodiscard]] FetchedList FetchList(const std::string& url, const std::string& name);
     [[nodiscard]] bool LoadDeleteList(UpdatePlan* plan);
@@ -107,6 +114,20 @@ private:
     void AddDeletions(const UpdatePlan& plan, HandOffPlan* handOff);
     [[nodiscard]] int HandOver(const HandOffPlan& handOff);
     [[nodiscard]] bool StopHere();
+    // Signed releases (update_trust_stage.cpp). Each shows its refusal.
+    [[nodiscard]] bool FetchSmallFile(const std::string& url, const std::string& name, int64_t cap,
+                                      std::string* contentOut, bool* notFoundOut);
+    [[nodiscard]] bool CheckListSignature(const std::string& raw, const std::string& signatureUrl);
+    [[nodiscard]] bool LoadManifest(const std::string& baseUrl, const std::string& versionText);
+    [[nodiscard]] bool CapOfVersionFile(const std::string& name, int64_t* capInOut);
+    [[nodiscard]] bool CheckVersionFile(const std::string& name, const std::string& path);
+    [[nodiscard]] bool CheckPackagesListed(const UpdatePlan& plan);
+    // A package's check on a second thread; the end waits for it, shows a
+    // refusal and then drops every download of the version.
+    void BeginPackageCheck(const std::string& name, const std::string& path, std::future<TrustRefusal>* checkOut);
+    [[nodiscard]] bool EndPackageCheck(std::future<TrustRefusal>* check);
+    void RefuseRelease(const TrustRefusal& refusal);
+    void DiscardDownloads();
     // Shows text and logs it, followed by the reason when there is one: only
     // the log has room for it.
     void Fail(const std::string& text, const std::string& reason = std::string());
@@ -118,4 +139,5 @@ private:
     std::atomic<bool> m_bStopRequested{false};
     // The unpacked files whose MD5 the list gave and the unpacking checked.
     std::vector<VerifyCacheLine> m_checkedFiles;
+    CReleaseTrust m_trust;
 };

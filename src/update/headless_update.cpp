@@ -5,6 +5,7 @@
 #include "external/fast_file.h"
 #include "external/journal.h"
 #include "platform/file_system.h"
+#include "trust/built_in_keys.h"
 #include "update/game_updater.h"
 #include "update/install_paths.h"
 #include "update/installer.h"
@@ -105,6 +106,13 @@ std::string FullFolderPath(const std::string& folder) {
     return full;
 }
 
+bool ReadPublicKeyFile(const std::string& path, MinisignPublicKey* keyOut) {
+    const int64_t size = fs_port::FileSize(path);
+    if (size < 0 || size > kMaxPublicKeyFileBytes) return false;
+    std::string text;
+    return ReadWholeFile(path, nullptr, false, &text) && ParseMinisignPublicKey(text, keyOut);
+}
+
 }  // namespace
 
 bool ReadInstalledVersionNumber(const std::string& launcherFolder, int32_t* versionOut) {
@@ -149,6 +157,7 @@ int RunHeadlessUpdate(const HeadlessUpdateOptions& options, std::FILE* out, IUpd
         ConsoleWindow window(out, settings, installed);
         WaitingStarter starter;
         CGameUpdater updater(options.folder, transfer, &starter);
+        if (options.checkReleases) updater.UseTrustKeys(options.trustKeys);
         updater.m_bInstall = 1;
         const int outcome = updater.RunUpdate(&window);
         if (outcome == update_outcome::kUpToDate) return 0;
@@ -183,15 +192,25 @@ int RunUpdateVerb(const std::vector<std::string>& args, std::FILE* out, std::FIL
             options.ftp = true;
         } else if (arg == "--once") {
             options.once = true;
+        } else if (arg == "--trust-key" && hasValue) {
+            MinisignPublicKey key;
+            if (!ReadPublicKeyFile(args[++i], &key)) {
+                std::fprintf(err, "patchkit update: '%s' is not a minisign public key file\n", args[i].c_str());
+                return 2;
+            }
+            options.checkReleases = true;
+            options.trustKeys.push_back(key);
         } else {
             std::fprintf(err, "patchkit update: unexpected argument '%s'\n", arg.c_str());
             return 2;
         }
     }
     if (options.server.empty() || options.folder.empty()) {
-        std::fputs("patchkit update: expects --server URL --folder DIR [--ftp] [--once]\n", err);
+        std::fputs("patchkit update: expects --server URL --folder DIR [--ftp] [--once] [--trust-key FILE]...\n",
+                   err);
         return 2;
     }
+    if (!options.checkReleases) options.checkReleases = BuiltInTrustKeys(&options.trustKeys);
     options.folder = FullFolderPath(options.folder);
     const UpdateLog log(options.folder);
     if (!log.Attached()) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "trust/minisign.h"
 #include "update/updater_ports.h"
 
 struct HeadlessUpdateOptions {
@@ -14,7 +15,13 @@ struct HeadlessUpdateOptions {
     std::string folder;  // the installation (launcher folder)
     bool ftp = false;
     bool once = false;   // one version step, then stop
+    // Releases are checked against trustKeys (an empty list refuses all).
+    bool checkReleases = false;
+    std::vector<MinisignPublicKey> trustKeys;
 };
+
+// A public key file (minisign .pub) is two short lines.
+constexpr int64_t kMaxPublicKeyFileBytes = 4096;
 
 // Most version steps one call takes; a server that never reaches its newest
 // version must not keep the tool running for ever.
@@ -32,6 +39,8 @@ constexpr int kMaxHeadlessSteps = 1000;
 int RunHeadlessUpdate(const HeadlessUpdateOptions& options, std::FILE* out,
                       IUpdateTransfer* transfer = nullptr);
 
-// The "update" verb's arguments: --server URL --folder DIR [--ftp] [--once].
+// The "update" verb's arguments: --server URL --folder DIR [--ftp] [--once]
+// [--trust-key FILE]... Releases are checked against the keys of the
+// --trust-key files, else against the built-in keys (when the build has any).
 // Exit status 0 success, 1 failure, 2 wrong usage (one line on err).
 int RunUpdateVerb(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);

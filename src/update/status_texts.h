@@ -71,6 +71,25 @@ constexpr char kInstallerStartLog[] = "开始安装更新...";
 constexpr char kInstallerStartFailed[] = "安装程序启动失败 ! 错误代码 :%d";
 constexpr char kResumingInstallLog[] = "上次更新安装未完成, 重新启动安装程序: %s";
 
+// Signed releases: every refusal leaves the installed game as it was.
+constexpr char kReleasesNotChecked[] = "没有内置运营商公钥, 不校验版本发布的签名.";
+constexpr char kListUnsigned[] = "服务器的版本列表没有运营商的签名, 已拒绝更新.";
+constexpr char kListForeignKey[] = "服务器的版本列表不是运营商签名的, 已拒绝更新.";
+constexpr char kListBadSignature[] = "服务器的版本列表与签名不符, 已拒绝更新.";
+constexpr char kListRollback[] = "服务器的版本列表比已接受过的旧, 已拒绝更新.";
+constexpr char kListExpired[] = "服务器的版本列表已过期, 已拒绝更新.";
+constexpr char kListAcceptedLog[] = "版本列表签名有效 : 序号 %llu, 有效期至 %s, 现在 %s";
+constexpr char kTrustStateDamaged[] = "签名状态文件已损坏, 按序号 0 处理 : %s";
+constexpr char kTrustStateWriteFailed[] = "签名状态文件无法写入 : %s";
+constexpr char kManifestUnsigned[] = "版本 %s 的文件清单没有运营商的签名, 已拒绝更新.";
+constexpr char kManifestForeignKey[] = "版本 %s 的文件清单不是运营商签名的, 已拒绝更新.";
+constexpr char kManifestBadSignature[] = "版本 %s 的文件清单与签名不符, 已拒绝更新.";
+constexpr char kManifestOtherVersion[] = "文件清单不属于版本 %s, 已拒绝更新.";
+constexpr char kManifestUnreadable[] = "版本 %s 的文件清单无法读取, 已拒绝更新.";
+constexpr char kFileNotInManifest[] = "文件清单中没有 %s, 已拒绝更新.";
+constexpr char kFileNotAsInManifest[] = "%s 与文件清单不符, 已拒绝更新.";
+constexpr char kTrustFileFetchFailed[] = "请求 %s 失败 . 错误代码 : %d";
+
 // A stop request ended the run between two steps or inside a transfer.
 constexpr char kStopped[] = "更新已停止.";
 

@@ -88,6 +88,10 @@ bool CGameUpdater::CheckExpectedInstall(const UpdatePlan& plan) {
 }
 
 bool CGameUpdater::DownloadPackages(const UpdatePlan& plan) {
+    if (!CheckPackagesListed(plan)) return false;
+    // Each package is checked against the manifest while the next one
+    // downloads, so that hashing hides behind the transfer.
+    std::future<TrustRefusal> checking;
     for (const PackageGroup& group : plan.packages) {
         if (StopHere()) return false;
         const std::string localPath = m_strTempFolder + group.name;
@@ -96,18 +100,24 @@ bool CGameUpdater::DownloadPackages(const UpdatePlan& plan) {
         ReportStatus(0, 0.0f, waiting);
         Log(EntryKind::Info, waiting);
         Log(EntryKind::Info, url);
+        int64_t cap = kNoByteCap;
+        if (!CapOfVersionFile(group.name, &cap)) return false;
         const int result =
-            m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, kNoByteCap, &m_bStopRequested,
-                                     nullptr);
+            m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, cap, &m_bStopRequested, nullptr);
         if (StopHere()) return false;
         if (result != 0) {
+            if (!EndPackageCheck(&checking)) return false;
             Fail(StringPrintf(update_text::kPackageDownloadFailed, result * 10));
             Log(EntryKind::Error, url);
             Log(EntryKind::Error, localPath);
+            // A signed release is all or nothing: no part of it stays behind.
+            if (m_trust.Enabled()) DiscardDownloads();
             return false;
         }
+        if (!EndPackageCheck(&checking)) return false;
+        BeginPackageCheck(group.name, localPath, &checking);
     }
-    return true;
+    return EndPackageCheck(&checking);
 }
 
 bool CGameUpdater::UnpackPackages(const UpdatePlan& plan, HandOffPlan* handOff) {

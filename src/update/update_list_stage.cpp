@@ -44,10 +44,14 @@ CGameUpdater::FetchedList CGameUpdater::FetchList(const std::string& url, const 
     // A leftover from an interrupted run may be of another list state; a
     // resume would splice the two, so every list is fetched whole.
     (void)fs_port::RemoveFile(localPath);
-    list.result = m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, kMaxListFileBytes,
-                                           &m_bStopRequested, &list.notFound);
+    int64_t cap = kMaxListFileBytes;
+    list.refused = !CapOfVersionFile(name, &cap);
+    if (list.refused) return list;
+    list.result = m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, cap, &m_bStopRequested,
+                                           &list.notFound);
+    list.refused = list.result == 0 && !CheckVersionFile(name, localPath);
     std::string gbk;
-    const bool read = list.result == 0 && ReadListFile(localPath, &gbk);
+    const bool read = list.result == 0 && !list.refused && ReadListFile(localPath, &gbk);
     // Also what a failed fetch left: at most the list's cap, or an empty file.
     (void)fs_port::RemoveFile(localPath);
     list.readable = read && GbkToUtf8(gbk, &list.content);
@@ -56,8 +60,10 @@ CGameUpdater::FetchedList CGameUpdater::FetchList(const std::string& url, const 
 }
 
 bool CGameUpdater::LoadDeleteList(UpdatePlan* plan) {
+    // A signed manifest says whether the version has a delete list.
+    if (m_trust.Enabled() && !m_trust.Lists("dellist.data")) return true;
     const FetchedList list = FetchList(plan->baseUrl + "dellist.data", "dellist.data");
-    if (StopHere()) return false;
+    if (list.refused || StopHere()) return false;
     if (list.result != 0) {
         // Any other failure would skip this step's deletions for good.
         if (list.notFound) return true;
@@ -78,12 +84,14 @@ bool CGameUpdater::LoadDeleteList(UpdatePlan* plan) {
 CGameUpdater::ListStage CGameUpdater::LoadUpdateLists(UpdatePlan* planOut) {
     Log(EntryKind::Info, update_text::kExecuting);
     ReportStatus(0, 0.0f, update_text::kExecuting);
-    planOut->baseUrl = BaseUrl(VersionNumberToText(m_target.nVersion));
+    const std::string versionText = VersionNumberToText(m_target.nVersion);
+    planOut->baseUrl = BaseUrl(versionText);
+    if (!LoadManifest(planOut->baseUrl, versionText)) return ListStage::Failed;
     Log(EntryKind::Info, update_text::kRequestingUpdateList);
     ReportStatus(0, 0.0f, update_text::kRequestingUpdateList);
 
     const FetchedList list = FetchList(planOut->baseUrl + "updatelist.data", "updatelist.data");
-    if (StopHere()) return ListStage::Failed;
+    if (list.refused || StopHere()) return ListStage::Failed;
     if (list.result != 0) {
         Fail(StringPrintf(update_text::kUpdateListFetchFailed, list.result * 10));
         return ListStage::Failed;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 #include <functional>
 
 #include "external/patch_kit.h"
@@ -55,8 +56,15 @@ struct Scenario {
         WriteTextFile(launcher.File("old.dat"), "old");
     }
     std::string L(const std::string& rel = "") const { return launcher.Path() + (rel.empty() ? "" : "\\" + rel); }
+    // Signs 1.0.0.2 and the list (serial 7, an hour to go); the engine then checks releases.
+    void Sign() {
+        signer.SignVersion(server.Path(), "1.0.0.2", 7);
+        signer.SignList(server.Path(), 7, static_cast<int64_t>(std::time(nullptr)) + 3600);
+        keys = true;
+    }
     int Run(int install = 1) {
         CGameUpdater updater(launcher.Path(), &transfer, &starter);
+        if (keys) updater.UseTrustKeys(signer.Keys());
         updater.m_bInstall = install;
         const int outcome = updater.RunUpdate(&window);
         latest = updater.m_nLatestVersion;
@@ -64,6 +72,8 @@ struct Scenario {
     }
     bool HandOffWritten() const { return fs_port::PathExists(L("udo.temp")); }
     int32_t latest = 0;
+    test_update::ReleaseSigner signer;
+    bool keys = false;
 };
 
 TEST(GameUpdater, FullStepShowsEveryTextAndHandsOver) {
@@ -276,6 +286,32 @@ TEST(GameUpdater, FailuresLeaveNothingInstalled) {
              fs_port::MakeDirectories(s.launcher.File("VantorelPath.exe/locked"));
          },
          update_outcome::kFailed, "Root\\VantorelPath.exe error!", false},
+        {"signed: a package the manifest does not name",
+         [](Scenario& s) {
+             s.tree.EncipheredList("1.0.0.2", "updatelist.data", "a.pak\tRoot\\a.dat\t14\tm\nc.pak\tRoot\\c\t1\tm\n");
+             s.Sign();
+             s.tree.Package("1.0.0.2", "c.pak", {{"Root\\c", "c"}});
+         },
+         update_outcome::kFailed, "文件清单中没有 c.pak, 已拒绝更新.", false},
+        {"signed: update list longer than the manifest says",
+         [](Scenario& s) {
+             s.Sign();
+             s.tree.EncipheredList("1.0.0.2", "updatelist.data", "a.pak\tRoot\\a.dat\t14\tm\n" + std::string(99, '\n'));
+         },
+         update_outcome::kFailed, "请求更新列表失败 . 错误代码 : 50", false},
+        // Found while b.pak downloads; the refusal still ends the step.
+        {"signed: first package changed after signing",
+         [](Scenario& s) {
+             s.Sign();
+             s.tree.Package("1.0.0.2", "a.pak", {{"Root\\a.dat", "evil"}});
+         },
+         update_outcome::kFailed, "a.pak 与文件清单不符, 已拒绝更新.", false},
+        {"signed: manifest without its signature",
+         [](Scenario& s) {
+             s.Sign();
+             fs_port::RemoveFile(s.tree.Path("1.0.0.2/release.manifest.minisig"));
+         },
+         update_outcome::kFailed, "版本 1.0.0.2 的文件清单没有运营商的签名, 已拒绝更新.", false},
     };
     for (const auto& c : cases) {
         Scenario s;
@@ -302,10 +338,38 @@ TEST(GameUpdater, FailuresLeaveNothingInstalled) {
             EXPECT_EQ(text.find(fs_port::NativeSeparator() == '/' ? '\\' : '/', path), std::string::npos)
                 << c.name << ": one kind of separator in " << text;
         }
-        for (const char* list : {"versionlist.data", "updatelist.data", "dellist.data"}) {
+        if (s.keys) {
+            EXPECT_FALSE(fs_port::PathExists(s.L("_temp\\a.pak"))) << c.name << ": a refused download stayed";
+        }
+        for (const char* list : {"versionlist.data", "updatelist.data", "dellist.data", "versionlist.data.minisig",
+                                 "release.manifest", "release.manifest.minisig"}) {
             EXPECT_FALSE(fs_port::PathExists(s.L(list))) << c.name << ": " << list << " left behind";
         }
     }
+}
+
+// Signature before the list is used, manifest before the lists, and every
+// file of the version folder under the manifest's size; the accepted serial
+// is kept, and a damaged state file counts as serial 0.
+TEST(GameUpdater, SignedStepFetchesInOrderUnderManifestCaps) {
+    Scenario s;
+    s.Sign();
+    WriteTextFile(s.launcher.File("trust.state"), "serial=damaged\n");
+    ASSERT_EQ(s.Run(), update_outcome::kHandedOver) << s.window.Last();
+    const std::string base = "http://127.0.0.1/";
+    const std::vector<std::string> urls = {
+        base + "versionlist.data", base + "versionlist.data.minisig", base + "1.0.0.2/release.manifest",
+        base + "1.0.0.2/release.manifest.minisig", base + "1.0.0.2/updatelist.data", base + "1.0.0.2/dellist.data",
+        base + "1.0.0.2/a.pak", base + "1.0.0.2/b.pak"};
+    EXPECT_EQ(s.transfer.urls, urls);
+    std::vector<int64_t> caps = {static_cast<int64_t>(kMaxVersionListBytes), kMaxFetchedSignatureBytes,
+                                 kMaxFetchedManifestBytes, kMaxFetchedSignatureBytes};
+    for (const char* name : {"updatelist.data", "dellist.data", "a.pak", "b.pak"}) {
+        caps.push_back(fs_port::FileSize(s.tree.Path(std::string("1.0.0.2/") + name)));
+    }
+    EXPECT_EQ(s.transfer.caps, caps);
+    EXPECT_EQ(ReadTextFile(s.launcher.File("trust.state")), "serial=7\n");
+    EXPECT_TRUE(s.journal.Has("[Error] 签名状态文件已损坏, 按序号 0 处理 : " + fs_port::NativePath(s.L("trust.state"))));
 }
 
 TEST(GameUpdater, PackageFailuresLogTheirReason) {
@@ -353,14 +417,20 @@ TEST(GameUpdater, UnsafeListDownloadsNoPackage) {
 }
 
 TEST(GameUpdater, MissingDeleteListIsNoFailure) {
-    Scenario s;
-    fs_port::RemoveFile(s.tree.Path("1.0.0.2/dellist.data"));
-    EXPECT_EQ(s.Run(), update_outcome::kHandedOver);
-    HandOffPlan plan;
-    std::string error;
-    ASSERT_TRUE(ReadHandOffFile(s.L("udo.temp"), &plan, &error)) << error;
-    EXPECT_EQ(plan.moves.size(), 2u);
-    EXPECT_TRUE(plan.deletes.empty());
+    // Signed, the manifest says there is none, and it is not asked for.
+    for (const bool sign : {false, true}) {
+        Scenario s;
+        fs_port::RemoveFile(s.tree.Path("1.0.0.2/dellist.data"));
+        if (sign) s.Sign();
+        EXPECT_EQ(s.Run(), update_outcome::kHandedOver) << s.window.Last();
+        HandOffPlan plan;
+        std::string error;
+        ASSERT_TRUE(ReadHandOffFile(s.L("udo.temp"), &plan, &error)) << error;
+        EXPECT_EQ(plan.moves.size(), 2u);
+        EXPECT_TRUE(plan.deletes.empty());
+        EXPECT_EQ(std::count(s.transfer.urls.begin(), s.transfer.urls.end(), "http://127.0.0.1/1.0.0.2/dellist.data"),
+                  sign ? 0 : 1);
+    }
 }
 
 TEST(GameUpdater, InstallerProgramIsPutInPlaceDirectly) {

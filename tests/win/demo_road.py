@@ -28,6 +28,9 @@ def lay_out(bin_dir, demo):
     game = os.path.join(demo, "game")
     road.make_installation(bin_dir, site, game, server.port)
     print("demo: release tree %s served by nginx on 127.0.0.1:%d" % (site, server.port))
+    key = road.signing_key(bin_dir)
+    print("demo: signed with %s; the launcher checks it against the public key built in" % key if key
+          else "demo: not signed: this build carries no demo key")
     print("demo: game folder at 1.0.0.1: %s" % game)
     return server, game
 

@@ -82,6 +82,7 @@ def case_game_running(s, stage):
         f.seek(0)
         f.truncate()
         f.write(lines[0] + "\n")
+    road.sign_release(s.bin_dir, stage.site)
     r = Road(s, game, "game_running").start()
     r.wait_text(STATUS_LINE, ALREADY_NEWEST)
     r.expect_buttons(True, False, "up to date")
@@ -145,6 +146,14 @@ def flip_middle_byte(stage):
             f.write(bytes([byte[0] ^ 0xFF]))
 
 
+def unsign_list(stage):
+    os.remove(os.path.join(stage.site, "versionlist.data.minisig"))
+
+
+def resign(s, stage):
+    road.sign_release(s.bin_dir, stage.site)
+
+
 def restart_server(s, stage):
     stage.server = Server(s.path("nginx%d" % time.time_ns()), stage.site, stage.slow)
 
@@ -156,10 +165,15 @@ FAILURES = [
     ("missing_package", hide_packages, "下载更新包失败", False, unhide_packages),
     ("server_gone", lambda stage: stage.server.stop(), "更新失败 . 错误代码 : 40", False,
      restart_server),
-    ("damaged_member", flip_middle_byte, "Undo package", True, None),
-    ("truncated_package", truncate_packages, "open package", False, None),
+    # The signed manifest catches a changed or cut package before it is unpacked.
+    ("damaged_package", flip_middle_byte, "与文件清单不符, 已拒绝更新.", False, None),
+    ("truncated_package", truncate_packages, "与文件清单不符, 已拒绝更新.", False, None),
+    ("unsigned_list", unsign_list, "服务器的版本列表没有运营商的签名, 已拒绝更新.", False, resign),
 ]
 INSTALL_FAILED_BOX = "更新安装失败! 请尝试下载手动更新包或联系客服, 谢谢!"
+# Refused at the version list, before the slow update list: too quick for the
+# watch to see the start button off.
+QUICK_FAILURES = {"unsigned_list"}
 
 
 # The update list of the offered version comes slowly, so that every attempt
@@ -182,11 +196,14 @@ def case_failed_download(s, stage):
         r.wait_enabled(START, True)
         r.shot("failed")
         rows_seen = watch.rows()
-        check(any(row[1] == START and not row[2] for row in rows_seen),
+        check(name in QUICK_FAILURES or any(row[1] == START and not row[2] for row in rows_seen),
               "%s: the start button was never off during the attempt" % name)
         r.expect_buttons(True, False, name)
         road.check_installed(s.bin_dir, game, 1)
         check(not os.path.exists(os.path.join(game, "udo.temp")), "%s: a hand-off was written" % name)
+        temp = os.path.join(game, "_temp")
+        check(not os.path.isdir(temp) or not any(n.endswith(".pak") for n in os.listdir(temp)),
+              "%s: packages of the refused version stayed" % name)
         r.click(CLOSE)
         r.message_box(QUIT_QUESTION, "ok", "quit_question")
         r.wait_gone()

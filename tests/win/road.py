@@ -30,7 +30,8 @@ QUIT_QUESTION = "确定要退出游戏吗?"
 
 # Files of the game folder that belong to the launcher, not to a release.
 LAUNCHER_OWN = {"VantorelLauncher.exe", "VantorelPath.exe", "GameConfig.exe", "libgcrypt-20.dll",
-                "libgpg-error-0.dll", "config.data", "Log", "_temp", "verify.cache"}
+                "libgpg-error-0.dll", "config.data", "Log", "_temp", "verify.cache",
+                "trust.state"}
 
 
 def native_patchkit(bin_dir):
@@ -71,6 +72,23 @@ def run_native(args):
     return done.returncode, done.stdout + done.stderr
 
 
+def signing_key(bin_dir):
+    """The secret key of the key pair built into the launcher; None when the
+    build carries no keys or the operator's own (whose secret is not here)."""
+    with open(os.path.join(bin_dir, "..", "generated", "trust_signing_key.txt")) as f:
+        key = f.read().strip()
+    return key or None
+
+
+def sign_release(bin_dir, site):
+    """Signs the server tree as it stands, with a new serial, as an operator
+    does after every change; nothing for a build without the demo key."""
+    key = signing_key(bin_dir)
+    if key:
+        rc, out = run_native([native_patchkit(bin_dir), "sign", "--server-root", site, "--secret-key", key])
+        check(rc == 0, "patchkit sign: " + out)
+
+
 def make_release(bin_dir, work):
     """Builds the server tree under work/site; gives its path."""
     patchkit = native_patchkit(bin_dir)
@@ -87,6 +105,7 @@ def make_release(bin_dir, work):
         rc, out = run_native(args)
         check(rc == 0, "patchkit release 1.0.0.%d: %s" % (n, out))
         previous = folder
+    sign_release(bin_dir, site)
     return site
 
 

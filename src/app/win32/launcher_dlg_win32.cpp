@@ -5,6 +5,7 @@
 #include "external/journal.h"
 #include "platform/win32/wide.h"
 #include "resource.h"
+#include "trust/built_in_keys.h"
 
 namespace {
 
@@ -49,6 +50,8 @@ CLauncherDlg::CLauncherDlg()
       m_pPort(std::make_shared<LauncherWindowPort>(m_strLauncherFolder)) {
     m_bLayered = FALSE;
     auto updater = std::make_shared<CGameUpdater>(m_strLauncherFolder);
+    std::vector<MinisignPublicKey> keys;
+    if (BuiltInTrustKeys(&keys)) updater->UseTrustKeys(std::move(keys));
     m_pCycle = std::make_unique<CUpdateCycle>(m_pPort, MakeGameUpdaterEngine(updater, m_pPort), TheJournal());
 }
 

@@ -101,13 +101,18 @@ constexpr Verb kVerbs[] = {
      "id are unchanged since their last check, and renews it; --full reads\n"
      "every file all the same.\n",
      1, 1, true, VerbVerify, nullptr, "--full"},
-    {"update", "--server URL --folder DIR [--ftp] [--once]", "update an installation from a server",
+    {"update", "--server URL --folder DIR [--ftp] [--once] [--trust-key FILE]...",
+     "update an installation from a server",
      "Runs the launcher's update engine and installer on DIR, one version step\n"
      "after the other up to the server's newest version (only one with --once),\n"
      "printing every status text as a line. URL is http://host[:port]; with --ftp\n"
      "it is host[:port] of an FTP server. DIR must hold version.data and the\n"
      "installer program. The launcher's log, with the reason of every failed\n"
-     "download, is appended to DIR\\Log\\launcher.log.\n",
+     "download, is appended to DIR\\Log\\launcher.log. Signed releases are checked\n"
+     "against the public keys built into patchkit, or against the minisign .pub\n"
+     "files given with --trust-key (repeatable) to try a release before a\n"
+     "launcher with its key is built; the last accepted serial is kept in\n"
+     "DIR\\trust.state as the launcher keeps it.\n",
      4, kAnyCount, false, VerbUpdate, nullptr, nullptr},
 };
 

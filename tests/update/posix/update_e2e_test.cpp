@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -108,7 +109,8 @@ void CollectTree(const std::string& root, const std::string& rel, Tree* out) {
         const std::string child = rel.empty() ? entry.name : rel + "/" + entry.name;
         if (rel.empty() && (entry.name == "VantorelPath.exe" || entry.name == "VantorelLauncher" ||
                             entry.name == "Log" || entry.name == "_temp" || entry.name == "udo.temp" ||
-                            entry.name == "udo.journal" || entry.name == "_backup")) {
+                            entry.name == "udo.journal" || entry.name == "_backup" ||
+                            entry.name == "trust.state")) {
             continue;
         }
         if (entry.isDirectory) {
@@ -186,10 +188,19 @@ struct Installation {
     }
 
     int Update(const std::string& serverUrl, bool ftp, std::string* printed,
-               IUpdateTransfer* transfer = nullptr) {
+               IUpdateTransfer* transfer = nullptr, const test_update::ReleaseSigner* keysOf = nullptr,
+               bool once = false) {
         TempDir outDir;
         std::FILE* out = std::fopen(outDir.File("out").c_str(), "w");
-        HeadlessUpdateOptions options{serverUrl, launcher.Path(), ftp, false};
+        HeadlessUpdateOptions options;
+        options.server = serverUrl;
+        options.folder = launcher.Path();
+        options.ftp = ftp;
+        options.once = once;
+        if (keysOf) {
+            options.checkReleases = true;
+            options.trustKeys = keysOf->Keys();
+        }
         const int rc = RunHeadlessUpdate(options, out, transfer);
         std::fclose(out);
         *printed = ReadTextFile(outDir.File("out"));
@@ -214,14 +225,31 @@ std::string LastLine(const std::string& printed) {
     return text.substr(text.rfind('\n') + 1);
 }
 
+// The serial and the expiry of the signed trees of these tests.
+constexpr uint64_t kSerial = 1000;
+int64_t InAnHour() { return static_cast<int64_t>(std::time(nullptr)) + 3600; }
+
+void SignTree(const Installation& inst, const test_update::ReleaseSigner& signer, uint64_t serial = kSerial) {
+    for (const char* version : {"1.0.0.2", "1.0.0.3"}) signer.SignVersion(inst.site.Path(), version, serial);
+    signer.SignList(inst.site.Path(), serial, InAnHour());
+}
+
 TEST(UpdateEndToEnd, StepsToTheNewestOverHttpAndFtp) {
-    for (const bool ftp : {false, true}) {
+    // An unsigned tree of the old layout still updates an engine without keys.
+    const struct {
+        bool ftp;
+        bool keys;
+    } cases[] = {{false, false}, {false, true}, {true, true}};
+    for (const auto& c : cases) {
+        const bool ftp = c.ftp;
         Installation inst;
+        test_update::ReleaseSigner signer;
+        if (c.keys) SignTree(inst, signer);
         PeerServer peer(ftp ? "ftp" : "nginx", inst.site.Path());
         ASSERT_NE(peer.Port(), 0);
         const std::string server = (ftp ? "ftp://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(peer.Port());
         std::string printed;
-        EXPECT_EQ(inst.Update(server, ftp, &printed), 0) << printed;
+        EXPECT_EQ(inst.Update(server, ftp, &printed, nullptr, c.keys ? &signer : nullptr), 0) << printed;
         const std::vector<std::string> steps = {"正在请求更新...", "正在更新至 : 1.0.0.2", "正在安装更新...",
                                                 "正在请求更新...", "正在更新至 : 1.0.0.3", "正在安装更新...",
                                                 "正在请求更新...", "已经是最新版本."};
@@ -332,6 +360,94 @@ TEST(UpdateEndToEnd, FaultsLoseNothing) {
     }
 }
 
+std::string FlipByte(const std::string& path) {
+    std::string bytes = ReadTextFile(path);
+    bytes[bytes.size() / 2] ^= 0x01;
+    WriteTextFile(path, bytes);
+    return path;
+}
+
+void Copy(const std::string& from, const std::string& to) { WriteTextFile(to, ReadTextFile(from)); }
+
+// One row per threat to a signed release: each is refused with its own text,
+// the installation stays as it was byte for byte (the installer program
+// too), and nothing downloaded for the version stays behind.
+TEST(UpdateEndToEnd, SignedReleaseRefusesEveryAttack) {
+    using Spoil = std::function<void(Installation&, const test_update::ReleaseSigner&, const std::string& url)>;
+    const struct {
+        const char* name;
+        Spoil spoil;
+        const char* shown;
+    } cases[] = {
+        {"unsigned list", [](Installation& i, auto&, auto&) { fs_port::RemoveFile(i.server.Path("versionlist.data.minisig")); },
+         "服务器的版本列表没有运营商的签名, 已拒绝更新."},
+        {"list signed by another key",
+         [](Installation& i, auto&, auto&) { test_update::ReleaseSigner().SignList(i.site.Path(), kSerial + 1, InAnHour()); },
+         "服务器的版本列表不是运营商签名的, 已拒绝更新."},
+        {"flipped byte in the list", [](Installation& i, auto&, auto&) { FlipByte(i.server.Path("versionlist.data")); },
+         "服务器的版本列表与签名不符, 已拒绝更新."},
+        {"flipped byte in the manifest",
+         [](Installation& i, auto&, auto&) { FlipByte(i.server.Path("1.0.0.2/release.manifest")); },
+         "版本 1.0.0.2 的文件清单与签名不符, 已拒绝更新."},
+        {"flipped byte in a package", [](Installation& i, auto&, auto&) { FlipByte(i.server.Path("1.0.0.2/data1.pak")); },
+         "data1.pak 与文件清单不符, 已拒绝更新."},
+        {"rollback to an older list after a newer one",
+         [](Installation& i, auto& signer, auto& url) {
+             TempDir old;
+             Copy(i.server.Path("versionlist.data.minisig"), old.File("sig"));
+             signer.SignList(i.site.Path(), kSerial + 1, InAnHour());
+             std::string printed;
+             EXPECT_EQ(i.Update(url, false, &printed, nullptr, &signer, true), 0) << printed;
+             Copy(old.File("sig"), i.server.Path("versionlist.data.minisig"));
+         },
+         "服务器的版本列表比已接受过的旧, 已拒绝更新."},
+        {"list past its expiry",
+         [](Installation& i, auto& signer, auto&) { signer.SignList(i.site.Path(), kSerial, std::time(nullptr) - 60); },
+         "服务器的版本列表已过期, 已拒绝更新."},
+        {"manifest of 1.0.0.3 served for 1.0.0.2",
+         [](Installation& i, auto&, auto&) {
+             for (const char* name : {"release.manifest", "release.manifest.minisig"}) {
+                 Copy(i.server.Path(std::string("1.0.0.3/") + name), i.server.Path(std::string("1.0.0.2/") + name));
+             }
+         },
+         "文件清单不属于版本 1.0.0.2, 已拒绝更新."},
+        {"package longer than the manifest says",
+         [](Installation& i, auto&, auto&) {
+             WriteTextFile(i.server.Path("1.0.0.2/data1.pak"),
+                           ReadTextFile(i.server.Path("1.0.0.2/data1.pak")) + std::string(1 << 20, 'x'));
+         },
+         "下载更新包失败 错误 : 50"},
+        {"installer program swapped in a package",
+         [](Installation& i, auto&, auto&) {
+             i.server.Package("1.0.0.2", "data1.pak", {{"Vantorel\\VantorelPath.exe", "#!/bin/sh\necho owned\n"}});
+         },
+         "data1.pak 与文件清单不符, 已拒绝更新."},
+    };
+    for (const auto& c : cases) {
+        Installation inst;
+        test_update::ReleaseSigner signer;
+        SignTree(inst, signer);
+        PeerServer peer("nginx", inst.site.Path());
+        ASSERT_NE(peer.Port(), 0);
+        const std::string url = "http://127.0.0.1:" + std::to_string(peer.Port());
+        c.spoil(inst, signer, url);
+        const Tree before = InstalledTree(inst.launcher.Path());
+        const std::string installer = ReadTextFile(inst.launcher.File("VantorelPath.exe"));
+        std::string printed;
+        const test_update::JournalLines journal;
+        EXPECT_EQ(inst.Update(url, false, &printed, nullptr, &signer), 1) << c.name;
+        EXPECT_EQ(LastLine(printed), c.shown) << c.name << "\n" << printed;
+        EXPECT_EQ(Difference(InstalledTree(inst.launcher.Path()), before), "") << c.name;
+        EXPECT_EQ(ReadTextFile(inst.launcher.File("VantorelPath.exe")), installer) << c.name;
+        std::vector<fs_port::DirEntry> left;
+        EXPECT_TRUE(!fs_port::ListDirectory(inst.launcher.File("_temp"), &left) || left.empty()) << c.name;
+        const auto entries = journal.Entries();
+        EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [&](const std::string& entry) {
+            return entry.rfind(std::string("[Error] ") + c.shown, 0) == 0;
+        })) << c.name;
+    }
+}
+
 TEST(UpdateEndToEnd, MissingDeleteListKeepsOldFiles) {
     Installation inst;
     fs_port::RemoveFile(inst.server.Path("1.0.0.2/dellist.data"));
@@ -350,6 +466,8 @@ namespace {
 
 TEST(UpdateEndToEnd, UpdateVerbTakesOneStepWithOnce) {
     Installation inst;
+    // The verb checks releases against the keys built in.
+    ASSERT_EQ(Patchkit("sign --server-root '" + inst.site.Path() + "' --secret-key '" VANTOREL_TRUST_SECRET_KEY "'"), 0);
     PeerServer peer("nginx", inst.site.Path());
     ASSERT_NE(peer.Port(), 0);
     TempDir outDir;

@@ -15,6 +15,10 @@
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "support/test_support.h"
+#include "trust/file_sha256.h"
+#include "trust/minisign.h"
+#include "trust/release_manifest.h"
+#include "update/release_trust.h"
 #include "update/updater_ports.h"
 
 namespace test_update {
@@ -142,6 +146,43 @@ public:
 
 private:
     std::string m_root;
+};
+
+// Signs a server tree as the operator does, with a key pair of its own and
+// the serial and expiry the test chooses: a manifest per version folder, and
+// the version list.
+class ReleaseSigner {
+public:
+    ReleaseSigner() { EXPECT_TRUE(GenerateMinisignKey(&m_key)); }
+    std::vector<MinisignPublicKey> Keys() const { return {PublicKeyOf(m_key)}; }
+
+    void SignVersion(const std::string& root, const std::string& version, uint64_t serial) const {
+        const std::string folder = root + "/" + version;
+        std::vector<fs_port::DirEntry> files;
+        EXPECT_TRUE(fs_port::ListDirectory(folder, &files));
+        std::vector<ManifestEntry> entries;
+        for (const auto& file : files) {
+            if (file.isDirectory || file.name == kManifestName || file.name == kManifestSignatureName) continue;
+            ManifestEntry entry{file.name, 0, ""};
+            EXPECT_TRUE(ComputeFileSha256(folder + "/" + file.name, &entry.sha256Hex, &entry.size));
+            entries.push_back(entry);
+        }
+        const std::string manifest = FormatReleaseManifest(entries);
+        WriteTextFile(folder + "/" + kManifestName, manifest);
+        Sign(manifest, FormatManifestComment({version, serial}), folder + "/" + kManifestSignatureName);
+    }
+    void SignList(const std::string& root, uint64_t serial, int64_t expires) const {
+        Sign(ReadTextFile(root + "/versionlist.data"), FormatListComment({serial, expires}),
+             root + "/" + kVersionListSignatureName);
+    }
+
+private:
+    void Sign(const std::string& content, const std::string& comment, const std::string& path) const {
+        std::string signature;
+        EXPECT_TRUE(SignMinisign(content, comment, m_key, &signature));
+        WriteTextFile(path, signature);
+    }
+    MinisignSecretKey m_key;
 };
 
 // Attaches the journal to a file for the lifetime of the object.
