@@ -448,6 +448,58 @@ TEST(UpdateEndToEnd, SignedReleaseRefusesEveryAttack) {
     }
 }
 
+// A file of zeros that takes no room until written, with a few bytes past
+// the 4 GiB mark that a wrong offset would put elsewhere.
+constexpr int64_t kHugeBytes = int64_t{5} << 30;
+constexpr int64_t kMarkAt = (int64_t{9} << 30) / 2;
+
+void MakeHugeFile(const std::string& path, const std::string& mark) {
+    (void)CreateFolderChain(path);
+    WriteTextFile(path, "");
+    std::filesystem::resize_file(path, kHugeBytes);
+    std::FILE* file = std::fopen(path.c_str(), "r+b");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(::fseeko(file, kMarkAt, SEEK_SET), 0);
+    ASSERT_EQ(std::fwrite(mark.data(), 1, mark.size(), file), mark.size());
+    std::fclose(file);
+}
+
+std::string BytesAt(const std::string& path, int64_t offset, size_t count) {
+    std::string out(count, '\0');
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return "";
+    const bool read = ::fseeko(file, offset, SEEK_SET) == 0 && std::fread(&out[0], 1, count, file) == count;
+    std::fclose(file);
+    return read ? out : "";
+}
+
+// A step that replaces a small file with 5 GiB of zeros and a few bytes past
+// 4 GiB: the release packs it as a ZIP64 member, the installer puts it in
+// place, and the full check of the installation matches the released digest.
+TEST(UpdateEndToEnd, StepsAFileOverFourGiB) {
+    Installation inst;
+    const std::string huge = "Data/huge.dat";
+    WriteTree(inst.games.File("4"), Version(3));
+    MakeHugeFile(inst.games.File("4/" + huge), "version 4");
+    for (const std::string& old : {inst.games.File("3/" + huge), inst.launcher.File(huge)}) WriteTextFile(old, "small");
+    WriteTree(inst.launcher.Path(), Version(3));
+    inst.server.VersionList("1.0.0.3\t0\t0\n");
+    ASSERT_EQ(inst.Release(3, 4), 0);
+    RemoveTree(inst.games.Path());
+    PeerServer peer("nginx", inst.site.Path());
+    ASSERT_NE(peer.Port(), 0);
+    std::string printed;
+    EXPECT_EQ(inst.Update("http://127.0.0.1:" + std::to_string(peer.Port()), false, &printed), 0) << printed;
+    EXPECT_EQ(Milestones(printed), (std::vector<std::string>{"正在请求更新...", "正在更新至 : 1.0.0.4",
+                                                             "正在安装更新...", "正在请求更新...",
+                                                             "已经是最新版本."}))
+        << printed;
+    EXPECT_EQ(fs_port::FileSize(inst.launcher.File(huge)), kHugeBytes);
+    EXPECT_EQ(BytesAt(inst.launcher.File(huge), kMarkAt - 1, 10), std::string("\0version 4", 10));
+    // Every byte is read: a size cut to 32 bits would leave a different digest.
+    EXPECT_EQ(Patchkit("verify --full '" + inst.launcher.Path() + "'"), 0);
+}
+
 TEST(UpdateEndToEnd, MissingDeleteListKeepsOldFiles) {
     Installation inst;
     fs_port::RemoveFile(inst.server.Path("1.0.0.2/dellist.data"));
