@@ -3,6 +3,10 @@
 
 #include <windows.h>
 
+#include "external/fast_file.h"
+#include "external/journal.h"
+#include "external/patch_kit.h"
+#include "maintenance/verify_version.h"
 #include "platform/win32/wide.h"
 #include "tools/installer/win32/folder_lock_win32.h"
 #include "update/install_scenario.h"
@@ -80,13 +84,39 @@ long RunInstaller(const std::string& folder, long crashAt = -1) {
 
 // The standard scenario with real programs: the installer, and the stand-in
 // as the old and the new launcher (told apart by a tail after the image).
-void LayWindowsTree(const std::string& folder) {
-    LayStandard(folder);
+void LayWindowsTree(const std::string& folder, const std::vector<Change>& newFiles = NewFiles()) {
+    Lay(folder, newFiles, DeletedPaths());
     CopyProgram("VantorelPath.exe", folder + "\\VantorelPath.exe");
     const std::string standIn = ReadTextFile(kBin + "launcher_stand_in.exe");
     ASSERT_FALSE(standIn.empty());
     WriteTextFile(folder + "\\VantorelLauncher.exe", standIn + "version 1");
     WriteTextFile(folder + "\\_temp\\Root\\VantorelLauncher.exe", standIn + "version 2");
+}
+
+// A file of 4.5 GiB of zeros that takes no room until written: its size is
+// set past the end, as a sparse file. Its digest, and that of the 512 MiB a
+// size cut to 32 bits would leave, are fixed values.
+constexpr int64_t kHugeBytes = (int64_t{9} << 30) / 2;
+constexpr char kHugeZerosMd5[] = "99a8ff54e931fa884f05bd98d6f5a8be";
+constexpr char kCutZerosMd5[] = "aa559b4e3523a6c931f08f4df52d58f2";
+
+bool MakeSparseFile(const std::string& path, int64_t bytes) {
+    const HANDLE file = CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER end;
+    end.QuadPart = bytes;
+    const bool sized = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    CloseHandle(file);
+    return sized;
+}
+
+// Writes version.data for the given names and digests, as a release does.
+void WriteVersionData(const std::string& folder, const std::string& content) {
+    CFastFile file(ModeWrite);
+    ASSERT_TRUE(file.Open((folder + "\\version.data").c_str(), "w+"));
+    ASSERT_TRUE(file.WriteBytes(content.data(), content.size(), &LauncherFileKey(), true));
+    file.Close();
 }
 
 Tree NewWindowsTree() {
@@ -149,6 +179,40 @@ TEST(InstallerProgramWin32, InstallsWhileTheLauncherReadsTheFilesItReplaces) {
     EXPECT_EQ(InstalledTree(folder), NewWindowsTree());
     const std::string log = ReadTextFile(folder + "\\Log\\installer.log");
     EXPECT_EQ(log.find("[Error]"), std::string::npos) << log;
+}
+
+// The installer renames a file over 4 GiB into place (same volume), and the
+// launcher's check reads all of it against the digest of the release.
+TEST(InstallerProgramWin32, MovesAndVerifiesAFileOverFourGiB) {
+    TempDir dir;
+    const std::string folder = dir.Path();
+    std::vector<Change> newFiles = NewFiles();
+    newFiles.push_back({"Vantorel_Data\\huge.dat", ""});
+    LayWindowsTree(folder, newFiles);
+    ASSERT_TRUE(MakeSparseFile(folder + "\\_temp\\Root\\Vantorel_Data\\huge.dat", kHugeBytes));
+    EXPECT_EQ(RunInstaller(folder), 0);
+    EXPECT_TRUE(WaitForText(folder + "\\launcher_calls.txt", "/update\n"));
+    const std::string huge = folder + "\\Vantorel_Data\\huge.dat";
+    EXPECT_EQ(fs_port::FileSize(huge), kHugeBytes);
+    EXPECT_FALSE(fs_port::PathExists(folder + "\\_temp\\Root\\Vantorel_Data\\huge.dat"));
+    const std::string log = ReadTextFile(folder + "\\Log\\installer.log");
+    EXPECT_EQ(log.find("[Error]"), std::string::npos) << log;
+
+    const struct {
+        const char* digest;
+        std::vector<std::string> mismatches;
+    } cases[] = {
+        {kHugeZerosMd5, {}},
+        {kCutZerosMd5, {"Vantorel_Data\\huge.dat"}},
+    };
+    for (const auto& c : cases) {
+        WriteVersionData(folder, std::string("1002\nVantorel_Data\\huge.dat\n") + c.digest);
+        CPatchKit kit;
+        const VerifyReport report = VerifyGameVersion(folder, kit, TheJournal());
+        EXPECT_TRUE(report.verified) << c.digest;
+        EXPECT_EQ(report.checkedFiles, 1u) << c.digest;
+        EXPECT_EQ(report.mismatches, c.mismatches) << c.digest;
+    }
 }
 
 TEST(InstallerProgramWin32, KilledAtAStepFinishesOnTheNextStart) {
