@@ -163,7 +163,7 @@ CUpdateCycle::Core::CheckResult CUpdateCycle::Core::RunCheck() {
     if (!OnWorkerThread()) return StartUpdateWorker(true);
     // The status line keeps the installer's text meanwhile.
     const CheckResult verified = Verify(false);
-    return verified == CheckResult::Verified ? StartUpdateWorker(true) : verified;
+    return verified == CheckResult::Verified ? CheckResult::WorkerEnds : verified;
 }
 
 // On the worker: the verification of the installed files, with both buttons

@@ -31,18 +31,7 @@ std::string FormatLine(const VerifyCacheLine& line, const std::string& gbkPath) 
            gbkPath + "\n";
 }
 
-bool ReadUnsigned(const std::string& text, uint64_t* valueOut) {
-    if (text.empty() || text.size() > 20) return false;
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        const uint64_t digit = static_cast<uint64_t>(c - '0');
-        if (value > (UINT64_MAX - digit) / 10) return false;
-        value = value * 10 + digit;
-    }
-    *valueOut = value;
-    return true;
-}
+bool ReadUnsigned(const std::string& text, uint64_t* valueOut) { return ReadDecimal(text, UINT64_MAX, valueOut); }
 
 bool ReadSigned(const std::string& text, int64_t* valueOut) {
     const bool negative = !text.empty() && text[0] == '-';

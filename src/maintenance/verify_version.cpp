@@ -270,8 +270,12 @@ ListedFilesCheck CheckListedFiles(const std::string& folder, const std::vector<F
         std::vector<std::string> names;
         names.reserve(listed.size());
         for (const FileDigestPair& pair : listed) names.push_back(pair.name);
-        // A cache that cannot be written only costs the next check its reads.
-        (void)SaveVerifyCache(folder, RenewedCacheLines(cached, seen, names, pending));
+        // A cache that cannot be written only costs the next check its reads;
+        // one that nothing renewed is not written again.
+        const std::vector<VerifyCacheLine> renewed = RenewedCacheLines(cached, seen, names, pending);
+        if (FormatVerifyCache(folder, renewed) != FormatVerifyCache(folder, cached)) {
+            (void)SaveVerifyCache(folder, renewed);
+        }
     }
     return check;
 }

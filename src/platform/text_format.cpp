@@ -29,3 +29,16 @@ std::string StringPrintfV(const char* format, va_list args) {
     if (written != length) return {};
     return out;
 }
+
+bool ReadDecimal(std::string_view text, std::uint64_t max, std::uint64_t* valueOut) {
+    if (text.empty()) return false;
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (value > (max - digit) / 10) return false;
+        value = value * 10 + digit;
+    }
+    *valueOut = value;
+    return true;
+}

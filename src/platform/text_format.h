@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 // The MinGW runtime behind the Windows build is the C99-conforming one (%zu,
 // %lld); its own macro names that dialect so the compiler checks against it.
@@ -18,3 +20,8 @@
 // Empty when the format itself is malformed (the C library reports an error).
 std::string StringPrintf(const char* format, ...) VANTOREL_PRINTF_LIKE(1, 2);
 std::string StringPrintfV(const char* format, va_list args);
+
+// A whole text of decimal digits (no blank, no sign) as a number up to max;
+// false for an empty text, any other character, or a larger number, which is
+// refused before it can overflow.
+[[nodiscard]] bool ReadDecimal(std::string_view text, std::uint64_t max, std::uint64_t* valueOut);

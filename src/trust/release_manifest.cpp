@@ -4,6 +4,7 @@
 #include <set>
 
 #include "platform/text_encoding.h"
+#include "platform/text_format.h"
 #include "update/install_paths.h"
 
 namespace {
@@ -17,18 +18,8 @@ bool IsLowerHex(std::string_view text) {
 
 // Decimal digits only, no sign, no leading zero, within max.
 bool ParseDecimal(std::string_view text, std::uint64_t max, std::uint64_t* valueOut) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos ||
-        (text.size() > 1 && text[0] == '0')) {
-        return false;
-    }
-    std::uint64_t value = 0;
-    for (char c : text) {
-        const unsigned digit = static_cast<unsigned>(c - '0');
-        if (value > (max - digit) / 10) return false;
-        value = value * 10 + digit;
-    }
-    *valueOut = value;
-    return true;
+    if (text.size() > 1 && text[0] == '0') return false;
+    return ReadDecimal(text, max, valueOut);
 }
 
 bool ParseManifestLine(std::string_view line, ManifestEntry* entryOut) {

@@ -4,6 +4,7 @@
 
 #include "platform/byte_sink.h"
 #include "platform/file_system.h"
+#include "platform/text_format.h"
 
 namespace {
 
@@ -20,16 +21,7 @@ bool ParseTrustState(std::string_view text, std::uint64_t* serialOut) {
     if (text.size() >= 1 && text.back() == '\r') text.remove_suffix(1);
     if (text.substr(0, kSerialKey.size()) != kSerialKey) return false;
     text.remove_prefix(kSerialKey.size());
-    if (text.empty() || text.size() > 20) return false;
-    std::uint64_t serial = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return false;
-        const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
-        if (serial > (UINT64_MAX - digit) / 10) return false;
-        serial = serial * 10 + digit;
-    }
-    *serialOut = serial;
-    return true;
+    return ReadDecimal(text, UINT64_MAX, serialOut);
 }
 
 TrustStateRead ReadTrustState(const std::string& path, std::uint64_t* serialOut) {

@@ -143,12 +143,12 @@ bool CReleaseTrust::CheckFile(const std::string& name, const std::string& path, 
                       StringPrintf("%s: size %lld, the manifest says %llu", name.c_str(), static_cast<long long>(size),
                                    static_cast<unsigned long long>(expected)));
     }
+    const std::string& wanted = Find(name)->sha256Hex;
     std::string digest;
     uint64_t read = 0;
-    if (!ComputeFileSha256(path, &digest, &read)) digest = "(unreadable)";
-    if (digest != Find(name)->sha256Hex) {
-        return Refuse(refusalOut, shown,
-                      name + ": SHA-256 " + digest + ", the manifest says " + Find(name)->sha256Hex);
+    if (!ComputeFileSha256(path, &digest, &read) || read != expected) digest = "(unreadable)";
+    if (digest != wanted) {
+        return Refuse(refusalOut, shown, name + ": SHA-256 " + digest + ", the manifest says " + wanted);
     }
     return true;
 }
