@@ -85,6 +85,18 @@ DeltaResult DecodeDelta(ApplyRun* run, std::FILE* delta) {
 
 }  // namespace
 
+DeltaResult ApplyDeltaStreams(std::FILE* source, int64_t sourceSize, std::FILE* delta,
+                              const std::string& deltaName, ByteSink* sink, const std::atomic<bool>* stop,
+                              const std::function<void(int64_t done, int64_t total)>& progress) {
+    SourceBlocks blocks(source, sourceSize, kApplyBlockBytes, kApplyCachedBlocks, stop);
+    VcdiffStream stream(kApplyMemoryLimit);
+    if (!stream.Configure(0, XD3_DEFAULT_WINSIZE) || !stream.SetSource(&blocks, sourceSize, sourceSize)) {
+        return DeltaFailure(DeltaFault::Damaged, "cannot start xdelta3: " + stream.Message());
+    }
+    ApplyRun run{&stream, sink, stop, &progress, deltaName};
+    return DecodeDelta(&run, delta);
+}
+
 DeltaResult ApplyDeltaFile(const std::string& sourcePath, const std::string& deltaPath,
                            const std::string& outPath, const std::atomic<bool>* stop,
                            const std::function<void(int64_t done, int64_t total)>& progress) {
@@ -102,14 +114,9 @@ DeltaResult ApplyDeltaFile(const std::string& sourcePath, const std::string& del
     if (!out.File()) {
         return DeltaFailure(DeltaFault::WriteFailed, "cannot create " + fs_port::NativePath(outPath) + ".part");
     }
-    SourceBlocks blocks(source.get(), sourceSize, kApplyBlockBytes, kApplyCachedBlocks, stop);
-    VcdiffStream stream(kApplyMemoryLimit);
-    if (!stream.Configure(0, XD3_DEFAULT_WINSIZE) || !stream.SetSource(&blocks, sourceSize, sourceSize)) {
-        return DeltaFailure(DeltaFault::Damaged, "cannot start xdelta3: " + stream.Message());
-    }
     FileSink sink(out.File());
-    ApplyRun run{&stream, &sink, stop, &progress, fs_port::NativePath(deltaPath)};
-    DeltaResult result = DecodeDelta(&run, delta.get());
+    DeltaResult result = ApplyDeltaStreams(source.get(), sourceSize, delta.get(), fs_port::NativePath(deltaPath),
+                                           &sink, stop, progress);
     if (!result.ok) return result;
     // The old file is closed first: outPath may name it, and Windows renames
     // nothing over an open file.

@@ -6,8 +6,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
+
+class ByteSink;
 
 // How far back in the old file the encoder looks for matches around the
 // position it is encoding; the operator may take more for files whose parts
@@ -64,3 +67,11 @@ struct DeltaResult {
 [[nodiscard]] DeltaResult ApplyDeltaFile(const std::string& sourcePath, const std::string& deltaPath,
                                          const std::string& outPath, const std::atomic<bool>* stop,
                                          const std::function<void(int64_t done, int64_t total)>& progress);
+
+// The same on open streams: the old file of sourceSize bytes (read at any
+// offset), the delta from its current position to its end, the new bytes
+// into sink. The caller owns the files and what sink does on failure.
+[[nodiscard]] DeltaResult ApplyDeltaStreams(std::FILE* source, int64_t sourceSize, std::FILE* delta,
+                                            const std::string& deltaName, ByteSink* sink,
+                                            const std::atomic<bool>* stop,
+                                            const std::function<void(int64_t done, int64_t total)>& progress);
