@@ -1,6 +1,6 @@
 // Applying a delta: the delta is read in chunks, the old file through a
 // small block cache, the new file streamed to a part file beside its place.
-#include <vector>
+#include <memory>
 
 #include "delta/vcdiff_delta.h"
 #include "delta/vcdiff_stream.h"
@@ -61,15 +61,16 @@ DeltaResult DecodeAvailable(ApplyRun* run) {
 // where a window ends: VCDIFF has no end marker, so a delta cut between two
 // windows reads as a shorter file, which the caller's MD5 check catches.
 DeltaResult DecodeDelta(ApplyRun* run, std::FILE* delta) {
-    std::vector<uint8_t> input(kApplyInputBytes);
+    // Not cleared: every byte handed on is read first.
+    const std::unique_ptr<uint8_t[]> input(new uint8_t[kApplyInputBytes]);
     xd3_stream* stream = run->stream->Get();
     for (;;) {
-        const size_t got = std::fread(input.data(), 1, input.size(), delta);
-        if (got < input.size() && std::ferror(delta)) {
+        const size_t got = std::fread(input.get(), 1, kApplyInputBytes, delta);
+        if (got < kApplyInputBytes && std::ferror(delta)) {
             return DeltaFailure(DeltaFault::DeltaUnreadable, "cannot read " + run->deltaName);
         }
         if (got == 0) break;
-        xd3_avail_input(stream, input.data(), static_cast<usize_t>(got));
+        xd3_avail_input(stream, input.get(), static_cast<usize_t>(got));
         DeltaResult step = DecodeAvailable(run);
         if (!step.ok) return step;
     }
