@@ -131,3 +131,22 @@ TEST(VcdiffDelta, StopsWhenTheFlagIsRaisedAndLeavesNoOutput) {
         EXPECT_FALSE(fs_port::PathExists(dir.File("out.part")));
     }
 }
+
+// Offsets above 4 GiB reach the old file as they are: a 32-bit offset would
+// read the sparse zeros at the file's start instead. Cut short below the
+// place the delta copies from, the old file is refused.
+TEST(VcdiffDelta, ReadsAnOldFileAbove4GiBWhereTheDeltaSays) {
+    TempDir dir;
+    const deltacases::BigSparseCase big = deltacases::WriteBigSparseCase(dir.File("old"), dir.File("delta"));
+    ASSERT_FALSE(big.expected.empty()) << "cannot make a sparse file above 4 GiB here";
+    const DeltaResult applied = ApplyDeltaFile(dir.File("old"), dir.File("delta"), dir.File("out"), nullptr, nullptr);
+    ASSERT_TRUE(applied.ok) << applied.error;
+    EXPECT_TRUE(ReadTextFile(dir.File("out")) == big.expected);
+
+    std::FILE* old = fs_port::OpenFile(dir.File("old"), "r+b");
+    ASSERT_TRUE(old && fs_port::TruncateFile(old, static_cast<int64_t>(deltacases::kBigNoiseAt) + 1000));
+    std::fclose(old);
+    const DeltaResult cut = ApplyDeltaFile(dir.File("old"), dir.File("delta"), dir.File("cut"), nullptr, nullptr);
+    EXPECT_EQ(static_cast<int>(cut.fault), static_cast<int>(DeltaFault::WrongSource)) << cut.error;
+    EXPECT_FALSE(fs_port::PathExists(dir.File("cut")));
+}
