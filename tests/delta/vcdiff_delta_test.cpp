@@ -74,6 +74,14 @@ const ApplyFault kApplyFaults[] = {
     {"old file too short", [](const TempDir&, std::string* old, std::string*, std::string*) {
          Rewrite(*old, [](std::string* b) { b->resize(b->size() - 100000); });
      }, DeltaFault::WrongSource, "old file"},
+    {"claims a 1 GiB section", [](const TempDir&, std::string*, std::string* delta, std::string*) {
+         // A window whose data section says 1 GiB, cut after a few bytes of it.
+         const uint64_t claimed = 1ull << 30;
+         const std::string lengths = deltacases::VarInt(1000) + '\0' + deltacases::VarInt(claimed) +
+                                     deltacases::VarInt(1) + deltacases::VarInt(0);
+         WriteTextFile(*delta, std::string("\xD6\xC3\xC4\x00\x00\x00", 6) +
+                                   deltacases::VarInt(lengths.size() + claimed + 1) + lengths + "data");
+     }, DeltaFault::Damaged, "MiB of working memory"},
     {"old file missing", [](const TempDir& dir, std::string* old, std::string*, std::string*) {
          *old = dir.File("no such file");
      }, DeltaFault::SourceUnreadable, "cannot read the old file"},
