@@ -102,14 +102,18 @@ const ApplyFault kApplyFaults[] = {
 // the output's place.
 TEST(VcdiffDelta, RefusesDamagedOrMismatchedInputsAndLeavesNoOutput) {
     const DeltaCase c = deltacases::Cases()[0];
+    TempDir made;
+    WriteTextFile(made.File("old"), c.oldContent);
+    WriteTextFile(made.File("new"), c.newContent);
+    ASSERT_TRUE(EncodeDeltaFile(made.File("old"), made.File("new"), made.File("delta"), {}).ok);
+    const std::string goodDelta = ReadTextFile(made.File("delta"));
     for (const ApplyFault& row : kApplyFaults) {
         SCOPED_TRACE(row.name);
         TempDir dir;
         std::string oldPath = dir.File("old"), deltaPath = dir.File("delta"), outPath = dir.File("out");
         WriteTextFile(oldPath, c.oldContent);
-        WriteTextFile(dir.File("new"), c.newContent);
+        WriteTextFile(deltaPath, goodDelta);
         WriteTextFile(outPath, "installed before");
-        ASSERT_TRUE(EncodeDeltaFile(oldPath, dir.File("new"), deltaPath, {}).ok);
         row.spoil(dir, &oldPath, &deltaPath, &outPath);
         const DeltaResult result = ApplyDeltaFile(oldPath, deltaPath, outPath, nullptr, nullptr);
         EXPECT_FALSE(result.ok);
@@ -123,7 +127,8 @@ TEST(VcdiffDelta, RefusesDamagedOrMismatchedInputsAndLeavesNoOutput) {
 // The stop flag ends an apply within a block, whether it comes before the
 // first window or while the output grows.
 TEST(VcdiffDelta, StopsWhenTheFlagIsRaisedAndLeavesNoOutput) {
-    const std::string old = testdata::Noise(20u << 20, 7);
+    // Two windows of new bytes, so that a stop can come between them.
+    const std::string old = testdata::Noise(9u << 20, 7);
     TempDir dir;
     WriteTextFile(dir.File("old"), old);
     WriteTextFile(dir.File("new"), old.substr(1000) + "tail");
