@@ -78,8 +78,8 @@ DeltaResult DecodeDelta(ApplyRun* run, std::FILE* delta) {
         return DeltaFailure(DeltaFault::NotDelta, run->deltaName + " is not a VCDIFF delta (too short)");
     }
     if (stream->dec_state != DEC_WININD || xd3_close_stream(stream) != 0) {
-        return DeltaFailure(DeltaFault::Damaged, "damaged delta " + run->deltaName + ": cut short in window " +
-                                                     std::to_string(stream->current_window));
+        return DeltaFailure(DeltaFault::Damaged, "damaged delta " + run->deltaName + " (window " +
+                                                     std::to_string(stream->current_window) + "): cut short");
     }
     return DeltaResult{true, std::string(), run->written, DeltaFault::None};
 }
