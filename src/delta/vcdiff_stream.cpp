@@ -55,6 +55,34 @@ bool VcdiffStream::SetSource(SourceBlocks* blocks, int64_t sourceSize, int64_t m
     return xd3_set_source_and_size(&m_stream, &m_source, static_cast<xoff_t>(sourceSize)) == 0;
 }
 
+VcdiffStream::PumpEnd VcdiffStream::Pump(int (*step)(xd3_stream*), ByteSink* sink, int64_t* written,
+                                         const std::atomic<bool>* stop,
+                                         const std::function<void(int64_t, int64_t)>* progress, int* codeOut) {
+    for (;;) {
+        const int code = step(&m_stream);
+        switch (code) {
+        case XD3_INPUT:
+            return PumpEnd::NeedInput;
+        case XD3_OUTPUT:
+            if (!sink->Write(reinterpret_cast<const char*>(m_stream.next_out), m_stream.avail_out)) {
+                return PumpEnd::WriteFailed;
+            }
+            *written += m_stream.avail_out;
+            xd3_consume_output(&m_stream);
+            if (progress && *progress) (*progress)(*written, -1);
+            break;
+        case XD3_GOTHEADER:
+        case XD3_WINSTART:
+        case XD3_WINFINISH:
+            break;
+        default:
+            *codeOut = code;
+            return PumpEnd::Failed;
+        }
+        if (stop && stop->load()) return PumpEnd::Stopped;
+    }
+}
+
 std::string VcdiffStream::Message() const {
     return m_stream.msg ? std::string(m_stream.msg) : std::string("unknown xdelta3 failure");
 }
