@@ -54,7 +54,7 @@ DeltaResult DecodeDelta(ApplyRun* run, std::FILE* delta) {
     for (;;) {
         const size_t got = std::fread(input.get(), 1, kApplyInputBytes, delta);
         if (got < kApplyInputBytes && std::ferror(delta)) {
-            return DeltaFailure(DeltaFault::DeltaUnreadable, "cannot read " + run->deltaName);
+            return DeltaFailure(DeltaFault::DeltaUnreadable, "cannot read the delta " + run->deltaName);
         }
         if (got == 0) break;
         xd3_avail_input(stream, input.get(), static_cast<usize_t>(got));
