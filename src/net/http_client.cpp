@@ -1,6 +1,7 @@
 #include "net/http_client.h"
 
 #include "net/network_socket.h"
+#include "net/rate_limiter.h"
 #include "net/transfer_log.h"
 #include "platform/file_system.h"
 
@@ -59,6 +60,7 @@ int64_t CNetworkHTTP::Limit() const { return m_byteCap < kMaxHttpFileBytes ? m_b
 
 int CNetworkHTTP::Download(const std::string& url, const std::string& localPath) {
     m_bNotFound = false;
+    m_bStalled = false;
     HttpUrlParts parts;
     if (!SplitHttpUrl(url, &parts)) {
         LogTransfer(EntryKind::Error, "HTTP GET " + url, "unusable URL");
@@ -67,7 +69,7 @@ int CNetworkHTTP::Download(const std::string& url, const std::string& localPath)
     for (int attempt = 1;; ++attempt) {
         const int result = Attempt(parts, localPath, attempt);
         if (result != http_result::kTransferFailed) return result;
-        if (attempt >= kHttpAttempts || m_stop.Requested()) return http_result::kTransferFailed;
+        if (attempt >= kHttpAttempts || m_stop.Requested() || m_bStalled) return http_result::kTransferFailed;
     }
 }
 
@@ -136,6 +138,8 @@ int CNetworkHTTP::Exchange(const HttpUrlParts& parts, int* transferOut) {
     }
     CNetworkSocket socket;
     socket.SetStopToken(&m_stop);
+    socket.SetRateLimiter(&DownloadRateLimiter());
+    socket.SetReceiveWait(StallReceiveWaitMs(m_stallPolicy, kSocketTimeoutMs));
     ActiveSocketScope listed(&m_active, &socket);
     if (socket.Open(address.c_str(), port) != kSocketOk) {
         Refuse("no connection to " + address + ":" + std::to_string(port));
@@ -173,6 +177,7 @@ int CNetworkHTTP::Transfer(const std::string& request, CNetworkSocket& socket) {
     for (;;) {
         const long n = socket.Receive(buffer, receiveBuffer.size());
         if (n < 0) {
+            m_bStalled = socket.ReceiveTimedOut();
             Refuse(socket.ReceiveFailureText() + ", " + ReceivedText(m_nReceived, m_nTotal));
             return kTransferFailed;
         }
@@ -180,6 +185,7 @@ int CNetworkHTTP::Transfer(const std::string& request, CNetworkSocket& socket) {
         const auto now = StallWatch::Clock::now();
         watch.Feed(n, now);
         if (watch.Stalled(now)) {
+            m_bStalled = true;
             Refuse(StallText(watch) + ", " + ReceivedText(m_nReceived, m_nTotal));
             return kTransferFailed;
         }

@@ -7,7 +7,8 @@
 //   int result = http.Download("http://host:8080/dir/file.zip", "C:\\game\\_temp\\file.zip");
 //
 // Download makes at most two attempts; the second resumes from whatever the
-// first one wrote. On return the object holds no file, buffer or socket.
+// first one wrote. A stalled attempt gets no second one from here (see
+// Stalled()). Every receive goes through the process's download limiter. On return the object holds no file, buffer or socket.
 #pragma once
 
 #include <atomic>
@@ -72,6 +73,10 @@ public:
     // True when the last Download failed because the server answered 404:
     // the file is not there, as opposed to a server or network fault.
     [[nodiscard]] bool NotFound() const { return m_bNotFound; }
+    // True when the last Download failed because the answer stalled (too
+    // few bytes over a stall window, or none at all). Such an attempt is not
+    // repeated at once: the caller decides when to resume.
+    [[nodiscard]] bool Stalled() const { return m_bStalled; }
 
 private:
     enum class Header { kIncomplete, kComplete, kRangeRefused, kRedirect, kRefused };
@@ -117,4 +122,5 @@ private:
     ActiveSockets m_active;
     ProgressFn m_progress;
     bool m_bNotFound = false;
+    bool m_bStalled = false;
 };
