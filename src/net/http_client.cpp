@@ -59,17 +59,18 @@ bool CNetworkHTTP::Refuse(const std::string& why) {
 int64_t CNetworkHTTP::Limit() const { return m_byteCap < kMaxHttpFileBytes ? m_byteCap : kMaxHttpFileBytes; }
 
 int CNetworkHTTP::Download(const std::string& url, const std::string& localPath) {
-    m_bNotFound = false;
-    m_bStalled = false;
+    m_bNotFound = m_bStalled = m_bTooSlow = false;
     HttpUrlParts parts;
     if (!SplitHttpUrl(url, &parts)) {
         LogTransfer(EntryKind::Error, "HTTP GET " + url, "unusable URL");
         return http_result::kUnknownHost;
     }
     for (int attempt = 1;; ++attempt) {
+        // Only the last attempt's failure tells whether the download stalled.
+        m_bStalled = m_bTooSlow = false;
         const int result = Attempt(parts, localPath, attempt);
         if (result != http_result::kTransferFailed) return result;
-        if (attempt >= kHttpAttempts || m_stop.Requested() || m_bStalled) return http_result::kTransferFailed;
+        if (attempt >= kHttpAttempts || m_stop.Requested() || m_bTooSlow) return http_result::kTransferFailed;
     }
 }
 
@@ -185,7 +186,7 @@ int CNetworkHTTP::Transfer(const std::string& request, CNetworkSocket& socket) {
         const auto now = StallWatch::Clock::now();
         watch.Feed(n, now);
         if (watch.Stalled(now)) {
-            m_bStalled = true;
+            m_bStalled = m_bTooSlow = true;
             Refuse(StallText(watch) + ", " + ReceivedText(m_nReceived, m_nTotal));
             return kTransferFailed;
         }
