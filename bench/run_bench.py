@@ -324,6 +324,38 @@ def bench_ftp(build):
     bench_transfer(build, "ftp")
 
 
+THROTTLE_BYTES = 96 * MIB
+THROTTLE_KIBPS = 8 * 1024
+
+
+def bench_throttle(build):
+    """Our clients under a download limit of 8 MiB/s, fetching 96 MiB from
+    nginx and from the FTP server: the measured average over the limit."""
+    site = os.path.join(data_dir(build), "throttle")
+    os.makedirs(site, exist_ok=True)
+    make_random_file(os.path.join(site, "big.bin"), THROTTLE_BYTES)
+    warm(os.path.join(site, "big.bin"))
+    target = os.path.join(data_dir(build), "throttle_out.bin")
+    ratios = {}
+    for kind, peer in (("http", "nginx"), ("ftp", "ftp")):
+        state, port = start_peer(peer, site)
+        try:
+            url = "%s://127.0.0.1:%s/big.bin" % (kind, port)
+            seconds = run_measured([os.path.join(build, "bin", "download_bench"), url, target,
+                                    str(THROTTLE_KIBPS)])[0]
+            if os.path.getsize(target) != THROTTLE_BYTES:
+                raise SystemExit("bench throttle: %s fetched %d bytes" % (kind, os.path.getsize(target)))
+            ratios[kind] = THROTTLE_BYTES / seconds / (THROTTLE_KIBPS * 1024)
+        finally:
+            stop_peer(state)
+            if os.path.exists(target):
+                os.remove(target)
+    low, high = min(ratios.values()), max(ratios.values())
+    print("bench throttle: ratio %.3f %s max_ratio %.3f %s http %.3f ftp %.3f limit %d KiB/s size %.0f MiB"
+          % (low, goal(">=", 0.9, low), high, goal("<=", 1.0, high), ratios["http"], ratios["ftp"],
+             THROTTLE_KIBPS, THROTTLE_BYTES / MIB))
+
+
 def bench_region(build):
     # The program times both ways in one process and prints its own line.
     skin = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "res", "skin.bmp")
@@ -652,9 +684,9 @@ def bench_delta(build):
           % (wall, goal(">=", 1.0, wall), peak, goal("<", 64, peak), size_mib, details))
 
 
-BENCHES = {"big": bench_big, "delta": bench_delta, "digest": bench_digest, "extract": bench_extract, "ftp": bench_ftp, "http": bench_http,
-           "region": bench_region, "startup": bench_startup, "trust": bench_trust, "update": bench_update,
-           "verify": bench_verify}
+BENCHES = {"big": bench_big, "delta": bench_delta, "digest": bench_digest, "extract": bench_extract, "ftp": bench_ftp,
+           "http": bench_http, "region": bench_region, "startup": bench_startup, "throttle": bench_throttle,
+           "trust": bench_trust, "update": bench_update, "verify": bench_verify}
 
 # Run only when named: the big step needs about 40 GiB of disk and a quarter of an hour.
 ON_REQUEST = {"big"}
