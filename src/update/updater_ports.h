@@ -44,6 +44,9 @@ public:
     [[nodiscard]] virtual int FetchToMemory(int32_t transferMode, const std::string& url,
                                             int64_t maxBytes, std::string* contentOut,
                                             const std::atomic<bool>* stop) = 0;
+    // After a file from url failed its check: leaves url's host for the rest
+    // of the step and gives true when another host remains to fetch from.
+    virtual bool LeaveHostOf(const std::string& url) { (void)url; return false; }
 };
 
 class IProgramStarter {
