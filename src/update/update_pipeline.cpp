@@ -197,8 +197,9 @@ UnpackedPackage CGameUpdater::UnpackPackage(const PackageGroup& group, bool self
     unpacked.group = &group;
     const std::string path = m_strTempFolder + group.name;
     TrustRefusal refusal;
-    if (m_trust.Enabled() && !m_trust.CheckFile(group.name, path, &refusal)) {
-        unpacked.kind = UnpackedPackage::Kind::Damaged;
+    if (m_trust.Enabled() && !m_trust.CheckFile(group.name, path, &refusal, &m_bHalt)) {
+        // A package of gigabytes takes seconds to hash: a stop ends that too.
+        unpacked.kind = m_bHalt.load() ? UnpackedPackage::Kind::Halted : UnpackedPackage::Kind::Damaged;
         unpacked.text = refusal.shown;
         unpacked.reason = refusal.reason;
         unpacked.refused = true;
