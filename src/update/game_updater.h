@@ -12,7 +12,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -40,8 +39,8 @@ constexpr int kUpToDate = 3;
 constexpr size_t kMaxShownStatusBytes = 4096;
 
 // What unpacking one package gave: the moves and checked files of its members,
-// or why it ended early. Made on the unpacking thread, read by the engine's
-// thread only after that thread has finished with it.
+// or why it ended early. Made where the package is unpacked (mostly a second
+// thread), read by the engine's thread only once that unpacking has ended.
 struct UnpackedPackage {
     enum class Kind {
         None,     // no package was being unpacked
