@@ -13,6 +13,7 @@ a figure with a goal of its own (peak_mib) carries it the same way. The startup
 benchmark also needs the Windows build named by VANTOREL_BENCH_WIN32 (default
 BUILD_DIR-win32), a display and the Wine prefix, which ./run bench provides.
 """
+import datetime
 import glob
 import os
 import random
@@ -425,6 +426,22 @@ def lay_out_installation(build, base, folder):
     shutil.copy(os.path.join(build, "bin", "VantorelPath"), os.path.join(folder, "VantorelPath.exe"))
 
 
+def logged_span(log_path, first, last):
+    """Seconds between the first journal entry that ends with first and the
+    next one after it that ends with last ("2026-12-07 19:24:36.123 [Info] text")."""
+    start = None
+    with open(log_path, encoding="utf-8", errors="replace") as f:
+        for line in f:
+            stamp, _, text = line.rstrip("\n").partition(" [")
+            text = text.partition("] ")[2]
+            if start is None and text.startswith(first):
+                start = datetime.datetime.strptime(stamp, "%Y-%m-%d %H:%M:%S.%f")
+            elif start is not None and text.startswith(last):
+                end = datetime.datetime.strptime(stamp, "%Y-%m-%d %H:%M:%S.%f")
+                return (end - start).total_seconds()
+    raise SystemExit("bench update: %s holds no span from %r to %r" % (log_path, first, last))
+
+
 def bench_update(build):
     base = make_update_release(build)
     packages = sorted(glob.glob(os.path.join(base, "server", "1.0.0.2", "*.pak")))
@@ -432,12 +449,16 @@ def bench_update(build):
     url = "http://127.0.0.1:%s" % port
     work = os.path.join(base, "run")
     try:
-        ours, theirs = [], []
+        ours, theirs, steps = [], [], []
         for _ in range(RUNS):
             folder = os.path.join(work, "game")
             lay_out_installation(build, base, folder)
             ours.append(run_measured([os.path.join(build, "bin", "patchkit"), "update",
                                       "--server", url, "--folder", folder, "--once"]))
+            # The part curl + unzip stand for: from the first package's fetch
+            # to the last one unpacked, as the engine's log times it.
+            steps.append(logged_span(os.path.join(folder, "Log", "launcher.log"),
+                                     "开始下载更新...", "正在准备更新..."))
             if subprocess.run([os.path.join(build, "bin", "patchkit"), "verify", folder],
                               stdout=subprocess.DEVNULL).returncode != 0:
                 raise SystemExit("bench update: the updated folder does not verify")
@@ -461,11 +482,14 @@ def bench_update(build):
     size_mib = sum(os.path.getsize(p) for p in packages) / MIB
     ratio = min(t[0] for t in ours) / min(t[0] for t in theirs)
     peak = max(t[2] for t in ours)
+    # Downloads and unpacking overlap: their span against curl and unzip run
+    # one after the other.
+    overlapped = min(steps) / min(t[0] for t in theirs)
     print("bench update: ratio %.2f %s peak_mib %.1f %s packages %.0f MiB"
-          " ours %.2f s curl+unzip %.2f s"
+          " ours %.2f s curl+unzip %.2f s overlapped %.2f %s download+unpack %.2f s"
           % (ratio, goal("<=", 1.15, ratio), peak, goal("<", 32, peak), size_mib,
              min(t[0] for t in ours),
-             min(t[0] for t in theirs)))
+             min(t[0] for t in theirs), overlapped, goal("<=", 0.75, overlapped), min(steps)))
 
 
 BIG_FILE_BYTES = 6 << 30  # one incompressible file of 6 GiB replaces a small one

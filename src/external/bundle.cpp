@@ -41,18 +41,25 @@ bool IsSafeComponent(const std::string& component) {
     return !IsDeviceName(component);
 }
 
-// Writes a member to an open file; refuses the next block once *stop is set.
-class StoppableFileSink : public FileSink {
+// Writes a member to an open file and to an optional copy sink; refuses the
+// next block once *stop is set, and remembers that it refused.
+class MemberSink : public ByteSink {
 public:
-    StoppableFileSink(std::FILE* file, const std::atomic<bool>* stop)
-        : FileSink(file), m_stop(stop) {}
+    MemberSink(std::FILE* file, const std::atomic<bool>* stop, ByteSink* copy)
+        : m_file(file), m_stop(stop), m_copy(copy) {}
     bool Write(const char* data, size_t size) override {
-        if (m_stop && m_stop->load()) return false;
-        return FileSink::Write(data, size);
+        const bool taken = !(m_stop && m_stop->load()) && m_file.Write(data, size) &&
+                           (m_copy == nullptr || m_copy->Write(data, size));
+        m_refused = m_refused || !taken;
+        return taken;
     }
+    bool Refused() const { return m_refused; }
 
 private:
+    FileSink m_file;
     const std::atomic<bool>* m_stop;
+    ByteSink* m_copy;
+    bool m_refused = false;
 };
 
 std::string ParentFolder(const std::string& path) {
@@ -88,6 +95,10 @@ struct CBundle::Impl {
     std::string error;
     std::string tag;
     const std::atomic<bool>* stop = nullptr;
+    bool failureInPackage = false;
+
+    [[nodiscard]] bool Locate(const char* memberName, const char* destPath, size_t* indexOut);
+    [[nodiscard]] bool Stream(size_t index, const std::string& dest, ByteSink* copy, ExtractedFile* fileOut);
 };
 
 CBundle::CBundle() : m_impl(new Impl) {}
@@ -96,6 +107,7 @@ CBundle::~CBundle() = default;
 
 bool CBundle::Open(const char* path, const char* tag) {
     m_impl->error.clear();
+    m_impl->failureInPackage = false;
     m_impl->writer.Abandon();
     if (!path || !*path) {
         m_impl->error = "no package path";
@@ -104,58 +116,86 @@ bool CBundle::Open(const char* path, const char* tag) {
     // The tag is kept for the callers' information; it never stops a package
     // from opening, so packages made by other tools open too.
     m_impl->tag = tag ? tag : "";
-    return m_impl->reader.Open(path, &m_impl->error);
+    m_impl->failureInPackage = !m_impl->reader.Open(path, &m_impl->error);
+    return !m_impl->failureInPackage;
 }
 
-bool CBundle::Extract(const char* memberName, const char* destPath) {
-    Impl& impl = *m_impl;
-    impl.error.clear();
+bool CBundle::Impl::Locate(const char* memberName, const char* destPath, size_t* indexOut) {
     if (!memberName || !destPath || !*destPath) {
-        impl.error = "no member name or destination";
+        error = "no member name or destination";
         return false;
     }
-    if (!impl.reader.IsOpen()) {
-        impl.error = "no package is open";
+    if (!reader.IsOpen()) {
+        error = "no package is open";
         return false;
     }
     if (!IsSafeMemberName(memberName)) {
-        impl.error = std::string("unsafe member name ") + memberName;
+        error = std::string("unsafe member name ") + memberName;
         return false;
     }
-    size_t index = 0;
-    if (!impl.reader.FindMember(memberName, &index, &impl.error)) return false;
-    if (impl.reader.Members()[index].isDirectory) {
-        impl.error = std::string("member ") + memberName + " is a folder";
+    if (!reader.FindMember(memberName, indexOut, &error)) {
+        failureInPackage = true;
         return false;
     }
-    const std::string dest = destPath;
-    const std::string parent = ParentFolder(dest);
+    if (reader.Members()[*indexOut].isDirectory) {
+        error = std::string("member ") + memberName + " is a folder";
+        return false;
+    }
+    const std::string parent = ParentFolder(destPath);
     if (!parent.empty() && !fs_port::IsDirectory(parent) && !fs_port::MakeDirectories(parent)) {
-        impl.error = "cannot create folder " + fs_port::NativePath(parent);
+        error = "cannot create folder " + fs_port::NativePath(parent);
         return false;
     }
-    // The member goes to a file beside the destination first; only a whole,
-    // checked member replaces what is there.
+    return true;
+}
+
+// The member goes to a file beside the destination first; only a whole,
+// checked member replaces what is there.
+bool CBundle::Impl::Stream(size_t index, const std::string& dest, ByteSink* copy, ExtractedFile* fileOut) {
     const std::string temp = dest + kPartSuffix;
     std::FILE* out = fs_port::OpenFile(temp, "wb");
     if (!out) {
-        impl.error = "cannot create " + fs_port::NativePath(temp);
+        error = "cannot create " + fs_port::NativePath(temp);
         return false;
     }
-    StoppableFileSink sink(out, impl.stop);
-    bool ok = impl.reader.StreamMember(index, &sink, &impl.error);
-    if (!ok && impl.stop && impl.stop->load()) impl.error = "stopped";
+    MemberSink sink(out, stop, copy);
+    bool ok = reader.StreamMember(index, &sink, &error);
+    if (!ok && stop && stop->load()) {
+        error = "stopped";
+    } else if (!ok && !sink.Refused()) {
+        failureInPackage = true;
+    }
+    fs_port::FileStamp written;
+    const bool stamped = ok && std::fflush(out) == 0 && fs_port::ReadOpenFileStamp(out, &written);
     const bool closed = std::fclose(out) == 0;
-    if (ok && !closed) impl.error = "cannot write " + fs_port::NativePath(temp);
+    if (ok && !closed) error = "cannot write " + fs_port::NativePath(temp);
     ok = ok && closed;
     if (ok && fs_port::PathExists(dest)) fs_port::SetNormalAttributes(dest);
     if (ok && !fs_port::RenamePath(temp, dest, true)) {
-        impl.error = "cannot replace " + fs_port::NativePath(dest);
+        error = "cannot replace " + fs_port::NativePath(dest);
         ok = false;
     }
     if (!ok) fs_port::RemoveFile(temp);
+    if (ok && fileOut) {
+        fileOut->stamped = stamped && fs_port::ReadFileStamp(dest, &fileOut->stamp) && fileOut->stamp == written;
+    }
     return ok;
 }
+
+bool CBundle::Extract(const char* memberName, const char* destPath) {
+    return Extract(memberName, destPath, nullptr, nullptr);
+}
+
+bool CBundle::Extract(const char* memberName, const char* destPath, ByteSink* copy, ExtractedFile* fileOut) {
+    Impl& impl = *m_impl;
+    impl.error.clear();
+    impl.failureInPackage = false;
+    if (fileOut) *fileOut = ExtractedFile{};
+    size_t index = 0;
+    return impl.Locate(memberName, destPath, &index) && impl.Stream(index, destPath, copy, fileOut);
+}
+
+bool CBundle::LastFailureInPackage() const { return m_impl->failureInPackage; }
 
 void CBundle::SetStopFlag(const std::atomic<bool>* stop) { m_impl->stop = stop; }
 

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/byte_sink.h"
+#include "platform/file_system.h"
+
 // The tag our tools write as the archive comment. Opening does not require it.
 constexpr const char kBundleTag[] = "VT";
 
@@ -18,6 +21,15 @@ struct BundleMember {
     uint64_t packedSize = 0;
     uint32_t crc32 = 0;
     bool isDirectory = false;
+};
+
+// What an extraction left at its destination.
+struct ExtractedFile {
+    // Of the file now at the destination: read from the written file before
+    // it was closed and found the same after the rename that put it there,
+    // so it belongs to the bytes written. Otherwise stamped stays false.
+    fs_port::FileStamp stamp;
+    bool stamped = false;
 };
 
 class CBundle {
@@ -42,6 +54,15 @@ public:
     // extraction leaves whatever was at destPath untouched. Refuses unsafe
     // names (IsSafeMemberName) and folders.
     [[nodiscard]] bool Extract(const char* memberName, const char* destPath);
+    // The same, also handing every byte written to copy (may be null; its
+    // refusal fails the extraction), and giving the written file's stamp in
+    // fileOut (may be null).
+    [[nodiscard]] bool Extract(const char* memberName, const char* destPath, ByteSink* copy,
+                               ExtractedFile* fileOut);
+    // The last failure of Open or Extract lay in the package itself: its
+    // directory, a member it lacks, or member data that is cut off or
+    // damaged. False for the disk, a stop, or a refused name or copy.
+    [[nodiscard]] bool LastFailureInPackage() const;
     // From then on, an Extract under way gives up at its next block once
     // *stop is true (error "stopped"), so that a member of gigabytes does not
     // hold up a worker asked to end. Null: never.

@@ -22,9 +22,6 @@ constexpr size_t kDigestBlockBytes = 1u << 20;
 constexpr size_t kReadAheadMinBytes = 8u << 20;
 constexpr size_t kInPlaceBlockBytes = 64u << 10;
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 struct DigestCloser {
     void operator()(gcry_md_hd_t h) const { gcry_md_close(h); }
 };
@@ -187,6 +184,32 @@ std::string Md5OfBytes(std::string_view bytes) {
     unsigned char value[16];
     gcry_md_hash_buffer(GCRY_MD_MD5, value, bytes.data(), bytes.size());
     return HexText(value, sizeof value);
+}
+
+struct Md5Sink::Impl {
+    std::unique_ptr<gcry_md_handle, DigestCloser> digest;
+};
+
+Md5Sink::Md5Sink() : m_impl(new Impl) {
+    EnsureCryptoLibrary();
+    gcry_md_hd_t raw = nullptr;
+    if (gcry_md_open(&raw, GCRY_MD_MD5, 0) == 0) m_impl->digest.reset(raw);
+}
+
+Md5Sink::~Md5Sink() = default;
+
+bool Md5Sink::Write(const char* data, size_t size) {
+    if (!m_impl->digest) return false;
+    if (size > 0) gcry_md_write(m_impl->digest.get(), data, size);
+    return true;
+}
+
+std::string Md5Sink::FinishHex() {
+    if (!m_impl->digest) return std::string();
+    const unsigned char* value = gcry_md_read(m_impl->digest.get(), GCRY_MD_MD5);
+    std::string hex = value ? HexText(value, gcry_md_get_algo_dlen(GCRY_MD_MD5)) : std::string();
+    m_impl->digest.reset();
+    return hex;
 }
 
 const char* CPatchKit::ComputeDigest(const char* path) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/byte_sink.h"
 #include "platform/file_system.h"
 
 // MD5 of a file's content as 32 lower-case hex digits, streamed in blocks.
@@ -13,6 +14,25 @@
 bool ComputeFileMd5(const std::string& path, std::string* hexOut);
 // MD5 of bytes in memory, in the same text form.
 std::string Md5OfBytes(std::string_view bytes);
+
+// Takes bytes only to hash them. Set beside a write (CBundle::Extract's copy
+// sink), it gives a file's MD5 in the pass that writes the file, so nothing
+// is read back from the disk.
+class Md5Sink : public ByteSink {
+public:
+    Md5Sink();
+    ~Md5Sink() override;
+    Md5Sink(const Md5Sink&) = delete;
+    Md5Sink& operator=(const Md5Sink&) = delete;
+    [[nodiscard]] bool Write(const char* data, size_t size) override;
+    // The digest of every byte written, in ComputeFileMd5's form; ends the
+    // hashing. Empty when the hash could not be started.
+    [[nodiscard]] std::string FinishHex();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
 
 enum class DigestRead { Done, Unreadable, Stopped };
 

@@ -50,6 +50,16 @@ bool ReadFileStamp(const std::string& path, FileStamp* stampOut);
 // The stamp of the file an open stream reads, whatever its path names now.
 bool ReadOpenFileStamp(std::FILE* file, FileStamp* stampOut);
 
+// The room left on a volume for this process, and the volume's id as a
+// FileStamp gives it (two folders with the same id share their free bytes).
+struct VolumeSpace {
+    uint64_t volume = 0;
+    uint64_t freeBytes = 0;
+};
+// Of the volume that holds folder (an existing folder); false when it
+// cannot be read.
+bool ReadVolumeSpace(const std::string& folder, VolumeSpace* spaceOut);
+
 bool MakeDirectory(const std::string& path);        // one level
 bool MakeDirectories(const std::string& path);      // every missing level
 bool RemoveFile(const std::string& path);

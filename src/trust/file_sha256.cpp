@@ -19,7 +19,8 @@ struct DigestCloser {
 
 }  // namespace
 
-bool ComputeFileSha256(const std::string& path, std::string* hexOut, std::uint64_t* sizeOut) {
+bool ComputeFileSha256(const std::string& path, std::string* hexOut, std::uint64_t* sizeOut,
+                       const std::atomic<bool>* stop) {
     EnsureCryptoLibrary();
     gcry_md_hd_t raw = nullptr;
     if (gcry_md_open(&raw, GCRY_MD_SHA256, 0) != 0) return false;
@@ -28,12 +29,13 @@ bool ComputeFileSha256(const std::string& path, std::string* hexOut, std::uint64
     if (!file) return false;
     std::vector<unsigned char> block(kBlockBytes);
     std::uint64_t size = 0;
+    const auto stopped = [stop] { return stop != nullptr && stop->load(); };
     size_t got = 0;
-    while ((got = std::fread(block.data(), 1, block.size(), file)) > 0) {
+    while (!stopped() && (got = std::fread(block.data(), 1, block.size(), file)) > 0) {
         gcry_md_write(raw, block.data(), got);
         size += got;
     }
-    const bool complete = std::ferror(file) == 0;
+    const bool complete = !stopped() && std::ferror(file) == 0;
     std::fclose(file);
     const unsigned char* value = gcry_md_read(raw, GCRY_MD_SHA256);
     if (!complete || !value) return false;

@@ -57,10 +57,12 @@ int CGameUpdater::RunUpdate(IUpdaterWindow* window) {
 
 void CGameUpdater::ReportStatus(int bShowPercent, float fPercent, std::string text) {
     if (bShowPercent) text = StringPrintf(update_text::kPercentFormat, fPercent, text.c_str());
+    std::lock_guard<std::mutex> hold(m_reportMutex);
     if (m_pWindow) m_pWindow->SetStatusText(ShownText(text));
 }
 
 void CGameUpdater::ReportUnpacking(const std::string& text) {
+    std::lock_guard<std::mutex> hold(m_reportMutex);
     if (m_pWindow) m_pWindow->SetStatusText(ShownText(StringPrintf(update_text::kUnpackingFormat, text.c_str())));
 }
 

@@ -12,13 +12,14 @@
 
 #include <atomic>
 #include <cstdint>
-#include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/launcher_settings.h"
 #include "maintenance/verify_cache.h"
+#include "update/disk_space.h"
 #include "update/hand_off.h"
 #include "update/mirrored_transfer.h"
 #include "update/release_trust.h"
@@ -37,6 +38,27 @@ constexpr int kUpToDate = 3;
 // A status text longer than this is shortened (at a character boundary) for
 // the status line; the journal always gets the whole text.
 constexpr size_t kMaxShownStatusBytes = 4096;
+
+// What unpacking one package gave: the moves and checked files of its members,
+// or why it ended early. Made where the package is unpacked (mostly a second
+// thread), read by the engine's thread only once that unpacking has ended.
+struct UnpackedPackage {
+    enum class Kind {
+        None,     // no package was being unpacked
+        Done,
+        Halted,   // a stop, or the other side's failure, ended it
+        Damaged,  // the package failed its check; another host may serve a good one
+        Failed,   // the disk or the installer program's place failed
+    };
+    Kind kind = Kind::None;
+    const PackageGroup* group = nullptr;
+    std::vector<HandOffMove> moves;
+    std::vector<VerifyCacheLine> checkedFiles;
+    std::string text;     // the failure as shown
+    std::string reason;   // and its cause, for the log
+    bool box = false;     // the failure asks the player for a manual update
+    bool refused = false; // the signed manifest refused it: the version's downloads go
+};
 
 class CGameUpdater {
 public:
@@ -67,7 +89,10 @@ public:
     // gives up within the clients' poll interval. A request made before a
     // run begins holds for that run: only ClearStop, called by whoever starts
     // a new worker, takes it back.
-    void RequestStop() { m_bStopRequested.store(true); }
+    void RequestStop() {
+        m_bStopRequested.store(true);
+        m_bHalt.store(true);
+    }
     void ClearStop() { m_bStopRequested.store(false); }
     [[nodiscard]] bool StopRequested() const { return m_bStopRequested.load(); }
 
@@ -104,14 +129,22 @@ private:
     };
     [[nodiscard]] FetchedList FetchList(const std::string& url, const std::string& name, bool mayBeMissing);
     [[nodiscard]] bool LoadDeleteList(UpdatePlan* plan);
-    [[nodiscard]] bool DownloadPackages(const UpdatePlan& plan);
-    [[nodiscard]] bool UnpackPackages(const UpdatePlan& plan, HandOffPlan* handOff);
-    [[nodiscard]] bool UnpackPackage(const PackageGroup& group, const UpdatePlan& plan,
-                                     HandOffPlan* handOff);
-    [[nodiscard]] bool ExtractMember(class CBundle& bundle, const PackageMember& member,
-                                     const std::string& unpackedPath);
-    void RememberCheckedFile(const PackageMember& member, const struct StampedDigest& digest);
-    [[nodiscard]] bool PlaceInstallerProgram(const PackageMember& member, const std::string& unpackedPath);
+    // Downloads and unpacking overlapped (update_pipeline.cpp): each package is
+    // checked and unpacked on a second thread while the next one downloads.
+    [[nodiscard]] bool DownloadAndUnpack(const UpdatePlan& plan, HandOffPlan* handOff);
+    [[nodiscard]] int FetchPackage(const UpdatePlan& plan, const PackageGroup& group);
+    void FailDownload(int result, const UpdatePlan& plan, const PackageGroup& group);
+    void AnnounceUnpack(const PackageGroup& group, bool first);
+    [[nodiscard]] UnpackedPackage UnpackPackage(const PackageGroup& group, bool selfUpdate);
+    [[nodiscard]] bool ExtractMember(class CBundle& bundle, const PackageMember& member, UnpackedPackage* unpackOut);
+    [[nodiscard]] bool PlaceInstallerProgram(const PackageMember& member, UnpackedPackage* unpackOut);
+    [[nodiscard]] bool SettleUnpack(const UpdatePlan& plan, UnpackedPackage unpacked, HandOffPlan* handOff);
+    void ReportUnpackFailure(const UnpackedPackage& unpacked);
+    // Clears the halt flag for a new start, unless a stop is requested.
+    void ResetHalt();
+    // Disk space before the first package (update_space_stage.cpp).
+    void AddPackageSpaceNeeds(const UpdatePlan& plan, std::vector<SpaceNeed>* needsOut) const;
+    [[nodiscard]] bool CheckDiskSpace(const std::vector<SpaceNeed>& needs);
     [[nodiscard]] HandOffMove MoveOf(const PackageMember& member) const;
     [[nodiscard]] bool CheckExpectedInstall(const UpdatePlan& plan);
     void AddDeletions(const UpdatePlan& plan, HandOffPlan* handOff);
@@ -125,10 +158,9 @@ private:
     [[nodiscard]] bool CapOfVersionFile(const std::string& name, int64_t* capInOut);
     [[nodiscard]] bool CheckVersionFile(const std::string& name, const std::string& path);
     [[nodiscard]] bool CheckPackagesListed(const UpdatePlan& plan);
-    // A package's check on a second thread; the end waits for it, shows a
-    // refusal and then drops every download of the version.
-    void BeginPackageCheck(const std::string& name, const std::string& path, std::future<TrustRefusal>* checkOut);
-    [[nodiscard]] bool EndPackageCheck(std::future<TrustRefusal>* check);
+    // The fetch cap of a package that CheckPackagesListed found: the
+    // manifest's size, none without keys.
+    [[nodiscard]] int64_t CapOfListedPackage(const std::string& name) const;
     void RefuseRelease(const TrustRefusal& refusal);
     void DiscardDownloads();
     // Shows text and logs it, followed by the reason when there is one: only
@@ -145,6 +177,11 @@ private:
     IUpdateTransfer* m_pTransfer;
     IProgramStarter* m_pStarter;
     std::atomic<bool> m_bStopRequested{false};
+    // Watched by the package transfers and the unpacking: set by a stop
+    // request and by either side's failure, so the other side ends promptly.
+    std::atomic<bool> m_bHalt{false};
+    // The window hears from the engine's thread and the unpacking thread.
+    std::mutex m_reportMutex;
     // The unpacked files whose MD5 the list gave and the unpacking checked.
     std::vector<VerifyCacheLine> m_checkedFiles;
     CReleaseTrust m_trust;

@@ -133,7 +133,8 @@ bool CReleaseTrust::ExpectedSize(const std::string& name, uint64_t* sizeOut, Tru
     return true;
 }
 
-bool CReleaseTrust::CheckFile(const std::string& name, const std::string& path, TrustRefusal* refusalOut) const {
+bool CReleaseTrust::CheckFile(const std::string& name, const std::string& path, TrustRefusal* refusalOut,
+                              const std::atomic<bool>* stop) const {
     uint64_t expected = 0;
     if (!ExpectedSize(name, &expected, refusalOut)) return false;
     const std::string shown = StringPrintf(update_text::kFileNotAsInManifest, name.c_str());
@@ -146,7 +147,7 @@ bool CReleaseTrust::CheckFile(const std::string& name, const std::string& path, 
     const std::string& wanted = Find(name)->sha256Hex;
     std::string digest;
     uint64_t read = 0;
-    if (!ComputeFileSha256(path, &digest, &read) || read != expected) digest = "(unreadable)";
+    if (!ComputeFileSha256(path, &digest, &read, stop) || read != expected) digest = "(unreadable)";
     if (digest != wanted) {
         return Refuse(refusalOut, shown, name + ": SHA-256 " + digest + ", the manifest says " + wanted);
     }

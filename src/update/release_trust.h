@@ -10,6 +10,7 @@
 //   if (!trust.CheckVersionList(rawList, &signature, statePath, std::time(nullptr), &refusal)) ...
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -55,8 +56,10 @@ public:
     [[nodiscard]] bool ExpectedSize(const std::string& name, uint64_t* sizeOut, TrustRefusal* refusalOut) const;
     [[nodiscard]] bool Lists(const std::string& name) const { return Find(name) != nullptr; }
     // The fetched file at path against the manifest's size and SHA-256,
-    // streamed from the disk.
-    [[nodiscard]] bool CheckFile(const std::string& name, const std::string& path, TrustRefusal* refusalOut) const;
+    // streamed from the disk; a set *stop (may be null) ends the read, and the
+    // file counts as refused.
+    [[nodiscard]] bool CheckFile(const std::string& name, const std::string& path, TrustRefusal* refusalOut,
+                                 const std::atomic<bool>* stop = nullptr) const;
 
 private:
     [[nodiscard]] const ManifestEntry* Find(const std::string& name) const;

@@ -44,6 +44,12 @@ constexpr char kUnsafePath[] = "更新列表含有不安全的路径 : %s";
 // A member size that is negative, beyond 2^63 - 1, or carries the total past it.
 constexpr char kBadSize[] = "更新列表含有无效的大小 : %s";
 
+// Disk space, before the first package is fetched: what the step writes
+// does not fit (needed, free, a folder on that volume), or a volume's room
+// could not be read and the step goes on unchecked.
+constexpr char kDiskSpaceShort[] = "磁盘空间不足 : 需要 %s, 可用 %s (%s)";
+constexpr char kDiskSpaceUnread[] = "无法读取磁盘空间, 不做检查 : %s";
+
 // Downloads.
 constexpr char kDownloadStart[] = "开始下载更新...%lld";
 constexpr char kWaitForDownloading[] = "Wait for downloading -> %s....";
@@ -70,6 +76,9 @@ constexpr char kInstallFailedBox[] = "更新安装失败! 请尝试下载手动�
 constexpr char kInstallNotTaken[] = "版本 %s 安装未成功!";
 constexpr char kSelfMoveFailed[] = "%s error!";
 constexpr char kUnpackDone[] = "解包完成";
+// A package failed its check and another host serves it: the failure is
+// logged, then the package and the URL it is fetched again from.
+constexpr char kPackageFetchAgain[] = "更新包 %s 已损坏, 从另一个服务器重新下载 : %s";
 
 // Hand-off.
 constexpr char kDeleteAdded[] = "Add del = %s";

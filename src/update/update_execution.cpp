@@ -1,9 +1,7 @@
 // Preparation and execution of one version step: work folder, downloads,
 // unpacking with digest checks, the hand-off file and the installer's start.
 #include "app/util/launcher_util.h"
-#include "external/bundle.h"
 #include "external/journal.h"
-#include "external/patch_kit.h"
 #include "platform/file_system.h"
 #include "platform/text_format.h"
 #include "update/game_updater.h"
@@ -44,14 +42,13 @@ int CGameUpdater::ExecuteUpdate() {
             break;
     }
     if (!CheckExpectedInstall(plan)) return 0;
+    std::vector<SpaceNeed> needs;
+    AddPackageSpaceNeeds(plan, &needs);
+    if (!CheckDiskSpace(needs)) return 0;
     m_checkedFiles.clear();
     Log(EntryKind::Info, StringPrintf(update_text::kDownloadStart, static_cast<long long>(plan.totalSize)));
-    if (!DownloadPackages(plan)) return 0;
-    ReportStatus(1, 100.0f, update_text::kDownloadDone);
-    ReportStatus(0, 0.0f, update_text::kUnpackStart);
-    Log(EntryKind::Info, update_text::kUnpackStart);
     HandOffPlan handOff;
-    if (!UnpackPackages(plan, &handOff)) return 0;
+    if (!DownloadAndUnpack(plan, &handOff)) return 0;
     ReportStatus(1, 100.0f, update_text::kUnpackDone);
     AddDeletions(plan, &handOff);
     ReportStatus(0, 0.0f, update_text::kPreparingInstall);
@@ -84,119 +81,6 @@ bool CGameUpdater::CheckExpectedInstall(const UpdatePlan& plan) {
     std::string error;
     if (CheckInstallPlan(m_strLauncherFolder, expected, &error)) return true;
     Fail(StringPrintf(update_text::kUnsafePath, error.c_str()));
-    return false;
-}
-
-bool CGameUpdater::DownloadPackages(const UpdatePlan& plan) {
-    if (!CheckPackagesListed(plan)) return false;
-    // Each package is checked against the manifest while the next one
-    // downloads, so that hashing hides behind the transfer.
-    std::future<TrustRefusal> checking;
-    for (const PackageGroup& group : plan.packages) {
-        if (StopHere()) return false;
-        const std::string localPath = m_strTempFolder + group.name;
-        const std::string url = plan.baseUrl + group.name;
-        const std::string waiting = StringPrintf(update_text::kWaitForDownloading, group.name.c_str());
-        ReportStatus(0, 0.0f, waiting);
-        Log(EntryKind::Info, waiting);
-        Log(EntryKind::Info, url);
-        int64_t cap = kNoByteCap;
-        if (!CapOfVersionFile(group.name, &cap)) return false;
-        const int result =
-            m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, cap, &m_bStopRequested, nullptr);
-        if (StopHere()) return false;
-        if (result != 0) {
-            if (!EndPackageCheck(&checking)) return false;
-            Fail(FetchFailure(StringPrintf(update_text::kPackageDownloadFailed, result * 10)));
-            Log(EntryKind::Error, url);
-            Log(EntryKind::Error, localPath);
-            // A signed release is all or nothing: no part of it stays behind.
-            if (m_trust.Enabled()) DiscardDownloads();
-            return false;
-        }
-        if (!EndPackageCheck(&checking)) return false;
-        BeginPackageCheck(group.name, localPath, &checking);
-    }
-    return EndPackageCheck(&checking);
-}
-
-bool CGameUpdater::UnpackPackages(const UpdatePlan& plan, HandOffPlan* handOff) {
-    for (const PackageGroup& group : plan.packages) {
-        if (StopHere() || !UnpackPackage(group, plan, handOff)) return false;
-    }
-    return true;
-}
-
-bool CGameUpdater::UnpackPackage(const PackageGroup& group, const UpdatePlan& plan, HandOffPlan* handOff) {
-    ReportUnpacking(StringPrintf(update_text::kWaitForUnpackaging, group.name.c_str()));
-    CBundle bundle;
-    bundle.SetStopFlag(&m_bStopRequested);
-    if (!bundle.Open((m_strTempFolder + group.name).c_str(), kBundleTag)) {
-        Fail(StringPrintf(update_text::kOpenPackageFailed, group.name.c_str()), bundle.LastError());
-        TheJournal().TrapFaults(false);
-        return false;
-    }
-    for (const PackageMember& member : group.members) {
-        if (StopHere()) return false;
-        const std::string unpackedPath = m_strTempFolder + member.strMember;
-        (void)CreateFolderChain(unpackedPath);
-        Log(EntryKind::Info, unpackedPath);
-        if (!ExtractMember(bundle, member, unpackedPath)) return false;
-        if (!IsInstallerMember(member.strMember)) {
-            handOff->moves.push_back(MoveOf(member));
-        } else if (plan.selfUpdate && !PlaceInstallerProgram(member, unpackedPath)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Extracts one member and, when the list gives its MD5, checks the unpacked
-// file: a damaged or altered member never reaches the installer.
-bool CGameUpdater::ExtractMember(CBundle& bundle, const PackageMember& member,
-                                 const std::string& unpackedPath) {
-    bool good = bundle.Extract(member.strMember.c_str(), unpackedPath.c_str());
-    // A digest mismatch has its own log line; the package's reason is for the rest.
-    const std::string reason = good ? std::string() : bundle.LastError();
-    if (good && IsDigestText(member.strExtra)) {
-        CPatchKit kit;
-        StampedDigest digest;
-        const bool readable = kit.ComputeStampedDigest(unpackedPath, nullptr, &digest) == DigestRead::Done;
-        const std::string actual = readable ? digest.hex : "(unreadable)";
-        if (actual != AsciiFolded(member.strExtra)) {
-            TheJournal().AddEntryF(EntryKind::Error, update_text::kDigestMismatch, member.strMember.c_str(),
-                                   member.strExtra.c_str(), actual.c_str());
-            (void)fs_port::RemoveFile(unpackedPath);
-            good = false;
-        } else if (digest.unchangedWhileRead) {
-            RememberCheckedFile(member, digest);
-        }
-    }
-    if (good) return true;
-    // Stopped inside the member: no damage to report, and no box.
-    if (StopHere()) return false;
-    Fail(StringPrintf(update_text::kExtractFailed, member.strMember.c_str()), reason);
-    TheJournal().TrapFaults(false);
-    m_pWindow->ShowMessageBox(update_text::kInstallFailedBox);
-    return false;
-}
-
-// The stamp is the one of the file that was read: the installer renames that
-// very file into its place.
-void CGameUpdater::RememberCheckedFile(const PackageMember& member, const StampedDigest& digest) {
-    if (IsInstallerMember(member.strMember)) return;
-    m_checkedFiles.push_back(
-        {VerifyCacheLine::Kind::Installed, InstalledRelativePath(member.strMember), digest.stamp, digest.hex});
-}
-
-// The installer program is the one file put in place here, so that its new
-// version carries out the rest. When it cannot be, the step ends: the old
-// installer must not carry out an installation made for the new one.
-bool CGameUpdater::PlaceInstallerProgram(const PackageMember& member, const std::string& unpackedPath) {
-    const std::string placed = m_strLauncherFolder + "\\" + kInstallerFileName;
-    if (fs_port::RenamePath(unpackedPath, placed, true)) return true;
-    Fail(StringPrintf(update_text::kSelfMoveFailed, member.strMember.c_str()));
-    TheJournal().TrapFaults(false);
     return false;
 }
 

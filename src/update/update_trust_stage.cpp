@@ -1,9 +1,10 @@
 // The engine's side of signed releases: it fetches the signatures and the
 // manifest, caps every fetch from the version folder at the manifest's size,
 // and hands the bytes to CReleaseTrust before anything is used.
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <ctime>
-#include <system_error>
 
 #include "app/util/launcher_util.h"
 #include "external/fast_file.h"
@@ -94,9 +95,9 @@ bool CGameUpdater::CheckVersionFile(const std::string& name, const std::string& 
     return false;
 }
 
-// Every package is in the manifest before the first byte is fetched, and
-// each is checked as soon as it is there; a refusal takes every package of
-// this version step away again.
+// Every package is in the manifest before the first byte is fetched; each is
+// checked before it is unpacked, and a refusal takes every package of this
+// version step away again.
 bool CGameUpdater::CheckPackagesListed(const UpdatePlan& plan) {
     for (const PackageGroup& group : plan.packages) {
         int64_t cap = kNoByteCap;
@@ -105,31 +106,14 @@ bool CGameUpdater::CheckPackagesListed(const UpdatePlan& plan) {
     return true;
 }
 
-void CGameUpdater::BeginPackageCheck(const std::string& name, const std::string& path,
-                                     std::future<TrustRefusal>* checkOut) {
-    if (!m_trust.Enabled()) return;
-    const auto check = [this, name, path] {
-        TrustRefusal refusal;
-        (void)m_trust.CheckFile(name, path, &refusal);
-        return refusal;
-    };
-    try {
-        *checkOut = std::async(std::launch::async, check);
-    } catch (const std::system_error&) {
-        // No thread to spare: the check runs here instead.
-        std::promise<TrustRefusal> done;
-        done.set_value(check());
-        *checkOut = done.get_future();
-    }
-}
-
-bool CGameUpdater::EndPackageCheck(std::future<TrustRefusal>* check) {
-    if (!check->valid()) return true;
-    const TrustRefusal refusal = check->get();
-    if (refusal.shown.empty()) return true;
-    RefuseRelease(refusal);
-    DiscardDownloads();
-    return false;
+int64_t CGameUpdater::CapOfListedPackage(const std::string& name) const {
+    if (!m_trust.Enabled()) return kNoByteCap;
+    uint64_t size = 0;
+    TrustRefusal refusal;
+    // Not listed cannot happen after CheckPackagesListed; were it so, a cap of
+    // nothing fails the fetch rather than taking what the server sends.
+    if (!m_trust.ExpectedSize(name, &size, &refusal)) return 0;
+    return static_cast<int64_t>(std::min<uint64_t>(size, static_cast<uint64_t>(INT64_MAX)));
 }
 
 void CGameUpdater::DiscardDownloads() { DeleteFolderTree(m_strLauncherFolder + "\\" + kWorkFolderName); }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "external/bundle.h"
+#include "external/patch_kit.h"
 #include "external/zip_reader.h"
 #include "external/test_data.h"
 #include "external/zip_builder.h"
@@ -145,6 +146,17 @@ TEST(Bundle, StreamsLargeMembersAndReplacesExistingFiles) {
     ASSERT_TRUE(bundle.Extract("big\\member.bin", dest.c_str())) << bundle.LastError();
     EXPECT_TRUE(ReadTextFile(dest) == big);
     EXPECT_FALSE(fs_port::PathExists(dest + ".vtpart"));
+    // The copy sees every byte written, and the stamp is the written file's.
+    Md5Sink digest;
+    ExtractedFile file;
+    const std::string copied = Under(dir, "game\\big\\copied.bin");
+    ASSERT_TRUE(bundle.Extract("big\\member.bin", copied.c_str(), &digest, &file)) << bundle.LastError();
+    std::string md5;
+    ASSERT_TRUE(ComputeFileMd5(copied, &md5));
+    EXPECT_EQ(digest.FinishHex(), md5);
+    fs_port::FileStamp stamp;
+    ASSERT_TRUE(fs_port::ReadFileStamp(copied, &stamp));
+    EXPECT_TRUE(file.stamped && file.stamp == stamp);
 
     // Asked to stop: the member's blocks are refused, and the file in place
     // and the folder stay as they were.
@@ -153,6 +165,7 @@ TEST(Bundle, StreamsLargeMembersAndReplacesExistingFiles) {
     const std::string other = Under(dir, "game\\big\\again.bin");
     EXPECT_FALSE(bundle.Extract("big\\member.bin", other.c_str()));
     EXPECT_EQ(bundle.LastError(), "stopped");
+    EXPECT_FALSE(bundle.LastFailureInPackage());
     EXPECT_FALSE(fs_port::PathExists(other));
     EXPECT_FALSE(fs_port::PathExists(other + ".vtpart"));
     stop = false;
@@ -193,10 +206,12 @@ TEST(Bundle, DamagedPackagesExtractNothingAndKeepTheOldFile) {
         ASSERT_EQ(bundle.Open(package.c_str(), kBundleTag), c.opens) << c.what;
         if (!c.opens) {
             EXPECT_FALSE(bundle.LastError().empty()) << c.what;
+            EXPECT_TRUE(bundle.LastFailureInPackage()) << c.what;
             EXPECT_FALSE(bundle.Extract("a/data.txt", dest.c_str())) << c.what;
         } else {
             EXPECT_FALSE(bundle.Extract("a/data.txt", dest.c_str())) << c.what;
             EXPECT_FALSE(bundle.LastError().empty()) << c.what;
+            EXPECT_TRUE(bundle.LastFailureInPackage()) << c.what;
         }
         EXPECT_EQ(ReadTextFile(dest), "previous") << c.what;
         EXPECT_FALSE(fs_port::PathExists(dest + ".vtpart")) << c.what;
@@ -438,6 +453,9 @@ TEST(Bundle, ExtractRefusesWhatItCannotExtractSafely) {
     for (const char* name : {"../evil.txt", "twice/a.txt", "folder/", "missing.txt", "C:\\x"}) {
         EXPECT_FALSE(bundle.Extract(name, Under(dir, "out").c_str())) << name;
         EXPECT_FALSE(bundle.LastError().empty()) << name;
+        // Of these, only a member the package lacks is the package's fault.
+        const std::string asked = name;
+        EXPECT_EQ(bundle.LastFailureInPackage(), asked == "missing.txt" || asked == "twice/a.txt") << name;
     }
     EXPECT_FALSE(fs_port::PathExists(Under(dir, "out")));
     EXPECT_FALSE(fs_port::PathExists(Under(dir, "..\\evil.txt")));

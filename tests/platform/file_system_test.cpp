@@ -33,6 +33,21 @@ TEST(FileSystem, ListsFoldersAndFilesWithoutDotEntries) {
     EXPECT_EQ(folders, 1);
 }
 
+// The room of a folder's volume, named by the id that the stamps of its files carry.
+TEST(FileSystem, ReadsTheRoomOfAFoldersVolume) {
+    TempDir dir;
+    WriteTextFile(dir.File("file.bin"), "x");
+    fs_port::VolumeSpace space;
+    ASSERT_TRUE(fs_port::ReadVolumeSpace(dir.Path(), &space));
+    EXPECT_GT(space.freeBytes, 0u);
+    fs_port::FileStamp stamp;
+    ASSERT_TRUE(fs_port::ReadFileStamp(dir.File("file.bin"), &stamp));
+    EXPECT_EQ(space.volume, stamp.volume);
+    for (const std::string& notAFolder : {dir.File("file.bin"), dir.File("missing")}) {
+        EXPECT_FALSE(fs_port::ReadVolumeSpace(notAFolder, &space)) << notAFolder;
+    }
+}
+
 TEST(FileSystem, TruncatesOpenFiles) {
     TempDir dir;
     const std::string path = dir.File("t.bin");

@@ -4,6 +4,8 @@
 #include <ctime>
 #include <functional>
 
+#include "support/test_support.h"
+
 #include "external/patch_kit.h"
 #include "maintenance/verify_version.h"
 #include "platform/text_encoding.h"
@@ -63,15 +65,19 @@ struct Scenario {
         keys = true;
     }
     int Run(int install = 1) {
-        CGameUpdater updater(launcher.Path(), &transfer, &starter);
+        CGameUpdater updater(launcher.Path(), use ? use : &transfer, &starter);
         updater.SetResumePolicy(ResumePolicy{kMaxStallResumes, std::chrono::milliseconds(1)});
+        running = &updater;
         if (keys) updater.UseTrustKeys(signer.Keys());
         updater.m_bInstall = install;
         const int outcome = updater.RunUpdate(&window);
         latest = updater.m_nLatestVersion;
+        running = nullptr;
         return outcome;
     }
     bool HandOffWritten() const { return fs_port::PathExists(L("udo.temp")); }
+    IUpdateTransfer* use = nullptr;  // instead of transfer
+    CGameUpdater* running = nullptr;
     int32_t latest = 0;
     test_update::ReleaseSigner signer;
     bool keys = false;
@@ -82,9 +88,9 @@ TEST(GameUpdater, FullStepShowsEveryTextAndHandsOver) {
     ASSERT_EQ(s.Run(), update_outcome::kHandedOver);
     const std::vector<std::string> expected = {
         "正在请求更新...", "正在更新至 : 1.0.0.2", "分析更新列表...", "准备更新......",
-        "开始执行更新......", "请求更新列表......", "Wait for downloading -> a.pak....",
-        "Wait for downloading -> b.pak....", "正在努力更新 :  100.0 % ->下载完成", "开始解包...",
-        "正在解包 : ->Wait for unpackaging -> a.pak....", "正在解包 : ->Wait for unpackaging -> b.pak....",
+        "开始执行更新......", "请求更新列表......", "Wait for downloading -> a.pak....", "开始解包...",
+        "正在解包 : ->Wait for unpackaging -> a.pak....", "Wait for downloading -> b.pak....",
+        "正在努力更新 :  100.0 % ->下载完成", "正在解包 : ->Wait for unpackaging -> b.pak....",
         "正在努力更新 :  100.0 % ->解包完成", "正在准备更新...", "正在安装更新..."};
     EXPECT_EQ(s.window.statuses, expected);
     EXPECT_EQ(s.latest, 1002);
@@ -114,7 +120,7 @@ TEST(GameUpdater, FullStepShowsEveryTextAndHandsOver) {
         "[Info] 请求版本列表...", "[Notice] 正在向 127.0.0.1:21请求( 1 )...", "[Info] 开始分析版本列表",
         "[Info] 正在更新至 : 1.0.0.2", "[Info] 版本检查完毕", "[Info] 准备更新......", "[Info] 开始执行更新......",
         "[Info] 请求更新列表......", "[Info] del = 3", "[Info] 开始下载更新...28",
-        "[Info] Wait for downloading -> a.pak....", "[Info] Wait for downloading -> b.pak....", "[Info] 开始解包...",
+        "[Info] Wait for downloading -> a.pak....", "[Info] 开始解包...", "[Info] Wait for downloading -> b.pak....",
         "[Info] Add del = " + s.L("old.dat"), "[Info] del " + s.L("missing.dat") + " is no is exist",
         "[Info] 正在准备更新...", "[Notice] " + s.L("VantorelPath.exe"), "[Info] 开始安装更新..."};
     EXPECT_TRUE(s.journal.HasInOrder(wanted)) << testing::PrintToString(s.journal.Entries());
@@ -561,6 +567,134 @@ TEST(GameUpdater, StopRequestEndsTheRunBetweenSteps) {
     EXPECT_EQ(s.window.Last(), "更新已停止.");
     EXPECT_EQ(transfer.urls.back().find("a.pak") != std::string::npos, true);
     EXPECT_FALSE(s.HandOffWritten());
+}
+
+// Holds the fetch of b.pak until a.pak's member is unpacked (the two sides
+// overlap) or until the engine halts the fetch (the other side failed), then
+// answers as the row asks; a sequential step meets neither.
+class GatedTransfer : public FolderTransfer {
+public:
+    GatedTransfer(Scenario& scenario, bool waitForHalt, bool stopThen, int answer)
+        : FolderTransfer(scenario.server.Path()), m_s(scenario), m_waitForHalt(waitForHalt), m_stopThen(stopThen),
+          m_answer(answer) {}
+    int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t maxBytes,
+                    const std::atomic<bool>* stop, bool* notFoundOut) override {
+        if (url.find("b.pak") == std::string::npos || gateMet) {
+            return FolderTransfer::FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut);
+        }
+        const std::string unpacked = m_s.launcher.File("_temp/Root/a.dat");
+        gateMet = WaitUntil([&] { return m_waitForHalt ? stop->load() : fs_port::PathExists(unpacked); }, 5000);
+        if (m_stopThen && m_s.running) m_s.running->RequestStop();
+        if (m_stopThen) (void)WaitUntil([&] { return stop->load(); }, 5000);
+        WriteTextFile(fs_port::NativePath(localPath), "part");
+        return m_answer;
+    }
+    bool gateMet = false;
+
+private:
+    Scenario& m_s;
+    bool m_waitForHalt;
+    bool m_stopThen;
+    int m_answer;
+};
+
+TEST(GameUpdater, OverlappedSidesEndEachOtherAndInstallNothing) {
+    const struct {
+        const char* name;
+        std::function<void(Scenario&)> spoil;
+        bool waitForHalt;  // else for a.pak's member to be unpacked
+        bool stopThen;
+        int answer;
+        const char* last;
+        bool box;
+    } cases[] = {
+        {"b.pak fails while a.pak unpacks", [](Scenario&) {}, false, false, 4, "下载更新包失败 错误 : 40", false},
+        {"a.pak is damaged while b.pak downloads",
+         [](Scenario& s) { WriteTextFile(s.tree.Path("1.0.0.2/a.pak"), "PK garbage"); }, true, false, 5,
+         "open package a.pak error!", false},
+        {"a.pak's member is damaged while b.pak downloads",
+         [](Scenario& s) {
+             s.tree.EncipheredList("1.0.0.2", "updatelist.data",
+                                   "a.pak\tRoot\\a.dat\t14\t" + Md5Of(kContentX) + "\nb.pak\tRoot\\Data\\x.dat\t14\tm\n");
+         },
+         true, false, 5, "Undo package Root\\a.dat error!", true},
+        {"stop while a.pak unpacks and b.pak downloads", [](Scenario&) {}, false, true, 5, "更新已停止.", false},
+        {"signed: stop while a.pak unpacks and b.pak downloads", [](Scenario& s) { s.Sign(); }, false, true, 5,
+         "更新已停止.", false},
+        {"signed: a.pak changed after signing, found while b.pak downloads",
+         [](Scenario& s) {
+             s.Sign();
+             s.tree.Package("1.0.0.2", "a.pak", {{"Root\\a.dat", "evil"}});
+         },
+         true, false, 5, "a.pak 与文件清单不符, 已拒绝更新.", false},
+    };
+    for (const auto& c : cases) {
+        Scenario s;
+        c.spoil(s);
+        GatedTransfer gated(s, c.waitForHalt, c.stopThen, c.answer);
+        s.use = &gated;
+        EXPECT_EQ(s.Run(), update_outcome::kFailed) << c.name;
+        EXPECT_TRUE(gated.gateMet) << c.name << ": the two sides did not overlap";
+        EXPECT_EQ(s.window.Last(), c.last) << c.name;
+        EXPECT_EQ(s.window.boxes.size(), c.box ? 1u : 0u) << c.name;
+        EXPECT_FALSE(s.HandOffWritten()) << c.name;
+        EXPECT_TRUE(s.starter.starts.empty()) << c.name;
+        EXPECT_EQ(ReadTextFile(s.launcher.File("old.dat")), "old") << c.name;
+        EXPECT_FALSE(fs_port::PathExists(s.L("a.dat"))) << c.name;
+        EXPECT_FALSE(fs_port::PathExists(s.L("Data"))) << c.name;
+        if (s.keys && !c.stopThen) {
+            EXPECT_FALSE(fs_port::PathExists(s.L("_temp\\a.pak"))) << c.name;
+        }
+    }
+}
+
+// A package that fails its check on one host is fetched from the next one the
+// transfer offers; with none left, the step fails as it would on one host.
+TEST(GameUpdater, PackageThatFailsItsCheckIsFetchedFromTheNextHost) {
+    const auto cut = [](ServerTree& tree) {
+        const std::string path = tree.Path("1.0.0.2/a.pak");
+        WriteTextFile(path, ReadTextFile(path).substr(0, 40));
+    };
+    const auto alterB = [](ServerTree& tree) { tree.Package("1.0.0.2", "b.pak", {{"Root\\Data\\x.dat", "tampered\n"}}); };
+    const auto alterA = [](ServerTree& tree) { tree.Package("1.0.0.2", "a.pak", {{"Root\\a.dat", "evil"}}); };
+    const auto none = [](ServerTree&) {};
+    const std::string a = "http://127.0.0.1/1.0.0.2/a.pak";
+    const std::string b = "http://127.0.0.1/1.0.0.2/b.pak";
+    const struct {
+        const char* name;
+        bool sign;
+        std::function<void(ServerTree&)> spoilFirst, spoilSecond;
+        const char* last;
+        std::vector<std::string> left;
+    } cases[] = {
+        {"a.pak cut off on host 1", false, cut, none, "正在安装更新...", {a}},
+        {"b.pak's member altered on host 1", false, alterB, none, "正在安装更新...", {b}},
+        {"signed: a.pak changed on host 1", true, alterA, none, "正在安装更新...", {a}},
+        {"a.pak cut off on both hosts", false, cut, cut, "open package a.pak error!", {a, a}},
+        {"signed: a.pak changed on both hosts", true, alterA, alterA, "a.pak 与文件清单不符, 已拒绝更新.", {a, a}},
+    };
+    for (const auto& c : cases) {
+        Scenario s;
+        if (c.sign) s.Sign();
+        TempDir second;
+        test_update::CopyFolder(s.server.Path(), second.Path());
+        ServerTree secondTree(second.Path());
+        c.spoilFirst(s.tree);
+        c.spoilSecond(secondTree);
+        test_update::TwoHostTransfer hosts(s.server.Path(), second.Path());
+        s.use = &hosts;
+        const bool good = c.left.size() == 1;
+        EXPECT_EQ(s.Run(), good ? update_outcome::kHandedOver : update_outcome::kFailed) << c.name;
+        EXPECT_EQ(s.window.Last(), c.last) << c.name;
+        EXPECT_EQ(hosts.left, c.left) << c.name;
+        EXPECT_EQ(s.HandOffWritten(), good) << c.name;
+        EXPECT_EQ(ReadTextFile(s.launcher.File("old.dat")), "old") << c.name;
+        if (good) {
+            EXPECT_EQ(ReadTextFile(s.launcher.File("_temp/Root/a.dat")), kContentA) << c.name;
+            EXPECT_EQ(ReadTextFile(s.launcher.File("_temp/Root/Data/x.dat")), kContentX) << c.name;
+            EXPECT_EQ(hosts.hosts[1].urls.back(), c.left.back()) << c.name << ": not fetched again";
+        }
+    }
 }
 
 TEST(GameUpdater, CutOffInstallationIsHandedBackToTheInstaller) {

@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -92,6 +93,18 @@ bool ReadFileStamp(const std::string& path, FileStamp* stampOut) {
 bool ReadOpenFileStamp(std::FILE* file, FileStamp* stampOut) {
     struct stat st;
     return file != nullptr && ::fstat(fileno(file), &st) == 0 && StampFromStat(st, stampOut);
+}
+
+bool ReadVolumeSpace(const std::string& folder, VolumeSpace* spaceOut) {
+    struct stat st {};
+    struct statvfs volume {};
+    if (!StatPath(folder, &st) || !S_ISDIR(st.st_mode) || ::statvfs(NativePath(folder).c_str(), &volume) != 0) {
+        return false;
+    }
+    spaceOut->volume = static_cast<uint64_t>(st.st_dev);
+    // f_bavail leaves out the blocks kept for the superuser.
+    spaceOut->freeBytes = static_cast<uint64_t>(volume.f_bavail) * static_cast<uint64_t>(volume.f_frsize);
+    return true;
 }
 
 bool MakeDirectory(const std::string& path) {

@@ -156,6 +156,24 @@ bool ReadOpenFileStamp(std::FILE* file, FileStamp* stampOut) {
     return StampFromHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), stampOut);
 }
 
+bool ReadVolumeSpace(const std::string& folder, VolumeSpace* spaceOut) {
+    if (folder.empty()) return false;
+    const std::wstring wide = W(folder);
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExW(wide.c_str(), &available, nullptr, nullptr)) return false;
+    // The folder itself tells its volume's serial, the one file stamps carry.
+    HANDLE handle = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool read = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
+    if (!read || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    spaceOut->volume = info.dwVolumeSerialNumber;
+    spaceOut->freeBytes = available.QuadPart;
+    return true;
+}
+
 bool MakeDirectory(const std::string& path) {
     return CreateDirectoryW(W(path).c_str(), nullptr) != 0;
 }

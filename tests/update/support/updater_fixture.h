@@ -100,6 +100,47 @@ private:
     std::string m_root;
 };
 
+// Two hosts, each a folder: fetches go to the current one; LeaveHostOf moves
+// on from the first to the second (true) and from there nowhere (false).
+class TwoHostTransfer : public IUpdateTransfer {
+public:
+    TwoHostTransfer(const std::string& first, const std::string& second)
+        : hosts{FolderTransfer(first), FolderTransfer(second)} {}
+    int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t maxBytes,
+                    const std::atomic<bool>* stop, bool* notFoundOut) override {
+        return hosts[current].FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut);
+    }
+    int FetchToMemory(int32_t mode, const std::string& url, int64_t maxBytes, std::string* contentOut,
+                      const std::atomic<bool>* stop) override {
+        return hosts[current].FetchToMemory(mode, url, maxBytes, contentOut, stop);
+    }
+    bool LeaveHostOf(const std::string& url) override {
+        left.push_back(url);
+        if (current + 1 == 2) return false;
+        ++current;
+        return true;
+    }
+
+    FolderTransfer hosts[2];
+    size_t current = 0;
+    std::vector<std::string> left;  // the URLs given to LeaveHostOf
+};
+
+// Copies a folder tree (a second host's copy of a server tree).
+inline void CopyFolder(const std::string& from, const std::string& to) {
+    fs_port::MakeDirectories(to);
+    std::vector<fs_port::DirEntry> entries;
+    EXPECT_TRUE(fs_port::ListDirectory(from, &entries)) << from;
+    for (const fs_port::DirEntry& entry : entries) {
+        const std::string source = from + "/" + entry.name;
+        if (entry.isDirectory) {
+            CopyFolder(source, to + "/" + entry.name);
+        } else {
+            WriteTextFile(to + "/" + entry.name, ReadTextFile(source));
+        }
+    }
+}
+
 class RecordingStarter : public IProgramStarter {
 public:
     bool Start(const std::string& path, const std::string& parameters, int* codeOut) override {
