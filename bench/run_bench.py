@@ -555,7 +555,12 @@ def bench_trust(build):
           % (ratio, goal("<=", 1.02, ratio), min(times["checked"]), min(times["plain"])))
 
 
-BENCHES = {"big": bench_big, "digest": bench_digest, "extract": bench_extract, "ftp": bench_ftp, "http": bench_http,
+def bench_delta(build):
+    from delta_road_bench import bench_delta_road
+    bench_delta_road(build)
+
+
+BENCHES = {"big": bench_big, "delta": bench_delta, "digest": bench_digest, "extract": bench_extract, "ftp": bench_ftp, "http": bench_http,
            "region": bench_region, "startup": bench_startup, "trust": bench_trust, "update": bench_update,
            "verify": bench_verify}
 

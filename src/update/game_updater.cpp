@@ -24,7 +24,8 @@ std::string ShownText(const std::string& text) {
 CGameUpdater::CGameUpdater(std::string launcherFolder, IUpdateTransfer* transfer,
                            IProgramStarter* starter)
     : m_strLauncherFolder(std::move(launcherFolder)),
-      m_pTransfer(transfer ? transfer : &NetworkTransfer()),
+      m_counting(transfer ? transfer : &NetworkTransfer()),
+      m_pTransfer(&m_counting),
       m_pStarter(starter ? starter : &PlatformProgramStarter()) {
     Clear();
 }

@@ -101,9 +101,10 @@ TEST(GameUpdater, FullStepShowsEveryTextAndHandsOver) {
     ASSERT_EQ(s.starter.starts.size(), 1u);
     EXPECT_EQ(s.starter.starts[0], s.L("VantorelPath.exe") + "|\"1\"\t\"" + s.L("udo.temp") + "\"");
     EXPECT_EQ(s.transfer.urls[1], "http://127.0.0.1/1.0.0.2/updatelist.data");
-    // The lists are fetched under their size caps, the packages under none.
+    // The lists (the patch list too, which this server lacks) are fetched
+    // under their size caps, the packages under none.
     const std::vector<int64_t> caps = {static_cast<int64_t>(kMaxVersionListBytes), kMaxListFileBytes,
-                                       kMaxListFileBytes, kNoByteCap, kNoByteCap};
+                                       kMaxListFileBytes, kMaxListFileBytes, kNoByteCap, kNoByteCap};
     EXPECT_EQ(s.transfer.caps, caps);
     // The lists are read and removed from the launcher folder.
     EXPECT_FALSE(fs_port::PathExists(s.L("updatelist.data")));
@@ -341,8 +342,8 @@ TEST(GameUpdater, FailuresLeaveNothingInstalled) {
         if (s.keys) {
             EXPECT_FALSE(fs_port::PathExists(s.L("_temp\\a.pak"))) << c.name << ": a refused download stayed";
         }
-        for (const char* list : {"versionlist.data", "updatelist.data", "dellist.data", "versionlist.data.minisig",
-                                 "release.manifest", "release.manifest.minisig"}) {
+        for (const char* list : {"versionlist.data", "updatelist.data", "dellist.data", "patchlist.data",
+                                 "versionlist.data.minisig", "release.manifest", "release.manifest.minisig"}) {
             EXPECT_FALSE(fs_port::PathExists(s.L(list))) << c.name << ": " << list << " left behind";
         }
     }
