@@ -28,33 +28,20 @@ struct ApplyRun {
     int64_t written = 0;
 };
 
-bool StopRaised(const std::atomic<bool>* stop) { return stop && stop->load(); }
-
 // Decodes what xdelta3 holds of the delta until it asks for more input.
 DeltaResult DecodeAvailable(ApplyRun* run) {
-    xd3_stream* stream = run->stream->Get();
-    for (;;) {
-        const int code = xd3_decode_input(stream);
-        switch (code) {
-        case XD3_INPUT:
-            return DeltaResult{true, std::string(), run->written, DeltaFault::None};
-        case XD3_OUTPUT:
-            if (!run->sink->Write(reinterpret_cast<const char*>(stream->next_out), stream->avail_out)) {
-                return DeltaFailure(DeltaFault::WriteFailed, "cannot write the new file (disk full?)");
-            }
-            run->written += stream->avail_out;
-            xd3_consume_output(stream);
-            if (*run->progress) (*run->progress)(run->written, -1);
-            break;
-        case XD3_GOTHEADER:
-        case XD3_WINSTART:
-        case XD3_WINFINISH:
-            break;
-        default:
-            return run->stream->Failure(code, run->deltaName);
-        }
-        if (StopRaised(run->stop)) return DeltaFailure(DeltaFault::Stopped, "stopped");
+    int code = 0;
+    switch (run->stream->Pump(xd3_decode_input, run->sink, &run->written, run->stop, run->progress, &code)) {
+    case VcdiffStream::PumpEnd::NeedInput:
+        return DeltaResult{true, std::string(), run->written, DeltaFault::None};
+    case VcdiffStream::PumpEnd::WriteFailed:
+        return DeltaFailure(DeltaFault::WriteFailed, "cannot write the new file (disk full?)");
+    case VcdiffStream::PumpEnd::Stopped:
+        return DeltaFailure(DeltaFault::Stopped, "stopped");
+    case VcdiffStream::PumpEnd::Failed:
+        break;
     }
+    return run->stream->Failure(code, run->deltaName);
 }
 
 // Feeds the whole delta through the decoder, then checks that it ended
@@ -78,8 +65,8 @@ DeltaResult DecodeDelta(ApplyRun* run, std::FILE* delta) {
         return DeltaFailure(DeltaFault::NotDelta, run->deltaName + " is not a VCDIFF delta (too short)");
     }
     if (stream->dec_state != DEC_WININD || xd3_close_stream(stream) != 0) {
-        return DeltaFailure(DeltaFault::Damaged, "damaged delta " + run->deltaName + ": cut short in window " +
-                                                     std::to_string(stream->current_window));
+        return DeltaFailure(DeltaFault::Damaged, "damaged delta " + run->deltaName + " (window " +
+                                                     std::to_string(stream->current_window) + "): cut short");
     }
     return DeltaResult{true, std::string(), run->written, DeltaFault::None};
 }

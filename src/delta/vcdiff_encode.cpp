@@ -38,27 +38,17 @@ DeltaResult EncodeFailure(VcdiffStream* stream, int code) {
 
 // Encodes what xdelta3 holds of the new file until it asks for more input.
 DeltaResult EncodeAvailable(EncodeRun* run) {
-    xd3_stream* stream = run->stream->Get();
-    for (;;) {
-        const int code = xd3_encode_input(stream);
-        switch (code) {
-        case XD3_INPUT:
-            return DeltaResult{true, std::string(), run->written, DeltaFault::None};
-        case XD3_OUTPUT:
-            if (!run->sink->Write(reinterpret_cast<const char*>(stream->next_out), stream->avail_out)) {
-                return DeltaFailure(DeltaFault::WriteFailed, "cannot write the delta (disk full?)");
-            }
-            run->written += stream->avail_out;
-            xd3_consume_output(stream);
-            break;
-        case XD3_GOTHEADER:
-        case XD3_WINSTART:
-        case XD3_WINFINISH:
-            break;
-        default:
-            return EncodeFailure(run->stream, code);
-        }
+    int code = 0;
+    switch (run->stream->Pump(xd3_encode_input, run->sink, &run->written, nullptr, nullptr, &code)) {
+    case VcdiffStream::PumpEnd::NeedInput:
+        return DeltaResult{true, std::string(), run->written, DeltaFault::None};
+    case VcdiffStream::PumpEnd::WriteFailed:
+        return DeltaFailure(DeltaFault::WriteFailed, "cannot write the delta (disk full?)");
+    case VcdiffStream::PumpEnd::Stopped:
+    case VcdiffStream::PumpEnd::Failed:
+        break;
     }
+    return EncodeFailure(run->stream, code);
 }
 
 DeltaResult EncodeTarget(EncodeRun* run, std::FILE* target, const std::string& targetName) {

@@ -55,6 +55,34 @@ bool VcdiffStream::SetSource(SourceBlocks* blocks, int64_t sourceSize, int64_t m
     return xd3_set_source_and_size(&m_stream, &m_source, static_cast<xoff_t>(sourceSize)) == 0;
 }
 
+VcdiffStream::PumpEnd VcdiffStream::Pump(int (*step)(xd3_stream*), ByteSink* sink, int64_t* written,
+                                         const std::atomic<bool>* stop,
+                                         const std::function<void(int64_t, int64_t)>* progress, int* codeOut) {
+    for (;;) {
+        const int code = step(&m_stream);
+        switch (code) {
+        case XD3_INPUT:
+            return PumpEnd::NeedInput;
+        case XD3_OUTPUT:
+            if (!sink->Write(reinterpret_cast<const char*>(m_stream.next_out), m_stream.avail_out)) {
+                return PumpEnd::WriteFailed;
+            }
+            *written += m_stream.avail_out;
+            xd3_consume_output(&m_stream);
+            if (progress && *progress) (*progress)(*written, -1);
+            break;
+        case XD3_GOTHEADER:
+        case XD3_WINSTART:
+        case XD3_WINFINISH:
+            break;
+        default:
+            *codeOut = code;
+            return PumpEnd::Failed;
+        }
+        if (stop && stop->load()) return PumpEnd::Stopped;
+    }
+}
+
 std::string VcdiffStream::Message() const {
     return m_stream.msg ? std::string(m_stream.msg) : std::string("unknown xdelta3 failure");
 }
@@ -101,11 +129,12 @@ DeltaResult VcdiffStream::Failure(int code, const std::string& deltaName) const 
     if (m_blocks && m_blocks->ReadFailed()) {
         return DeltaFailure(DeltaFault::SourceUnreadable, "cannot read the old file");
     }
-    const std::string where = deltaName + ", window " + std::to_string(m_stream.current_window);
+    const std::string window = "window " + std::to_string(m_stream.current_window) + " of " + deltaName;
+    const std::string damaged = "damaged delta " + deltaName + " (window " +
+                                std::to_string(m_stream.current_window) + "): ";
     if (m_memoryExceeded) {
-        return DeltaFailure(DeltaFault::Damaged, "damaged delta " + where + ": it asks for more than " +
-                                                     std::to_string(m_memoryLimit >> 20) +
-                                                     " MiB of working memory");
+        return DeltaFailure(DeltaFault::Damaged, damaged + "it asks for more than " +
+                                                     std::to_string(m_memoryLimit >> 20) + " MiB of working memory");
     }
     const std::string message = Message();
     if (Contains(message, "not a VCDIFF") || Contains(message, "version > 0")) {
@@ -118,17 +147,16 @@ DeltaResult VcdiffStream::Failure(int code, const std::string& deltaName) const 
                                 "); make it with 'patchkit delta' or 'xdelta3 -e -S none'");
     }
     if (Contains(message, "checksum mismatch")) {
-        return DeltaFailure(DeltaFault::WrongSource, "checksum mismatch in " + where +
+        return DeltaFailure(DeltaFault::WrongSource, "checksum mismatch in " + window +
                                                          ": the old file is not the one the delta "
                                                          "was made from, or the delta is damaged");
     }
     if (Contains(message, "source file too short") || Contains(message, "source input required")) {
         return DeltaFailure(DeltaFault::WrongSource,
-                            "the old file is shorter than " + where + " needs: it is not the one the "
+                            "the old file is shorter than " + window + " needs: it is not the one the "
                             "delta was made from");
     }
-    return DeltaFailure(DeltaFault::Damaged, "damaged delta " + where + ": " + message + " (code " +
-                                                 std::to_string(code) + ")");
+    return DeltaFailure(DeltaFault::Damaged, damaged + message + " (code " + std::to_string(code) + ")");
 }
 
 UniqueFile OpenReadable(const std::string& path, int64_t* sizeOut) {

@@ -3,7 +3,9 @@
 // and the translation of its failures into a DeltaResult.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "delta/source_blocks.h"
@@ -26,6 +28,14 @@ public:
     [[nodiscard]] bool SetSource(SourceBlocks* blocks, int64_t sourceSize, int64_t maxWindow);
 
     xd3_stream* Get() { return &m_stream; }
+
+    enum class PumpEnd { NeedInput, Failed, WriteFailed, Stopped };
+    // Runs step (xd3_decode_input or xd3_encode_input) until xdelta3 asks
+    // for more input, handing every output to sink and adding it to
+    // *written (then calling progress, when given). On Failed, *codeOut is
+    // the step's code. stop (may be null) is read after every step.
+    PumpEnd Pump(int (*step)(xd3_stream*), ByteSink* sink, int64_t* written, const std::atomic<bool>* stop,
+                 const std::function<void(int64_t, int64_t)>* progress, int* codeOut);
     std::string Message() const;
     bool MemoryExceeded() const { return m_memoryExceeded; }
     // The result for a failure code of xd3_decode_input/xd3_encode_input,

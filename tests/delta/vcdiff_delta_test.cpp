@@ -74,6 +74,14 @@ const ApplyFault kApplyFaults[] = {
     {"old file too short", [](const TempDir&, std::string* old, std::string*, std::string*) {
          Rewrite(*old, [](std::string* b) { b->resize(b->size() - 100000); });
      }, DeltaFault::WrongSource, "old file"},
+    {"claims a 1 GiB section", [](const TempDir&, std::string*, std::string* delta, std::string*) {
+         // A window whose data section says 1 GiB, cut after a few bytes of it.
+         const uint64_t claimed = 1ull << 30;
+         const std::string lengths = deltacases::VarInt(1000) + '\0' + deltacases::VarInt(claimed) +
+                                     deltacases::VarInt(1) + deltacases::VarInt(0);
+         WriteTextFile(*delta, std::string("\xD6\xC3\xC4\x00\x00\x00", 6) +
+                                   deltacases::VarInt(lengths.size() + claimed + 1) + lengths + "data");
+     }, DeltaFault::Damaged, "MiB of working memory"},
     {"old file missing", [](const TempDir& dir, std::string* old, std::string*, std::string*) {
          *old = dir.File("no such file");
      }, DeltaFault::SourceUnreadable, "cannot read the old file"},
@@ -94,14 +102,18 @@ const ApplyFault kApplyFaults[] = {
 // the output's place.
 TEST(VcdiffDelta, RefusesDamagedOrMismatchedInputsAndLeavesNoOutput) {
     const DeltaCase c = deltacases::Cases()[0];
+    TempDir made;
+    WriteTextFile(made.File("old"), c.oldContent);
+    WriteTextFile(made.File("new"), c.newContent);
+    ASSERT_TRUE(EncodeDeltaFile(made.File("old"), made.File("new"), made.File("delta"), {}).ok);
+    const std::string goodDelta = ReadTextFile(made.File("delta"));
     for (const ApplyFault& row : kApplyFaults) {
         SCOPED_TRACE(row.name);
         TempDir dir;
         std::string oldPath = dir.File("old"), deltaPath = dir.File("delta"), outPath = dir.File("out");
         WriteTextFile(oldPath, c.oldContent);
-        WriteTextFile(dir.File("new"), c.newContent);
+        WriteTextFile(deltaPath, goodDelta);
         WriteTextFile(outPath, "installed before");
-        ASSERT_TRUE(EncodeDeltaFile(oldPath, dir.File("new"), deltaPath, {}).ok);
         row.spoil(dir, &oldPath, &deltaPath, &outPath);
         const DeltaResult result = ApplyDeltaFile(oldPath, deltaPath, outPath, nullptr, nullptr);
         EXPECT_FALSE(result.ok);
@@ -115,7 +127,8 @@ TEST(VcdiffDelta, RefusesDamagedOrMismatchedInputsAndLeavesNoOutput) {
 // The stop flag ends an apply within a block, whether it comes before the
 // first window or while the output grows.
 TEST(VcdiffDelta, StopsWhenTheFlagIsRaisedAndLeavesNoOutput) {
-    const std::string old = testdata::Noise(20u << 20, 7);
+    // Two windows of new bytes, so that a stop can come between them.
+    const std::string old = testdata::Noise(9u << 20, 7);
     TempDir dir;
     WriteTextFile(dir.File("old"), old);
     WriteTextFile(dir.File("new"), old.substr(1000) + "tail");
@@ -130,4 +143,23 @@ TEST(VcdiffDelta, StopsWhenTheFlagIsRaisedAndLeavesNoOutput) {
         EXPECT_FALSE(fs_port::PathExists(dir.File("out")));
         EXPECT_FALSE(fs_port::PathExists(dir.File("out.part")));
     }
+}
+
+// Offsets above 4 GiB reach the old file as they are: a 32-bit offset would
+// read the sparse zeros at the file's start instead. Cut short below the
+// place the delta copies from, the old file is refused.
+TEST(VcdiffDelta, ReadsAnOldFileAbove4GiBWhereTheDeltaSays) {
+    TempDir dir;
+    const deltacases::BigSparseCase big = deltacases::WriteBigSparseCase(dir.File("old"), dir.File("delta"));
+    ASSERT_FALSE(big.expected.empty()) << "cannot make a sparse file above 4 GiB here";
+    const DeltaResult applied = ApplyDeltaFile(dir.File("old"), dir.File("delta"), dir.File("out"), nullptr, nullptr);
+    ASSERT_TRUE(applied.ok) << applied.error;
+    EXPECT_TRUE(ReadTextFile(dir.File("out")) == big.expected);
+
+    std::FILE* old = fs_port::OpenFile(dir.File("old"), "r+b");
+    ASSERT_TRUE(old && fs_port::TruncateFile(old, static_cast<int64_t>(deltacases::kBigNoiseAt) + 1000));
+    std::fclose(old);
+    const DeltaResult cut = ApplyDeltaFile(dir.File("old"), dir.File("delta"), dir.File("cut"), nullptr, nullptr);
+    EXPECT_EQ(static_cast<int>(cut.fault), static_cast<int>(DeltaFault::WrongSource)) << cut.error;
+    EXPECT_FALSE(fs_port::PathExists(dir.File("cut")));
 }

@@ -52,3 +52,14 @@ TEST(VcdiffInterop, SecondaryCompressionIsRefusedWithHowToMakeAReadableDelta) {
     EXPECT_EQ(static_cast<int>(result.fault), static_cast<int>(DeltaFault::Unsupported));
     EXPECT_NE(result.error.find("-S none"), std::string::npos) << result.error;
 }
+
+// The reference decoder reads the same bytes above 4 GiB as ours does.
+TEST(VcdiffInterop, Xdelta3ToolAgreesOnAnOldFileAbove4GiB) {
+    if (!HaveXdelta3()) GTEST_SKIP() << "the xdelta3 tool is not installed (./run setup installs it)";
+    TempDir dir;
+    const deltacases::BigSparseCase big = deltacases::WriteBigSparseCase(dir.File("old"), dir.File("delta"));
+    ASSERT_FALSE(big.expected.empty());
+    ASSERT_EQ(RunShell("xdelta3 -d -f -s " + Quoted(dir.File("old")) + " " + Quoted(dir.File("delta")) + " " +
+                       Quoted(dir.File("tool.out"))), 0);
+    EXPECT_TRUE(ReadTextFile(dir.File("tool.out")) == big.expected);
+}
