@@ -17,20 +17,13 @@ namespace {
 
 using test_update::FolderTransfer;
 using test_update::JournalLines;
+using test_update::Md5Of;
 using test_update::RecordingStarter;
 using test_update::RecordingWindow;
 using test_update::ServerTree;
 
 constexpr char kContentA[] = "new a content\n";
 constexpr char kContentX[] = "new x content\n";
-
-std::string Md5Of(const std::string& text) {
-    TempDir dir;
-    WriteTextFile(dir.File("f"), text);
-    std::string hex;
-    EXPECT_TRUE(ComputeFileMd5(dir.File("f"), &hex));
-    return hex;
-}
 
 // An installation at 1.0.0.1 and a server offering 1.0.0.2 with two packages.
 struct Scenario {

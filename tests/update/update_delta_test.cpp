@@ -16,19 +16,8 @@
 
 namespace {
 
-using test_update::FolderTransfer;
-using test_update::JournalLines;
-using test_update::RecordingStarter;
-using test_update::RecordingWindow;
-using test_update::ServerTree;
-
-std::string Md5Of(const std::string& text) {
-    TempDir dir;
-    WriteTextFile(dir.File("f"), text);
-    std::string hex;
-    EXPECT_TRUE(ComputeFileMd5(dir.File("f"), &hex));
-    return hex;
-}
+// The engine's test pieces: transfers from a folder, a recording window.
+using namespace test_update;
 
 // Text that a delta can copy from: numbered lines.
 std::string Lines(int count, const std::string& tag) {
