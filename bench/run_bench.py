@@ -706,6 +706,9 @@ def bench_delta(build):
                        for maker, size, ours, theirs in figures)
     print("bench delta: ratio %.2f %s peak_mib %.1f %s new file %.0f MiB %s"
           % (wall, goal(">=", 1.0, wall), peak, goal("<", 64, peak), size_mib, details))
+    # The version step through the launcher's delta road (delta_road_bench.py).
+    from delta_road_bench import bench_delta_road
+    bench_delta_road(build)
 
 
 BENCHES = {"big": bench_big, "delta": bench_delta, "digest": bench_digest, "extract": bench_extract, "ftp": bench_ftp,

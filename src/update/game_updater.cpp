@@ -25,7 +25,8 @@ std::string ShownText(const std::string& text) {
 CGameUpdater::CGameUpdater(std::string launcherFolder, IUpdateTransfer* transfer,
                            IProgramStarter* starter)
     : m_strLauncherFolder(std::move(launcherFolder)),
-      m_hosts(transfer ? transfer : &NetworkTransfer()),
+      m_counting(transfer ? transfer : &NetworkTransfer()),
+      m_hosts(&m_counting),
       m_pTransfer(&m_hosts),
       m_pStarter(starter ? starter : &PlatformProgramStarter()) {
     Clear();

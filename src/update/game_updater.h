@@ -23,6 +23,7 @@
 #include "update/hand_off.h"
 #include "update/mirrored_transfer.h"
 #include "update/release_trust.h"
+#include "update/update_delta_stage.h"
 #include "update/update_lists.h"
 #include "update/updater_ports.h"
 #include "update/version_list.h"
@@ -97,6 +98,10 @@ public:
     [[nodiscard]] bool StopRequested() const { return m_bStopRequested.load(); }
 
     const std::string& LauncherFolder() const { return m_strLauncherFolder; }
+    // Bytes received over the network by this updater so far.
+    [[nodiscard]] int64_t ReceivedBytes() const { return m_counting.Received(); }
+    // What the full packages of the last executed step weigh (see FullPackageBytes).
+    [[nodiscard]] int64_t FullUpdateBytes() const { return m_nFullUpdateBytes; }
 
     // Checks every release against these public keys from now on (see
     // CReleaseTrust); without this call nothing is checked.
@@ -114,6 +119,7 @@ public:
     int32_t m_nHandedOverVersion = 0;
 
 private:
+    friend class CDeltaStage;
     enum class ListStage { Failed, NothingToInstall, Ready };
 
     [[nodiscard]] bool IsHttp() const;
@@ -148,6 +154,8 @@ private:
     [[nodiscard]] HandOffMove MoveOf(const PackageMember& member) const;
     [[nodiscard]] bool CheckExpectedInstall(const UpdatePlan& plan);
     void AddDeletions(const UpdatePlan& plan, HandOffPlan* handOff);
+    [[nodiscard]] int64_t FullPackageBytes(const UpdatePlan& plan) const;
+    void ReportDeltaSaving(const UpdatePlan& plan, int64_t receivedBefore, size_t patchedFiles);
     [[nodiscard]] int HandOver(const HandOffPlan& handOff);
     [[nodiscard]] bool StopHere();
     // Signed releases (update_trust_stage.cpp). Each shows its refusal.
@@ -171,7 +179,9 @@ private:
     void Clear();
 
     std::string m_strLauncherFolder;
-    // The step's update hosts in front of the given transfer; every fetch
+    // Counts the bytes the network delivers to the step.
+    ByteCountingTransfer m_counting;
+    // The step's update hosts in front of the counted transfer; every fetch
     // goes through them (m_pTransfer points here).
     CMirroredTransfer m_hosts;
     IUpdateTransfer* m_pTransfer;
@@ -185,4 +195,5 @@ private:
     // The unpacked files whose MD5 the list gave and the unpacking checked.
     std::vector<VerifyCacheLine> m_checkedFiles;
     CReleaseTrust m_trust;
+    int64_t m_nFullUpdateBytes = 0;
 };

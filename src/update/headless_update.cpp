@@ -152,6 +152,48 @@ bool ApplyOption(const char* key, const std::string& value, LauncherSettings* se
     return false;
 }
 
+// What one run of the engine cost and would have cost without deltas.
+struct StepBytes {
+    int64_t received = 0;
+    int64_t full = 0;
+};
+
+// 0 when the step handed over and the installer installed it; 1 when it
+// failed; kUpToDateStep when there was nothing to do.
+constexpr int kUpToDateStep = 2;
+
+int RunOneStep(const HeadlessUpdateOptions& options, const LauncherSettings& settings, std::FILE* out,
+               IUpdateTransfer* transfer, StepBytes* bytes) {
+    int32_t installed = 0;
+    if (!ReadInstalledVersionNumber(options.folder, &installed)) {
+        std::fprintf(out, "no readable version.data in %s\n", options.folder.c_str());
+        return 1;
+    }
+    ConsoleWindow window(out, settings, installed);
+    WaitingStarter starter;
+    CGameUpdater updater(options.folder, transfer, &starter);
+    if (options.checkReleases) updater.UseTrustKeys(options.trustKeys);
+    updater.m_bInstall = 1;
+    const int outcome = updater.RunUpdate(&window);
+    bytes->received += updater.ReceivedBytes();
+    bytes->full += updater.FullUpdateBytes();
+    if (outcome == update_outcome::kUpToDate) return kUpToDateStep;
+    if (outcome != update_outcome::kHandedOver) return 1;
+    if (starter.started && fs_port::PathExists(options.folder + "\\" + kHandOffFileName)) {
+        window.Print("installer did not install (exit " + std::to_string(starter.exitCode) +
+                     "); see Log\\installer.log");
+        return 1;
+    }
+    int32_t now = 0;
+    if (!ReadInstalledVersionNumber(options.folder, &now) || now == installed) {
+        window.Print("the step did not change the installed version");
+        return 1;
+    }
+    // What the launcher's cleanup does when the installer reports back.
+    DeleteFolderTree(options.folder + "\\" + kWorkFolderName);
+    return 0;
+}
+
 }  // namespace
 
 bool HeadlessSettings(const HeadlessUpdateOptions& options, LauncherSettings* settingsOut, std::string* problemOut) {
@@ -188,34 +230,15 @@ int RunHeadlessUpdate(const HeadlessUpdateOptions& options, std::FILE* out, IUpd
         std::fprintf(out, "%s\n", problem.c_str());
         return 1;
     }
-    const std::string handOff = options.folder + "\\" + kHandOffFileName;
+    StepBytes bytes;
     for (int step = 0; step < kMaxHeadlessSteps; ++step) {
-        int32_t installed = 0;
-        if (!ReadInstalledVersionNumber(options.folder, &installed)) {
-            std::fprintf(out, "no readable version.data in %s\n", options.folder.c_str());
-            return 1;
+        const int result = RunOneStep(options, settings, out, transfer, &bytes);
+        if (result == 1) return 1;
+        if (result == kUpToDateStep || options.once) {
+            std::fprintf(out, "downloaded %lld bytes (full update %lld bytes)\n",
+                         static_cast<long long>(bytes.received), static_cast<long long>(bytes.full));
+            return 0;
         }
-        ConsoleWindow window(out, settings, installed);
-        WaitingStarter starter;
-        CGameUpdater updater(options.folder, transfer, &starter);
-        if (options.checkReleases) updater.UseTrustKeys(options.trustKeys);
-        updater.m_bInstall = 1;
-        const int outcome = updater.RunUpdate(&window);
-        if (outcome == update_outcome::kUpToDate) return 0;
-        if (outcome != update_outcome::kHandedOver) return 1;
-        if (starter.started && fs_port::PathExists(handOff)) {
-            window.Print("installer did not install (exit " + std::to_string(starter.exitCode) +
-                         "); see Log\\installer.log");
-            return 1;
-        }
-        int32_t now = 0;
-        if (!ReadInstalledVersionNumber(options.folder, &now) || now == installed) {
-            window.Print("the step did not change the installed version");
-            return 1;
-        }
-        // What the launcher's cleanup does when the installer reports back.
-        DeleteFolderTree(options.folder + "\\" + kWorkFolderName);
-        if (options.once) return 0;
     }
     return 1;
 }

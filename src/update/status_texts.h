@@ -66,6 +66,20 @@ constexpr char kStallResumeLog[] = "下载停滞, %d 秒后续传 (%d/%d) : %s";
 constexpr char kServedByLog[] = "下载自 %s : %s";
 constexpr char kHostLeftLog[] = "不再使用更新服务器 %s : %s";
 
+// Delta members. None of these ends a step: a file whose delta cannot be
+// used comes from its full package in the same run.
+constexpr char kPatchListFetchFailed[] = "请求补丁列表失败, 使用完整更新包 . 错误代码 : %d";
+constexpr char kPatchListRefused[] = "补丁列表与文件清单不符, 使用完整更新包 : %s";
+constexpr char kPatchListUnreadable[] = "补丁列表无法读取, 使用完整更新包.";
+constexpr char kPatchListMalformed[] = "补丁列表含有无效的行, 使用完整更新包 : %s";
+constexpr char kDeltaSourceDiffers[] = "%s 与补丁的源文件不同, 使用完整更新包";
+constexpr char kDeltaChosen[] = "增量更新 : %d 个文件, %d 个补丁包";
+constexpr char kWaitForPatching[] = "Wait for patching -> %s....";
+constexpr char kDeltaFallback[] = "%s 增量更新失败, 改用完整更新包 %s : %s";
+// Bytes received over the network for the step, and what its full packages
+// would have cost.
+constexpr char kDeltaSaving[] = "下载 %s (完整更新 %s)";
+
 // Unpacking.
 constexpr char kUnpackStart[] = "开始解包...";
 constexpr char kWaitForUnpackaging[] = "Wait for unpackaging -> %s....";

@@ -32,6 +32,7 @@ int CGameUpdater::PrepareUpdate() {
 }
 
 int CGameUpdater::ExecuteUpdate() {
+    const int64_t receivedBefore = ReceivedBytes();
     UpdatePlan plan;
     switch (LoadUpdateLists(&plan)) {
         case ListStage::Failed:
@@ -46,10 +47,15 @@ int CGameUpdater::ExecuteUpdate() {
     AddPackageSpaceNeeds(plan, &needs);
     if (!CheckDiskSpace(needs)) return 0;
     m_checkedFiles.clear();
-    Log(EntryKind::Info, StringPrintf(update_text::kDownloadStart, static_cast<long long>(plan.totalSize)));
+    // What deltas make from the installed files leaves `remaining` for the packages.
     HandOffPlan handOff;
-    if (!DownloadAndUnpack(plan, &handOff)) return 0;
+    UpdatePlan remaining = plan;
+    CDeltaStage deltas(*this);
+    if (!deltas.Run(&remaining, &handOff)) return 0;
+    Log(EntryKind::Info, StringPrintf(update_text::kDownloadStart, static_cast<long long>(plan.totalSize)));
+    if (!DownloadAndUnpack(remaining, &handOff)) return 0;
     ReportStatus(1, 100.0f, update_text::kUnpackDone);
+    ReportDeltaSaving(plan, receivedBefore, deltas.PatchedFiles());
     AddDeletions(plan, &handOff);
     ReportStatus(0, 0.0f, update_text::kPreparingInstall);
     Log(EntryKind::Info, update_text::kPreparingInstall);
@@ -95,6 +101,37 @@ void CGameUpdater::AddDeletions(const UpdatePlan& plan, HandOffPlan* handOff) {
             TheJournal().AddEntryF(EntryKind::Info, update_text::kDeleteAbsent, path.c_str());
         }
     }
+}
+
+// The full packages' bytes: as fetched, else as the signed manifest gives
+// them, else (a package left on the server of an unsigned release) the sum
+// of its members' sizes in the list, which its compression can only lower.
+int64_t CGameUpdater::FullPackageBytes(const UpdatePlan& plan) const {
+    int64_t total = 0;
+    for (const PackageGroup& group : plan.packages) {
+        int64_t size = fs_port::FileSize(m_strTempFolder + group.name);
+        uint64_t listed = 0;
+        TrustRefusal refusal;
+        if (size < 0 && m_trust.Enabled() && m_trust.ExpectedSize(group.name, &listed, &refusal)) {
+            size = static_cast<int64_t>(listed);
+        }
+        if (size < 0) {
+            size = 0;
+            for (const PackageMember& member : group.members) size += member.nSize;
+        }
+        total += size;
+    }
+    return total;
+}
+
+void CGameUpdater::ReportDeltaSaving(const UpdatePlan& plan, int64_t receivedBefore, size_t patchedFiles) {
+    m_nFullUpdateBytes = FullPackageBytes(plan);
+    const std::string text =
+        StringPrintf(update_text::kDeltaSaving, FormatByteCount(ReceivedBytes() - receivedBefore).c_str(),
+                     FormatByteCount(m_nFullUpdateBytes).c_str());
+    // Only a step that took deltas has something to show.
+    if (patchedFiles > 0) ReportStatus(0, 0.0f, text);
+    Log(EntryKind::Info, text);
 }
 
 bool CGameUpdater::ResumeInterruptedInstall() {

@@ -24,13 +24,6 @@ bool IsPlainFileName(const std::string& name) {
     return IsSafeRelativePath(name) && name.find_first_of("\\/") == std::string::npos;
 }
 
-// One spelling for names that Windows takes as the same file.
-std::string SameFileKey(const std::string& path) {
-    std::string key = AsciiFolded(path);
-    std::replace(key.begin(), key.end(), '/', '\\');
-    return key;
-}
-
 // The leading decimal number of a size field (blanks and a sign before it
 // allowed, 0 when there is none). False when it is negative or does not fit
 // in 64 bits signed; digits are refused before they can overflow.
@@ -48,6 +41,37 @@ bool ReadLeadingSize(const std::string& text, int64_t* sizeOut) {
     if (negative && value != 0) return false;
     *sizeOut = value;
     return true;
+}
+
+// Only digits, and no more than 2^63 - 1.
+bool ReadDecimalSize(const std::string& text, int64_t* sizeOut) {
+    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return false;
+    }
+    return ReadLeadingSize(text, sizeOut);
+}
+
+// Every piece between separators, empty ones included, nothing trimmed.
+std::vector<std::string> SplitExactly(const std::string& text, char separator) {
+    std::vector<std::string> pieces;
+    size_t begin = 0;
+    for (size_t cut = text.find(separator); cut != std::string::npos; cut = text.find(separator, begin)) {
+        pieces.push_back(text.substr(begin, cut - begin));
+        begin = cut + 1;
+    }
+    pieces.push_back(text.substr(begin));
+    return pieces;
+}
+
+bool ReadDeltaMember(const std::string& line, DeltaMember* memberOut) {
+    const std::vector<std::string> fields = SplitExactly(line, '\t');
+    if (fields.size() != 6) return false;
+    for (const std::string& field : fields) {
+        if (field.size() > kMaxPatchFieldBytes) return false;
+    }
+    *memberOut = DeltaMember{fields[0], fields[1], fields[2], 0, AsciiFolded(fields[4]), AsciiFolded(fields[5])};
+    return IsPlainFileName(fields[0]) && IsSafeRelativePath(fields[1]) && IsSafeRelativePath(fields[2]) &&
+           ReadDecimalSize(fields[3], &memberOut->size) && IsDigestText(fields[4]) && IsDigestText(fields[5]);
 }
 
 }  // namespace
@@ -121,8 +145,45 @@ bool CheckPlanPaths(const UpdatePlan& plan, std::string* offendingOut) {
     return true;
 }
 
+std::string SameFileKey(const std::string& path) {
+    std::string key = AsciiFolded(path);
+    std::replace(key.begin(), key.end(), '/', '\\');
+    return key;
+}
+
 bool IsDigestText(const std::string& text) {
     return text.size() == 32 && std::all_of(text.begin(), text.end(), [](char c) {
                return std::isxdigit(static_cast<unsigned char>(c)) != 0;
            });
+}
+
+bool ParsePatchList(const std::string& text, std::vector<DeltaMember>* membersOut, std::string* offendingOut) {
+    std::vector<std::string> lines = SplitExactly(text, '\n');
+    membersOut->clear();
+    if (lines.size() > kMaxListLines) {
+        *offendingOut = std::to_string(lines.size()) + " lines";
+        return false;
+    }
+    std::set<std::string> places;
+    for (std::string& line : lines) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        DeltaMember member;
+        if (!ReadDeltaMember(line, &member) || !places.insert(SameFileKey(member.place)).second) {
+            *offendingOut = line;
+            membersOut->clear();
+            return false;
+        }
+        membersOut->push_back(std::move(member));
+    }
+    return true;
+}
+
+std::string FormatPatchList(const std::vector<DeltaMember>& members) {
+    std::string text;
+    for (const DeltaMember& m : members) {
+        text += m.package + "\t" + m.member + "\t" + m.place + "\t" + std::to_string(m.size) + "\t" + m.sourceMd5 +
+                "\t" + m.targetMd5 + "\n";
+    }
+    return text;
 }

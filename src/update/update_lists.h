@@ -59,5 +59,37 @@ std::string InstalledRelativePath(const std::string& memberPath);
 // folder. False with the first offending text.
 [[nodiscard]] bool CheckPlanPaths(const UpdatePlan& plan, std::string* offendingOut);
 
+// One spelling for names that Windows takes as the same file: "/" as "\",
+// ASCII letters in lower case.
+std::string SameFileKey(const std::string& path);
+
 // True when the extra field is an MD5 digest (32 hex digits, either case).
 bool IsDigestText(const std::string& text);
+
+// One line of patchlist.data: a VCDIFF delta, a member of a delta package,
+// that turns the installed file whose MD5 is sourceMd5 into the new file
+// whose MD5 is targetMd5. Fields in this order, tab-separated.
+struct DeltaMember {
+    std::string package;    // the delta package, a plain file name
+    std::string member;     // the delta's name inside it
+    std::string place;      // the file it patches, relative to the launcher folder
+    int64_t size = 0;       // bytes of the delta
+    std::string sourceMd5;  // 32 lower-case hex digits
+    std::string targetMd5;
+};
+
+constexpr char kPatchListName[] = "patchlist.data";
+// A field longer than this is no path, name or number of a real release.
+constexpr size_t kMaxPatchFieldBytes = 1024;
+
+// The lines of a patch list (UTF-8, empty lines and a line's trailing CR
+// ignored), whole or not at all: false with the first offending line when a
+// line has not six fields, a field is too long, the package is not a plain
+// file name, the member or place is not a safe relative path, the size is not
+// a decimal number of at most 2^63 - 1, a digest is not 32 hex digits, or a
+// place is named twice. The list is then of no use, and the step goes by
+// full packages.
+[[nodiscard]] bool ParsePatchList(const std::string& text, std::vector<DeltaMember>* membersOut,
+                                  std::string* offendingOut);
+// The list's text, one line per member, each ended by "\n".
+std::string FormatPatchList(const std::vector<DeltaMember>& members);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,30 @@ TEST(ReleasePlan, PackageNamesSortInNumericOrder) {
     } cases[] = {{0, 1, "data1.pak"},   {8, 9, "data9.pak"},     {0, 10, "data01.pak"},
                  {9, 10, "data10.pak"}, {4, 120, "data005.pak"}, {119, 120, "data120.pak"}};
     for (const auto& c : cases) EXPECT_EQ(PackageName(c.index, c.count), c.name);
+    EXPECT_EQ(PackageName(2, 12, kDeltaPackagePrefix), "delta03.pak");
+}
+
+// Files that come by delta share no package with the others, nor with
+// version.data: a launcher that patches them all leaves their packages alone.
+TEST(ReleasePlan, FilesByDeltaArePackedApart) {
+    const uint64_t half = kPackageBudgetBytes / 2;
+    const TreeIndex oldTree = {{"a.dat", {5, Md5Of('1')}}, {"c.dat", {5, Md5Of('1')}}, {"e.dat", {5, Md5Of('1')}}};
+    const TreeIndex newTree = {{"a.dat", {5, Md5Of('2')}}, {"b.new", {5, Md5Of('2')}}, {"c.dat", {half, Md5Of('2')}},
+                               {"d.new", {5, Md5Of('2')}}, {"e.dat", {half + 1, Md5Of('2')}}};
+    const struct {
+        std::set<std::string> byDelta;
+        std::vector<std::vector<std::string>> layout;
+    } cases[] = {
+        {{}, {{"a.dat", "b.new", "c.dat", "d.new"}, {"e.dat", "version.data"}}},
+        {{"a.dat"}, {{"a.dat"}, {"b.new", "c.dat", "d.new"}, {"e.dat", "version.data"}}},
+        {{"a.dat", "c.dat", "e.dat"}, {{"a.dat", "c.dat"}, {"e.dat"}, {"b.new", "d.new", "version.data"}}},
+        {{"a.dat", "b.new", "c.dat", "d.new", "e.dat"}, {{"a.dat", "b.new", "c.dat", "d.new"}, {"e.dat"}, {"version.data"}}},
+    };
+    for (const auto& c : cases) {
+        ReleasePlan plan = PlanRelease(oldTree, newTree, c.byDelta);
+        AddVersionFile(9, Md5Of('9'), &plan);
+        EXPECT_EQ(Layout(plan), c.layout) << c.byDelta.size();
+    }
 }
 
 TEST(ReleasePlan, ListTexts) {

@@ -19,20 +19,13 @@ namespace {
 
 using test_update::FolderTransfer;
 using test_update::JournalLines;
+using test_update::Md5Of;
 using test_update::RecordingStarter;
 using test_update::RecordingWindow;
 using test_update::ServerTree;
 
 constexpr char kContentA[] = "new a content\n";
 constexpr char kContentX[] = "new x content\n";
-
-std::string Md5Of(const std::string& text) {
-    TempDir dir;
-    WriteTextFile(dir.File("f"), text);
-    std::string hex;
-    EXPECT_TRUE(ComputeFileMd5(dir.File("f"), &hex));
-    return hex;
-}
 
 // An installation at 1.0.0.1 and a server offering 1.0.0.2 with two packages.
 struct Scenario {
@@ -108,9 +101,10 @@ TEST(GameUpdater, FullStepShowsEveryTextAndHandsOver) {
     ASSERT_EQ(s.starter.starts.size(), 1u);
     EXPECT_EQ(s.starter.starts[0], s.L("VantorelPath.exe") + "|\"1\"\t\"" + s.L("udo.temp") + "\"");
     EXPECT_EQ(s.transfer.urls[1], "http://127.0.0.1/1.0.0.2/updatelist.data");
-    // The lists are fetched under their size caps, the packages under none.
+    // The lists (the patch list too, which this server lacks) are fetched
+    // under their size caps, the packages under none.
     const std::vector<int64_t> caps = {static_cast<int64_t>(kMaxVersionListBytes), kMaxListFileBytes,
-                                       kMaxListFileBytes, kNoByteCap, kNoByteCap};
+                                       kMaxListFileBytes, kMaxListFileBytes, kNoByteCap, kNoByteCap};
     EXPECT_EQ(s.transfer.caps, caps);
     // The lists are read and removed from the launcher folder.
     EXPECT_FALSE(fs_port::PathExists(s.L("updatelist.data")));
@@ -354,8 +348,8 @@ TEST(GameUpdater, FailuresLeaveNothingInstalled) {
         if (s.keys) {
             EXPECT_FALSE(fs_port::PathExists(s.L("_temp\\a.pak"))) << c.name << ": a refused download stayed";
         }
-        for (const char* list : {"versionlist.data", "updatelist.data", "dellist.data", "versionlist.data.minisig",
-                                 "release.manifest", "release.manifest.minisig"}) {
+        for (const char* list : {"versionlist.data", "updatelist.data", "dellist.data", "patchlist.data",
+                                 "versionlist.data.minisig", "release.manifest", "release.manifest.minisig"}) {
             EXPECT_FALSE(fs_port::PathExists(s.L(list))) << c.name << ": " << list << " left behind";
         }
     }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/util/launcher_util.h"
+#include "update/install_paths.h"
 #include "update/update_lists.h"
 
 namespace {
@@ -126,6 +127,51 @@ TEST(UpdateListPlan, InstalledPlaceAndDigestField) {
     } cases[] = {{"0123456789abcdef0123456789ABCDEF", true}, {"0123456789abcdef0123456789abcde", false},
                  {"0123456789abcdef0123456789abcdeg", false}, {"m", false}, {"", false}};
     for (const auto& c : cases) EXPECT_EQ(IsDigestText(c.text), c.digest) << c.text;
+}
+
+// A patch list is used whole or not at all: any malformed line means the
+// step goes by full packages.
+TEST(PatchList, RefusesMalformedLinesWhole) {
+    const std::string a(32, 'a');
+    const std::string b = "0123456789ABCDEF0123456789abcdef";
+    const std::string good = "delta1.pak\tVantorel/x.dat\tx.dat\t12\t" + a + "\t" + b;
+    const struct {
+        const char* name;
+        std::string list;
+        size_t members;  // 0 with a refusal
+    } cases[] = {
+        {"one line without line feed", good, 1},
+        {"CRLF and empty lines", good + "\r\n\n" + "d.pak\tV\\y\ty\t0\t" + a + "\t" + a + "\r\n", 2},
+        {"five fields", "delta1.pak\tx\tx.dat\t12\t" + a, 0},
+        {"seven fields", good + "\tmore", 0},
+        {"size not decimal", "delta1.pak\tx\tx.dat\t12k\t" + a + "\t" + a, 0},
+        {"size with a sign", "delta1.pak\tx\tx.dat\t+12\t" + a + "\t" + a, 0},
+        {"size beyond 2^63 - 1", "delta1.pak\tx\tx.dat\t9223372036854775808\t" + a + "\t" + a, 0},
+        {"source digest too short", "delta1.pak\tx\tx.dat\t1\t" + a.substr(1) + "\t" + a, 0},
+        {"target digest not hex", "delta1.pak\tx\tx.dat\t1\t" + a + "\t" + std::string(32, 'g'), 0},
+        {"package in a folder", "sub\\d.pak\tx\tx.dat\t1\t" + a + "\t" + a, 0},
+        {"member leaves the package", "d.pak\t..\\x\tx.dat\t1\t" + a + "\t" + a, 0},
+        {"place with a drive", "d.pak\tx\tC:\\x.dat\t1\t" + a + "\t" + a, 0},
+        {"place leaves the folder", "d.pak\tx\t..\\x.dat\t1\t" + a + "\t" + a, 0},
+        {"place is a device", "d.pak\tx\tNUL.dat\t1\t" + a + "\t" + a, 0},
+        {"place named twice", good + "\nd.pak\ty\tX.DAT\t1\t" + a + "\t" + a, 0},
+        {"field too long", "d.pak\t" + std::string(kMaxPatchFieldBytes + 1, 'm') + "\tx.dat\t1\t" + a + "\t" + a, 0},
+        {"good line after a bad one", "d.pak\tx\n" + good, 0},
+    };
+    for (const auto& c : cases) {
+        std::vector<DeltaMember> members;
+        std::string offending;
+        EXPECT_EQ(ParsePatchList(c.list, &members, &offending), c.members != 0) << c.name;
+        EXPECT_EQ(members.size(), c.members) << c.name;
+        if (c.members == 0) {
+            EXPECT_FALSE(offending.empty()) << c.name;
+        }
+    }
+    std::vector<DeltaMember> members;
+    std::string offending;
+    ASSERT_TRUE(ParsePatchList(good, &members, &offending));
+    EXPECT_EQ(members[0].targetMd5, AsciiFolded(b));
+    EXPECT_EQ(FormatPatchList(members), "delta1.pak\tVantorel/x.dat\tx.dat\t12\t" + a + "\t" + AsciiFolded(b) + "\n");
 }
 
 }  // namespace

@@ -63,6 +63,9 @@ def case_road(s, stage):
     road.play_road(s, r)
     road.check_installed(s.bin_dir, r.game, 3)
     check(not os.path.exists(os.path.join(r.game, "udo.temp")), "udo.temp left behind")
+    # 1.0.0.3's big.dat was made from the installed one and a delta.
+    log = s.read(os.path.join(r.game, "Log", "launcher.log"))
+    check("增量更新 : 1 个文件, 1 个补丁包" in log and "增量更新失败" not in log, "no delta taken:\n" + log)
     road.start_game_and_close(s, r)
 
 

@@ -5,6 +5,7 @@ Usage: patchkit_wine_test.py BIN_DIR CASE
 """
 import hashlib
 import os
+import re
 import subprocess
 import sys
 
@@ -79,6 +80,9 @@ def case_update_over_http(s):
                                 "--folder", win_path(game))
         check(rc == 0, "update: %d %s %s" % (rc, out, err))
         road.check_installed(s.bin_dir, game, 3)
+        # What the steps cost over the network ends the output.
+        counted = re.match(r"downloaded \d+ bytes \(full update \d+ bytes\)$", out.strip().splitlines()[-1])
+        check(counted, "update printed: " + out)
     finally:
         server.stop()
 

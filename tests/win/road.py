@@ -60,7 +60,11 @@ def game_files(bin_dir, n):
         tree["Data/old.dat"] = b"deleted by 1.0.0.2\n"
     if n >= 2:
         # Big enough that the download shows its progress for a moment.
-        tree["Data/big.dat"] = bytes((i * 7 + n) & 0xFF for i in range(3 << 20))
+        # 1.0.0.3 changes a few bytes of it: that step takes it by delta.
+        big = bytearray((i * 7 + 2) & 0xFF for i in range(3 << 20))
+        if n >= 3:
+            big[1 << 20:(1 << 20) + 8] = b"1.0.0.3!"
+        tree["Data/big.dat"] = bytes(big)
     if n >= 3:
         tree["Data/sub/c.dat"] = b"c3\n"
         tree["数据/文件.dat"] = "中文名字\n".encode("utf-8")

@@ -66,9 +66,15 @@ constexpr Verb kVerbs[] = {
      "enciphered updatelist.data and dellist.data; then adds or replaces the\n"
      "version's line in ROOT/versionlist.data (--mandatory: installed without\n"
      "asking). The folder appears only when complete. --sign then signs the\n"
-     "whole tree as 'patchkit sign' does; the key is opened before any work.\n",
-     0, 0, true, VerbRelease, "--from --to --version --server-root --sign --expires",
-     "--mandatory"},
+     "whole tree as 'patchkit sign' does; the key is opened before any work.\n"
+     "For each file present in both folders with other content, a VCDIFF delta\n"
+     "from the old file to the new one goes into delta packages delta1.pak...\n"
+     "and patchlist.data, when it is smaller than PERCENT (default 50) of the\n"
+     "file's full member; the files with deltas get full packages of their own.\n"
+     "A launcher whose installed file is the old one downloads the delta; any\n"
+     "other still has the full packages. --no-delta makes no deltas.\n",
+     0, 0, true, VerbRelease, "--from --to --version --server-root --sign --expires --delta-threshold",
+     "--mandatory --no-delta"},
     {"keygen", "--public FILE --secret FILE [--no-password] [--force]",
      "make a key pair for signing releases",
      "Writes a new minisign key pair: the public key FILE, to build into the\n"

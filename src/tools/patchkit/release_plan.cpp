@@ -15,30 +15,39 @@ std::string WithForwardSlashes(std::string path) {
     return path;
 }
 
+bool PackageIsFull(const ReleasePlan& plan, uint64_t filled, uint64_t size) {
+    return plan.packages.size() <= plan.firstSharedPackage ||
+           filled + size > kPackageBudgetBytes || plan.packages.back().members.size() >= kMaxMembersPerPackage;
+}
+
+void PackInOrder(std::vector<PackageEntry>* entries, ReleasePlan* plan) {
+    uint64_t filled = 0;
+    for (PackageEntry& entry : *entries) {
+        if (PackageIsFull(*plan, filled, entry.size)) {
+            plan->packages.emplace_back();
+            filled = 0;
+        }
+        filled += entry.size;
+        plan->packages.back().members.push_back(std::move(entry));
+    }
+}
+
 }  // namespace
 
-ReleasePlan PlanRelease(const TreeIndex& oldTree, const TreeIndex& newTree) {
-    std::vector<PackageEntry> changed;
+ReleasePlan PlanRelease(const TreeIndex& oldTree, const TreeIndex& newTree,
+                        const std::set<std::string>& byDelta) {
+    std::vector<PackageEntry> patched, changed;
     for (const auto& [relative, file] : newTree) {
         if (relative == kVersionFileName) continue;
         const auto old = oldTree.find(relative);
         if (old == oldTree.end() || old->second.md5 != file.md5) {
-            changed.push_back({relative, file.size, file.md5});
+            (byDelta.count(relative) ? patched : changed).push_back({relative, file.size, file.md5});
         }
     }
     ReleasePlan plan;
-    uint64_t filled = 0;
-    for (PackageEntry& entry : changed) {
-        const bool full = !plan.packages.empty() &&
-                          (filled + entry.size > kPackageBudgetBytes ||
-                           plan.packages.back().members.size() >= kMaxMembersPerPackage);
-        if (plan.packages.empty() || full) {
-            plan.packages.emplace_back();
-            filled = 0;
-        }
-        filled += entry.size;
-        plan.packages.back().members.push_back(std::move(entry));
-    }
+    PackInOrder(&patched, &plan);
+    plan.firstSharedPackage = plan.packages.size();
+    PackInOrder(&changed, &plan);
     for (const auto& [relative, file] : oldTree) {
         (void)file;
         if (relative != kVersionFileName && newTree.count(relative) == 0) {
@@ -50,24 +59,21 @@ ReleasePlan PlanRelease(const TreeIndex& oldTree, const TreeIndex& newTree) {
 
 void AddVersionFile(uint64_t size, const std::string& md5, ReleasePlan* plan) {
     uint64_t filled = 0;
-    if (!plan->packages.empty()) {
+    if (plan->packages.size() > plan->firstSharedPackage) {
         for (const PackageEntry& member : plan->packages.back().members) filled += member.size;
     }
-    if (plan->packages.empty() || filled + size > kPackageBudgetBytes ||
-        plan->packages.back().members.size() >= kMaxMembersPerPackage) {
-        plan->packages.emplace_back();
-    }
+    if (PackageIsFull(*plan, filled, size)) plan->packages.emplace_back();
     plan->packages.back().members.push_back({kVersionFileName, size, md5});
     for (size_t i = 0; i < plan->packages.size(); ++i) {
         plan->packages[i].name = PackageName(i, plan->packages.size());
     }
 }
 
-std::string PackageName(size_t index, size_t count) {
+std::string PackageName(size_t index, size_t count, const char* prefix) {
     const size_t width = std::to_string(count).size();
     std::string number = std::to_string(index + 1);
     if (number.size() < width) number.insert(0, width - number.size(), '0');
-    return "data" + number + ".pak";
+    return prefix + number + ".pak";
 }
 
 std::string MemberPath(const std::string& relative) {

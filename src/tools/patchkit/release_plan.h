@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,12 +43,19 @@ struct PackagePlan {
 struct ReleasePlan {
     std::vector<PackagePlan> packages;
     std::vector<std::string> deletions;  // in OLD, not in NEW
+    // The packages before this index hold only files that also come by
+    // delta; nothing else joins them.
+    size_t firstSharedPackage = 0;
 };
 
 // Files that are new in NEW or whose digest differs go into packages, in
 // path order, each package up to kPackageBudgetBytes; files only in OLD
 // become deletions. version.data is never compared: the release writes its own.
-ReleasePlan PlanRelease(const TreeIndex& oldTree, const TreeIndex& newTree);
+// The changed files of byDelta are packed first, in packages of their own, so
+// that a launcher that makes them all from deltas leaves those packages on
+// the server.
+ReleasePlan PlanRelease(const TreeIndex& oldTree, const TreeIndex& newTree,
+                        const std::set<std::string>& byDelta = {});
 
 // Adds the new version.data to the last package, or to a package of its own
 // when nothing else changed or the last package is full (a file over the
@@ -55,8 +63,10 @@ ReleasePlan PlanRelease(const TreeIndex& oldTree, const TreeIndex& newTree);
 void AddVersionFile(uint64_t size, const std::string& md5, ReleasePlan* plan);
 
 // "data1.pak" ... with leading zeros when there are ten or more, so that the
-// byte order in which the launcher visits them is the numeric order.
-std::string PackageName(size_t index, size_t count);
+// byte order in which the launcher visits them is the numeric order. Delta
+// packages are "delta1.pak" ..., never the name of a full package.
+constexpr char kDeltaPackagePrefix[] = "delta";
+std::string PackageName(size_t index, size_t count, const char* prefix = "data");
 
 // Member path inside the package and in the update list: "Vantorel\<relative>".
 std::string MemberPath(const std::string& relative);

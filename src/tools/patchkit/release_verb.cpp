@@ -1,6 +1,7 @@
 // The release verb: turns two game folders into a version's folder on the
 // update server and the version's line in the version list.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/util/launcher_util.h"
@@ -11,12 +12,16 @@
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "tools/patchkit/patchkit_verbs.h"
+#include "tools/patchkit/release_deltas.h"
 #include "tools/patchkit/release_plan.h"
+#include "update/update_lists.h"
 
 namespace {
 
 constexpr char kStagingSuffix[] = ".part";
 constexpr char kRetiredSuffix[] = ".old";
+// Beside the staging folder: the deltas before they are packed.
+constexpr char kDeltaScratchSuffix[] = ".deltas";
 
 std::string Join(const std::string& folder, const std::string& name) {
     return name.empty() ? folder : folder + "\\" + name;
@@ -82,7 +87,22 @@ struct ReleaseArgs {
     std::string from, to, root, versionText;
     int32_t versionNumber = 0;
     bool mandatory = false;
+    DeltaOptions deltas;
 };
+
+std::string CheckDeltaArgs(const VerbCall& call, DeltaOptions* deltas) {
+    deltas->enabled = call.flags.count("--no-delta") == 0;
+    const std::string* threshold = call.Option("--delta-threshold");
+    if (!threshold) return "";
+    if (!deltas->enabled) return "--delta-threshold and --no-delta exclude each other";
+    const int percent = std::atoi(threshold->c_str());
+    if (threshold->empty() || threshold->find_first_not_of("0123456789") != std::string::npos ||
+        threshold->size() > 3 || percent < 1 || percent > 100) {
+        return "--delta-threshold must be a whole percentage from 1 to 100: " + *threshold;
+    }
+    deltas->thresholdPercent = percent;
+    return "";
+}
 
 // The version text must be the one the launcher forms from the number, or
 // the server folder would not be found: four parts, the last three single digits.
@@ -95,6 +115,8 @@ std::string CheckArgs(const VerbCall& call, ReleaseArgs* args) {
     args->root = *call.Option("--server-root");
     args->versionText = *call.Option("--version");
     args->mandatory = call.flags.count("--mandatory") > 0;
+    const std::string deltaProblem = CheckDeltaArgs(call, &args->deltas);
+    if (!deltaProblem.empty()) return deltaProblem;
     args->versionNumber = VersionTextToNumber(args->versionText.c_str());
     if (args->versionNumber < 1000 ||
         VersionNumberToText(args->versionNumber) != args->versionText) {
@@ -136,7 +158,7 @@ bool WritePackage(const PackagePlan& package, const std::string& newDir,
 
 // Writes packages and lists into the staging folder.
 std::string BuildVersionFolder(const VerbCall& call, const ReleaseArgs& args,
-                               const TreeIndex& newTree, ReleasePlan* plan,
+                               const TreeIndex& newTree, const DeltaSet& deltas, ReleasePlan* plan,
                                const std::string& staging) {
     const std::string versionFile = Join(staging, kVersionFileName);
     if (!WriteListFile(versionFile, VersionFileText(args.versionNumber, newTree), call.key)) {
@@ -157,6 +179,13 @@ std::string BuildVersionFolder(const VerbCall& call, const ReleaseArgs& args,
         !WriteListFile(Join(staging, "dellist.data"), DeleteListText(*plan), call.key)) {
         return "cannot write the lists in " + staging;
     }
+    if (deltas.kept.empty()) return "";
+    std::string patchList;
+    const std::string why = WriteDeltaPackages(deltas, staging, &patchList);
+    if (!why.empty()) return why;
+    if (!WriteListFile(Join(staging, kPatchListName), patchList, call.key)) {
+        return "cannot write " + Join(staging, kPatchListName);
+    }
     return "";
 }
 
@@ -172,6 +201,38 @@ bool Publish(const std::string& staging, const std::string& folder) {
     }
     DeleteFolderTree(retired);
     return true;
+}
+
+// The deltas' scratch folder is gone afterwards, whatever happened.
+std::string BuildWithDeltas(const VerbCall& call, const ReleaseArgs& args, const TreeIndex& oldTree,
+                            const TreeIndex& newTree, const std::string& folder, ReleasePlan* planOut,
+                            DeltaSet* deltasOut) {
+    const std::string staging = folder + kStagingSuffix;
+    const std::string scratch = folder + kDeltaScratchSuffix;
+    DeleteFolderTree(staging);
+    DeleteFolderTree(scratch);
+    if (!fs_port::MakeDirectory(staging) || !fs_port::MakeDirectory(scratch)) {
+        return "cannot create " + staging;
+    }
+    std::string problem =
+        MakeReleaseDeltas(args.from, args.to, oldTree, newTree, args.deltas, scratch, deltasOut);
+    *planOut = PlanRelease(oldTree, newTree, deltasOut->Files());
+    if (problem.empty()) problem = BuildVersionFolder(call, args, newTree, *deltasOut, planOut, staging);
+    DeleteFolderTree(scratch);
+    if (problem.empty() && !Publish(staging, folder)) problem = "cannot put " + folder + " in place";
+    if (!problem.empty()) DeleteFolderTree(staging);
+    return problem;
+}
+
+void PrintDeltaSummary(const VerbCall& call, const DeltaSet& deltas) {
+    if (deltas.tried == 0) return;
+    const uint64_t full = deltas.FullBytes();
+    std::fprintf(call.out,
+                 "deltas: %llu of %llu changed files by delta, %llu bytes of deltas for %llu bytes of full "
+                 "members (%.1f%%)\n",
+                 static_cast<unsigned long long>(deltas.kept.size()), static_cast<unsigned long long>(deltas.tried),
+                 static_cast<unsigned long long>(deltas.DeltaBytes()), static_cast<unsigned long long>(full),
+                 full == 0 ? 0.0 : 100.0 * static_cast<double>(deltas.DeltaBytes()) / static_cast<double>(full));
 }
 
 bool WriteVersionList(const std::string& root, const ReleaseArgs& args, std::string* textOut) {
@@ -234,20 +295,11 @@ int VerbRelease(const VerbCall& call) {
     if (newTree.empty() || (newTree.size() == 1 && newTree.count(kVersionFileName))) {
         return call.Fail(args.to + " holds no game files");
     }
-    ReleasePlan plan = PlanRelease(oldTree, newTree);
+    ReleasePlan plan;
+    DeltaSet deltas;
     const std::string folder = Join(args.root, args.versionText);
-    const std::string staging = folder + kStagingSuffix;
-    DeleteFolderTree(staging);
-    if (!fs_port::MakeDirectory(staging)) return call.Fail("cannot create " + staging);
-    problem = BuildVersionFolder(call, args, newTree, &plan, staging);
-    if (!problem.empty()) {
-        DeleteFolderTree(staging);
-        return call.Fail(problem);
-    }
-    if (!Publish(staging, folder)) {
-        DeleteFolderTree(staging);
-        return call.Fail("cannot put " + folder + " in place");
-    }
+    problem = BuildWithDeltas(call, args, oldTree, newTree, folder, &plan, &deltas);
+    if (!problem.empty()) return call.Fail(problem);
     std::string versionList;
     if (!WriteVersionList(args.root, args, &versionList)) {
         return call.Fail("cannot update " + Join(args.root, "versionlist.data"));
@@ -260,5 +312,6 @@ int VerbRelease(const VerbCall& call) {
                  static_cast<unsigned long long>(members),
                  static_cast<unsigned long long>(plan.packages.size()),
                  static_cast<unsigned long long>(plan.deletions.size()));
+    PrintDeltaSummary(call, deltas);
     return keyPath ? SignWithOptions(call, args.root, signingKey) : kExitOk;
 }

@@ -40,6 +40,14 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
+// Bytes that no compression shrinks.
+std::string Noise(size_t size, unsigned seed) {
+    std::string out(size, '\0');
+    uint32_t x = seed * 2654435761u + 1;
+    for (char& c : out) c = static_cast<char>((x = x * 1664525u + 1013904223u) >> 24);
+    return out;
+}
+
 std::vector<std::string> Fields(const std::string& line) {
     std::vector<std::string> fields;
     SplitText(line, "\t", &fields);
@@ -226,6 +234,63 @@ TEST_F(PatchkitRelease, BadRequestsFailWithOneLineAndLeaveNoFolder) {
         EXPECT_FALSE(fs_port::PathExists(Path("root/1.0.0.2"))) << c.args;
         EXPECT_FALSE(fs_port::PathExists(Path("root/versionlist.data"))) << c.args;
     }
+}
+
+// A changed file gets a delta beside its full member when the delta is the
+// smaller by far; the delta, applied by the xdelta3 tool to the old file,
+// gives the new one, and the full packages still carry every file.
+TEST_F(PatchkitRelease, DeltasOfChangedFilesUnderTheThreshold) {
+    const std::string level = std::string(200000, 'L') + Noise(100000, 1);
+    Write("old/Vantorel_Data/level2.dat", level);
+    Write("new/Vantorel_Data/level2.dat", level.substr(0, 250000) + "changed" + level.substr(250000));
+    // All new content: its delta saves nothing.
+    Write("old/changed.dat", Noise(5000, 2));
+    Write("new/changed.dat", Noise(5000, 3));
+    const struct {
+        const char* args;
+        int exit;
+        const char* summary;  // empty: no deltas at all
+    } cases[] = {
+        {"", 0, "deltas: 1 of 2 changed files by delta"},
+        {" --delta-threshold 100", 0, "deltas: 1 of 2 changed files by delta"},
+        {" --no-delta", 0, ""},
+        {" --delta-threshold 0", 1, ""},
+        {" --delta-threshold 50%", 1, ""},
+        {" --no-delta --delta-threshold 50", 1, ""},
+    };
+    for (const auto& c : cases) {
+        RemoveTree(Path("root"));
+        const Result r = Release("old", "new", "1.0.0.2", c.args);
+        EXPECT_EQ(r.exit, c.exit) << c.args << r.err;
+        EXPECT_EQ(r.out.find("deltas:") != std::string::npos, *c.summary != 0) << c.args << r.out;
+        if (*c.summary) {
+            EXPECT_NE(r.out.find(c.summary), std::string::npos) << c.args << r.out;
+        }
+        EXPECT_EQ(fs_port::PathExists(Path("root/1.0.0.2/patchlist.data")), *c.summary != 0) << c.args;
+        EXPECT_EQ(fs_port::PathExists(Path("root/1.0.0.2/delta1.pak")), *c.summary != 0) << c.args;
+        EXPECT_FALSE(fs_port::PathExists(Path("root/1.0.0.2.deltas"))) << c.args;
+    }
+    ASSERT_EQ(Release("old", "new", "1.0.0.2").exit, 0);
+    const std::vector<std::string> lines = Lines(ReadList("root/1.0.0.2/patchlist.data"));
+    ASSERT_EQ(lines.size(), 1u);
+    const std::vector<std::string> f = Fields(lines[0]);
+    ASSERT_EQ(f.size(), 6u);
+    EXPECT_EQ(f[0] + " " + f[1] + " " + f[2], "delta1.pak Vantorel\\Vantorel_Data\\level2.dat Vantorel_Data\\level2.dat");
+    EXPECT_EQ(f[4] + f[5], Md5("old/Vantorel_Data/level2.dat") + Md5("new/Vantorel_Data/level2.dat"));
+    EXPECT_EQ(RunShell("unzip -tq '" + Path("root/1.0.0.2/delta1.pak") + "' >/dev/null"), 0);
+    CBundle bundle;
+    ASSERT_TRUE(bundle.Open(Path("root/1.0.0.2/delta1.pak").c_str(), kBundleTag));
+    ASSERT_TRUE(bundle.Extract(f[1].c_str(), Path("level2.vcdiff").c_str()));
+    EXPECT_EQ(std::to_string(fs_port::FileSize(Path("level2.vcdiff"))), f[3]);
+    EXPECT_LT(std::stoll(f[3]), 1000);
+    ASSERT_EQ(RunShell("xdelta3 -d -f -s '" + Path("old/Vantorel_Data/level2.dat") + "' '" + Path("level2.vcdiff") +
+                       "' '" + Path("made.dat") + "'"),
+              0);
+    EXPECT_EQ(Md5("made.dat"), f[5]);
+    // The full packages still bring the old game to the new one.
+    ASSERT_EQ(RunShell("cp -r '" + Path("old") + "' '" + Path("game") + "'"), 0);
+    ApplyRelease("1.0.0.2", "game");
+    EXPECT_EQ(RunShell("diff -r -x version.data '" + Path("game") + "' '" + Path("new") + "'"), 0);
 }
 
 TEST_F(PatchkitRelease, EngineParsersReadWhatReleaseWrites) {

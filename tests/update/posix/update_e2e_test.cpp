@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -260,7 +261,8 @@ TEST(UpdateEndToEnd, StepsToTheNewestOverHttpAndFtp) {
                                                 "正在请求更新...", "正在更新至 : 1.0.0.3", "正在安装更新...",
                                                 "正在请求更新...", "已经是最新版本."};
         EXPECT_EQ(Milestones(printed), steps) << printed;
-        EXPECT_EQ(LastLine(printed), "已经是最新版本.") << printed;
+        // The count of what the steps cost ends the output.
+        EXPECT_EQ(LastLine(printed).rfind("downloaded ", 0), 0u) << printed;
         EXPECT_EQ(DifferenceFromRelease(inst.launcher.Path(), 3), "") << (ftp ? "ftp" : "http");
         EXPECT_EQ(Patchkit("verify '" + inst.launcher.Path() + "'"), 0) << (ftp ? "ftp" : "http");
         EXPECT_FALSE(fs_port::PathExists(inst.launcher.File("udo.temp")));
@@ -504,6 +506,68 @@ TEST(UpdateEndToEnd, StepsAFileOverFourGiB) {
     EXPECT_EQ(BytesAt(inst.launcher.File(huge), kMarkAt - 1, 10), std::string("\0version 4", 10));
     // Every byte is read: a size cut to 32 bits would leave a different digest.
     EXPECT_EQ(Patchkit("verify --full '" + inst.launcher.Path() + "'"), 0);
+}
+
+// Replaces one delta of a delta package on the server with a damaged copy.
+void DamageDelta(const ServerTree& server, const std::string& package, const std::string& member) {
+    CBundle bundle;
+    ASSERT_TRUE(bundle.Open(server.Path(package).c_str(), nullptr));
+    TempDir dir;
+    std::map<std::string, std::string> members;
+    for (const BundleMember& entry : bundle.Members()) {
+        ASSERT_TRUE(bundle.Extract(entry.name.c_str(), dir.File("m").c_str()));
+        members[entry.name] = ReadTextFile(dir.File("m"));
+    }
+    std::string& damaged = members.at(member);
+    damaged[damaged.size() / 2] ^= 0x01;
+    server.Package(package.substr(0, package.find('/')), package.substr(package.find('/') + 1), members);
+}
+
+// Four level files change a little; the release makes deltas of them, the
+// step downloads those, and the one whose delta is damaged comes from its
+// full package in the same run. Their zeros make them fill two packages, the
+// last one alone.
+TEST(UpdateEndToEnd, MostFilesComeByDeltaAndOneFallsBack) {
+    Installation inst;
+    WriteTree(inst.games.File("4"), Version(3));
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = "Data/level" + std::to_string(i) + ".dat";
+        const std::string old = test_net::PatternBytes(1 << 20, 20 + i) + std::string(16 << 20, '\0');
+        std::string changed = old.substr(0, 300000) + "inserted block" + old.substr(310000);
+        changed.replace(700000, 3000, std::string(3000, 'n'));
+        WriteTextFile(inst.games.File("3/" + name), old);
+        WriteTextFile(inst.launcher.File(name), old);
+        WriteTextFile(inst.games.File("4/" + name), changed);
+    }
+    WriteTree(inst.launcher.Path(), Version(3));
+    ASSERT_TRUE(fs_port::RemoveFile(inst.launcher.File("Data/old.dat")));  // as 1.0.0.2 deleted it
+    inst.server.VersionList("1.0.0.3\t0\t0\n");
+    ASSERT_EQ(inst.Release(3, 4), 0);
+    DamageDelta(inst.server, "1.0.0.4/delta1.pak", "Vantorel/Data/level3.dat");
+    PeerServer peer("nginx", inst.site.Path());
+    ASSERT_NE(peer.Port(), 0);
+    std::string printed;
+    const test_update::JournalLines journal;
+    EXPECT_EQ(inst.Update("http://127.0.0.1:" + std::to_string(peer.Port()), false, &printed, nullptr, nullptr, true),
+              0)
+        << printed;
+    Tree installed = InstalledTree(inst.launcher.Path()), released = InstalledTree(inst.games.File("4"));
+    for (const char* own : {"version.data", "verify.cache"}) installed.erase(own), released.erase(own);
+    EXPECT_EQ(Difference(installed, released), "");
+    EXPECT_EQ(Patchkit("verify --full '" + inst.launcher.Path() + "'"), 0);
+    long long downloaded = 0, full = 0;
+    ASSERT_EQ(std::sscanf(LastLine(printed).c_str(), "downloaded %lld bytes (full update %lld bytes)", &downloaded,
+                          &full),
+              2)
+        << printed;
+    // Four small deltas and the package of one level file, of four.
+    EXPECT_LT(downloaded, full / 2) << printed;
+    EXPECT_GT(full, 4 << 20) << printed;
+    EXPECT_TRUE(journal.HasInOrder({"[Info] 增量更新 : 4 个文件, 1 个补丁包"})) << printed;
+    const auto entries = journal.Entries();
+    EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
+                            [](const std::string& e) { return e.find("增量更新失败, 改用完整更新包") != std::string::npos; }),
+              1);
 }
 
 TEST(UpdateEndToEnd, MissingDeleteListKeepsOldFiles) {

@@ -12,6 +12,7 @@
 
 #include "external/bundle.h"
 #include "external/fast_file.h"
+#include "external/patch_kit.h"
 #include "external/journal.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
@@ -23,6 +24,15 @@
 #include "update/updater_ports.h"
 
 namespace test_update {
+
+// The MD5 text of a content, as the lists carry it.
+inline std::string Md5Of(const std::string& text) {
+    TempDir dir;
+    WriteTextFile(dir.File("f"), text);
+    std::string hex;
+    EXPECT_TRUE(ComputeFileMd5(dir.File("f"), &hex));
+    return hex;
+}
 
 class RecordingWindow : public IUpdaterWindow {
 public:
