@@ -41,18 +41,23 @@ bool IsSafeComponent(const std::string& component) {
     return !IsDeviceName(component);
 }
 
-// Writes a member to an open file; refuses the next block once *stop is set.
+// Writes a member to an open file and tells of each block written; refuses
+// the next block once *stop is set.
 class StoppableFileSink : public FileSink {
 public:
-    StoppableFileSink(std::FILE* file, const std::atomic<bool>* stop)
-        : FileSink(file), m_stop(stop) {}
+    StoppableFileSink(std::FILE* file, const std::atomic<bool>* stop,
+                      const std::function<void(uint64_t)>& written)
+        : FileSink(file), m_stop(stop), m_written(written) {}
     bool Write(const char* data, size_t size) override {
         if (m_stop && m_stop->load()) return false;
-        return FileSink::Write(data, size);
+        if (!FileSink::Write(data, size)) return false;
+        if (m_written) m_written(size);
+        return true;
     }
 
 private:
     const std::atomic<bool>* m_stop;
+    const std::function<void(uint64_t)>& m_written;
 };
 
 std::string ParentFolder(const std::string& path) {
@@ -88,6 +93,7 @@ struct CBundle::Impl {
     std::string error;
     std::string tag;
     const std::atomic<bool>* stop = nullptr;
+    std::function<void(uint64_t)> written;
 };
 
 CBundle::CBundle() : m_impl(new Impl) {}
@@ -142,7 +148,7 @@ bool CBundle::Extract(const char* memberName, const char* destPath) {
         impl.error = "cannot create " + fs_port::NativePath(temp);
         return false;
     }
-    StoppableFileSink sink(out, impl.stop);
+    StoppableFileSink sink(out, impl.stop, impl.written);
     bool ok = impl.reader.StreamMember(index, &sink, &impl.error);
     if (!ok && impl.stop && impl.stop->load()) impl.error = "stopped";
     const bool closed = std::fclose(out) == 0;
@@ -158,6 +164,8 @@ bool CBundle::Extract(const char* memberName, const char* destPath) {
 }
 
 void CBundle::SetStopFlag(const std::atomic<bool>* stop) { m_impl->stop = stop; }
+
+void CBundle::SetProgress(std::function<void(uint64_t bytes)> written) { m_impl->written = std::move(written); }
 
 const std::vector<BundleMember>& CBundle::Members() const { return m_impl->reader.Members(); }
 

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
@@ -21,6 +22,7 @@
 #include "maintenance/verify_cache.h"
 #include "update/hand_off.h"
 #include "update/release_trust.h"
+#include "update/step_progress.h"
 #include "update/update_lists.h"
 #include "update/updater_ports.h"
 #include "update/version_list.h"
@@ -128,6 +130,17 @@ private:
     [[nodiscard]] bool EndPackageCheck(std::future<TrustRefusal>* check);
     void RefuseRelease(const TrustRefusal& refusal);
     void DiscardDownloads();
+    // Progress of the step under way (update_progress.cpp): each hands out
+    // the callback that a transfer or a writer calls on its own thread.
+    void BeginStepProgress(const UpdatePlan& plan);
+    [[nodiscard]] int64_t PlannedDownloadBytes(const PackageGroup& group) const;
+    [[nodiscard]] ProgressFn DownloadProgress(const PackageGroup& group);
+    // The next file of a phase that writes (unpacking, applying deltas); the
+    // callback takes the bytes of each block written.
+    [[nodiscard]] std::function<void(uint64_t)> WriteProgress(StepPhase phase, const std::string& name,
+                                                             int64_t expectedBytes);
+    void ReportProgress();
+    void EndStepProgress();
     // Shows text and logs it, followed by the reason when there is one: only
     // the log has room for it.
     void Fail(const std::string& text, const std::string& reason = std::string());
@@ -140,4 +153,5 @@ private:
     // The unpacked files whose MD5 the list gave and the unpacking checked.
     std::vector<VerifyCacheLine> m_checkedFiles;
     CReleaseTrust m_trust;
+    StepProgress m_progress;
 };

@@ -19,15 +19,18 @@ int Finish(const Client& client, int result, bool* notFoundOut) {
 class ClientTransfer : public IUpdateTransfer {
 public:
     int FetchToFile(int32_t transferMode, const std::string& url, const std::string& localPath,
-                    int64_t maxBytes, const std::atomic<bool>* stop, bool* notFoundOut) override {
+                    int64_t maxBytes, const std::atomic<bool>* stop, bool* notFoundOut,
+                    const ProgressFn& progress) override {
         if (transferMode == kTransferModeHttp) {
             CNetworkHTTP http;
             http.SetStopFlag(stop);
+            http.SetProgress(progress);
             if (maxBytes != kNoByteCap) http.SetByteCap(maxBytes);
             return Finish(http, http.Download(url, localPath), notFoundOut);
         }
         CNetworkFTP ftp;
         ftp.SetStopFlag(stop);
+        ftp.SetProgress(progress);
         if (maxBytes != kNoByteCap) ftp.SetByteCap(maxBytes);
         return Finish(ftp, ftp.Download(url, localPath, false, nullptr), notFoundOut);
     }

@@ -46,6 +46,7 @@ int CGameUpdater::ExecuteUpdate() {
     if (!CheckExpectedInstall(plan)) return 0;
     m_checkedFiles.clear();
     Log(EntryKind::Info, StringPrintf(update_text::kDownloadStart, static_cast<long long>(plan.totalSize)));
+    BeginStepProgress(plan);
     if (!DownloadPackages(plan)) return 0;
     ReportStatus(1, 100.0f, update_text::kDownloadDone);
     ReportStatus(0, 0.0f, update_text::kUnpackStart);
@@ -102,8 +103,8 @@ bool CGameUpdater::DownloadPackages(const UpdatePlan& plan) {
         Log(EntryKind::Info, url);
         int64_t cap = kNoByteCap;
         if (!CapOfVersionFile(group.name, &cap)) return false;
-        const int result =
-            m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, cap, &m_bStopRequested, nullptr);
+        const int result = m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, cap,
+                                                    &m_bStopRequested, nullptr, DownloadProgress(group));
         if (StopHere()) return false;
         if (result != 0) {
             if (!EndPackageCheck(&checking)) return false;
@@ -141,6 +142,7 @@ bool CGameUpdater::UnpackPackage(const PackageGroup& group, const UpdatePlan& pl
         const std::string unpackedPath = m_strTempFolder + member.strMember;
         (void)CreateFolderChain(unpackedPath);
         Log(EntryKind::Info, unpackedPath);
+        bundle.SetProgress(WriteProgress(StepPhase::Unpack, member.strMember, member.nSize));
         if (!ExtractMember(bundle, member, unpackedPath)) return false;
         if (!IsInstallerMember(member.strMember)) {
             handOff->moves.push_back(MoveOf(member));

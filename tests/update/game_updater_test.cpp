@@ -87,6 +87,12 @@ TEST(GameUpdater, FullStepShowsEveryTextAndHandsOver) {
         "正在努力更新 :  100.0 % ->解包完成", "正在准备更新...", "正在安装更新..."};
     EXPECT_EQ(s.window.statuses, expected);
     EXPECT_EQ(s.latest, 1002);
+    // The figures go to the progress port, not among the status texts, and
+    // the progress ends with the step.
+    ASSERT_FALSE(s.window.progress.empty());
+    const std::string& first = s.window.progress[0].second;
+    EXPECT_EQ(first.rfind("正在下载 : a.pak  0.0 / 0.1 KB  ", 0), 0u) << first;
+    EXPECT_EQ(s.window.progressEnds, 1);
 
     HandOffPlan plan;
     std::string error;
@@ -490,9 +496,9 @@ class StoppingTransfer : public FolderTransfer {
 public:
     using FolderTransfer::FolderTransfer;
     int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t maxBytes,
-                    const std::atomic<bool>* stop, bool* notFoundOut) override {
+                    const std::atomic<bool>* stop, bool* notFoundOut, const ProgressFn& progress) override {
         if (url.find(".pak") != std::string::npos && updater) updater->RequestStop();
-        const int result = FolderTransfer::FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut);
+        const int result = FolderTransfer::FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut, progress);
         return stop && stop->load() ? 5 : result;
     }
     CGameUpdater* updater = nullptr;
