@@ -150,6 +150,8 @@ void CLauncherDlg::PlaceControls() {
     ::SetWindowPos(m_stcProgress.GetSafeHwnd(), nullptr, kProgressBarPlace.left, kProgressBarPlace.top,
                    kProgressBarPlace.right - kProgressBarPlace.left, kProgressBarPlace.bottom - kProgressBarPlace.top,
                    SWP_NOZORDER | SWP_NOACTIVATE);
+    // Shown by the first progress of a version step.
+    ::ShowWindow(m_stcProgress.GetSafeHwnd(), SW_HIDE);
     for (CXStatic* line : {&m_stcVersion, &m_stcStatus}) {
         line->m_crText = kLineTextColour;
         line->m_nFormat = DT_BOTTOM;
