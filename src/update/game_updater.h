@@ -154,4 +154,7 @@ private:
     std::vector<VerifyCacheLine> m_checkedFiles;
     CReleaseTrust m_trust;
     StepProgress m_progress;
+    // Reports the figures now and then while a step runs, so that a transfer
+    // that has stalled shows its speed fall instead of frozen figures.
+    PeriodicCall m_progressTicker;
 };

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <system_error>
 
 #include "platform/text_format.h"
 
@@ -144,12 +145,48 @@ StepPhase StepProgress::Foremost() const {
     return m_lastStarted;
 }
 
+bool StepProgress::Started() const {
+    std::lock_guard<std::mutex> hold(m_lock);
+    for (const Phase& p : m_phases) {
+        if (p.started) return true;
+    }
+    return false;
+}
+
 bool StepProgress::ReportDue(Clock::time_point now) {
     std::lock_guard<std::mutex> hold(m_lock);
     if (m_reported && now - m_lastReport < kProgressReportInterval) return false;
     m_reported = true;
     m_lastReport = now;
     return true;
+}
+
+bool PeriodicCall::Start(std::chrono::milliseconds interval, std::function<void()> call) {
+    Stop();
+    m_stop = false;
+    const auto loop = [this, interval, call] {
+        std::unique_lock<std::mutex> hold(m_lock);
+        while (!m_wake.wait_for(hold, interval, [this] { return m_stop; })) {
+            hold.unlock();
+            call();
+            hold.lock();
+        }
+    };
+    try {
+        m_thread = std::thread(loop);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void PeriodicCall::Stop() {
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable()) m_thread.join();
 }
 
 int64_t SaturatedSum(int64_t a, int64_t b) {

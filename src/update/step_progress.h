@@ -13,10 +13,13 @@
 
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 
 enum class StepPhase { Download = 0, Unpack = 1, Apply = 2 };
 constexpr size_t kStepPhaseCount = 3;
@@ -71,6 +74,8 @@ public:
     // that has started a file and not finished all its bytes, else the last
     // one that started.
     [[nodiscard]] StepPhase Foremost() const;
+    // A phase has started a file since Begin.
+    [[nodiscard]] bool Started() const;
     // True at most once per kProgressReportInterval, the first time at once,
     // whichever thread asks: the phases' reports share one pace.
     [[nodiscard]] bool ReportDue(Clock::time_point now);
@@ -100,6 +105,26 @@ private:
     StepPhase m_lastStarted = StepPhase::Download;
     bool m_reported = false;
     Clock::time_point m_lastReport;
+};
+
+// Calls a function every interval on a thread of its own until Stop (or the
+// end of the object), which waits for a call under way.
+class PeriodicCall {
+public:
+    PeriodicCall() = default;
+    ~PeriodicCall() { Stop(); }
+    PeriodicCall(const PeriodicCall&) = delete;
+    PeriodicCall& operator=(const PeriodicCall&) = delete;
+
+    // Stops a previous run first. False when no thread could be started.
+    bool Start(std::chrono::milliseconds interval, std::function<void()> call);
+    void Stop();
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    bool m_stop = false;
+    std::thread m_thread;
 };
 
 // a + b for byte counts of 0 and more, held at the largest int64_t: sizes

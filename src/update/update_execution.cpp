@@ -53,6 +53,7 @@ int CGameUpdater::ExecuteUpdate() {
     Log(EntryKind::Info, update_text::kUnpackStart);
     HandOffPlan handOff;
     if (!UnpackPackages(plan, &handOff)) return 0;
+    EndStepProgress();
     ReportStatus(1, 100.0f, update_text::kUnpackDone);
     AddDeletions(plan, &handOff);
     ReportStatus(0, 0.0f, update_text::kPreparingInstall);

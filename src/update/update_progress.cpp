@@ -8,6 +8,9 @@
 
 namespace {
 
+// A stalled transfer reports nothing; the figures are shown again this often.
+constexpr std::chrono::milliseconds kProgressTick{1000};
+
 int64_t MembersBytes(const PackageGroup& group) {
     int64_t sum = 0;
     for (const PackageMember& member : group.members) sum = SaturatedSum(sum, member.nSize);
@@ -40,6 +43,7 @@ void CGameUpdater::BeginStepProgress(const UpdatePlan& plan) {
     int64_t download = 0;
     for (const PackageGroup& group : plan.packages) download = SaturatedSum(download, PlannedDownloadBytes(group));
     m_progress.Begin({download, plan.totalSize, 0});
+    (void)m_progressTicker.Start(kProgressTick, [this] { ReportProgress(); });
 }
 
 std::function<void(uint64_t)> CGameUpdater::WriteProgress(StepPhase phase, const std::string& name,
@@ -53,12 +57,17 @@ std::function<void(uint64_t)> CGameUpdater::WriteProgress(StepPhase phase, const
 
 void CGameUpdater::ReportProgress() {
     const StepProgress::Clock::time_point now = StepProgress::Clock::now();
-    if (m_pWindow == nullptr || !m_progress.ReportDue(now)) return;
+    // Before the step's first file there are no figures to show.
+    if (m_pWindow == nullptr || !m_progress.Started() || !m_progress.ReportDue(now)) return;
     const StepPhase phase = m_progress.Foremost();
     m_pWindow->ShowProgress(m_progress.Fraction(), FormatProgressLine(phase, m_progress.Figures(phase, now)));
 }
 
+// Once the files are unpacked, and at the end of every run: the installer's
+// work that may follow has no figures of ours.
 void CGameUpdater::EndStepProgress() {
+    m_progressTicker.Stop();
+    if (!m_progress.Started()) return;
     m_progress.Begin({0, 0, 0});
     if (m_pWindow) m_pWindow->EndProgress();
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ctime>
 #include <functional>
+#include <thread>
 
 #include "external/patch_kit.h"
 #include "maintenance/verify_version.h"
@@ -514,6 +515,34 @@ TEST(GameUpdater, StopRequestEndsTheRunBetweenSteps) {
     EXPECT_EQ(s.window.Last(), "更新已停止.");
     EXPECT_EQ(transfer.urls.back().find("a.pak") != std::string::npos, true);
     EXPECT_FALSE(s.HandOffWritten());
+}
+
+// Tells of half of a.pak, then of nothing for a while, as a stalled link does.
+class StallingTransfer : public FolderTransfer {
+public:
+    using FolderTransfer::FolderTransfer;
+    int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t maxBytes,
+                    const std::atomic<bool>* stop, bool* notFoundOut, const ProgressFn& progress) override {
+        if (progress && url.find("a.pak") != std::string::npos) {
+            progress(0, 2048);
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            progress(1024, 2048);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1800));
+        }
+        return FolderTransfer::FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut, progress);
+    }
+};
+
+TEST(GameUpdater, StalledTransferStillShowsItsFigures) {
+    Scenario s;
+    StallingTransfer transfer(s.server.Path());
+    CGameUpdater updater(s.launcher.Path(), &transfer, &s.starter);
+    updater.m_bInstall = 1;
+    EXPECT_EQ(updater.RunUpdate(&s.window), update_outcome::kHandedOver);
+    int stalled = 0;
+    for (const auto& shown : s.window.progress) stalled += shown.second.rfind("正在下载 : a.pak  1.0 / ", 0) == 0;
+    EXPECT_GE(stalled, 2) << testing::PrintToString(s.window.progress);
+    EXPECT_EQ(s.window.progressEnds, 1);
 }
 
 TEST(GameUpdater, CutOffInstallationIsHandedBackToTheInstaller) {
