@@ -138,11 +138,19 @@ double StepProgress::Fraction() const {
 
 StepPhase StepProgress::Foremost() const {
     std::lock_guard<std::mutex> hold(m_lock);
+    return ForemostLocked();
+}
+
+StepPhase StepProgress::ForemostLocked() const {
     for (size_t i = 0; i < kStepPhaseCount; ++i) {
-        const Phase& p = m_phases[i];
-        if (p.started && (p.total < 0 || p.doneBefore + p.fileDone < p.total)) return static_cast<StepPhase>(i);
+        if (m_phases[i].started && !FinishedLocked(static_cast<StepPhase>(i))) return static_cast<StepPhase>(i);
     }
     return m_lastStarted;
+}
+
+bool StepProgress::FinishedLocked(StepPhase phase) const {
+    const Phase& p = m_phases[Index(phase)];
+    return p.total >= 0 && p.doneBefore + p.fileDone >= p.total;
 }
 
 bool StepProgress::Started() const {
@@ -155,9 +163,14 @@ bool StepProgress::Started() const {
 
 bool StepProgress::ReportDue(Clock::time_point now) {
     std::lock_guard<std::mutex> hold(m_lock);
-    if (m_reported && now - m_lastReport < kProgressReportInterval) return false;
+    const StepPhase phase = ForemostLocked();
+    const bool finished = FinishedLocked(phase);
+    const bool moved = phase != m_reportedPhase || finished != m_reportedFinished;
+    if (m_reported && !moved && now - m_lastReport < kProgressReportInterval) return false;
     m_reported = true;
     m_lastReport = now;
+    m_reportedPhase = phase;
+    m_reportedFinished = finished;
     return true;
 }
 

@@ -77,7 +77,9 @@ public:
     // A phase has started a file since Begin.
     [[nodiscard]] bool Started() const;
     // True at most once per kProgressReportInterval, the first time at once,
-    // whichever thread asks: the phases' reports share one pace.
+    // whichever thread asks: the phases' reports share one pace. Also true
+    // when the foremost phase has changed or finished since the last report,
+    // so that a quick phase never stays shown at its first figures.
     [[nodiscard]] bool ReportDue(Clock::time_point now);
 
 private:
@@ -98,6 +100,8 @@ private:
         std::deque<Sample> samples;  // within kSpeedWindow of the last report, plus one before
     };
     void Flow(Phase& phase, int64_t bytes, Clock::time_point now);
+    [[nodiscard]] StepPhase ForemostLocked() const;
+    [[nodiscard]] bool FinishedLocked(StepPhase phase) const;
     [[nodiscard]] static double Speed(const Phase& phase, Clock::time_point now);
 
     mutable std::mutex m_lock;
@@ -105,6 +109,8 @@ private:
     StepPhase m_lastStarted = StepPhase::Download;
     bool m_reported = false;
     Clock::time_point m_lastReport;
+    StepPhase m_reportedPhase = StepPhase::Download;
+    bool m_reportedFinished = false;
 };
 
 // Calls a function every interval on a thread of its own until Stop (or the

@@ -147,4 +147,30 @@ TEST(StepProgressModel, AveragesSpeedOverTheWindowAndWeighsThePhases) {
     }
 }
 
+TEST(StepProgressModel, ReportsAtItsPaceAndWheneverAPhaseEnds) {
+    StepProgress progress;
+    progress.Begin({2048, 1024, 0});
+    const Clock::time_point start{};
+    progress.StartFile(StepPhase::Download, "a.pak", 2048, start);
+    const struct {
+        int atMs;
+        StepPhase phase;
+        int64_t soFar;  // Download: bytes of the file; Unpack: bytes added (-1: starts its file)
+        bool due;
+    } rows[] = {
+        {0, StepPhase::Download, 0, true},        {50, StepPhase::Download, 512, false},
+        {150, StepPhase::Download, 1024, true},   {200, StepPhase::Download, 2048, true},
+        {210, StepPhase::Unpack, -1, true},       {220, StepPhase::Unpack, 512, false},
+        {230, StepPhase::Unpack, 512, true},      {240, StepPhase::Unpack, 0, false},
+        {320, StepPhase::Unpack, 0, false},       {330, StepPhase::Unpack, 0, true},
+    };
+    for (const auto& row : rows) {
+        const Clock::time_point now = start + milliseconds(row.atMs);
+        if (row.phase == StepPhase::Download) progress.FileBytes(row.phase, row.soFar, 2048, now);
+        if (row.phase == StepPhase::Unpack && row.soFar < 0) progress.StartFile(row.phase, "x", 1024, now);
+        if (row.phase == StepPhase::Unpack && row.soFar > 0) progress.AddBytes(row.phase, row.soFar, now);
+        EXPECT_EQ(progress.ReportDue(now), row.due) << row.atMs;
+    }
+}
+
 }  // namespace
