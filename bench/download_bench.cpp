@@ -2,6 +2,7 @@
 // and to measure (peak memory) against curl on the same file and server.
 //   download_bench http://HOST:PORT/PATH FILE
 //   download_bench ftp://HOST:PORT/PATH FILE
+//   download_bench URL FILE KIBPS        under the process's download limit
 // The FTP client takes "\" after the host, as the update lists give it; "/"
 // in an ftp URL is turned into "\" here so that both tools share one URL.
 #include <cstdio>
@@ -9,6 +10,7 @@
 
 #include "net/ftp_client.h"
 #include "net/http_client.h"
+#include "net/rate_limiter.h"
 
 namespace {
 
@@ -37,10 +39,11 @@ int Download(const std::string& url, const std::string& target) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: download_bench URL FILE\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: download_bench URL FILE [KIBPS]\n");
         return 2;
     }
+    if (argc == 4) DownloadRateLimiter().SetLimit(std::stoll(argv[3]) * 1024);
     const int result = Download(argv[1], argv[2]);
     if (result != 0) {
         std::fprintf(stderr, "download_bench: %s failed with %d\n", argv[1], result);

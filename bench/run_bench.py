@@ -15,6 +15,7 @@ BUILD_DIR-win32), a display and the Wine prefix, which ./run bench provides.
 """
 import glob
 import os
+import random
 import shutil
 import subprocess
 import sys
@@ -323,6 +324,38 @@ def bench_ftp(build):
     bench_transfer(build, "ftp")
 
 
+THROTTLE_BYTES = 96 * MIB
+THROTTLE_KIBPS = 8 * 1024
+
+
+def bench_throttle(build):
+    """Our clients under a download limit of 8 MiB/s, fetching 96 MiB from
+    nginx and from the FTP server: the measured average over the limit."""
+    site = os.path.join(data_dir(build), "throttle")
+    os.makedirs(site, exist_ok=True)
+    make_random_file(os.path.join(site, "big.bin"), THROTTLE_BYTES)
+    warm(os.path.join(site, "big.bin"))
+    target = os.path.join(data_dir(build), "throttle_out.bin")
+    ratios = {}
+    for kind, peer in (("http", "nginx"), ("ftp", "ftp")):
+        state, port = start_peer(peer, site)
+        try:
+            url = "%s://127.0.0.1:%s/big.bin" % (kind, port)
+            seconds = run_measured([os.path.join(build, "bin", "download_bench"), url, target,
+                                    str(THROTTLE_KIBPS)])[0]
+            if os.path.getsize(target) != THROTTLE_BYTES:
+                raise SystemExit("bench throttle: %s fetched %d bytes" % (kind, os.path.getsize(target)))
+            ratios[kind] = THROTTLE_BYTES / seconds / (THROTTLE_KIBPS * 1024)
+        finally:
+            stop_peer(state)
+            if os.path.exists(target):
+                os.remove(target)
+    low, high = min(ratios.values()), max(ratios.values())
+    print("bench throttle: ratio %.3f %s max_ratio %.3f %s http %.3f ftp %.3f limit %d KiB/s size %.0f MiB"
+          % (low, goal(">=", 0.9, low), high, goal("<=", 1.0, high), ratios["http"], ratios["ftp"],
+             THROTTLE_KIBPS, THROTTLE_BYTES / MIB))
+
+
 def bench_region(build):
     # The program times both ways in one process and prints its own line.
     skin = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "res", "skin.bmp")
@@ -554,10 +587,106 @@ def bench_trust(build):
     print("bench trust: ratio %.3f %s checked %.2f s without keys %.2f s"
           % (ratio, goal("<=", 1.02, ratio), min(times["checked"]), min(times["plain"])))
 
+DELTA_SEGMENTS = 75           # of 4 MiB each: a 300 MiB game file
+DELTA_SEGMENT = 4 * MIB
 
-BENCHES = {"big": bench_big, "digest": bench_digest, "extract": bench_extract, "ftp": bench_ftp, "http": bench_http,
-           "region": bench_region, "startup": bench_startup, "trust": bench_trust, "update": bench_update,
-           "verify": bench_verify}
+
+def delta_segments(seed):
+    """The old file's segments: text, noise and zeros, as game archives mix them."""
+    rng = random.Random(seed)
+    for index in range(DELTA_SEGMENTS):
+        kind = index % 3
+        if kind == 0:
+            yield text_lines(DELTA_SEGMENT, index + 1)
+        elif kind == 1:
+            yield rng.randbytes(DELTA_SEGMENT)
+        else:
+            yield text_lines(DELTA_SEGMENT // 2, index + 1) + bytes(DELTA_SEGMENT // 2)
+
+
+def changed_segment(segment, rng):
+    """A few percent of a new version: a block inserted, one removed, bytes patched."""
+    choice = rng.randrange(10)
+    at = rng.randrange(len(segment) - 128 * 1024)
+    if choice == 0:
+        return segment[:at] + rng.randbytes(64 * 1024) + segment[at:]
+    if choice == 1:
+        return segment[:at] + segment[at + 32 * 1024:]
+    if choice == 2:
+        patched = bytearray(segment)
+        for _ in range(64):
+            spot = rng.randrange(len(patched))
+            patched[spot] ^= 0x5A
+        return bytes(patched)
+    return segment
+
+
+def make_delta_pair(build):
+    """data/delta_old.bin and data/delta_new.bin, made once."""
+    old_path = os.path.join(data_dir(build), "delta_old.bin")
+    new_path = os.path.join(data_dir(build), "delta_new.bin")
+    if os.path.exists(old_path) and os.path.exists(new_path):
+        return old_path, new_path
+    rng = random.Random(907)
+    with open(old_path + ".tmp", "wb") as old, open(new_path + ".tmp", "wb") as new:
+        for segment in delta_segments(1):
+            old.write(segment)
+            new.write(changed_segment(segment, rng))
+    os.replace(old_path + ".tmp", old_path)
+    os.replace(new_path + ".tmp", new_path)
+    return old_path, new_path
+
+
+def same_file(a, b):
+    return subprocess.run(["cmp", "-s", a, b]).returncode == 0
+
+
+def bench_delta_apply(build, old_path, new_path, work):
+    """patchkit apply against xdelta3 -d on one delta of each maker."""
+    deltas = {"patchkit": os.path.join(work, "patchkit.vcdiff"), "xdelta3": os.path.join(work, "xdelta3.vcdiff")}
+    patchkit(build, "delta", old_path, new_path, deltas["patchkit"])
+    subprocess.run(["xdelta3", "-e", "-f", "-S", "none", "-s", old_path, new_path, deltas["xdelta3"]], check=True)
+    warm(old_path)
+    ours_out, theirs_out = os.path.join(work, "ours.out"), os.path.join(work, "theirs.out")
+    figures = []
+    for maker, delta in sorted(deltas.items()):
+        ours, theirs = [], []
+        for _ in range(RUNS):
+            for path in (ours_out, theirs_out):
+                if os.path.exists(path):
+                    os.remove(path)
+            os.sync()
+            ours.append(run_measured([os.path.join(build, "bin", "patchkit"), "apply", old_path, delta, ours_out]))
+            os.sync()
+            theirs.append(run_measured(["xdelta3", "-d", "-f", "-s", old_path, delta, theirs_out]))
+        if not (same_file(ours_out, new_path) and same_file(theirs_out, new_path)):
+            raise SystemExit("bench delta: a rebuilt file of the %s delta differs from the new file" % maker)
+        figures.append((maker, os.path.getsize(delta), ours, theirs))
+    return figures
+
+
+def bench_delta(build):
+    old_path, new_path = make_delta_pair(build)
+    work = os.path.join(data_dir(build), "delta_work")
+    fresh(work)
+    try:
+        figures = bench_delta_apply(build, old_path, new_path, work)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    wall = min(min(t[0] for t in theirs) / min(t[0] for t in ours) for _, _, ours, theirs in figures)
+    peak = max(max(t[2] for t in ours) for _, _, ours, _ in figures)
+    size_mib = os.path.getsize(new_path) / MIB
+    details = " ".join("%s_delta %.1f MiB ours %.0f MiB/s xdelta3 %.0f MiB/s xdelta3_peak_mib %.1f"
+                       % (maker, size / MIB, size_mib / min(t[0] for t in ours),
+                          size_mib / min(t[0] for t in theirs), max(t[2] for t in theirs))
+                       for maker, size, ours, theirs in figures)
+    print("bench delta: ratio %.2f %s peak_mib %.1f %s new file %.0f MiB %s"
+          % (wall, goal(">=", 1.0, wall), peak, goal("<", 64, peak), size_mib, details))
+
+
+BENCHES = {"big": bench_big, "delta": bench_delta, "digest": bench_digest, "extract": bench_extract, "ftp": bench_ftp,
+           "http": bench_http, "region": bench_region, "startup": bench_startup, "throttle": bench_throttle,
+           "trust": bench_trust, "update": bench_update, "verify": bench_verify}
 
 # Run only when named: the big step needs about 40 GiB of disk and a quarter of an hour.
 ON_REQUEST = {"big"}

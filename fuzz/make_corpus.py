@@ -231,6 +231,44 @@ def signing_seeds(patchkit, work):
     write("release_manifest", "manifest-comment", manifest_signature.split(b"\n")[2][len(b"trusted comment: "):])
 
 
+def vcdiff_old_file():
+    """The fixed old file of the vcdiff target (OldFile() in vcdiff_fuzz.cpp)."""
+    out, x, i = bytearray(), 2463534242, 0
+    while len(out) < 96 * 1024:
+        out += b"record %d " % i
+        x ^= (x << 13) & 0xFFFFFFFF
+        x ^= x >> 17
+        x ^= (x << 5) & 0xFFFFFFFF
+        out += x.to_bytes(4, "little")
+        i += 1
+    return bytes(out)
+
+
+def vcdiff_seeds(patchkit, work):
+    """Deltas from the target's old file made by patchkit, one by the xdelta3
+    tool without and one with its default secondary compression."""
+    old = vcdiff_old_file()
+    versions = {
+        "insert-delete": old[:5000] + b"new bytes" * 50 + old[5000:60000] + old[70000:],
+        "moved": old[50000:] + old[:50000],
+        "appended": old + b"appended" * 400,
+        "shrunk": old[:1000],
+        "empty": b"",
+    }
+    old_path = os.path.join(work, "vcdiff-old")
+    put(old_path, old)
+    for name, content in versions.items():
+        new_path, delta = os.path.join(work, "vcdiff-" + name), os.path.join(work, name + ".vcdiff")
+        put(new_path, content)
+        subprocess.run([patchkit, "delta", old_path, new_path, delta], check=True, stdout=subprocess.DEVNULL)
+        write("vcdiff", "patchkit-" + name, read(delta))
+    for name, options in (("xdelta3-plain", ["-S", "none"]), ("xdelta3-lzma", [])):
+        delta = os.path.join(work, name)
+        subprocess.run(["xdelta3", "-e", "-f"] + options + ["-s", old_path, os.path.join(work, "vcdiff-moved"), delta],
+                       check=True)
+        write("vcdiff", name, read(delta))
+
+
 def main():
     patchkit = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "native", "bin", "patchkit")
     with tempfile.TemporaryDirectory() as work:
@@ -240,6 +278,7 @@ def main():
         http_seeds(work)
         ftp_seeds(work)
         signing_seeds(os.path.abspath(patchkit), work)
+        vcdiff_seeds(os.path.abspath(patchkit), work)
 
 
 if __name__ == "__main__":

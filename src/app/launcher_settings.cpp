@@ -1,5 +1,6 @@
 #include "app/launcher_settings.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "app/util/launcher_util.h"
@@ -52,19 +53,96 @@ std::string FitValue(const FieldRule& rule, const std::string& gbkValue,
     std::string kept = gbkValue;
     if (kept.size() > room) {
         kept.resize(GbkPrefixLength(kept, room));
-        notesOut->push_back({SettingsNote::Cut, rule.name, gbkValue.size(), kept.size()});
+        notesOut->push_back({SettingsNote::Cut, rule.name, gbkValue.size(), kept.size(), std::string()});
     }
     std::string utf8;
     if (!GbkToUtf8(kept, &utf8)) {
-        notesOut->push_back({SettingsNote::Undecodable, rule.name, gbkValue.size(), 0});
+        notesOut->push_back({SettingsNote::Undecodable, rule.name, gbkValue.size(), 0, std::string()});
         return {};
     }
     return utf8;
 }
 
+bool SameAsciiKey(const std::string& a, const char* b) {
+    size_t i = 0;
+    for (; i < a.size() && b[i] != '\0'; ++i) {
+        const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (fold(a[i]) != fold(b[i])) return false;
+    }
+    return i == a.size() && b[i] == '\0';
+}
+
+// A host as UpdateIP holds it: a leading "http://" or "ftp://" and trailing
+// separators go; what is left must be printable ASCII without blanks.
+bool BareHost(const std::string& entry, std::string* hostOut) {
+    std::string host = entry;
+    for (const char* scheme : {"http://", "ftp://"}) {
+        const size_t length = std::char_traits<char>::length(scheme);
+        if (host.size() >= length && SameAsciiKey(host.substr(0, length), scheme)) host.erase(0, length);
+    }
+    while (!host.empty() && (host.back() == '/' || host.back() == '\\')) host.pop_back();
+    if (host.empty() || host.size() > kMaxMirrorBytes) return false;
+    for (char c : host) {
+        if (c <= 0x20 || c >= 0x7F) return false;
+    }
+    *hostOut = host;
+    return true;
+}
+
+void Refused(std::vector<SettingsNote>* notesOut, const char* field, const std::string& detail) {
+    SettingsNote note;
+    note.kind = SettingsNote::Refused;
+    note.field = field;
+    note.detail = detail;
+    notesOut->push_back(note);
+}
+
+void ApplyMirrors(const std::string& value, LauncherSettings* settingsOut, std::vector<SettingsNote>* notesOut) {
+    settingsOut->Mirrors.clear();
+    size_t begin = 0;
+    for (size_t index = 1; begin <= value.size(); ++index) {
+        const size_t end = std::min(value.find(';', begin), value.size());
+        const std::string entry = TrimText(value.substr(begin, end - begin));
+        begin = end + 1;
+        if (entry.empty()) continue;
+        std::string host;
+        if (!BareHost(entry, &host)) {
+            Refused(notesOut, "Mirrors",
+                    "entry " + std::to_string(index) + " is not a host of at most " +
+                        std::to_string(kMaxMirrorBytes) + " printable ASCII bytes; left out");
+        } else if (settingsOut->Mirrors.size() == kMaxMirrors) {
+            Refused(notesOut, "Mirrors",
+                    "more than " + std::to_string(kMaxMirrors) + " hosts; the rest are left out");
+            return;
+        } else {
+            settingsOut->Mirrors.push_back(host);
+        }
+    }
+}
+
+void ApplyRateLimit(const std::string& value, LauncherSettings* settingsOut, std::vector<SettingsNote>* notesOut) {
+    const bool digits = !value.empty() && value.size() <= 12 &&
+                        value.find_first_not_of("0123456789") == std::string::npos;
+    const int64_t kibps = digits ? std::stoll(value) : -1;
+    if (kibps < 0 || kibps > kMaxDownloadKiBps) {
+        Refused(notesOut, "MaxDownloadKiBps",
+                "not a number of KiB/s from 0 to " + std::to_string(kMaxDownloadKiBps) + "; stays " +
+                    std::to_string(settingsOut->MaxDownloadKiBps));
+        return;
+    }
+    settingsOut->MaxDownloadKiBps = kibps;
+    if (kibps != 0 && kibps < kMinDownloadKiBps) {
+        settingsOut->MaxDownloadKiBps = kMinDownloadKiBps;
+        Refused(notesOut, "MaxDownloadKiBps",
+                std::to_string(kibps) + " KiB/s is under the floor; raised to " + std::to_string(kMinDownloadKiBps));
+    }
+}
+
 void LogNotes(const std::vector<SettingsNote>& notes) {
     for (const SettingsNote& note : notes) {
-        if (note.kind == SettingsNote::Cut) {
+        if (note.kind == SettingsNote::Refused) {
+            TheJournal().AddEntryF(EntryKind::Notice, "config: %s: %s", note.field, note.detail.c_str());
+        } else if (note.kind == SettingsNote::Cut) {
             TheJournal().AddEntryF(EntryKind::Notice,
                                    "config: %s is %lu bytes long, cut to %lu bytes", note.field,
                                    static_cast<unsigned long>(note.originalBytes),
@@ -134,6 +212,18 @@ void ParseSettingsContent(std::string_view gbkContent, LauncherSettings* setting
         }
         ++index;
     }
+    for (; index < lines.size(); ++index) {
+        std::vector<std::string> pieces;
+        SplitAtFirst(lines[index], "=", &pieces);
+        if (pieces.size() >= 2) ApplyNamedSetting(pieces[0], pieces[1], settingsOut, notesOut);
+    }
+}
+
+void ApplyNamedSetting(const std::string& key, const std::string& gbkValue, LauncherSettings* settingsOut,
+                       std::vector<SettingsNote>* notesOut) {
+    // Both values are ASCII when they are usable at all; GBK bytes fail the checks.
+    if (SameAsciiKey(key, "Mirrors")) ApplyMirrors(gbkValue, settingsOut, notesOut);
+    if (SameAsciiKey(key, "MaxDownloadKiBps")) ApplyRateLimit(gbkValue, settingsOut, notesOut);
 }
 
 void LoadLauncherSettings(const std::string& launcherFolder, LauncherSettings* settingsOut) {
@@ -150,4 +240,15 @@ void LoadLauncherSettings(const std::string& launcherFolder, LauncherSettings* s
     ParseSettingsContent(content, settingsOut, &notes);
     TheJournal().TrapFaults(false);
     LogNotes(notes);
+}
+
+bool LoadSettingsFile(const std::string& path, LauncherSettings* settingsOut) {
+    const size_t dot = path.rfind('.');
+    const bool deciphered = dot != std::string::npos && SameAsciiKey(path.substr(dot), ".data");
+    std::string content;
+    if (ReadSettingsFile(path, deciphered, &content) == ReadOutcome::NotOpened) return false;
+    std::vector<SettingsNote> notes;
+    ParseSettingsContent(content, settingsOut, &notes);
+    LogNotes(notes);
+    return true;
 }

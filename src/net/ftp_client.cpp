@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "net/rate_limiter.h"
 #include "net/transfer_log.h"
 #include "platform/file_system.h"
 
@@ -38,6 +39,7 @@ int CNetworkFTP::Download(const std::string& url, const std::string& localPath, 
                           std::string* contentOut) {
     m_failure.clear();
     m_bNotFound = false;
+    m_bStalled = false;
     const int result = Run(url, localPath, toMemory, contentOut);
     if (result != ftp_result::kOk) LogTransfer(EntryKind::Error, "FTP RETR " + url, m_failure);
     return result;
@@ -186,6 +188,8 @@ int CNetworkFTP::OpenLocalFile(const std::string& localPath) {
 int CNetworkFTP::Retrieve(bool toMemory, std::string* contentOut) {
     CNetworkSocket data;
     data.SetStopToken(&m_stop);
+    data.SetRateLimiter(&DownloadRateLimiter());
+    data.SetReceiveWait(StallReceiveWaitMs(m_stallPolicy, kSocketTimeoutMs));
     ActiveSocketScope listed(&m_active, &data);
     if (data.Open(DataConnectionHost().c_str(), m_nDataPort) != kSocketOk) {
         Refuse("no data connection to " + DataConnectionHost() + ":" + std::to_string(m_nDataPort));
@@ -228,12 +232,14 @@ long CNetworkFTP::ReceiveData(CNetworkSocket& data, char* buffer, size_t capacit
                               int64_t have) {
     const long n = data.Receive(buffer, capacity);
     if (n < 0) {
+        m_bStalled = data.ReceiveTimedOut();
         Refuse(data.ReceiveFailureText() + ", " + ReceivedText(have, m_nRemoteSize));
         return -1;
     }
     const auto now = StallWatch::Clock::now();
     watch->Feed(n, now);
     if (watch->Stalled(now)) {
+        m_bStalled = true;
         Refuse(StallText(*watch) + ", " + ReceivedText(have, m_nRemoteSize));
         return -1;
     }
@@ -295,12 +301,14 @@ bool CNetworkFTP::ReadReply(FtpReply* replyOut) {
         }
         const long n = m_control.Receive(chunk, sizeof chunk);
         if (n <= 0) {
+            m_bStalled = n < 0 && m_control.ReceiveTimedOut();
             m_replyProblem = n == 0 ? "closed" : m_control.ReceiveFailureText();
             return false;
         }
         const auto now = StallWatch::Clock::now();
         watch.Feed(n, now);
         if (watch.Stalled(now)) {
+            m_bStalled = true;
             m_replyProblem = StallText(watch);
             return false;
         }

@@ -11,7 +11,8 @@
 // account. The control connection stays open and logged in between
 // downloads from the same server on one client; the completion reply (226)
 // of a transfer is left unread and passed over when the next download on
-// the same login begins.
+// the same login begins. The data connection reads through the process's
+// download limiter.
 #pragma once
 
 #include <atomic>
@@ -85,6 +86,9 @@ public:
     // True when the last Download failed because the server answered 550 to
     // SIZE or RETR: the file is not there.
     [[nodiscard]] bool NotFound() const { return m_bNotFound; }
+    // True when the last Download failed because the data or a reply
+    // stalled (too few bytes over a stall window, or none at all).
+    [[nodiscard]] bool Stalled() const { return m_bStalled; }
 
     [[nodiscard]] bool IsLoggedIn() const { return m_nConnectedPort != 0 && m_control.IsOpen(); }
 
@@ -136,4 +140,5 @@ private:
     ActiveSockets m_active;
     ProgressFn m_progress;
     bool m_bNotFound = false;
+    bool m_bStalled = false;
 };

@@ -1,6 +1,7 @@
 #include "net/http_client.h"
 
 #include "net/network_socket.h"
+#include "net/rate_limiter.h"
 #include "net/transfer_log.h"
 #include "platform/file_system.h"
 
@@ -58,16 +59,18 @@ bool CNetworkHTTP::Refuse(const std::string& why) {
 int64_t CNetworkHTTP::Limit() const { return m_byteCap < kMaxHttpFileBytes ? m_byteCap : kMaxHttpFileBytes; }
 
 int CNetworkHTTP::Download(const std::string& url, const std::string& localPath) {
-    m_bNotFound = false;
+    m_bNotFound = m_bStalled = m_bTooSlow = false;
     HttpUrlParts parts;
     if (!SplitHttpUrl(url, &parts)) {
         LogTransfer(EntryKind::Error, "HTTP GET " + url, "unusable URL");
         return http_result::kUnknownHost;
     }
     for (int attempt = 1;; ++attempt) {
+        // Only the last attempt's failure tells whether the download stalled.
+        m_bStalled = m_bTooSlow = false;
         const int result = Attempt(parts, localPath, attempt);
         if (result != http_result::kTransferFailed) return result;
-        if (attempt >= kHttpAttempts || m_stop.Requested()) return http_result::kTransferFailed;
+        if (attempt >= kHttpAttempts || m_stop.Requested() || m_bTooSlow) return http_result::kTransferFailed;
     }
 }
 
@@ -136,6 +139,8 @@ int CNetworkHTTP::Exchange(const HttpUrlParts& parts, int* transferOut) {
     }
     CNetworkSocket socket;
     socket.SetStopToken(&m_stop);
+    socket.SetRateLimiter(&DownloadRateLimiter());
+    socket.SetReceiveWait(StallReceiveWaitMs(m_stallPolicy, kSocketTimeoutMs));
     ActiveSocketScope listed(&m_active, &socket);
     if (socket.Open(address.c_str(), port) != kSocketOk) {
         Refuse("no connection to " + address + ":" + std::to_string(port));
@@ -173,6 +178,7 @@ int CNetworkHTTP::Transfer(const std::string& request, CNetworkSocket& socket) {
     for (;;) {
         const long n = socket.Receive(buffer, receiveBuffer.size());
         if (n < 0) {
+            m_bStalled = socket.ReceiveTimedOut();
             Refuse(socket.ReceiveFailureText() + ", " + ReceivedText(m_nReceived, m_nTotal));
             return kTransferFailed;
         }
@@ -180,6 +186,7 @@ int CNetworkHTTP::Transfer(const std::string& request, CNetworkSocket& socket) {
         const auto now = StallWatch::Clock::now();
         watch.Feed(n, now);
         if (watch.Stalled(now)) {
+            m_bStalled = m_bTooSlow = true;
             Refuse(StallText(watch) + ", " + ReceivedText(m_nReceived, m_nTotal));
             return kTransferFailed;
         }

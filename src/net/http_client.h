@@ -7,7 +7,9 @@
 //   int result = http.Download("http://host:8080/dir/file.zip", "C:\\game\\_temp\\file.zip");
 //
 // Download makes at most two attempts; the second resumes from whatever the
-// first one wrote. On return the object holds no file, buffer or socket.
+// first one wrote; an attempt cut for being too slow gets no second one here
+// (see Stalled()). Every receive goes through the process's download limiter.
+// On return the object holds no file, buffer or socket.
 #pragma once
 
 #include <atomic>
@@ -72,6 +74,10 @@ public:
     // True when the last Download failed because the server answered 404:
     // the file is not there, as opposed to a server or network fault.
     [[nodiscard]] bool NotFound() const { return m_bNotFound; }
+    // True when the last Download failed because the answer stalled: too
+    // few bytes over a stall window (such an attempt is not repeated at once,
+    // the caller decides when to resume), or none at all in both attempts.
+    [[nodiscard]] bool Stalled() const { return m_bStalled; }
 
 private:
     enum class Header { kIncomplete, kComplete, kRangeRefused, kRedirect, kRefused };
@@ -117,4 +123,6 @@ private:
     ActiveSockets m_active;
     ProgressFn m_progress;
     bool m_bNotFound = false;
+    bool m_bStalled = false;
+    bool m_bTooSlow = false;  // the stall watch cut the last attempt
 };

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "external/journal.h"
+#include "net/rate_limiter.h"
 #include "net/text_scan.h"
 #include "net/transfer_control.h"
 
@@ -98,10 +99,20 @@ int CNetworkSocket::SendText(const std::string& text) {
 long CNetworkSocket::Receive(char* buffer, size_t capacity) {
     m_lastWait = sp::WaitResult::kFailed;
     if (m_hSocket == sp::kNoSocket) return -1;
+    // The limiter's wait comes before the receive wait, so that a low limit
+    // never looks like a silent server.
+    const size_t room = m_limiter != nullptr ? m_limiter->Acquire(capacity, m_stop) : capacity;
+    if (room == 0 && capacity > 0) {
+        m_lastWait = sp::WaitResult::kStopped;
+        return -1;
+    }
     m_lastWait = sp::WaitReadable(m_hSocket, m_receiveWaitMs, m_stop);
-    if (m_lastWait != sp::WaitResult::kReady) return -1;
-    const long n = sp::ReceiveSome(m_hSocket, buffer, capacity);
-    if (n < 0) m_lastWait = sp::WaitResult::kFailed;
+    long n = -1;
+    if (m_lastWait == sp::WaitResult::kReady) {
+        n = sp::ReceiveSome(m_hSocket, buffer, room);
+        if (n < 0) m_lastWait = sp::WaitResult::kFailed;
+    }
+    if (m_limiter != nullptr) m_limiter->GiveBack(n > 0 ? room - static_cast<size_t>(n) : room);
     return n;
 }
 

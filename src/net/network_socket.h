@@ -10,6 +10,7 @@
 
 #include "net/socket_port.h"
 
+class RateLimiter;
 class StopToken;
 
 constexpr int kSocketTimeoutMs = 5000;     // each send and each receive
@@ -40,6 +41,9 @@ public:
     void SetStopToken(const StopToken* stop) { m_stop = stop; }
     // How long each Receive waits for data; kSocketTimeoutMs unless set.
     void SetReceiveWait(int waitMs) { m_receiveWaitMs = waitMs; }
+    // Every Receive first asks the limiter how many bytes it may take (a
+    // download's data connection); the limiter must outlive the socket's use.
+    void SetRateLimiter(RateLimiter* limiter) { m_limiter = limiter; }
 
     // Connects to a dotted IPv4 address (no name lookup) with up to three
     // attempts. 0 = connected, 1 = failed. An address text longer than 51
@@ -67,6 +71,8 @@ public:
     // Why the last Receive gave -1, for the log: "no data for 5000 ms",
     // "stopped" or "receive error".
     [[nodiscard]] std::string ReceiveFailureText() const;
+    // True when the last Receive gave -1 because no data came in the wait.
+    [[nodiscard]] bool ReceiveTimedOut() const { return m_lastWait == socket_port::WaitResult::kTimedOut; }
 
     [[nodiscard]] bool IsOpen() const;
     // Releases the socket; the object is idle afterwards.
@@ -90,6 +96,7 @@ private:
     char m_szHost[kHostTextSize] = {};
     int32_t m_nPort = 0;
     const StopToken* m_stop = nullptr;
+    RateLimiter* m_limiter = nullptr;
     int m_receiveWaitMs = kSocketTimeoutMs;
     socket_port::WaitResult m_lastWait = socket_port::WaitResult::kReady;
 };

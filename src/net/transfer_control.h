@@ -38,6 +38,13 @@ struct StallPolicy {
     int64_t minBytesPerSecond = kMinBytesPerSecond;
 };
 
+// How long one receive of a watched transfer may wait: a silence as long as
+// the window is a stall as well, so no receive waits longer than the window.
+[[nodiscard]] inline int StallReceiveWaitMs(const StallPolicy& policy, int ordinaryWaitMs) {
+    const auto windowMs = policy.window.count();
+    return windowMs < ordinaryWaitMs ? static_cast<int>(windowMs) : ordinaryWaitMs;
+}
+
 // Fed with the bytes a transfer receives and the time, says when it has
 // stalled: a whole window passed with fewer bytes than the policy asks for.
 // It only judges; what happens then (fail the attempt, retry, switch to a

@@ -3,6 +3,7 @@
 #include "app/util/launcher_util.h"
 #include "external/fast_file.h"
 #include "external/journal.h"
+#include "net/rate_limiter.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"
@@ -24,7 +25,8 @@ std::string ShownText(const std::string& text) {
 CGameUpdater::CGameUpdater(std::string launcherFolder, IUpdateTransfer* transfer,
                            IProgramStarter* starter)
     : m_strLauncherFolder(std::move(launcherFolder)),
-      m_pTransfer(transfer ? transfer : &NetworkTransfer()),
+      m_hosts(transfer ? transfer : &NetworkTransfer()),
+      m_pTransfer(&m_hosts),
       m_pStarter(starter ? starter : &PlatformProgramStarter()) {
     Clear();
 }
@@ -45,6 +47,8 @@ int CGameUpdater::RunUpdate(IUpdaterWindow* window) {
     if (window == nullptr) return update_outcome::kFailed;
     m_pWindow = window;
     m_settings = window->Settings();
+    m_hosts.StartStep(m_settings);
+    DownloadRateLimiter().SetLimit(m_settings.MaxDownloadKiBps * 1024);
     const int checked = CheckVersion();
     if (checked != update_outcome::kHandedOver) return checked;
     if (!PrepareUpdate()) return update_outcome::kFailed;
@@ -62,6 +66,11 @@ void CGameUpdater::ReportUnpacking(const std::string& text) {
     if (m_pWindow) m_pWindow->SetStatusText(ShownText(StringPrintf(update_text::kUnpackingFormat, text.c_str())));
 }
 
+std::string CGameUpdater::FetchFailure(const std::string& generic) const {
+    const std::string own = m_pTransfer->FailureText();
+    return own.empty() ? generic : own;
+}
+
 void CGameUpdater::Fail(const std::string& text, const std::string& reason) {
     ReportStatus(0, 0.0f, text);
     Log(EntryKind::Error, reason.empty() ? text : text + " : " + reason);
@@ -77,10 +86,7 @@ bool CGameUpdater::IsHttp() const { return m_settings.TransferMode == kTransferM
 
 bool CGameUpdater::FetchVersionList(std::string* contentOut) {
     const std::string localPath = m_strLauncherFolder + "\\versionlist.data";
-    const std::string url =
-        IsHttp() ? StringPrintf("http://%s/versionlist.data", m_settings.UpdateIP.c_str())
-                 : StringPrintf("ftp://%s:%s\\versionlist.data", m_settings.UpdateIP.c_str(),
-                                m_settings.UpdatePort.c_str());
+    const std::string url = ServerUrlPrefix(m_settings) + "versionlist.data";
     Log(EntryKind::Notice, StringPrintf(update_text::kRequestingFromServer, m_settings.UpdateIP.c_str(),
                                         m_settings.UpdatePort.c_str(), m_settings.TransferMode));
     int result = 0;
@@ -101,7 +107,7 @@ bool CGameUpdater::FetchVersionList(std::string* contentOut) {
     if (StopHere()) return false;
     if (result != 0 || raw.empty() || raw.front() == '\0') {
         Log(EntryKind::Error, update_text::kVersionListFetchFailed);
-        Fail(StringPrintf(update_text::kUpdateFailedCode, result * 10));
+        Fail(FetchFailure(StringPrintf(update_text::kUpdateFailedCode, result * 10)));
         return false;
     }
     if (!CheckListSignature(raw, url + ".minisig")) return false;

@@ -21,6 +21,7 @@
 #include "app/launcher_settings.h"
 #include "maintenance/verify_cache.h"
 #include "update/hand_off.h"
+#include "update/mirrored_transfer.h"
 #include "update/release_trust.h"
 #include "update/step_progress.h"
 #include "update/update_lists.h"
@@ -77,6 +78,8 @@ public:
     // Checks every release against these public keys from now on (see
     // CReleaseTrust); without this call nothing is checked.
     void UseTrustKeys(std::vector<MinisignPublicKey> keys) { m_trust.UseKeys(std::move(keys)); }
+    // How a stalled download is resumed (tests use short pauses).
+    void SetResumePolicy(const ResumePolicy& policy) { m_hosts.SetResumePolicy(policy); }
 
     std::string m_strTempFolder;
     std::atomic<int32_t> m_bInstall{0};
@@ -101,7 +104,7 @@ private:
         std::string content;     // UTF-8
         bool refused = false;    // not as the signed manifest says; shown already
     };
-    [[nodiscard]] FetchedList FetchList(const std::string& url, const std::string& name);
+    [[nodiscard]] FetchedList FetchList(const std::string& url, const std::string& name, bool mayBeMissing);
     [[nodiscard]] bool LoadDeleteList(UpdatePlan* plan);
     [[nodiscard]] bool DownloadPackages(const UpdatePlan& plan);
     [[nodiscard]] bool UnpackPackages(const UpdatePlan& plan, HandOffPlan* handOff);
@@ -144,9 +147,14 @@ private:
     // Shows text and logs it, followed by the reason when there is one: only
     // the log has room for it.
     void Fail(const std::string& text, const std::string& reason = std::string());
+    // The text of a failed fetch: the transfer's own (a stall), else generic.
+    [[nodiscard]] std::string FetchFailure(const std::string& generic) const;
     void Clear();
 
     std::string m_strLauncherFolder;
+    // The step's update hosts in front of the given transfer; every fetch
+    // goes through them (m_pTransfer points here).
+    CMirroredTransfer m_hosts;
     IUpdateTransfer* m_pTransfer;
     IProgramStarter* m_pStarter;
     std::atomic<bool> m_bStopRequested{false};

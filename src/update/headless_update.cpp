@@ -182,10 +182,51 @@ bool SettingsFromServer(const std::string& server, bool ftp, LauncherSettings* s
            settingsOut->UpdateIP.find_first_of(" \t\r\n") == std::string::npos;
 }
 
+namespace {
+
+// A named setting from the command line: any note is a refusal.
+bool ApplyOption(const char* key, const std::string& value, LauncherSettings* settingsOut, std::string* problemOut) {
+    std::vector<SettingsNote> notes;
+    ApplyNamedSetting(key, value, settingsOut, &notes);
+    if (notes.empty()) return true;
+    *problemOut = std::string("unusable ") + key + ": " + notes.front().detail;
+    return false;
+}
+
+}  // namespace
+
+bool HeadlessSettings(const HeadlessUpdateOptions& options, LauncherSettings* settingsOut, std::string* problemOut) {
+    LauncherSettings settings;
+    if (!options.configFile.empty() && !LoadSettingsFile(options.configFile, &settings)) {
+        *problemOut = "the settings file " + options.configFile + " cannot be read";
+        return false;
+    }
+    LauncherSettings server;
+    const std::string serverText = !options.server.empty()  ? options.server
+                                   : options.ftp            ? settings.UpdateIP + ":" + settings.UpdatePort
+                                                            : settings.UpdateIP;
+    if (!SettingsFromServer(serverText, options.ftp, &server)) {
+        *problemOut = "unusable server: " + serverText;
+        return false;
+    }
+    settings.UpdateIP = server.UpdateIP;
+    settings.UpdatePort = server.UpdatePort;
+    settings.TransferMode = server.TransferMode;
+    std::string mirrors;
+    for (const std::string& mirror : options.mirrors) mirrors += mirror + ";";
+    if (!options.mirrors.empty() && !ApplyOption("Mirrors", mirrors, &settings, problemOut)) return false;
+    if (!options.limitKiBps.empty() && !ApplyOption("MaxDownloadKiBps", options.limitKiBps, &settings, problemOut)) {
+        return false;
+    }
+    *settingsOut = settings;
+    return true;
+}
+
 int RunHeadlessUpdate(const HeadlessUpdateOptions& options, std::FILE* out, IUpdateTransfer* transfer) {
     LauncherSettings settings;
-    if (!SettingsFromServer(options.server, options.ftp, &settings)) {
-        std::fprintf(out, "unusable server: %s\n", options.server.c_str());
+    std::string problem;
+    if (!HeadlessSettings(options, &settings, &problem)) {
+        std::fprintf(out, "%s\n", problem.c_str());
         return 1;
     }
     const std::string handOff = options.folder + "\\" + kHandOffFileName;
@@ -220,37 +261,54 @@ int RunHeadlessUpdate(const HeadlessUpdateOptions& options, std::FILE* out, IUpd
     return 1;
 }
 
-int RunUpdateVerb(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-    HeadlessUpdateOptions options;
+namespace {
+
+// Reads the verb's arguments into options; false after a line on err.
+bool ParseUpdateArgs(const std::vector<std::string>& args, HeadlessUpdateOptions* options, std::FILE* err) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const bool hasValue = i + 1 < args.size();
         if (arg == "--server" && hasValue) {
-            options.server = args[++i];
+            options->server = args[++i];
         } else if (arg == "--folder" && hasValue) {
-            options.folder = args[++i];
+            options->folder = args[++i];
+        } else if (arg == "--mirror" && hasValue) {
+            options->mirrors.push_back(args[++i]);
+        } else if (arg == "--limit" && hasValue) {
+            options->limitKiBps = args[++i];
+        } else if (arg == "--config" && hasValue) {
+            options->configFile = args[++i];
         } else if (arg == "--ftp") {
-            options.ftp = true;
+            options->ftp = true;
         } else if (arg == "--once") {
-            options.once = true;
+            options->once = true;
         } else if (arg == "--trust-key" && hasValue) {
             MinisignPublicKey key;
             if (!ReadPublicKeyFile(args[++i], &key)) {
                 std::fprintf(err, "patchkit update: '%s' is not a minisign public key file\n", args[i].c_str());
-                return 2;
+                return false;
             }
-            options.checkReleases = true;
-            options.trustKeys.push_back(key);
+            options->checkReleases = true;
+            options->trustKeys.push_back(key);
         } else {
             std::fprintf(err, "patchkit update: unexpected argument '%s'\n", arg.c_str());
-            return 2;
+            return false;
         }
     }
-    if (options.server.empty() || options.folder.empty()) {
-        std::fputs("patchkit update: expects --server URL --folder DIR [--ftp] [--once] [--trust-key FILE]...\n",
+    if ((options->server.empty() && options->configFile.empty()) || options->folder.empty()) {
+        std::fputs("patchkit update: expects --server URL or --config FILE, --folder DIR [--ftp] [--once]"
+                   " [--trust-key FILE]... [--mirror URL]... [--limit KIBPS]\n",
                    err);
-        return 2;
+        return false;
     }
+    return true;
+}
+
+}  // namespace
+
+int RunUpdateVerb(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+    HeadlessUpdateOptions options;
+    if (!ParseUpdateArgs(args, &options, err)) return 2;
     if (!options.checkReleases) options.checkReleases = BuiltInTrustKeys(&options.trustKeys);
     options.folder = FullFolderPath(options.folder);
     const UpdateLog log(options.folder);

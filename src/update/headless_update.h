@@ -13,6 +13,11 @@
 struct HeadlessUpdateOptions {
     std::string server;  // "http://host[:port][/base]" or, with ftp, "[ftp://]host[:port]"
     std::string folder;  // the installation (launcher folder)
+    // Settings read as the launcher reads config.data (or a plain config.ini);
+    // server, mirrors and limitKiBps override what it says.
+    std::string configFile;
+    std::vector<std::string> mirrors;  // more hosts, written like server
+    std::string limitKiBps;            // MaxDownloadKiBps; empty: as configFile says (else none)
     bool ftp = false;
     bool once = false;   // one version step, then stop
     // Releases are checked against trustKeys (an empty list refuses all).
@@ -33,6 +38,11 @@ constexpr int kMaxHeadlessSteps = 1000;
 // Settings for the engine from the server text; false when it is unusable.
 [[nodiscard]] bool SettingsFromServer(const std::string& server, bool ftp, LauncherSettings* settingsOut);
 
+// The engine's settings from the options (settings file, server, mirrors,
+// limit); false with the reason when one of them is unusable.
+[[nodiscard]] bool HeadlessSettings(const HeadlessUpdateOptions& options, LauncherSettings* settingsOut,
+                                    std::string* problemOut);
+
 // 0 when the installation ends up at the server's newest version (or did its
 // one step with once), 1 otherwise; the reason is the last line printed.
 // transfer null: the network clients.
@@ -40,7 +50,8 @@ int RunHeadlessUpdate(const HeadlessUpdateOptions& options, std::FILE* out,
                       IUpdateTransfer* transfer = nullptr);
 
 // The "update" verb's arguments: --server URL --folder DIR [--ftp] [--once]
-// [--trust-key FILE]... Releases are checked against the keys of the
+// [--trust-key FILE]... [--mirror URL]... [--limit KIBPS] [--config FILE]
+// (--config may stand in for --server). Releases are checked against the keys of the
 // --trust-key files, else against the built-in keys (when the build has any).
 // Exit status 0 success, 1 failure, 2 wrong usage (one line on err).
 int RunUpdateVerb(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);

@@ -49,6 +49,16 @@ constexpr char kDownloadStart[] = "开始下载更新...%lld";
 constexpr char kWaitForDownloading[] = "Wait for downloading -> %s....";
 constexpr char kPackageDownloadFailed[] = "下载更新包失败 错误 : %d";
 constexpr char kDownloadDone[] = "下载完成";
+// A download that stalled and stayed stalled through its resumes: the file,
+// the resumes made and the seconds since its first attempt on that host.
+constexpr char kDownloadStalled[] = "下载停滞 : %s . 已续传 %d 次, 历时 %d 秒";
+// Before a resume of a stalled download: the pause, the resume's number, the
+// most resumes and the URL.
+constexpr char kStallResumeLog[] = "下载停滞, %d 秒后续传 (%d/%d) : %s";
+// Update hosts: the host that served a file, and one left for the rest of
+// the step with the reason.
+constexpr char kServedByLog[] = "下载自 %s : %s";
+constexpr char kHostLeftLog[] = "不再使用更新服务器 %s : %s";
 
 // Unpacking.
 constexpr char kUnpackStart[] = "开始解包...";

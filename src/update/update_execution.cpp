@@ -109,7 +109,7 @@ bool CGameUpdater::DownloadPackages(const UpdatePlan& plan) {
         if (StopHere()) return false;
         if (result != 0) {
             if (!EndPackageCheck(&checking)) return false;
-            Fail(StringPrintf(update_text::kPackageDownloadFailed, result * 10));
+            Fail(FetchFailure(StringPrintf(update_text::kPackageDownloadFailed, result * 10)));
             Log(EntryKind::Error, url);
             Log(EntryKind::Error, localPath);
             // A signed release is all or nothing: no part of it stays behind.

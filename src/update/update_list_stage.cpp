@@ -31,14 +31,15 @@ bool ReadListFile(const std::string& path, std::string* gbkOut) {
 }  // namespace
 
 std::string CGameUpdater::BaseUrl(const std::string& versionText) const {
-    if (IsHttp()) return StringPrintf("http://%s/%s/", m_settings.UpdateIP.c_str(), versionText.c_str());
-    return StringPrintf("ftp://%s:%s\\%s\\", m_settings.UpdateIP.c_str(), m_settings.UpdatePort.c_str(),
-                        versionText.c_str());
+    return ServerUrlPrefix(m_settings) + versionText + (IsHttp() ? "/" : "\\");
 }
 
 // Fetches one enciphered list into the launcher folder, reads it and removes
 // the local copy, also when the fetch failed: nothing of it is left behind.
-CGameUpdater::FetchedList CGameUpdater::FetchList(const std::string& url, const std::string& name) {
+// Only a list that may be missing takes a 404 as an answer; for any other a
+// 404 is a host's fault, and the next update host is asked.
+CGameUpdater::FetchedList CGameUpdater::FetchList(const std::string& url, const std::string& name,
+                                                  bool mayBeMissing) {
     FetchedList list;
     const std::string localPath = m_strLauncherFolder + "\\" + name;
     // A leftover from an interrupted run may be of another list state; a
@@ -48,7 +49,7 @@ CGameUpdater::FetchedList CGameUpdater::FetchList(const std::string& url, const 
     list.refused = !CapOfVersionFile(name, &cap);
     if (list.refused) return list;
     list.result = m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, cap, &m_bStopRequested,
-                                           &list.notFound, {});
+                                           mayBeMissing ? &list.notFound : nullptr, {});
     list.refused = list.result == 0 && !CheckVersionFile(name, localPath);
     std::string gbk;
     const bool read = list.result == 0 && !list.refused && ReadListFile(localPath, &gbk);
@@ -62,12 +63,12 @@ CGameUpdater::FetchedList CGameUpdater::FetchList(const std::string& url, const 
 bool CGameUpdater::LoadDeleteList(UpdatePlan* plan) {
     // A signed manifest says whether the version has a delete list.
     if (m_trust.Enabled() && !m_trust.Lists("dellist.data")) return true;
-    const FetchedList list = FetchList(plan->baseUrl + "dellist.data", "dellist.data");
+    const FetchedList list = FetchList(plan->baseUrl + "dellist.data", "dellist.data", true);
     if (list.refused || StopHere()) return false;
     if (list.result != 0) {
         // Any other failure would skip this step's deletions for good.
         if (list.notFound) return true;
-        Fail(StringPrintf(update_text::kDeleteListFetchFailed, list.result * 10));
+        Fail(FetchFailure(StringPrintf(update_text::kDeleteListFetchFailed, list.result * 10)));
         return false;
     }
     SplitText(list.content, "\n", &plan->deleteLines);
@@ -90,10 +91,10 @@ CGameUpdater::ListStage CGameUpdater::LoadUpdateLists(UpdatePlan* planOut) {
     Log(EntryKind::Info, update_text::kRequestingUpdateList);
     ReportStatus(0, 0.0f, update_text::kRequestingUpdateList);
 
-    const FetchedList list = FetchList(planOut->baseUrl + "updatelist.data", "updatelist.data");
+    const FetchedList list = FetchList(planOut->baseUrl + "updatelist.data", "updatelist.data", false);
     if (list.refused || StopHere()) return ListStage::Failed;
     if (list.result != 0) {
-        Fail(StringPrintf(update_text::kUpdateListFetchFailed, list.result * 10));
+        Fail(FetchFailure(StringPrintf(update_text::kUpdateListFetchFailed, list.result * 10)));
         return ListStage::Failed;
     }
     std::vector<std::string> lines;

@@ -25,7 +25,7 @@ bool CGameUpdater::FetchSmallFile(const std::string& url, const std::string& nam
     const bool read = result == 0 && ReadWholeFile(localPath, nullptr, false, contentOut);
     (void)fs_port::RemoveFile(localPath);
     if (read || *notFoundOut || StopHere()) return read;
-    Fail(StringPrintf(update_text::kTrustFileFetchFailed, name.c_str(), result * 10), url);
+    Fail(FetchFailure(StringPrintf(update_text::kTrustFileFetchFailed, name.c_str(), result * 10)), url);
     return false;
 }
 

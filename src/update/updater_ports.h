@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "app/launcher_settings.h"
@@ -38,6 +39,10 @@ public:
 // still hold).
 constexpr int64_t kNoByteCap = -1;
 
+// The result of a fetch that stalled (too few bytes over a stall window, or
+// none): no client gives this code itself.
+constexpr int kFetchStalled = 6;
+
 // One remote file per call, with the clients' result codes (0 success). The
 // stop flag is the engine's; an implementation gives up soon after it is set.
 // A file larger than maxBytes fails as soon as its announced length or the
@@ -57,6 +62,12 @@ public:
     [[nodiscard]] virtual int FetchToMemory(int32_t transferMode, const std::string& url,
                                             int64_t maxBytes, std::string* contentOut,
                                             const std::atomic<bool>* stop) = 0;
+    // After a file from url failed its check: leaves url's host for the rest
+    // of the step and gives true when another host remains to fetch from.
+    virtual bool LeaveHostOf(const std::string& url) { (void)url; return false; }
+    // The status text of the last failed fetch when the failure has one of
+    // its own (a stall that its resumes did not end); empty otherwise.
+    [[nodiscard]] virtual std::string FailureText() const { return std::string(); }
 };
 
 class IProgramStarter {
@@ -71,7 +82,9 @@ public:
 };
 
 // The transfers through the network clients (HTTP for transfer mode 1,
-// otherwise FTP), one client per file.
+// otherwise FTP), one client per file. A stalled download gives kFetchStalled.
 IUpdateTransfer& NetworkTransfer();
+// The same with a stall policy of its own (tests use short windows).
+std::unique_ptr<IUpdateTransfer> MakeNetworkTransfer(const StallPolicy& policy);
 // The platform's program start (the shell's "open" on Windows).
 IProgramStarter& PlatformProgramStarter();

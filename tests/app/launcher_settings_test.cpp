@@ -173,6 +173,50 @@ TEST(SettingsParse, ValueThatIsNotGbkStaysEmptyAndIsNoted) {
     EXPECT_STREQ(notes[0].field, "HomePage");
 }
 
+// Lines after the eighth, read by key: the first eight keep their places.
+TEST(SettingsParse, NamedSettingsAfterTheEighthLine) {
+    const std::string nine = "Mirrors=m1.example.com:8080/base;http://m2/;ftp://10.0.0.3:2121\n";
+    const struct {
+        const char* name;
+        std::string extra;
+        std::vector<std::string> mirrors;
+        int64_t kibps;
+        size_t notes;
+    } cases[] = {
+        {"both keys, schemes and separators dropped", nine + "MaxDownloadKiBps=2048\n",
+         {"m1.example.com:8080/base", "m2", "10.0.0.3:2121"}, 2048, 0},
+        {"keys in any case, spaces and empty entries", "mIrRoRs = a ; ;b;\nmaxdownloadkibps= 0 \n", {"a", "b"}, 0, 0},
+        {"unknown keys and lines without = are ignored", "Proxy=x\nnonsense\n=5\n", {}, 0, 0},
+        {"the last of a repeated key holds", "Mirrors=a\nMirrors=b\n", {"b"}, 0, 0},
+        {"not a number", "MaxDownloadKiBps=fast\n", {}, 0, 1},
+        {"negative", "MaxDownloadKiBps=-5\n", {}, 0, 1},
+        {"over the ceiling", "MaxDownloadKiBps=" + std::to_string(kMaxDownloadKiBps + 1) + "\n", {}, 0, 1},
+        {"beyond 64 bits", "MaxDownloadKiBps=99999999999999999999999\n", {}, 0, 1},
+        {"a bad number keeps the good one before it", "MaxDownloadKiBps=64\nMaxDownloadKiBps=1e3\n", {}, 64, 1},
+        {"under the floor is raised to it", "MaxDownloadKiBps=1\n", {}, kMinDownloadKiBps, 1},
+        {"too many mirrors", "Mirrors=a;b;c;d;e;f;g;h;i;j\n", {"a", "b", "c", "d", "e", "f", "g", "h"}, 0, 1},
+        {"a mirror with a blank or over its length is left out",
+         "Mirrors=a b;" + std::string(kMaxMirrorBytes + 1, 'x') + ";c;\xD6\xD0\n", {"c"}, 0, 3},
+    };
+    for (const auto& c : cases) {
+        LauncherSettings settings;
+        std::vector<SettingsNote> notes;
+        ParseSettingsContent(std::string(kEightLines) + c.extra, &settings, &notes);
+        EXPECT_EQ(Fields(settings), kEightValues) << c.name;
+        EXPECT_EQ(settings.Mirrors, c.mirrors) << c.name;
+        EXPECT_EQ(settings.MaxDownloadKiBps, c.kibps) << c.name;
+        EXPECT_EQ(notes.size(), c.notes) << c.name;
+        for (const SettingsNote& note : notes) EXPECT_EQ(note.kind, SettingsNote::Refused) << c.name;
+    }
+    // Named keys on the first eight lines are read by position, not by name.
+    LauncherSettings settings;
+    std::vector<SettingsNote> notes;
+    ParseSettingsContent("Mirrors=a\nMaxDownloadKiBps=9\n", &settings, &notes);
+    EXPECT_EQ(settings.HomePage, "a");
+    EXPECT_TRUE(settings.Mirrors.empty());
+    EXPECT_EQ(settings.MaxDownloadKiBps, 0);
+}
+
 TEST(GbkPrefix, NeverEndsInsideACharacter) {
     struct Case {
         std::string text;
@@ -282,9 +326,10 @@ TEST_F(SettingsFiles, UndecipherableDataGivesNoContentAndAnError) {
 
 TEST_F(SettingsFiles, CutValueIsLogged) {
     WriteTextFile(m_dir.File("config.ini"),
-                  "a\nb\nc\nd\ne\nf\ng\nUpdatePort=" + std::string(12, '9') + "\n");
+                  "a\nb\nc\nd\ne\nf\ng\nUpdatePort=" + std::string(12, '9') + "\nMaxDownloadKiBps=x\n");
     EXPECT_EQ(Load().UpdatePort, std::string(9, '9'));
     EXPECT_NE(Log().find("UpdatePort"), std::string::npos);
+    EXPECT_NE(Log().find("[Notice] config: MaxDownloadKiBps: not a number"), std::string::npos);
 }
 
 }  // namespace

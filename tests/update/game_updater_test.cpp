@@ -65,6 +65,7 @@ struct Scenario {
     }
     int Run(int install = 1) {
         CGameUpdater updater(launcher.Path(), &transfer, &starter);
+        updater.SetResumePolicy(ResumePolicy{kMaxStallResumes, std::chrono::milliseconds(1)});
         if (keys) updater.UseTrustKeys(signer.Keys());
         updater.m_bInstall = install;
         const int outcome = updater.RunUpdate(&window);
@@ -240,6 +241,12 @@ TEST(GameUpdater, FailuresLeaveNothingInstalled) {
          update_outcome::kHandedOver, "没有可以更新的内容.", false},
         {"second package answered 404", [](Scenario& s) { fs_port::RemoveFile(s.tree.Path("1.0.0.2/b.pak")); },
          update_outcome::kFailed, "下载更新包失败 错误 : 50", false},
+        {"second package stalled through every resume",
+         [](Scenario& s) { s.transfer.failUrls["http://127.0.0.1/1.0.0.2/b.pak"] = kFetchStalled; },
+         update_outcome::kFailed, "下载停滞 : b.pak . 已续传 4 次, 历时 0 秒", false},
+        {"update list stalled through every resume",
+         [](Scenario& s) { s.transfer.failUrls["http://127.0.0.1/1.0.0.2/updatelist.data"] = kFetchStalled; },
+         update_outcome::kFailed, "下载停滞 : updatelist.data . 已续传 4 次, 历时 0 秒", false},
         {"corrupt package", [](Scenario& s) { WriteTextFile(s.tree.Path("1.0.0.2/a.pak"), "PK garbage"); },
          update_outcome::kFailed, "open package a.pak error!", false},
         {"member missing from package",
@@ -377,6 +384,52 @@ TEST(GameUpdater, SignedStepFetchesInOrderUnderManifestCaps) {
     EXPECT_EQ(s.transfer.caps, caps);
     EXPECT_EQ(ReadTextFile(s.launcher.File("trust.state")), "serial=7\n");
     EXPECT_TRUE(s.journal.Has("[Error] 签名状态文件已损坏, 按序号 0 处理 : " + fs_port::NativePath(s.L("trust.state"))));
+}
+
+// The fake serves every host from the same folder, so what one host fails the
+// mirror has. The step leaves a failing host for good, asks the mirror for
+// the same path, and takes a 404 of the optional delete list as an answer.
+TEST(GameUpdater, MirrorsTakeOverFromAFailingHost) {
+    const std::string a = "http://127.0.0.1/", m = "http://mirror:8080/", v = "1.0.0.2/";
+    const struct {
+        const char* name;
+        std::function<void(FolderTransfer&)> spoil;
+        std::vector<std::string> urls;
+        const char* last;
+    } cases[] = {
+        {"version list refused", [&](FolderTransfer& t) { t.failUrls[a + "versionlist.data"] = 4; },
+         {a + "versionlist.data", m + "versionlist.data", m + v + "updatelist.data", m + v + "dellist.data",
+          m + v + "a.pak", m + v + "b.pak"},
+         "正在安装更新..."},
+        {"package answered 404", [&](FolderTransfer& t) { t.notFoundUrls.insert(a + v + "a.pak"); },
+         {a + "versionlist.data", a + v + "updatelist.data", a + v + "dellist.data", a + v + "a.pak",
+          m + v + "a.pak", m + v + "b.pak"},
+         "正在安装更新..."},
+        {"update list answered 404", [&](FolderTransfer& t) { t.notFoundUrls.insert(a + v + "updatelist.data"); },
+         {a + "versionlist.data", a + v + "updatelist.data", m + v + "updatelist.data", m + v + "dellist.data",
+          m + v + "a.pak", m + v + "b.pak"},
+         "正在安装更新..."},
+        {"delete list answered 404 is an answer", [&](FolderTransfer& t) { t.notFoundUrls.insert(a + v + "dellist.data"); },
+         {a + "versionlist.data", a + v + "updatelist.data", a + v + "dellist.data", a + v + "a.pak",
+          a + v + "b.pak"},
+         "正在安装更新..."},
+        {"package fails on every host",
+         [&](FolderTransfer& t) { t.failUrls[a + v + "b.pak"] = t.failUrls[m + v + "b.pak"] = 4; },
+         {a + "versionlist.data", a + v + "updatelist.data", a + v + "dellist.data", a + v + "a.pak",
+          a + v + "b.pak", m + v + "b.pak"},
+         "下载更新包失败 错误 : 40"},
+    };
+    for (const auto& c : cases) {
+        Scenario s;
+        s.window.settings.Mirrors = {"mirror:8080"};
+        c.spoil(s.transfer);
+        (void)s.Run();
+        EXPECT_EQ(s.transfer.urls, c.urls) << c.name;
+        EXPECT_EQ(s.window.Last(), c.last) << c.name;
+        const std::string& last = s.transfer.urls.back();
+        const std::string host = last.compare(0, m.size(), m) == 0 ? "mirror:8080" : "127.0.0.1";
+        EXPECT_EQ(s.journal.Has("[Info] 下载自 " + host + " : " + last), s.starter.starts.size() == 1) << c.name;
+    }
 }
 
 TEST(GameUpdater, PackageFailuresLogTheirReason) {

@@ -93,6 +93,21 @@ constexpr Verb kVerbs[] = {
      "when a listed version folder has no signed manifest or holds files that\n"
      "differ from it: such a tree needs 'patchkit sign'.\n",
      0, 0, false, VerbResign, "--server-root --secret-key --expires", nullptr},
+    {"delta", "[--level N] [--source-window MIB] OLD NEW OUT",
+     "write a binary delta from one version of a file to the next",
+     "Writes OUT as a VCDIFF delta (RFC 3284) that turns the file OLD into NEW,\n"
+     "with a checksum of every window, so applying it to another OLD fails.\n"
+     "--level 1 (fastest) to 9 (smallest delta), default 6; --source-window is\n"
+     "how many MiB of OLD around the place being encoded are searched for\n"
+     "matches (default 64; more finds blocks that moved far, and takes about\n"
+     "as much memory). OUT appears only when complete. 'xdelta3 -d' reads it.\n",
+     3, 3, false, VerbDelta, "--level --source-window", nullptr},
+    {"apply", "OLD DELTA OUT", "rebuild a file from its old version and a delta",
+     "Writes OUT from the file OLD and the VCDIFF delta DELTA (made by\n"
+     "'patchkit delta' or by 'xdelta3 -e -S none'). Fails when DELTA is damaged\n"
+     "or cut short, or was made from another OLD; OUT then stays as it was.\n"
+     "OUT may name OLD, which is replaced only by the complete new file.\n",
+     3, 3, false, VerbApply, nullptr, nullptr},
     {"verify", "[--full] DIR", "check an installation against its version.data",
      "Reads DIR/version.data and compares every listed file's MD5 with it.\n"
      "Prints one line per file that differs or is missing; the exit status is\n"
@@ -172,12 +187,6 @@ bool ParseKey(const std::string& text, FileKey* keyOut) {
     return true;
 }
 
-int UsageError(const VerbCall& call, const std::string& message) {
-    std::fprintf(call.err, "patchkit %s: %s; see 'patchkit %s --help'\n", call.verb.c_str(),
-                 message.c_str(), call.verb.c_str());
-    return kExitUsage;
-}
-
 // Separates options from operands; "--" ends the options.
 int ParseVerbArgs(const Verb& verb, const std::vector<std::string>& args, VerbCall* call) {
     bool optionsEnded = false;
@@ -191,20 +200,20 @@ int ParseVerbArgs(const Verb& verb, const std::vector<std::string>& args, VerbCa
             call->operands.push_back(arg);
         } else if (arg == "--key" && verb.takesKey) {
             if (i + 1 >= args.size() || !ParseKey(args[++i], &call->key)) {
-                return UsageError(*call, "--key needs five 32-bit words separated by commas");
+                return call->Usage("--key needs five 32-bit words separated by commas");
             }
         } else if (InWordList(verb.valueOptions, arg)) {
-            if (i + 1 >= args.size()) return UsageError(*call, arg + " needs a value");
+            if (i + 1 >= args.size()) return call->Usage(arg + " needs a value");
             call->options[arg] = args[++i];
         } else if (InWordList(verb.flagOptions, arg)) {
             call->flags.insert(arg);
         } else {
-            return UsageError(*call, "unknown option " + arg);
+            return call->Usage("unknown option " + arg);
         }
     }
     const int count = static_cast<int>(call->operands.size());
     if (count < verb.minOperands || (verb.maxOperands != kAnyCount && count > verb.maxOperands)) {
-        return UsageError(*call, std::string("expects ") + verb.operands);
+        return call->Usage(std::string("expects ") + verb.operands);
     }
     return kExitOk;
 }
@@ -214,6 +223,12 @@ int ParseVerbArgs(const Verb& verb, const std::vector<std::string>& args, VerbCa
 int VerbCall::Fail(const std::string& message) const {
     std::fprintf(err, "patchkit %s: %s\n", verb.c_str(), message.c_str());
     return kExitFailed;
+}
+
+int VerbCall::Usage(const std::string& message) const {
+    std::fprintf(err, "patchkit %s: %s; see 'patchkit %s --help'\n", verb.c_str(), message.c_str(),
+                 verb.c_str());
+    return kExitUsage;
 }
 
 const std::string* VerbCall::Option(const std::string& name) const {

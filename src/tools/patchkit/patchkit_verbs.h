@@ -27,6 +27,9 @@ struct VerbCall {
 
     // Writes "patchkit VERB: message" to err and returns kExitFailed.
     int Fail(const std::string& message) const;
+    // Writes "patchkit VERB: message; see 'patchkit VERB --help'" to err and
+    // returns kExitUsage.
+    int Usage(const std::string& message) const;
     // The value of a value option; null when it was not given.
     const std::string* Option(const std::string& name) const;
 };
@@ -42,6 +45,8 @@ int VerbVerify(const VerbCall& call);
 int VerbKeygen(const VerbCall& call);
 int VerbSign(const VerbCall& call);
 int VerbResign(const VerbCall& call);
+int VerbDelta(const VerbCall& call);
+int VerbApply(const VerbCall& call);
 
 // The secret key at path; its password, when it has one, comes from
 // VANTOREL_SIGN_PASSWORD or is asked for once on the terminal.

@@ -5,7 +5,9 @@
 #include <string>
 #include <thread>
 
+#include "net/ftp_client.h"
 #include "net/http_client.h"
+#include "net/rate_limiter.h"
 #include "platform/file_system.h"
 #include "posix/peer_server.h"
 
@@ -163,6 +165,61 @@ TEST_F(NginxDownload, FetchesALargeFileAndReportsProgressToTheEnd) {
     EXPECT_TRUE(monotonic);
     EXPECT_EQ(lastDone, static_cast<int64_t>(big.size()));
     EXPECT_EQ(lastTotal, static_cast<int64_t>(big.size()));
+}
+
+// The process's limit over real servers: the average over the download
+// stays within 10% of the limit, and so does every 10 s span of it.
+TEST(DownloadLimit, HoldsHttpAndFtpDownloadsToTheLimit) {
+    using Clock = std::chrono::steady_clock;
+    const struct {
+        const char* kind;
+        int64_t bytes;
+        int64_t limit;
+    } cases[] = {
+        {"nginx", 20LL << 20, 2LL << 20},
+        {"ftp", 6LL << 20, 2LL << 20},
+    };
+    for (const auto& c : cases) {
+        TempDir site, local;
+        const std::string content = PatternBytes(static_cast<size_t>(c.bytes), 5);
+        WriteTextFile(site.File("big.bin"), content);
+        PeerServer server(c.kind, site.Path());
+        ASSERT_NE(server.Port(), 0);
+        std::vector<std::pair<double, int64_t>> samples;
+        const auto start = Clock::now();
+        const ProgressFn progress = [&](int64_t done, int64_t) {
+            samples.emplace_back(std::chrono::duration<double>(Clock::now() - start).count(), done);
+        };
+        DownloadRateLimiter().SetLimit(c.limit);
+        const std::string host = "127.0.0.1:" + std::to_string(server.Port());
+        int result = -1;
+        if (c.kind == std::string("nginx")) {
+            CNetworkHTTP http;
+            http.SetProgress(progress);
+            result = http.Download("http://" + host + "/big.bin", local.File("big.bin"));
+        } else {
+            CNetworkFTP ftp;
+            ftp.SetProgress(progress);
+            result = ftp.Download("ftp://" + host + "\\big.bin", local.File("big.bin"), false, nullptr);
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        DownloadRateLimiter().SetLimit(0);
+        ASSERT_EQ(result, 0) << c.kind;
+        EXPECT_TRUE(ReadTextFile(local.File("big.bin")) == content) << c.kind;
+        const double average = static_cast<double>(c.bytes) / seconds / static_cast<double>(c.limit);
+        EXPECT_GE(average, 0.9) << c.kind;
+        EXPECT_LE(average, 1.1) << c.kind;
+        // Every span of 5 s or more: the bucket lets at most a quarter second
+        // of the rate through early, 5% of such a span.
+        double worst = 0.0;
+        for (size_t i = 0, j = 0; i < samples.size(); ++i) {
+            while (j < samples.size() && samples[j].first - samples[i].first < 5.0) ++j;
+            if (j == samples.size()) break;
+            const double span = samples[j].first - samples[i].first;
+            worst = std::max(worst, (samples[j].second - samples[i].second) / span / static_cast<double>(c.limit));
+        }
+        EXPECT_LE(worst, 1.1) << c.kind;
+    }
 }
 
 }  // namespace

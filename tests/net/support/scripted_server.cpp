@@ -54,6 +54,18 @@ void TestConnection::DrainUntilClosed(int waitMs) {
     while (ReceiveMore(waitMs)) m_received.clear();
 }
 
+void TestConnection::DripUntilClosed(const std::string& bytes, int pauseMs) {
+    for (char byte : bytes) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(pauseMs);
+        for (auto now = std::chrono::steady_clock::now(); now < end; now = std::chrono::steady_clock::now()) {
+            const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count());
+            if (socket_port::WaitReadable(m_socket, left, nullptr) != socket_port::WaitResult::kReady) break;
+            if (!ReceiveMore(0)) return;
+        }
+        if (!Send(std::string(1, byte))) return;
+    }
+}
+
 void TestConnection::Close() {
     if (m_socket != socket_port::kNoSocket) socket_port::Close(m_socket);
     m_socket = socket_port::kNoSocket;

@@ -37,6 +37,9 @@ public:
     const std::string& Received() const { return m_received; }
     // Receives until the peer closes (or waitMs pass) and drops the bytes.
     void DrainUntilClosed(int waitMs = kScriptWaitMs);
+    // Sends the bytes one at a time, pauseMs apart, until the peer closes:
+    // a drip feed that ends as soon as the client gives up on it.
+    void DripUntilClosed(const std::string& bytes, int pauseMs);
     void Close();
 
 private:

@@ -58,7 +58,7 @@ const std::string kBinary = std::string("line one\r\n\xD6\xD0\xCE\xC4\0tail\xFF"
 TEST_F(Patchkit, HelpForTheToolAndEveryVerb) {
     const char* commands[] = {"--help", "-h", "help", "encipher --help", "decipher -h",
                               "pack --help", "list --help", "extract --help", "digest --help",
-                              "keygen --help", "sign -h", "resign --help"};
+                              "keygen --help", "sign -h", "resign --help", "delta --help", "apply -h"};
     for (const char* command : commands) {
         const Result r = Run(command);
         EXPECT_EQ(r.exit, 0) << command;
@@ -67,7 +67,7 @@ TEST_F(Patchkit, HelpForTheToolAndEveryVerb) {
     }
     const std::string all = Run("--help").out;
     for (const char* verb : {"encipher", "decipher", "pack", "list", "extract", "digest", "keygen",
-                             "sign", "resign"}) {
+                             "sign", "resign", "delta", "apply"}) {
         EXPECT_NE(all.find(verb), std::string::npos) << verb;
     }
 }
@@ -81,7 +81,10 @@ TEST_F(Patchkit, WrongUsageIsOneLineAndExitTwo) {
                               "pack --key 1,2,3,4,5 out.pak .",
                               "keygen --public", "keygen --password x --public p --secret s",
                               "sign --server-root r --secret-key k extra", "resign --expires",
-                              "sign --key 1,2,3,4,5 --server-root r --secret-key k"};
+                              "sign --key 1,2,3,4,5 --server-root r --secret-key k",
+                              "delta a b", "apply a b c d", "delta --level 0 a b c", "delta --level 6x a b c",
+                              "delta --source-window 0 a b c", "delta --source-window 99999 a b c",
+                              "apply --level 3 a b c"};
     for (const char* command : commands) {
         const Result r = Run(command);
         EXPECT_EQ(r.exit, 2) << command;
@@ -111,6 +114,12 @@ TEST_F(Patchkit, FailuresAreOneLineAndLeaveNoOutput) {
     Write("flipped.bin", flipped);
     Write("garbage.pak", "PK\x03\x04 this is not a package");
     Write("a.txt", "a");
+    std::string older;
+    for (int i = 0; i < 3000; ++i) older += std::to_string(i * 7919) + "\n";
+    Write("b.txt", older + "more");
+    Write("older.txt", older);
+    ASSERT_EQ(Run("delta older.txt b.txt b.delta").exit, 0);
+    Write("cut.delta", Read("b.delta").substr(0, 12));
 
     struct Case {
         const char* command;
@@ -129,6 +138,14 @@ TEST_F(Patchkit, FailuresAreOneLineAndLeaveNoOutput) {
         {"pack out.bin no-such-folder", "no-such-folder"},
         {"digest missing.txt", "cannot read missing.txt"},
         {"encipher plain.txt no-such-folder/out.bin", "cannot write"},
+        {"delta missing.txt b.txt out.delta", "cannot read the old file"},
+        {"delta a.txt missing.txt out.delta", "cannot read the new file"},
+        {"delta a.txt b.txt no-such-folder/out.delta", "cannot create"},
+        {"apply missing.txt b.delta out.bin", "cannot read the old file"},
+        {"apply a.txt missing.delta out.bin", "cannot read the delta"},
+        {"apply a.txt plain.txt out.bin", "not a VCDIFF delta"},
+        {"apply a.txt cut.delta out.bin", "cut short"},
+        {"apply a.txt b.delta out.bin", "old file"},
     };
     const std::set<std::string> before = Names();
     for (const Case& c : cases) {
@@ -139,6 +156,21 @@ TEST_F(Patchkit, FailuresAreOneLineAndLeaveNoOutput) {
         // Neither the output nor a temporary file of it is left behind.
         EXPECT_EQ(Names(), before) << c.command;
     }
+}
+
+TEST_F(Patchkit, DeltaApplyRoundTripAlsoInPlace) {
+    const std::string old = kBinary + std::string(100000, 'x') + kBinary;
+    const std::string next = kBinary + std::string(90000, 'x') + "changed" + kBinary;
+    Write("old.bin", old);
+    Write("new.bin", next);
+    const Result made = Run("delta --level 9 --source-window 8 old.bin new.bin d.vcdiff");
+    ASSERT_EQ(made.exit, 0) << made.err;
+    EXPECT_NE(made.out.find("d.vcdiff: "), std::string::npos) << made.out;
+    ASSERT_EQ(Run("apply old.bin d.vcdiff out.bin").exit, 0);
+    EXPECT_TRUE(Read("out.bin") == next);
+    ASSERT_EQ(Run("apply old.bin d.vcdiff old.bin").exit, 0);
+    EXPECT_TRUE(Read("old.bin") == next);
+    EXPECT_EQ(Names(), (std::set<std::string>{"d.vcdiff", "new.bin", "old.bin", "out.bin"}));
 }
 
 TEST_F(Patchkit, LinksAndDevicesAreWrittenThroughNeverReplaced) {

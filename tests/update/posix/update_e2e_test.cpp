@@ -3,7 +3,11 @@
 // must end with nothing lost.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
 #include <ctime>
@@ -164,6 +168,7 @@ struct Installation {
     TempDir site;
     TempDir games;  // the game folders the versions are released from
     ServerTree server{site.Path()};
+    std::vector<std::string> mirrors;  // hosts after the server of Update
 
     Installation() {
         WriteTree(launcher.Path(), Version(1));
@@ -198,6 +203,7 @@ struct Installation {
         options.folder = launcher.Path();
         options.ftp = ftp;
         options.once = once;
+        options.mirrors = mirrors;
         if (keysOf) {
             options.checkReleases = true;
             options.trustKeys = keysOf->Keys();
@@ -567,6 +573,45 @@ TEST(UpdateEndToEnd, MissingDeleteListKeepsOldFiles) {
 
 namespace {
 
+// A port on which nothing listens.
+int ClosedPort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const bool bound = ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                       ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    ::close(s);
+    return bound ? ntohs(address.sin_port) : 0;
+}
+
+// The first host is down; the mirror serves the whole step and the log
+// names it for every file. The dead host is tried once, then left.
+TEST(UpdateEndToEnd, AMirrorServesWhenTheFirstHostIsDown) {
+    for (const bool ftp : {false, true}) {
+        Installation inst;
+        PeerServer peer(ftp ? "ftp" : "nginx", inst.site.Path());
+        ASSERT_NE(peer.Port(), 0);
+        const std::string dead = "127.0.0.1:" + std::to_string(ClosedPort());
+        const std::string mirror = "127.0.0.1:" + std::to_string(peer.Port());
+        inst.mirrors = {mirror};
+        test_update::JournalLines journal;
+        std::string printed;
+        EXPECT_EQ(inst.Update((ftp ? "ftp://" : "http://") + dead, ftp, &printed, nullptr, nullptr, true), 0)
+            << printed;
+        EXPECT_EQ(DifferenceFromRelease(inst.launcher.Path(), 2), "");
+        const auto entries = journal.Entries();
+        const auto count = [&](const std::string& start) {
+            return std::count_if(entries.begin(), entries.end(),
+                                 [&](const std::string& e) { return e.compare(0, start.size(), start) == 0; });
+        };
+        EXPECT_EQ(count("[Notice] 不再使用更新服务器 " + dead + " : "), 1) << ftp;
+        EXPECT_GE(count("[Info] 下载自 " + mirror + " : "), 4) << ftp << ": version list, lists and packages";
+        EXPECT_EQ(count("[Info] 下载自 " + dead), 0) << ftp;
+    }
+}
+
 TEST(UpdateEndToEnd, UpdateVerbTakesOneStepWithOnce) {
     Installation inst;
     // The verb checks releases against the keys built in.
@@ -577,21 +622,33 @@ TEST(UpdateEndToEnd, UpdateVerbTakesOneStepWithOnce) {
     std::FILE* out = std::fopen(outDir.File("out").c_str(), "w");
     std::FILE* err = std::fopen(outDir.File("err").c_str(), "w");
     const std::string url = "http://127.0.0.1:" + std::to_string(peer.Port()) + "/";
+    TempDir configs;
+    const std::string lines = "a=1\nb=2\nc=3\nd=4\ne=5\nf=6\nUpdateIP=";
+    WriteTextFile(configs.File("good.ini"), lines + "127.0.0.1:" + std::to_string(peer.Port()) +
+                                                "\nUpdatePort=\nMaxDownloadKiBps=100000\n");
+    WriteTextFile(configs.File("wrong.ini"), lines + "127.0.0.1:1\nUpdatePort=\nMirrors=bad host\n");
     const struct {
         std::vector<std::string> args;
         int rc;
     } cases[] = {
         // A folder relative to the current one, as an operator types it.
         {{"--server", url, "--folder", std::filesystem::relative(inst.launcher.Path()).string() + "/", "--once"}, 0},
+        // The settings as the launcher reads them, then overridden by options.
+        {{"--config", configs.File("good.ini"), "--folder", inst.launcher.Path(), "--once"}, 0},
+        {{"--config", configs.File("wrong.ini"), "--server", url, "--folder", inst.launcher.Path()}, 0},
+        {{"--config", configs.File("none.ini"), "--folder", inst.launcher.Path()}, 1},
+        {{"--server", url, "--folder", inst.launcher.Path(), "--limit", "fast"}, 1},
+        {{"--server", url, "--folder", inst.launcher.Path(), "--mirror", "two words"}, 1},
+        {{"--folder", inst.launcher.Path(), "--mirror"}, 2},
         {{"--server", url}, 2},
         {{"--server", url, "--folder", inst.launcher.Path(), "--bogus"}, 2},
         {{"--server", "http://", "--folder", inst.launcher.Path()}, 1},
         {{"--server", url + "missing", "--folder", inst.launcher.Path()}, 1},
     };
-    for (const auto& c : cases) EXPECT_EQ(RunUpdateVerb(c.args, out, err), c.rc) << c.args.size();
+    for (const auto& c : cases) EXPECT_EQ(RunUpdateVerb(c.args, out, err), c.rc) << c.args.size() << c.args[1];
     std::fclose(out);
     std::fclose(err);
-    EXPECT_EQ(DifferenceFromRelease(inst.launcher.Path(), 2), "");
+    EXPECT_EQ(DifferenceFromRelease(inst.launcher.Path(), 3), "");
     EXPECT_EQ(Patchkit("verify '" + inst.launcher.Path() + "'"), 0);
     EXPECT_NE(ReadTextFile(outDir.File("out")).find("正在安装更新..."), std::string::npos);
     // The log beside the installation says why the last run failed.

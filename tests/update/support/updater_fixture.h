@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -56,10 +57,11 @@ public:
     std::mutex m_mutex;
 };
 
-// Serves "http://host/<path>" and "ftp://host:port\<path>" from a folder;
-// a missing file answers as the HTTP client does to a 404 ("transfer
-// failed", 5, not found), a URL of failUrls with its code. Like the
-// clients, a failed fetch leaves an empty local file.
+// Serves "http://host/<path>" and "ftp://host:port\<path>" from a folder
+// (whatever the host); a missing file or a URL of notFoundUrls answers as
+// the HTTP client does to a 404 ("transfer failed", 5, not found), a URL of
+// failUrls with its code. Like the clients, a failed fetch leaves an empty
+// local file.
 class FolderTransfer : public IUpdateTransfer {
 public:
     explicit FolderTransfer(std::string root) : m_root(std::move(root)) {}
@@ -69,7 +71,7 @@ public:
         urls.push_back(url);
         caps.push_back(maxBytes);
         const std::string source = Source(url);
-        const bool missing = !fs_port::IsRegularFile(source);
+        const bool missing = !fs_port::IsRegularFile(source) || notFoundUrls.count(url) != 0;
         if (notFoundOut) *notFoundOut = missing && !failUrls.count(url);
         if (failUrls.count(url) || missing) {
             WriteTextFile(fs_port::NativePath(localPath), "");
@@ -96,6 +98,7 @@ public:
     std::vector<std::string> urls;
     std::vector<int64_t> caps;  // the maxBytes of each fetch, beside urls
     std::map<std::string, int> failUrls;
+    std::set<std::string> notFoundUrls;
 
 private:
     std::string Source(const std::string& url) const {

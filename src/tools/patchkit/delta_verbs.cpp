@@ -1,0 +1,63 @@
+// patchkit delta and patchkit apply: binary deltas between two versions of a
+// file, in the VCDIFF format that the xdelta3 tool reads and writes too.
+#include <cstdlib>
+
+#include "delta/vcdiff_delta.h"
+#include "platform/file_system.h"
+#include "tools/patchkit/patchkit_verbs.h"
+
+namespace {
+
+// A whole number from min to max; false for anything else.
+bool ParseBounded(const std::string& text, long long min, long long max, long long* valueOut) {
+    if (text.empty() || text.size() > 12) return false;
+    char* end = nullptr;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (*end != '\0' || value < min || value > max) return false;
+    *valueOut = value;
+    return true;
+}
+
+// --level and --source-window into options; empty, or what is wrong.
+std::string ReadEncodeOptions(const VerbCall& call, DeltaEncodeOptions* optionsOut) {
+    long long value = 0;
+    if (const std::string* level = call.Option("--level")) {
+        if (!ParseBounded(*level, kMinDeltaLevel, kMaxDeltaLevel, &value)) {
+            return "--level takes " + std::to_string(kMinDeltaLevel) + " to " + std::to_string(kMaxDeltaLevel);
+        }
+        optionsOut->level = static_cast<int>(value);
+    }
+    if (const std::string* window = call.Option("--source-window")) {
+        const long long minMiB = kMinSourceWindowBytes >> 20;
+        const long long maxMiB = kMaxSourceWindowBytes >> 20;
+        if (!ParseBounded(*window, minMiB, maxMiB, &value)) {
+            return "--source-window takes " + std::to_string(minMiB) + " to " + std::to_string(maxMiB) + " (MiB)";
+        }
+        optionsOut->sourceWindowBytes = value << 20;
+    }
+    return std::string();
+}
+
+}  // namespace
+
+int VerbDelta(const VerbCall& call) {
+    DeltaEncodeOptions options;
+    const std::string problem = ReadEncodeOptions(call, &options);
+    if (!problem.empty()) return call.Usage(problem);
+    const std::string& newPath = call.operands[1];
+    const std::string& deltaPath = call.operands[2];
+    const DeltaResult result = EncodeDeltaFile(call.operands[0], newPath, deltaPath, options);
+    if (!result.ok) return call.Fail(result.error);
+    const int64_t newSize = fs_port::FileSize(newPath);
+    std::fprintf(call.out, "%s: %lld bytes for %lld bytes of %s\n", deltaPath.c_str(),
+                 static_cast<long long>(result.written), static_cast<long long>(newSize), newPath.c_str());
+    return kExitOk;
+}
+
+int VerbApply(const VerbCall& call) {
+    const std::string& outPath = call.operands[2];
+    const DeltaResult result = ApplyDeltaFile(call.operands[0], call.operands[1], outPath, nullptr, nullptr);
+    if (!result.ok) return call.Fail(result.error);
+    std::fprintf(call.out, "%s: %lld bytes\n", outPath.c_str(), static_cast<long long>(result.written));
+    return kExitOk;
+}
