@@ -123,6 +123,7 @@
 #define IDC_VERSION_LINE 1018
 #define IDC_STATUS_LINE 1019
 #define IDC_BROWSER_FRAME 1020
+#define IDC_PROGRESS_BAR 1040
 
 // ---- controls of the Weibo binding window (template 106)
 #define IDC_WEIBO_MINIMISE 1021

@@ -41,16 +41,19 @@ bool IsSafeComponent(const std::string& component) {
     return !IsDeviceName(component);
 }
 
-// Writes a member to an open file and to an optional copy sink; refuses the
-// next block once *stop is set, and remembers that it refused.
+// Writes a member to an open file and to an optional copy sink, and tells of
+// each block written; refuses the next block once *stop is set, and remembers
+// that it refused.
 class MemberSink : public ByteSink {
 public:
-    MemberSink(std::FILE* file, const std::atomic<bool>* stop, ByteSink* copy)
-        : m_file(file), m_stop(stop), m_copy(copy) {}
+    MemberSink(std::FILE* file, const std::atomic<bool>* stop, ByteSink* copy,
+               const std::function<void(uint64_t)>& written)
+        : m_file(file), m_stop(stop), m_copy(copy), m_written(written) {}
     bool Write(const char* data, size_t size) override {
         const bool taken = !(m_stop && m_stop->load()) && m_file.Write(data, size) &&
                            (m_copy == nullptr || m_copy->Write(data, size));
         m_refused = m_refused || !taken;
+        if (taken && m_written) m_written(size);
         return taken;
     }
     bool Refused() const { return m_refused; }
@@ -59,6 +62,7 @@ private:
     FileSink m_file;
     const std::atomic<bool>* m_stop;
     ByteSink* m_copy;
+    const std::function<void(uint64_t)>& m_written;
     bool m_refused = false;
 };
 
@@ -96,6 +100,7 @@ struct CBundle::Impl {
     std::string tag;
     const std::atomic<bool>* stop = nullptr;
     bool failureInPackage = false;
+    std::function<void(uint64_t)> written;
 
     [[nodiscard]] bool Locate(const char* memberName, const char* destPath, size_t* indexOut);
     [[nodiscard]] bool Stream(size_t index, const std::string& dest, ByteSink* copy, ExtractedFile* fileOut);
@@ -158,7 +163,7 @@ bool CBundle::Impl::Stream(size_t index, const std::string& dest, ByteSink* copy
         error = "cannot create " + fs_port::NativePath(temp);
         return false;
     }
-    MemberSink sink(out, stop, copy);
+    MemberSink sink(out, stop, copy, written);
     bool ok = reader.StreamMember(index, &sink, &error);
     if (!ok && stop && stop->load()) {
         error = "stopped";
@@ -198,6 +203,8 @@ bool CBundle::Extract(const char* memberName, const char* destPath, ByteSink* co
 bool CBundle::LastFailureInPackage() const { return m_impl->failureInPackage; }
 
 void CBundle::SetStopFlag(const std::atomic<bool>* stop) { m_impl->stop = stop; }
+
+void CBundle::SetProgress(std::function<void(uint64_t bytes)> written) { m_impl->written = std::move(written); }
 
 const std::vector<BundleMember>& CBundle::Members() const { return m_impl->reader.Members(); }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,6 +68,9 @@ public:
     // *stop is true (error "stopped"), so that a member of gigabytes does not
     // hold up a worker asked to end. Null: never.
     void SetStopFlag(const std::atomic<bool>* stop);
+    // From then on, an Extract calls written with the size of each block it
+    // has written, on the extracting thread. Empty: no calls.
+    void SetProgress(std::function<void(uint64_t bytes)> written);
     // The members in directory order, names decoded to UTF-8.
     const std::vector<BundleMember>& Members() const;
 

@@ -21,6 +21,8 @@ int64_t TellFile(std::FILE* file);
 bool TruncateFile(std::FILE* file, int64_t length);
 // Forces written data to the disk (used before a rename makes a file live).
 bool FlushFileToDisk(std::FILE* file);
+// True when the stream goes to a terminal (a console) rather than a file or pipe.
+bool IsTerminal(std::FILE* file);
 
 bool PathExists(const std::string& path);
 bool IsDirectory(const std::string& path);

@@ -53,7 +53,9 @@ int CGameUpdater::RunUpdate(IUpdaterWindow* window) {
     const int checked = CheckVersion();
     if (checked != update_outcome::kHandedOver) return checked;
     if (!PrepareUpdate()) return update_outcome::kFailed;
-    return ExecuteUpdate() ? update_outcome::kHandedOver : update_outcome::kFailed;
+    const int executed = ExecuteUpdate();
+    EndStepProgress();
+    return executed ? update_outcome::kHandedOver : update_outcome::kFailed;
 }
 
 void CGameUpdater::ReportStatus(int bShowPercent, float fPercent, std::string text) {
@@ -97,7 +99,7 @@ bool CGameUpdater::FetchVersionList(std::string* contentOut) {
         // with the new one.
         (void)fs_port::RemoveFile(localPath);
         result = m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, kMaxVersionListBytes,
-                                          &m_bStopRequested, nullptr);
+                                          &m_bStopRequested, nullptr, {});
         if (result == 0) (void)ReadWholeFile(localPath, nullptr, false, &raw);
         // Also what a failed fetch left: at most the list's cap, or an empty file.
         (void)fs_port::RemoveFile(localPath);

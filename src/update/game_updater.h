@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,6 +24,7 @@
 #include "update/hand_off.h"
 #include "update/mirrored_transfer.h"
 #include "update/release_trust.h"
+#include "update/step_progress.h"
 #include "update/update_delta_stage.h"
 #include "update/update_lists.h"
 #include "update/updater_ports.h"
@@ -171,6 +173,17 @@ private:
     [[nodiscard]] int64_t CapOfListedPackage(const std::string& name) const;
     void RefuseRelease(const TrustRefusal& refusal);
     void DiscardDownloads();
+    // Progress of the step under way (update_progress.cpp): each hands out
+    // the callback that a transfer or a writer calls on its own thread.
+    void BeginStepProgress(const UpdatePlan& plan);
+    [[nodiscard]] int64_t PlannedDownloadBytes(const PackageGroup& group) const;
+    [[nodiscard]] ProgressFn DownloadProgress(const PackageGroup& group);
+    // The next file of a phase that writes (unpacking, applying deltas); the
+    // callback takes the bytes of each block written.
+    [[nodiscard]] std::function<void(uint64_t)> WriteProgress(StepPhase phase, const std::string& name,
+                                                             int64_t expectedBytes);
+    void ReportProgress();
+    void EndStepProgress();
     // Shows text and logs it, followed by the reason when there is one: only
     // the log has room for it.
     void Fail(const std::string& text, const std::string& reason = std::string());
@@ -196,4 +209,8 @@ private:
     std::vector<VerifyCacheLine> m_checkedFiles;
     CReleaseTrust m_trust;
     int64_t m_nFullUpdateBytes = 0;
+    StepProgress m_progress;
+    // Reports the figures now and then while a step runs, so that a transfer
+    // that has stalled shows its speed fall instead of frozen figures.
+    PeriodicCall m_progressTicker;
 };

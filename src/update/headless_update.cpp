@@ -1,9 +1,13 @@
 #include "update/headless_update.h"
 
+#include <chrono>
+#include <mutex>
+
 #include "app/startup.h"
 #include "app/util/launcher_util.h"
 #include "external/fast_file.h"
 #include "external/journal.h"
+#include "maintenance/verify_version.h"
 #include "platform/file_system.h"
 #include "trust/built_in_keys.h"
 #include "update/game_updater.h"
@@ -13,26 +17,63 @@
 
 namespace {
 
+// A log or a pipe gets a progress line at most this often; a terminal
+// rewrites one line at the engine's pace.
+constexpr std::chrono::milliseconds kPipedProgressInterval{1000};
+
 class ConsoleWindow : public IUpdaterWindow {
 public:
     ConsoleWindow(std::FILE* out, LauncherSettings settings, int32_t installed)
-        : m_out(out), m_settings(std::move(settings)), m_installed(installed) {}
+        : m_out(out), m_settings(std::move(settings)), m_installed(installed),
+          m_terminal(fs_port::IsTerminal(out)) {}
     void SetStatusText(const std::string& text) override { Print(text); }
     void ShowVersionLine(int32_t) override {}
     void EnableStartButton(bool) override {}
     void ShowMessageBox(const std::string& text) override { Print(text); }
+    void ShowProgress(double, const std::string& text) override;
+    void EndProgress() override {
+        std::lock_guard<std::mutex> hold(m_lock);
+        EndRewrittenLine();
+    }
     int32_t InstalledVersion() const override { return m_installed; }
     LauncherSettings Settings() const override { return m_settings; }
-    void Print(const std::string& text) const {
+    void Print(const std::string& text) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        EndRewrittenLine();
         std::fprintf(m_out, "%s\n", text.c_str());
         std::fflush(m_out);
     }
 
 private:
+    // A text after the rewritten line starts on a line of its own.
+    void EndRewrittenLine() {
+        if (m_rewrittenBytes == 0) return;
+        std::fputc('\n', m_out);
+        m_rewrittenBytes = 0;
+    }
+
     std::FILE* m_out;
     LauncherSettings m_settings;
     int32_t m_installed;
+    const bool m_terminal;
+    std::mutex m_lock;  // the download and the unpacking may report at once
+    size_t m_rewrittenBytes = 0;
+    ProgressPacer m_pipedPacer{kPipedProgressInterval};
 };
+
+void ConsoleWindow::ShowProgress(double, const std::string& text) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (!m_terminal) {
+        if (!m_pipedPacer.Due(std::chrono::steady_clock::now())) return;
+        std::fprintf(m_out, "%s\n", text.c_str());
+    } else {
+        // Blanks over what a longer previous text left at the line's end.
+        const size_t blanks = m_rewrittenBytes > text.size() ? m_rewrittenBytes - text.size() : 0;
+        std::fprintf(m_out, "\r%s%s", text.c_str(), std::string(blanks, ' ').c_str());
+        m_rewrittenBytes = text.size() + blanks;
+    }
+    std::fflush(m_out);
+}
 
 // Runs the installer program to its end, so that the next step sees the
 // installed result.

@@ -7,7 +7,7 @@
 //
 //   CMirroredTransfer hosts(&NetworkTransfer());
 //   hosts.StartStep(settings);                      // when a step begins
-//   int result = hosts.FetchToFile(mode, url, local, cap, &stop, &notFound);
+//   int result = hosts.FetchToFile(mode, url, local, cap, &stop, &notFound, progress);
 //   if (result == 0 && !packageGood) hosts.LeaveHostOf(url);
 //
 // A host is left (for the rest of the step) when it cannot be reached,
@@ -52,7 +52,8 @@ public:
     void SetResumePolicy(const ResumePolicy& policy) { m_policy = policy; }
 
     [[nodiscard]] int FetchToFile(int32_t transferMode, const std::string& url, const std::string& localPath,
-                                  int64_t maxBytes, const std::atomic<bool>* stop, bool* notFoundOut) override;
+                                  int64_t maxBytes, const std::atomic<bool>* stop, bool* notFoundOut,
+                                  const ProgressFn& progress) override;
     [[nodiscard]] int FetchToMemory(int32_t transferMode, const std::string& url, int64_t maxBytes,
                                     std::string* contentOut, const std::atomic<bool>* stop) override;
     bool LeaveHostOf(const std::string& url) override;

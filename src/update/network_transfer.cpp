@@ -29,14 +29,17 @@ public:
     explicit ClientTransfer(const StallPolicy& policy) : m_policy(policy) {}
 
     int FetchToFile(int32_t transferMode, const std::string& url, const std::string& localPath,
-                    int64_t maxBytes, const std::atomic<bool>* stop, bool* notFoundOut) override {
+                    int64_t maxBytes, const std::atomic<bool>* stop, bool* notFoundOut,
+                    const ProgressFn& progress) override {
         if (transferMode == kTransferModeHttp) {
             CNetworkHTTP http;
             Configure(&http, maxBytes, stop, m_policy);
+            http.SetProgress(progress);
             return Finish(http, http.Download(url, localPath), notFoundOut);
         }
         CNetworkFTP ftp;
         Configure(&ftp, maxBytes, stop, m_policy);
+        ftp.SetProgress(progress);
         return Finish(ftp, ftp.Download(url, localPath, false, nullptr), notFoundOut);
     }
 

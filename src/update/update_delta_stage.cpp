@@ -38,9 +38,10 @@ std::string RootFolderOf(const std::string& memberPath) {
 }  // namespace
 
 int ByteCountingTransfer::FetchToFile(int32_t transferMode, const std::string& url, const std::string& localPath,
-                                      int64_t maxBytes, const std::atomic<bool>* stop, bool* notFoundOut) {
+                                      int64_t maxBytes, const std::atomic<bool>* stop, bool* notFoundOut,
+                                      const ProgressFn& progress) {
     const int64_t before = SizeOrZero(localPath);
-    const int result = m_inner->FetchToFile(transferMode, url, localPath, maxBytes, stop, notFoundOut);
+    const int result = m_inner->FetchToFile(transferMode, url, localPath, maxBytes, stop, notFoundOut, progress);
     const int64_t after = SizeOrZero(localPath);
     if (after > before) m_received += after - before;
     return result;
@@ -125,7 +126,7 @@ std::string CDeltaStage::FetchPatchList(const std::string& url, const std::strin
     (void)fs_port::RemoveFile(localPath);
     bool notFound = false;
     const int result = m_updater.m_pTransfer->FetchToFile(m_updater.m_settings.TransferMode, url, localPath, cap,
-                                                          &m_updater.m_bStopRequested, &notFound);
+                                                          &m_updater.m_bStopRequested, &notFound, {});
     if (result != 0) {
         if (!notFound && !m_updater.StopRequested()) {
             TheJournal().AddEntryF(EntryKind::Notice, update_text::kPatchListFetchFailed, result * 10);
@@ -231,7 +232,7 @@ std::string CDeltaStage::FetchDeltaPackage(const std::string& name, const std::s
     TheJournal().AddEntry(EntryKind::Info, waiting.c_str());
     const int64_t cap = trust.Enabled() ? static_cast<int64_t>(listed) : kNoByteCap;
     const int result = m_updater.m_pTransfer->FetchToFile(m_updater.m_settings.TransferMode,
-                                                          m_baseUrl + name, localPath, cap, &m_updater.m_bStopRequested, nullptr);
+                                                          m_baseUrl + name, localPath, cap, &m_updater.m_bStopRequested, nullptr, {});
     if (result != 0) return StringPrintf("delta package %s not received (error %d)", name.c_str(), result * 10);
     if (trust.Enabled() && !trust.CheckFile(name, localPath, &refusal)) return refusal.reason;
     return std::string();

@@ -35,7 +35,7 @@ class ByteCountingTransfer : public IUpdateTransfer {
 public:
     explicit ByteCountingTransfer(IUpdateTransfer* inner) : m_inner(inner) {}
     int FetchToFile(int32_t transferMode, const std::string& url, const std::string& localPath, int64_t maxBytes,
-                    const std::atomic<bool>* stop, bool* notFoundOut) override;
+                    const std::atomic<bool>* stop, bool* notFoundOut, const ProgressFn& progress) override;
     int FetchToMemory(int32_t transferMode, const std::string& url, int64_t maxBytes, std::string* contentOut,
                       const std::atomic<bool>* stop) override;
     [[nodiscard]] int64_t Received() const { return m_received.load(); }

@@ -53,7 +53,9 @@ int CGameUpdater::ExecuteUpdate() {
     CDeltaStage deltas(*this);
     if (!deltas.Run(&remaining, &handOff)) return 0;
     Log(EntryKind::Info, StringPrintf(update_text::kDownloadStart, static_cast<long long>(plan.totalSize)));
+    BeginStepProgress(remaining);
     if (!DownloadAndUnpack(remaining, &handOff)) return 0;
+    EndStepProgress();
     ReportStatus(1, 100.0f, update_text::kUnpackDone);
     ReportDeltaSaving(plan, receivedBefore, deltas.PatchedFiles());
     AddDeletions(plan, &handOff);

@@ -49,7 +49,7 @@ CGameUpdater::FetchedList CGameUpdater::FetchList(const std::string& url, const 
     list.refused = !CapOfVersionFile(name, &cap);
     if (list.refused) return list;
     list.result = m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, cap, &m_bStopRequested,
-                                           mayBeMissing ? &list.notFound : nullptr);
+                                           mayBeMissing ? &list.notFound : nullptr, {});
     list.refused = list.result == 0 && !CheckVersionFile(name, localPath);
     std::string gbk;
     const bool read = list.result == 0 && !list.refused && ReadListFile(localPath, &gbk);

@@ -123,7 +123,7 @@ int CGameUpdater::FetchPackage(const UpdatePlan& plan, const PackageGroup& group
     const std::string url = plan.baseUrl + group.name;
     Log(EntryKind::Info, url);
     return m_pTransfer->FetchToFile(m_settings.TransferMode, url, m_strTempFolder + group.name,
-                                    CapOfListedPackage(group.name), &m_bHalt, nullptr);
+                                    CapOfListedPackage(group.name), &m_bHalt, nullptr, DownloadProgress(group));
 }
 
 void CGameUpdater::FailDownload(int result, const UpdatePlan& plan, const PackageGroup& group) {
@@ -238,6 +238,7 @@ bool CGameUpdater::ExtractMember(CBundle& bundle, const PackageMember& member, U
     const bool listed = IsDigestText(member.strExtra);
     Md5Sink digest;
     ExtractedFile file;
+    bundle.SetProgress(WriteProgress(StepPhase::Unpack, member.strMember, member.nSize));
     if (bundle.Extract(member.strMember.c_str(), unpackedPath.c_str(), listed ? &digest : nullptr, &file)) {
         if (!listed) return true;
         const std::string actual = digest.FinishHex();

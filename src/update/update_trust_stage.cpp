@@ -22,7 +22,7 @@ bool CGameUpdater::FetchSmallFile(const std::string& url, const std::string& nam
     (void)fs_port::RemoveFile(localPath);
     *notFoundOut = false;
     const int result =
-        m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, cap, &m_bStopRequested, notFoundOut);
+        m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, cap, &m_bStopRequested, notFoundOut, {});
     const bool read = result == 0 && ReadWholeFile(localPath, nullptr, false, contentOut);
     (void)fs_port::RemoveFile(localPath);
     if (read || *notFoundOut || StopHere()) return read;

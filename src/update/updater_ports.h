@@ -21,6 +21,16 @@ public:
     virtual void EnableStartButton(bool enable) = 0;
     // A warning box with an OK button; may block the engine until closed.
     virtual void ShowMessageBox(const std::string& text) = 0;
+    // While bytes flow in a version step: the whole step's fraction (0..1)
+    // for a progress bar and the figures of the phase under way, at most
+    // about ten times a second, possibly from two threads. A window without
+    // a better place shows the figures in the status line.
+    virtual void ShowProgress(double fraction, const std::string& text) {
+        (void)fraction;
+        SetStatusText(text);
+    }
+    // The step has ended (handed over, failed or stopped): no progress shows.
+    virtual void EndProgress() {}
     [[nodiscard]] virtual int32_t InstalledVersion() const = 0;
     [[nodiscard]] virtual LauncherSettings Settings() const = 0;
 };
@@ -37,7 +47,8 @@ constexpr int kFetchStalled = 6;
 // stop flag is the engine's; an implementation gives up soon after it is set.
 // A file larger than maxBytes fails as soon as its announced length or the
 // bytes received show it, so a hostile server cannot fill the disk with a
-// "list".
+// "list". progress (may be empty) hears of every piece written, on the
+// fetching thread.
 class IUpdateTransfer {
 public:
     virtual ~IUpdateTransfer() = default;
@@ -45,7 +56,8 @@ public:
     // such file (HTTP 404, FTP 550) from every other failure.
     [[nodiscard]] virtual int FetchToFile(int32_t transferMode, const std::string& url,
                                           const std::string& localPath, int64_t maxBytes,
-                                          const std::atomic<bool>* stop, bool* notFoundOut) = 0;
+                                          const std::atomic<bool>* stop, bool* notFoundOut,
+                                          const ProgressFn& progress) = 0;
     // Into memory (the FTP version list); contentOut gets the whole file.
     [[nodiscard]] virtual int FetchToMemory(int32_t transferMode, const std::string& url,
                                             int64_t maxBytes, std::string* contentOut,

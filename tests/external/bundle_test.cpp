@@ -143,7 +143,16 @@ TEST(Bundle, StreamsLargeMembersAndReplacesExistingFiles) {
 
     CBundle bundle;
     ASSERT_TRUE(bundle.Open(package.c_str(), "VT"));
+    // The progress hears of every block written.
+    uint64_t written = 0;
+    int blocks = 0;
+    bundle.SetProgress([&](uint64_t bytes) {
+        written += bytes;
+        ++blocks;
+    });
     ASSERT_TRUE(bundle.Extract("big\\member.bin", dest.c_str())) << bundle.LastError();
+    EXPECT_EQ(written, big.size());
+    EXPECT_GT(blocks, 1);
     EXPECT_TRUE(ReadTextFile(dest) == big);
     EXPECT_FALSE(fs_port::PathExists(dest + ".vtpart"));
     // The copy sees every byte written, and the stamp is the written file's.

@@ -534,7 +534,7 @@ TEST(StallWatchdog, ResumesAStalledDownloadAndGivesUpOnADripFeed) {
         CMirroredTransfer hosts(inner.get());
         hosts.SetResumePolicy(ResumePolicy{2, std::chrono::milliseconds(50)});
         const std::string local = dir.File("file.bin");
-        EXPECT_EQ(hosts.FetchToFile(kTransferModeHttp, UrlOf(server), local, kNoByteCap, nullptr, nullptr), c.result)
+        EXPECT_EQ(hosts.FetchToFile(kTransferModeHttp, UrlOf(server), local, kNoByteCap, nullptr, nullptr, {}), c.result)
             << c.name;
         server.Finish();
         EXPECT_EQ(server.Connections(), c.connections) << c.name;
@@ -579,7 +579,7 @@ TEST(StallWatchdog, StopEndsAPauseATransferAndALimiterWaitWithinASecond) {
             stop.store(true);
         });
         const auto start = Clock::now();
-        EXPECT_NE(hosts.FetchToFile(kTransferModeHttp, UrlOf(server), dir.File("f.bin"), kNoByteCap, &stop, nullptr), 0)
+        EXPECT_NE(hosts.FetchToFile(kTransferModeHttp, UrlOf(server), dir.File("f.bin"), kNoByteCap, &stop, nullptr, {}), 0)
             << c.name;
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         stopper.join();

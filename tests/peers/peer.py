@@ -2,9 +2,10 @@
 """Starts and stops real servers for the tests, each on 127.0.0.1 with a free
 port and with all its files in a state folder of the test's own.
 
-    peer.py start nginx STATE ROOT [--owner PID] [--slow URI]
+    peer.py start nginx STATE ROOT [--owner PID] [--slow URI[@RATE]]
                                                    serves ROOT over HTTP; URI
-                                                   at 128 bytes a second
+                                                   at 128 bytes a second, or at
+                                                   RATE (nginx's units: 4k)
     peer.py start ftp STATE ROOT [--owner PID]     FTP (pyftpdlib), account
                                                    "update"/"stream907", ROOT as home
     peer.py stop STATE                             stops what start started
@@ -99,7 +100,8 @@ def start_nginx(state, root, slow=None):
     user = "user root;" if os.geteuid() == 0 else ""
     # A slow file stretches an exchange that would otherwise end before a
     # test can see the window's state during it.
-    slow = "        location = %s { limit_rate 128; }" % slow if slow else ""
+    uri, _, rate = (slow or "").partition("@")
+    slow = "        location = %s { limit_rate %s; }" % (uri, rate or "128") if slow else ""
     for _ in range(5):
         port, redirect_port = free_port(), free_port()
         if port == redirect_port:

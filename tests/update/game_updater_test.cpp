@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ctime>
 #include <functional>
+#include <thread>
 
 #include "support/test_support.h"
 
@@ -87,6 +88,12 @@ TEST(GameUpdater, FullStepShowsEveryTextAndHandsOver) {
         "正在努力更新 :  100.0 % ->解包完成", "正在准备更新...", "正在安装更新..."};
     EXPECT_EQ(s.window.statuses, expected);
     EXPECT_EQ(s.latest, 1002);
+    // The figures go to the progress port, not among the status texts, and
+    // the progress ends with the step.
+    ASSERT_FALSE(s.window.progress.empty());
+    const std::string& first = s.window.progress[0].second;
+    EXPECT_EQ(first.rfind("正在下载 : a.pak  0.0 / 0.1 KB  ", 0), 0u) << first;
+    EXPECT_EQ(s.window.progressEnds, 1);
 
     HandOffPlan plan;
     std::string error;
@@ -543,9 +550,9 @@ class StoppingTransfer : public FolderTransfer {
 public:
     using FolderTransfer::FolderTransfer;
     int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t maxBytes,
-                    const std::atomic<bool>* stop, bool* notFoundOut) override {
+                    const std::atomic<bool>* stop, bool* notFoundOut, const ProgressFn& progress) override {
         if (url.find(".pak") != std::string::npos && updater) updater->RequestStop();
-        const int result = FolderTransfer::FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut);
+        const int result = FolderTransfer::FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut, progress);
         return stop && stop->load() ? 5 : result;
     }
     CGameUpdater* updater = nullptr;
@@ -572,9 +579,9 @@ public:
         : FolderTransfer(scenario.server.Path()), m_s(scenario), m_waitForHalt(waitForHalt), m_stopThen(stopThen),
           m_answer(answer) {}
     int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t maxBytes,
-                    const std::atomic<bool>* stop, bool* notFoundOut) override {
+                    const std::atomic<bool>* stop, bool* notFoundOut, const ProgressFn& progress) override {
         if (url.find("b.pak") == std::string::npos || gateMet) {
-            return FolderTransfer::FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut);
+            return FolderTransfer::FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut, progress);
         }
         const std::string unpacked = m_s.launcher.File("_temp/Root/a.dat");
         gateMet = WaitUntil([&] { return m_waitForHalt ? stop->load() : fs_port::PathExists(unpacked); }, 5000);
@@ -689,6 +696,34 @@ TEST(GameUpdater, PackageThatFailsItsCheckIsFetchedFromTheNextHost) {
             EXPECT_EQ(hosts.hosts[1].urls.back(), c.left.back()) << c.name << ": not fetched again";
         }
     }
+}
+
+// Tells of half of a.pak, then of nothing for a while, as a stalled link does.
+class StallingTransfer : public FolderTransfer {
+public:
+    using FolderTransfer::FolderTransfer;
+    int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t maxBytes,
+                    const std::atomic<bool>* stop, bool* notFoundOut, const ProgressFn& progress) override {
+        if (progress && url.find("a.pak") != std::string::npos) {
+            progress(0, 2048);
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            progress(1024, 2048);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1800));
+        }
+        return FolderTransfer::FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut, progress);
+    }
+};
+
+TEST(GameUpdater, StalledTransferStillShowsItsFigures) {
+    Scenario s;
+    StallingTransfer transfer(s.server.Path());
+    CGameUpdater updater(s.launcher.Path(), &transfer, &s.starter);
+    updater.m_bInstall = 1;
+    EXPECT_EQ(updater.RunUpdate(&s.window), update_outcome::kHandedOver);
+    int stalled = 0;
+    for (const auto& shown : s.window.progress) stalled += shown.second.rfind("正在下载 : a.pak  1.0 / ", 0) == 0;
+    EXPECT_GE(stalled, 2) << testing::PrintToString(s.window.progress);
+    EXPECT_EQ(s.window.progressEnds, 1);
 }
 
 TEST(GameUpdater, CutOffInstallationIsHandedBackToTheInstaller) {

@@ -15,7 +15,7 @@ namespace {
 class AppendingTransfer : public IUpdateTransfer {
 public:
     int FetchToFile(int32_t, const std::string& url, const std::string& localPath, int64_t, const std::atomic<bool>*,
-                    bool*) override {
+                    bool*, const ProgressFn&) override {
         const std::string before = fs_port::PathExists(localPath) ? ReadTextFile(localPath) : "";
         WriteTextFile(localPath, before + url + "|");
         return failing.count(url) ? 4 : 0;
@@ -40,7 +40,7 @@ TEST(MirroredTransfer, LeavesFailingHostsWithoutMixingTheirBytes) {
     settings.Mirrors = {"second", "first", "third"};  // a mirror equal to UpdateIP is no other host
     hosts.StartStep(settings);
     const std::string url = "http://first/p.pak";
-    const auto fetch = [&] { return hosts.FetchToFile(kTransferModeHttp, url, file, kNoByteCap, nullptr, nullptr); };
+    const auto fetch = [&] { return hosts.FetchToFile(kTransferModeHttp, url, file, kNoByteCap, nullptr, nullptr, {}); };
     EXPECT_EQ(fetch(), 0);
     EXPECT_EQ(ReadTextFile(file), "http://second/p.pak|");
     EXPECT_TRUE(hosts.LeaveHostOf(url));

@@ -14,7 +14,7 @@ import sys
 import time
 
 import road
-from road import (ALREADY_NEWEST, CLOSE, GAME_RUNNING_BOX, NEW_VERSION, QUIT_QUESTION, START,
+from road import (ALREADY_NEWEST, CLOSE, GAME_RUNNING_BOX, NEW_VERSION, PROGRESS_BAR, QUIT_QUESTION, START,
                   STATUS_LINE, SUPPORT, UPDATE, UPDATE_END_MESSAGE, UPDATE_INSTALLED, Road, Server)
 from wine_session import check, run_cases, wait_game_started
 
@@ -228,6 +228,30 @@ def package_members(path):
     return members
 
 
+# The offered version's package (about 13 KB) comes at two kilobytes a
+# second: the progress bar shows the download's figures for a while.
+@staged_slowly("/1.0.0.2/data1.pak@2k")
+def case_progress_bar(s, stage):
+    r = stage.road("progress")
+    r.wait_text(STATUS_LINE, NEW_VERSION)
+    check(r.text(PROGRESS_BAR) == "", "the bar shows %r before any update" % r.text(PROGRESS_BAR))
+    r.click(UPDATE)
+    r.wait_text(PROGRESS_BAR, "正在下载 : data1.pak  ", contains=True)
+    # Once bytes have flowed for a while, the speed and the time left are known.
+    known = r"正在下载 : data1\.pak  \d+\.\d / \d+\.\d KB  \d+\.\d KB/s  剩余 00:0\d"
+    deadline = time.time() + 5
+    while not re.fullmatch(known, r.text(PROGRESS_BAR)) and time.time() < deadline:
+        time.sleep(0.1)
+    figures = r.text(PROGRESS_BAR)
+    check(re.fullmatch(known, figures), "the bar reads %r" % figures)
+    status = r.text(STATUS_LINE)
+    check(status == "Wait for downloading -> data1.pak....", "the status line reads %r" % status)
+    r.shot("mid_download")
+    r.click(CLOSE)
+    r.message_box(QUIT_QUESTION, "ok", "quit_question")
+    r.wait_gone()
+
+
 @staged
 def case_support_package(s, stage):
     game = stage.game()
@@ -322,6 +346,7 @@ CASES = {
     "game_running": case_game_running,
     "game_running_update_button": case_game_running_update_button,
     "failed_download": case_failed_download,
+    "progress_bar": case_progress_bar,
     "support_package": case_support_package,
     "quit_question": case_quit_question,
     "interrupted_install": case_interrupted_install,

@@ -18,7 +18,7 @@ PEER = os.path.join(HERE, "..", "peers", "peer.py")
 
 # Control ids of the main window.
 START, UPDATE, SUPPORT, CLOSE = 1005, 1008, 1001, 1013
-VERSION_LINE, STATUS_LINE = 1018, 1019
+VERSION_LINE, STATUS_LINE, PROGRESS_BAR = 1018, 1019, 1040
 UPDATE_END_MESSAGE = 1024 + 100
 
 NEW_VERSION = "发现可用的新版本"

@@ -22,6 +22,7 @@
 #include "sysinfo/win32/system_info_dlg.h"
 #include "ui/win32/base_dialog.h"
 #include "ui/win32/bind_weibo_dlg.h"
+#include "ui/win32/progress_strip.h"
 #include "ui/win32/web_browser2.h"
 #include "ui/win32/x_button.h"
 #include "ui/win32/x_static.h"
@@ -31,6 +32,11 @@
 constexpr UINT kPostStatusText = WM_APP + 1;   // lParam: std::string* to delete
 constexpr UINT kPostVersionLine = WM_APP + 2;  // lParam: std::string* to delete
 constexpr UINT kPostEnableButton = WM_APP + 3; // wParam: control id, lParam: 0 or 1
+constexpr UINT kPostProgress = WM_APP + 4;     // wParam: fraction in kProgressSteps, lParam: std::string* to delete
+constexpr UINT kPostEndProgress = WM_APP + 5;
+
+// The fraction of a posted progress travels as a whole number of these.
+constexpr WPARAM kProgressSteps = 10000;
 
 constexpr int kLauncherButtonCount = 10;
 
@@ -65,11 +71,13 @@ public:
     void StartTempCleanup() override;
     void WaitTempCleanup() override;
     void SetStatusText(const std::string& text) override;
+    void ShowProgress(double fraction, const std::string& text) override;
+    void EndProgress() override;
     void ShowMessageBox(const std::string& text) override;
     LauncherSettings Settings() const override;
 
 private:
-    void PostText(UINT message, const std::string& text);
+    void PostText(UINT message, const std::string& text, WPARAM wParam = 0);
     void PostEnable(int id, bool enable);
     // Under m_lock: the buttons as asked for, off while verifying.
     void PostButtonStates();
@@ -143,5 +151,6 @@ private:
     std::shared_ptr<LauncherWindowPort> m_pPort;
     CXStatic m_stcVersion;
     CXStatic m_stcStatus;
+    CProgressStrip m_stcProgress;  // shown while a version step moves bytes
     std::unique_ptr<CUpdateCycle> m_pCycle;  // declared last: stopped first
 };

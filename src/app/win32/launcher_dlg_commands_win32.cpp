@@ -26,6 +26,8 @@ INT_PTR CLauncherDlg::DialogProc(UINT message, WPARAM wParam, LPARAM lParam) {
         case kPostStatusText:
         case kPostVersionLine:
         case kPostEnableButton:
+        case kPostProgress:
+        case kPostEndProgress:
             return OnPosted(message, wParam, lParam);
         case WM_SYSCOMMAND:
             // A close command sent straight to the window (Alt+F4) asks too.

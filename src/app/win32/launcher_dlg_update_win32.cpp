@@ -136,6 +136,16 @@ void LauncherWindowPort::EnableStartButton(bool enable) {
 
 void LauncherWindowPort::SetStatusText(const std::string& text) { ShowStatus(text); }
 
+void LauncherWindowPort::ShowProgress(double fraction, const std::string& text) {
+    const double clamped = fraction > 1.0 ? 1.0 : (fraction > 0.0 ? fraction : 0.0);
+    PostText(kPostProgress, text, static_cast<WPARAM>(clamped * kProgressSteps + 0.5));
+}
+
+void LauncherWindowPort::EndProgress() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (m_hWnd != nullptr) ::PostMessageW(m_hWnd, kPostEndProgress, 0, 0);
+}
+
 void LauncherWindowPort::ShowMessageBox(const std::string& text) {
     // The engine waits for the answer on its worker; the box has no owner so
     // that no window of another thread is touched.
@@ -147,12 +157,12 @@ LauncherSettings LauncherWindowPort::Settings() const {
     return m_settings;
 }
 
-void LauncherWindowPort::PostText(UINT message, const std::string& text) {
+void LauncherWindowPort::PostText(UINT message, const std::string& text, WPARAM wParam) {
     auto copy = std::make_unique<std::string>(text);
     // Under the lock: once Detach has returned, nothing is posted to a
     // window that may be gone (or whose handle a new window has taken).
     std::lock_guard<std::mutex> hold(m_lock);
-    if (m_hWnd != nullptr && ::PostMessageW(m_hWnd, message, 0, reinterpret_cast<LPARAM>(copy.get()))) {
+    if (m_hWnd != nullptr && ::PostMessageW(m_hWnd, message, wParam, reinterpret_cast<LPARAM>(copy.get()))) {
         (void)copy.release();  // the window's thread deletes it
     }
 }
@@ -188,8 +198,10 @@ void CLauncherDlg::DrainPostedTexts() {
     if (m_pCycle) (void)m_pCycle->StopWorker(kWorkerStopWait);
     m_pPort->Detach();
     MSG pending;
-    while (::PeekMessageW(&pending, m_hWnd, kPostStatusText, kPostVersionLine, PM_REMOVE)) {
-        delete reinterpret_cast<std::string*>(pending.lParam);
+    for (UINT message : {kPostStatusText, kPostVersionLine, kPostProgress}) {
+        while (::PeekMessageW(&pending, m_hWnd, message, message, PM_REMOVE)) {
+            delete reinterpret_cast<std::string*>(pending.lParam);
+        }
     }
 }
 
@@ -198,9 +210,18 @@ INT_PTR CLauncherDlg::OnPosted(UINT message, WPARAM wParam, LPARAM lParam) {
         ::EnableWindow(::GetDlgItem(m_hWnd, static_cast<int>(wParam)), lParam != 0);
         return TRUE;
     }
+    if (message == kPostEndProgress) {
+        ::ShowWindow(m_stcProgress.GetSafeHwnd(), SW_HIDE);
+        m_stcProgress.SetProgress(0.0, std::string());
+        return TRUE;
+    }
     std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lParam));
     if (!text) return TRUE;
     if (message == kPostStatusText) SetLineText(m_stcStatus, *text);
     if (message == kPostVersionLine) SetLineText(m_stcVersion, *text);
+    if (message == kPostProgress) {
+        m_stcProgress.SetProgress(static_cast<double>(wParam) / kProgressSteps, *text);
+        ::ShowWindow(m_stcProgress.GetSafeHwnd(), SW_SHOWNA);
+    }
     return TRUE;
 }

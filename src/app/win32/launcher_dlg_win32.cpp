@@ -35,6 +35,10 @@ constexpr int kFramePieceWidth = 678;
 constexpr int kFramePieceHeight = 370;
 constexpr COLORREF kLineTextColour = RGB(255, 255, 255);
 constexpr COLORREF kLineFillColour = RGB(18, 7, 5);
+// The progress bar spans the free strip of the skin between the shop and
+// update buttons and the text panel, from the shop button's left edge to
+// the panel's right one.
+constexpr RECT kProgressBarPlace = {47, 572, 624, 588};
 
 const std::wstring& LauncherPropertyName() {
     static const std::wstring name = ToWide(kLauncherPropertyName);
@@ -70,6 +74,7 @@ void CLauncherDlg::DoDataExchange() {
     (void)m_stcImage2.SubclassDlgItem(IDC_IMAGE2, m_hWnd);
     (void)m_stcVersion.SubclassDlgItem(IDC_VERSION_LINE, m_hWnd);
     (void)m_stcStatus.SubclassDlgItem(IDC_STATUS_LINE, m_hWnd);
+    (void)m_stcProgress.SubclassDlgItem(IDC_PROGRESS_BAR, m_hWnd);
     (void)m_stcFrame.SubclassDlgItem(IDC_BROWSER_FRAME, m_hWnd);
     for (int i = 0; i < kLauncherButtonCount; ++i) {
         (void)m_aButtons[i].SubclassDlgItem(kButtonPlaces[i].id, m_hWnd);
@@ -142,6 +147,11 @@ void CLauncherDlg::PlaceControls() {
     ::ShowWindow(::GetDlgItem(m_hWnd, IDC_IMAGE2), SW_HIDE);
     MoveControl(IDC_VERSION_LINE, 340, 628);
     MoveControl(IDC_STATUS_LINE, 340, 604);
+    ::SetWindowPos(m_stcProgress.GetSafeHwnd(), nullptr, kProgressBarPlace.left, kProgressBarPlace.top,
+                   kProgressBarPlace.right - kProgressBarPlace.left, kProgressBarPlace.bottom - kProgressBarPlace.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    // Shown by the first progress of a version step.
+    ::ShowWindow(m_stcProgress.GetSafeHwnd(), SW_HIDE);
     for (CXStatic* line : {&m_stcVersion, &m_stcStatus}) {
         line->m_crText = kLineTextColour;
         line->m_nFormat = DT_BOTTOM;

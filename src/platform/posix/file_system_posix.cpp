@@ -42,6 +42,8 @@ bool FlushFileToDisk(std::FILE* file) {
     return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
 }
 
+bool IsTerminal(std::FILE* file) { return isatty(fileno(file)) == 1; }
+
 namespace {
 bool StatPath(const std::string& path, struct stat* st) {
     return !path.empty() && ::stat(NativePath(path).c_str(), st) == 0;

@@ -84,6 +84,8 @@ bool FlushFileToDisk(std::FILE* file) {
     return h != INVALID_HANDLE_VALUE && FlushFileBuffers(h);
 }
 
+bool IsTerminal(std::FILE* file) { return _isatty(_fileno(file)) != 0; }
+
 namespace {
 bool Attributes(const std::string& path, DWORD* attrOut) {
     if (path.empty()) return false;

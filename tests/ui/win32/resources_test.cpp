@@ -133,7 +133,7 @@ const std::vector<DialogSpec>& Dialogs() {
           {IDC_BTN_SYSINFO, Kind::Button}, {IDC_BTN_UPDATE, Kind::Button}, {IDC_BTN_MINIMISE, Kind::Button},
           {IDC_BTN_CLOSE, Kind::Button}, {IDC_BROWSER, Kind::Browser}, {IDC_IMAGE1, Kind::Static},
           {IDC_IMAGE2, Kind::Static}, {IDC_VERSION_LINE, Kind::Static}, {IDC_STATUS_LINE, Kind::Static},
-          {IDC_BROWSER_FRAME, Kind::Static}}},
+          {IDC_BROWSER_FRAME, Kind::Static}, {IDC_PROGRESS_BAR, Kind::Static}}},
         {IDD_SYSTEM_INFO, 802, 650,
          {{IDC_SYSINFO_MINIMISE, Kind::Button}, {IDC_SYSINFO_CLOSE, Kind::Button},
           {IDC_SYSINFO_COPY, Kind::Button}, {IDC_SYSINFO_HIDE, Kind::Button}, {IDC_SYSINFO_PANEL, Kind::Static},
@@ -322,7 +322,7 @@ const Area kAreas[] = {
     {"copy", {328, 540, 464, 584}},         {"hide", {554, 540, 690, 584}},   {"title", {23, 40, 263, 76}},
     {"weibo minimise", {699, 25, 741, 61}}, {"weibo close", {740, 25, 782, 61}},
     {"weibo frame", {33, 91, 761, 501}},    {"tiles", {23, 591, 310, 651}},
-    {"text lines", {340, 604, 622, 652}},
+    {"text lines", {340, 604, 622, 652}},   {"progress bar", {47, 572, 624, 588}},
 };
 
 TEST(Resources, EverythingTheWindowsPlaceLiesOnTheSkin) {

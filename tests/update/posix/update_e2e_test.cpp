@@ -17,6 +17,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "app/util/launcher_util.h"
 #include "external/patch_kit.h"
@@ -275,7 +276,7 @@ class HalfDoneTransfer : public IUpdateTransfer {
 public:
     explicit HalfDoneTransfer(std::string site) : m_site(std::move(site)) {}
     int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t maxBytes,
-                    const std::atomic<bool>* stop, bool* notFoundOut) override {
+                    const std::atomic<bool>* stop, bool* notFoundOut, const ProgressFn& progress) override {
         const size_t slash = url.rfind('/');
         if (url.find(".pak") != std::string::npos) {
             const size_t version = url.rfind('/', slash - 1);
@@ -283,7 +284,7 @@ public:
             WriteTextFile(fs_port::NativePath(localPath), whole.substr(0, whole.size() / 2));
             ++resumed;
         }
-        return NetworkTransfer().FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut);
+        return NetworkTransfer().FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut, progress);
     }
     int FetchToMemory(int32_t mode, const std::string& url, int64_t maxBytes, std::string* contentOut,
                       const std::atomic<bool>* stop) override {
@@ -320,6 +321,56 @@ TEST(UpdateEndToEnd, ResumesAPackageCutInTheMiddle) {
     // The check sees a file that no longer matches what was released.
     WriteTextFile(inst.launcher.File("Data/a.dat"), "a9");
     EXPECT_EQ(Patchkit("verify '" + inst.launcher.Path() + "'"), 1);
+}
+
+// Fetches through the clients, then tells of each package's bytes once more
+// over a second and a half, as a slow link would.
+class SlowReportingTransfer : public HalfDoneTransfer {
+public:
+    using HalfDoneTransfer::HalfDoneTransfer;
+    int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t maxBytes,
+                    const std::atomic<bool>* stop, bool* notFoundOut, const ProgressFn& progress) override {
+        const ProgressFn counted = [&](int64_t soFar, int64_t total) {
+            ++clientReports;
+            progress(soFar, total);
+        };
+        const int rc = NetworkTransfer().FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut,
+                                                     progress ? counted : ProgressFn());
+        const int64_t size = fs_port::FileSize(localPath);
+        for (int i = 0; rc == 0 && progress && url.find(".pak") != std::string::npos && i <= 15; ++i) {
+            progress(size * i / 15, size);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return rc;
+    }
+    int clientReports = 0;
+};
+
+TEST(UpdateEndToEnd, PipedOutputShowsProgressAtMostOnceASecond) {
+    Installation inst;
+    PeerServer peer("nginx", inst.site.Path());
+    ASSERT_NE(peer.Port(), 0);
+    SlowReportingTransfer transfer(inst.site.Path());
+    std::string printed;
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(inst.Update("http://127.0.0.1:" + std::to_string(peer.Port()), false, &printed, &transfer,
+                          nullptr, true), 0) << printed;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::istringstream lines(printed);
+    int progressLines = 0;
+    bool downloading = false;  // between a package's waiting text and the end of the downloads
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("Wait for downloading -> ", 0) == 0) downloading = true;
+        if (line == "下载完成") downloading = false;
+        if (line.rfind("正在下载 : ", 0) != 0) continue;
+        ++progressLines;
+        EXPECT_TRUE(downloading) << line;
+        EXPECT_NE(line.find(" / "), std::string::npos) << line;
+        EXPECT_NE(line.find("  剩余 "), std::string::npos) << line;
+    }
+    EXPECT_GT(transfer.clientReports, 0);
+    EXPECT_GE(progressLines, 2) << printed;
+    EXPECT_LE(progressLines, seconds + 1) << printed;
 }
 
 TEST(UpdateEndToEnd, FaultsLoseNothing) {

@@ -43,6 +43,11 @@ public:
     void ShowVersionLine(int32_t version) override { versionLines.push_back(version); }
     void EnableStartButton(bool enable) override { startButton.push_back(enable); }
     void ShowMessageBox(const std::string& text) override { boxes.push_back(text); }
+    void ShowProgress(double fraction, const std::string& text) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        progress.emplace_back(fraction, text);
+    }
+    void EndProgress() override { ++progressEnds; }
     int32_t InstalledVersion() const override { return installed; }
     LauncherSettings Settings() const override { return settings; }
 
@@ -55,6 +60,8 @@ public:
     std::vector<int32_t> versionLines;
     std::vector<bool> startButton;
     std::vector<std::string> boxes;
+    std::vector<std::pair<double, std::string>> progress;
+    int progressEnds = 0;
     int32_t installed = 1000;
     LauncherSettings settings;
     std::mutex m_mutex;
@@ -70,7 +77,7 @@ public:
     explicit FolderTransfer(std::string root) : m_root(std::move(root)) {}
 
     int FetchToFile(int32_t, const std::string& url, const std::string& localPath, int64_t maxBytes,
-                    const std::atomic<bool>*, bool* notFoundOut) override {
+                    const std::atomic<bool>*, bool* notFoundOut, const ProgressFn& progress) override {
         urls.push_back(url);
         caps.push_back(maxBytes);
         const std::string source = Source(url);
@@ -81,7 +88,11 @@ public:
             return failUrls.count(url) ? failUrls.at(url) : 5;
         }
         if (maxBytes != kNoByteCap && fs_port::FileSize(source) > maxBytes) return 5;
-        WriteTextFile(fs_port::NativePath(localPath), ReadTextFile(source));
+        const std::string content = ReadTextFile(source);
+        const int64_t size = static_cast<int64_t>(content.size());
+        if (progress) progress(0, size);
+        WriteTextFile(fs_port::NativePath(localPath), content);
+        if (progress) progress(size, size);
         return 0;
     }
     int FetchToMemory(int32_t, const std::string& url, int64_t maxBytes, std::string* contentOut,
@@ -117,8 +128,8 @@ public:
     TwoHostTransfer(const std::string& first, const std::string& second)
         : hosts{FolderTransfer(first), FolderTransfer(second)} {}
     int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t maxBytes,
-                    const std::atomic<bool>* stop, bool* notFoundOut) override {
-        return hosts[current].FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut);
+                    const std::atomic<bool>* stop, bool* notFoundOut, const ProgressFn& progress) override {
+        return hosts[current].FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut, progress);
     }
     int FetchToMemory(int32_t mode, const std::string& url, int64_t maxBytes, std::string* contentOut,
                       const std::atomic<bool>* stop) override {
