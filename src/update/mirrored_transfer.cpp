@@ -146,9 +146,13 @@ bool CMirroredTransfer::Leave(size_t i, const std::string& reason) {
 bool CMirroredTransfer::LeaveHostOf(const std::string& url) {
     const auto served = m_servedBy.find(url);
     const size_t host = served != m_servedBy.end() ? served->second : 0;
-    if (host < m_hosts.size() && !m_hosts[host].left) return Leave(host, FileOfUrl(url) + " failed its check");
-    for (const Host& other : m_hosts) {
-        if (!other.left) return true;
+    if (host < m_hosts.size() && !m_hosts[host].left) {
+        if (Leave(host, FileOfUrl(url) + " failed its check")) return true;
+    } else {
+        for (const Host& other : m_hosts) {
+            if (!other.left) return true;
+        }
     }
-    return false;
+    // No other host of ours: the transfer behind may still have one.
+    return m_inner->LeaveHostOf(url);
 }

@@ -38,6 +38,8 @@ public:
                     const std::atomic<bool>* stop, bool* notFoundOut, const ProgressFn& progress) override;
     int FetchToMemory(int32_t transferMode, const std::string& url, int64_t maxBytes, std::string* contentOut,
                       const std::atomic<bool>* stop) override;
+    bool LeaveHostOf(const std::string& url) override { return m_inner->LeaveHostOf(url); }
+    [[nodiscard]] std::string FailureText() const override { return m_inner->FailureText(); }
     [[nodiscard]] int64_t Received() const { return m_received.load(); }
 
 private:
