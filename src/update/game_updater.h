@@ -182,6 +182,9 @@ private:
     // callback takes the bytes of each block written.
     [[nodiscard]] std::function<void(uint64_t)> WriteProgress(StepPhase phase, const std::string& name,
                                                              int64_t expectedBytes);
+    void BeginDeltaProgress(int64_t applyBytes);
+    // The bytes a delta has made of the file name so far.
+    [[nodiscard]] ProgressFn ApplyProgress(const std::string& name, int64_t expectedBytes);
     void ReportProgress();
     void EndStepProgress();
     // Shows text and logs it, followed by the reason when there is one: only

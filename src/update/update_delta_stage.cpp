@@ -77,6 +77,9 @@ bool CDeltaStage::Run(UpdatePlan* remaining, HandOffPlan* handOff) {
     for (const Candidate& candidate : chosen) byPackage[candidate.delta.package].push_back(&candidate);
     TheJournal().AddEntryF(EntryKind::Info, update_text::kDeltaChosen, static_cast<int>(chosen.size()),
                            static_cast<int>(byPackage.size()));
+    int64_t applyBytes = 0;
+    for (const Candidate& candidate : chosen) applyBytes = SaturatedSum(applyBytes, candidate.member.nSize);
+    m_updater.BeginDeltaProgress(applyBytes);
     (void)fs_port::MakeDirectories(m_updater.m_strTempFolder + kDeltaFolderName + "\\pak");
     for (const auto& [package, members] : byPackage) {
         if (!PatchFromPackage(package, members, handOff)) return false;
@@ -258,9 +261,11 @@ std::string CDeltaStage::PatchMember(CBundle& bundle, const Candidate& candidate
     std::atomic<bool> stop{false};
     bool tooLarge = false;
     const int64_t limit = candidate.member.nSize;
-    const auto progress = [&](int64_t done, int64_t) {
+    const ProgressFn shown = m_updater.ApplyProgress(delta.place, limit);
+    const auto progress = [&](int64_t done, int64_t total) {
         tooLarge = tooLarge || done > limit;
         if (tooLarge || m_updater.StopRequested()) stop.store(true);
+        shown(done, total);
     };
     const DeltaResult applied =
         ApplyDeltaFile(m_updater.m_strLauncherFolder + "\\" + delta.place, deltaPath, outPath, &stop, progress);

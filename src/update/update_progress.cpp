@@ -46,6 +46,21 @@ void CGameUpdater::BeginStepProgress(const UpdatePlan& plan) {
     (void)m_progressTicker.Start(kProgressTick, [this] { ReportProgress(); });
 }
 
+// Deltas are applied before any package downloads: their phase is planned on
+// its own, and the packages' plan follows it.
+void CGameUpdater::BeginDeltaProgress(int64_t applyBytes) {
+    m_progress.Begin({0, 0, applyBytes});
+    (void)m_progressTicker.Start(kProgressTick, [this] { ReportProgress(); });
+}
+
+ProgressFn CGameUpdater::ApplyProgress(const std::string& name, int64_t expectedBytes) {
+    m_progress.StartFile(StepPhase::Apply, name, expectedBytes, StepProgress::Clock::now());
+    return [this](int64_t soFar, int64_t) {
+        m_progress.FileBytes(StepPhase::Apply, soFar, -1, StepProgress::Clock::now());
+        ReportProgress();
+    };
+}
+
 std::function<void(uint64_t)> CGameUpdater::WriteProgress(StepPhase phase, const std::string& name,
                                                           int64_t expectedBytes) {
     m_progress.StartFile(phase, name, expectedBytes, StepProgress::Clock::now());

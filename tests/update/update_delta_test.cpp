@@ -149,6 +149,11 @@ TEST(DeltaRoad, EveryFailureFallsBackToTheFullPackage) {
                               [](const std::string& t) { return t.rfind("下载 ", 0) == 0; }),
                   c.fetched.front() == "delta1.pak" && c.fetched.size() < 3)
             << c.name;
+        // So is the applying of every delta package that came, with its figures.
+        EXPECT_EQ(std::any_of(s.window.progress.begin(), s.window.progress.end(),
+                              [](const auto& shown) { return shown.second.rfind("正在应用补丁 : ", 0) == 0; }),
+                  c.fetched.front() == "delta1.pak" && c.fetched.size() < 3)
+            << c.name << testing::PrintToString(s.window.progress);
         SystemFileOps ops(false);
         ASSERT_EQ(RunInstaller(s.launcher.Path(), s.launcher.Path() + "\\udo.temp", &ops,
                                [](EntryKind, const std::string&) {}),
