@@ -8,6 +8,11 @@ inside most archives, inserts and removes entries, adds two files and
 removes one. Figures: bytes received with deltas / bytes of the full update
 (the full packages on the server), and the time of the whole step with
 deltas / with the full packages. Both trees are signed, as operators do.
+
+The time goal is judged on a player's link, emulated with the launcher's own
+download limit at LINK_KIBPS (a 160 Mbit/s line): over loopback the transfer
+costs next to nothing, and the step is only unpacking against applying,
+which the "loopback" figure shows beside it.
 """
 import glob
 import os
@@ -17,6 +22,8 @@ import shutil
 
 import run_bench
 from run_bench import MIB, RUNS, data_dir, goal, patchkit, run_measured, start_peer, stop_peer
+
+LINK_KIBPS = 20480
 
 ARCHIVES = 16
 ENTRY_BYTES = 64 << 10
@@ -102,7 +109,7 @@ def sign_trees(build, base):
     return public
 
 
-def run_step(build, base, root, folder):
+def run_step(build, base, root, folder, limit_kibps=0):
     """One step against nginx over root; gives (wall seconds, bytes received)."""
     state, port = start_peer("nginx", os.path.join(base, root))
     try:
@@ -112,8 +119,8 @@ def run_step(build, base, root, folder):
         patchkit(build, "verify", folder)
         out = os.path.join(base, "update.out")
         seconds, _, _ = run_measured(["/bin/sh", "-c", "'%s' update --server http://127.0.0.1:%s --folder '%s' "
-                                      "--once --trust-key '%s' > '%s'"
-                                      % (os.path.join(build, "bin", "patchkit"), port, folder,
+                                      "--once --limit %d --trust-key '%s' > '%s'"
+                                      % (os.path.join(build, "bin", "patchkit"), port, folder, limit_kibps,
                                          sign_trees(build, base), out)])
     finally:
         stop_peer(state)
@@ -139,19 +146,22 @@ def bench_delta_road(build):
     sign_trees(build, base)
     full_bytes = sum(os.path.getsize(p) for p in glob.glob(os.path.join(base, "server-full", "1.0.0.2", "*.pak")))
     folder = os.path.join(base, "run", "game")
-    times = {"server": [], "server-full": []}
+    times = {(root, limit): [] for root in ("server", "server-full") for limit in (LINK_KIBPS, 0)}
     received = {}
     try:
         for _ in range(RUNS):
-            for root in times:
-                seconds, received[root] = run_step(build, base, root, folder)
+            for root, limit in times:
+                seconds, received[root] = run_step(build, base, root, folder, limit)
                 check_installed(base, folder)
-                times[root].append(seconds)
+                times[(root, limit)].append(seconds)
     finally:
         shutil.rmtree(os.path.join(base, "run"), ignore_errors=True)
     bytes_ratio = received["server"] / full_bytes
-    time_ratio = min(times["server"]) / min(times["server-full"])
-    print("bench delta road: ratio %.3f %s time_ratio %.2f %s received %.1f MiB full update %.1f MiB"
-          " step %.2f s full step %.2f s"
-          % (bytes_ratio, goal("<=", 0.10, bytes_ratio), time_ratio, goal("<=", 0.5, time_ratio),
-             received["server"] / MIB, full_bytes / MIB, min(times["server"]), min(times["server-full"])))
+    step = {key: min(seconds) for key, seconds in times.items()}
+    time_ratio = step[("server", LINK_KIBPS)] / step[("server-full", LINK_KIBPS)]
+    loopback_ratio = step[("server", 0)] / step[("server-full", 0)]
+    print("bench delta road: ratio %.3f %s time_ratio %.2f %s (link %d KiB/s: step %.2f s, full step %.2f s)"
+          " loopback_time_ratio %.2f (step %.2f s, full step %.2f s) received %.1f MiB full update %.1f MiB"
+          % (bytes_ratio, goal("<=", 0.10, bytes_ratio), time_ratio, goal("<=", 0.5, time_ratio), LINK_KIBPS,
+             step[("server", LINK_KIBPS)], step[("server-full", LINK_KIBPS)], loopback_ratio, step[("server", 0)],
+             step[("server-full", 0)], received["server"] / MIB, full_bytes / MIB))
