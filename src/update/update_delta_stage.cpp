@@ -234,8 +234,11 @@ std::string CDeltaStage::FetchDeltaPackage(const std::string& name, const std::s
     m_updater.ReportStatus(0, 0.0f, waiting);
     TheJournal().AddEntry(EntryKind::Info, waiting.c_str());
     const int64_t cap = trust.Enabled() ? static_cast<int64_t>(listed) : kNoByteCap;
-    const int result = m_updater.m_pTransfer->FetchToFile(m_updater.m_settings.TransferMode,
-                                                          m_baseUrl + name, localPath, cap, &m_updater.m_bStopRequested, nullptr, {});
+    PackageGroup shown;
+    shown.name = name;
+    const int result =
+        m_updater.m_pTransfer->FetchToFile(m_updater.m_settings.TransferMode, m_baseUrl + name, localPath, cap,
+                                           &m_updater.m_bStopRequested, nullptr, m_updater.DownloadProgress(shown));
     if (result != 0) return StringPrintf("delta package %s not received (error %d)", name.c_str(), result * 10);
     if (trust.Enabled() && !trust.CheckFile(name, localPath, &refusal)) return refusal.reason;
     return std::string();
