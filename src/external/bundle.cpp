@@ -100,7 +100,7 @@ struct CBundle::Impl {
     std::string tag;
     const std::atomic<bool>* stop = nullptr;
     bool failureInPackage = false;
-    std::function<void(uint64_t)> written;
+    std::function<void(uint64_t)> onWritten;  // told the bytes of each block written
 
     [[nodiscard]] bool Locate(const char* memberName, const char* destPath, size_t* indexOut);
     [[nodiscard]] bool Stream(size_t index, const std::string& dest, ByteSink* copy, ExtractedFile* fileOut);
@@ -163,7 +163,7 @@ bool CBundle::Impl::Stream(size_t index, const std::string& dest, ByteSink* copy
         error = "cannot create " + fs_port::NativePath(temp);
         return false;
     }
-    MemberSink sink(out, stop, copy, written);
+    MemberSink sink(out, stop, copy, onWritten);
     bool ok = reader.StreamMember(index, &sink, &error);
     if (!ok && stop && stop->load()) {
         error = "stopped";
@@ -204,7 +204,7 @@ bool CBundle::LastFailureInPackage() const { return m_impl->failureInPackage; }
 
 void CBundle::SetStopFlag(const std::atomic<bool>* stop) { m_impl->stop = stop; }
 
-void CBundle::SetProgress(std::function<void(uint64_t bytes)> written) { m_impl->written = std::move(written); }
+void CBundle::SetProgress(std::function<void(uint64_t bytes)> written) { m_impl->onWritten = std::move(written); }
 
 const std::vector<BundleMember>& CBundle::Members() const { return m_impl->reader.Members(); }
 
