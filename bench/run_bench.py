@@ -666,7 +666,10 @@ def same_file(a, b):
 
 
 def bench_delta_apply(build, old_path, new_path, work):
-    """patchkit apply against xdelta3 -d on one delta of each maker."""
+    """patchkit apply against xdelta3 -d on one delta of each maker. patchkit
+    syncs its output to disk before it renames it into place (a file the
+    installer will move must be whole after a power loss), so the reference
+    is xdelta3 -d followed by sync of its output: the same work."""
     deltas = {"patchkit": os.path.join(work, "patchkit.vcdiff"), "xdelta3": os.path.join(work, "xdelta3.vcdiff")}
     patchkit(build, "delta", old_path, new_path, deltas["patchkit"])
     subprocess.run(["xdelta3", "-e", "-f", "-S", "none", "-s", old_path, new_path, deltas["xdelta3"]], check=True)
@@ -682,7 +685,8 @@ def bench_delta_apply(build, old_path, new_path, work):
             os.sync()
             ours.append(run_measured([os.path.join(build, "bin", "patchkit"), "apply", old_path, delta, ours_out]))
             os.sync()
-            theirs.append(run_measured(["xdelta3", "-d", "-f", "-s", old_path, delta, theirs_out]))
+            theirs.append(run_measured(["/bin/sh", "-c", 'xdelta3 -d -f -s "$1" "$2" "$3" && sync "$3"', "sh",
+                                        old_path, delta, theirs_out]))
         if not (same_file(ours_out, new_path) and same_file(theirs_out, new_path)):
             raise SystemExit("bench delta: a rebuilt file of the %s delta differs from the new file" % maker)
         figures.append((maker, os.path.getsize(delta), ours, theirs))
