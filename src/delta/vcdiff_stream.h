@@ -37,7 +37,6 @@ public:
     PumpEnd Pump(int (*step)(xd3_stream*), ByteSink* sink, int64_t* written, const std::atomic<bool>* stop,
                  const std::function<void(int64_t, int64_t)>* progress, int* codeOut);
     std::string Message() const;
-    bool MemoryExceeded() const { return m_memoryExceeded; }
     // The result for a failure code of xd3_decode_input/xd3_encode_input,
     // after the source's and the memory cap's own reasons.
     DeltaResult Failure(int code, const std::string& deltaName) const;

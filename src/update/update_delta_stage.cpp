@@ -1,5 +1,7 @@
 #include "update/update_delta_stage.h"
 
+#include <algorithm>
+#include <limits>
 #include <map>
 #include <set>
 
@@ -52,18 +54,6 @@ int ByteCountingTransfer::FetchToMemory(int32_t transferMode, const std::string&
     const int result = m_inner->FetchToMemory(transferMode, url, maxBytes, contentOut, stop);
     m_received += static_cast<int64_t>(contentOut->size());
     return result;
-}
-
-std::string FormatByteCount(int64_t bytes) {
-    static const char* const kUnits[] = {"KB", "MB", "GB", "TB"};
-    if (bytes < 1024) return StringPrintf("%lld B", static_cast<long long>(bytes));
-    double value = static_cast<double>(bytes) / 1024.0;
-    size_t unit = 0;
-    while (value >= 1024.0 && unit + 1 < sizeof(kUnits) / sizeof(kUnits[0])) {
-        value /= 1024.0;
-        ++unit;
-    }
-    return StringPrintf("%.1f %s", value, kUnits[unit]);
 }
 
 bool CDeltaStage::Run(UpdatePlan* remaining, HandOffPlan* handOff) {
@@ -233,7 +223,9 @@ std::string CDeltaStage::FetchDeltaPackage(const std::string& name, const std::s
     const std::string waiting = StringPrintf(update_text::kWaitForDownloading, name.c_str());
     m_updater.ReportStatus(0, 0.0f, waiting);
     TheJournal().AddEntry(EntryKind::Info, waiting.c_str());
-    const int64_t cap = trust.Enabled() ? static_cast<int64_t>(listed) : kNoByteCap;
+    const int64_t cap =
+        trust.Enabled() ? static_cast<int64_t>(std::min<uint64_t>(listed, std::numeric_limits<int64_t>::max()))
+                        : kNoByteCap;
     PackageGroup shown;
     shown.name = name;
     const int result =

@@ -47,9 +47,6 @@ private:
     std::atomic<int64_t> m_received{0};
 };
 
-// "812 B", "12.3 KB", "12.3 MB", "1.2 GB" (units of 1024).
-std::string FormatByteCount(int64_t bytes);
-
 class CDeltaStage {
 public:
     explicit CDeltaStage(CGameUpdater& updater) : m_updater(updater) {}

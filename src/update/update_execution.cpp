@@ -1,5 +1,7 @@
 // Preparation and execution of one version step: work folder, downloads,
 // unpacking with digest checks, the hand-off file and the installer's start.
+#include <algorithm>
+
 #include "app/util/launcher_util.h"
 #include "external/journal.h"
 #include "platform/file_system.h"
@@ -111,17 +113,8 @@ void CGameUpdater::AddDeletions(const UpdatePlan& plan, HandOffPlan* handOff) {
 int64_t CGameUpdater::FullPackageBytes(const UpdatePlan& plan) const {
     int64_t total = 0;
     for (const PackageGroup& group : plan.packages) {
-        int64_t size = fs_port::FileSize(m_strTempFolder + group.name);
-        uint64_t listed = 0;
-        TrustRefusal refusal;
-        if (size < 0 && m_trust.Enabled() && m_trust.ExpectedSize(group.name, &listed, &refusal)) {
-            size = static_cast<int64_t>(listed);
-        }
-        if (size < 0) {
-            size = 0;
-            for (const PackageMember& member : group.members) size += member.nSize;
-        }
-        total += size;
+        const int64_t fetched = fs_port::FileSize(m_strTempFolder + group.name);
+        total = SaturatedSum(total, fetched >= 0 ? fetched : PlannedDownloadBytes(group));
     }
     return total;
 }
@@ -129,8 +122,9 @@ int64_t CGameUpdater::FullPackageBytes(const UpdatePlan& plan) const {
 void CGameUpdater::ReportDeltaSaving(const UpdatePlan& plan, int64_t receivedBefore, size_t patchedFiles) {
     m_nFullUpdateBytes = FullPackageBytes(plan);
     const std::string text =
-        StringPrintf(update_text::kDeltaSaving, FormatByteCount(ReceivedBytes() - receivedBefore).c_str(),
-                     FormatByteCount(m_nFullUpdateBytes).c_str());
+        StringPrintf(update_text::kDeltaSaving,
+                     FormatByteCount(static_cast<uint64_t>(std::max<int64_t>(0, ReceivedBytes() - receivedBefore))).c_str(),
+                     FormatByteCount(static_cast<uint64_t>(std::max<int64_t>(0, m_nFullUpdateBytes))).c_str());
     // Only a step that took deltas has something to show.
     if (patchedFiles > 0) ReportStatus(0, 0.0f, text);
     Log(EntryKind::Info, text);

@@ -167,12 +167,4 @@ TEST(DeltaRoad, EveryFailureFallsBackToTheFullPackage) {
     }
 }
 
-TEST(DeltaRoad, ByteCountsAreShownInTheirUnit) {
-    const struct {
-        int64_t bytes;
-        const char* text;
-    } cases[] = {{0, "0 B"}, {1023, "1023 B"}, {1024, "1.0 KB"}, {12897485, "12.3 MB"}, {1288490189, "1.2 GB"}};
-    for (const auto& c : cases) EXPECT_EQ(FormatByteCount(c.bytes), c.text) << c.bytes;
-}
-
 }  // namespace
