@@ -40,13 +40,15 @@ struct VolumeTally {
     uint64_t needed = 0;
 };
 
+// The tallies are keyed by volume and handed out by that key, never by a
+// pointer or reference into the container: a later lookup may add a volume.
 class VolumeMap {
 public:
     explicit VolumeMap(const VolumeSpaceQuery& query) : m_query(query) {}
 
     // The volume of path's nearest folder; false with the folder (or the
     // path when no folder above it exists) when it cannot be read.
-    bool Find(const std::string& path, VolumeTally** tallyOut, std::string* unreadOut) {
+    bool Find(const std::string& path, uint64_t* volumeOut, std::string* unreadOut) {
         const std::string folder = NearestFolder(path);
         auto known = m_byFolder.find(folder);
         if (known == m_byFolder.end()) {
@@ -55,28 +57,32 @@ public:
                 *unreadOut = folder.empty() ? path : folder;
                 return false;
             }
-            known = m_byFolder.emplace(folder, Tally(folder, space)).first;
+            Tally(folder, space);
+            known = m_byFolder.emplace(folder, space.volume).first;
         }
-        *tallyOut = &m_tallies[known->second];
+        *volumeOut = known->second;
         return true;
     }
-    std::vector<VolumeTally>& Tallies() { return m_tallies; }
+    VolumeTally& Of(uint64_t volume) { return m_tallies.at(volume); }
+    // In the order the volumes were first met, so the first short one is reported.
+    const std::vector<uint64_t>& Volumes() const { return m_order; }
 
 private:
-    size_t Tally(const std::string& folder, const fs_port::VolumeSpace& space) {
-        for (size_t i = 0; i < m_tallies.size(); ++i) {
-            if (m_tallies[i].space.volume != space.volume) continue;
+    void Tally(const std::string& folder, const fs_port::VolumeSpace& space) {
+        const auto known = m_tallies.find(space.volume);
+        if (known != m_tallies.end()) {
             // Read twice, the smaller room is the safer one.
-            m_tallies[i].space.freeBytes = std::min(m_tallies[i].space.freeBytes, space.freeBytes);
-            return i;
+            known->second.space.freeBytes = std::min(known->second.space.freeBytes, space.freeBytes);
+            return;
         }
-        m_tallies.push_back({folder, space, 0});
-        return m_tallies.size() - 1;
+        m_tallies.emplace(space.volume, VolumeTally{folder, space, 0});
+        m_order.push_back(space.volume);
     }
 
     const VolumeSpaceQuery& m_query;
-    std::map<std::string, size_t> m_byFolder;
-    std::vector<VolumeTally> m_tallies;
+    std::map<std::string, uint64_t> m_byFolder;
+    std::map<uint64_t, VolumeTally> m_tallies;
+    std::vector<uint64_t> m_order;
 };
 
 }  // namespace
@@ -85,16 +91,17 @@ SpaceVerdict CheckSpaceNeeds(const std::vector<SpaceNeed>& needs, const VolumeSp
                              SpaceShortfall* shortfallOut) {
     VolumeMap volumes(query);
     for (const SpaceNeed& need : needs) {
-        VolumeTally* to = nullptr;
+        uint64_t to = 0;
         if (!volumes.Find(need.path, &to, &shortfallOut->folder)) return SpaceVerdict::Unknown;
-        VolumeTally* from = nullptr;
+        uint64_t from = 0;
         std::string unread;
-        const bool renamed = !need.movedFrom.empty() && volumes.Find(need.movedFrom, &from, &unread) &&
-                             from->space.volume == to->space.volume;
+        const bool renamed = !need.movedFrom.empty() && volumes.Find(need.movedFrom, &from, &unread) && from == to;
         // A volume written to at all keeps its margin, even for a rename.
-        to->needed = AddCapped(to->needed, renamed ? 0 : WholeClusters(need.bytes));
+        VolumeTally& tally = volumes.Of(to);
+        tally.needed = AddCapped(tally.needed, renamed ? 0 : WholeClusters(need.bytes));
     }
-    for (const VolumeTally& tally : volumes.Tallies()) {
+    for (const uint64_t volume : volumes.Volumes()) {
+        const VolumeTally& tally = volumes.Of(volume);
         const uint64_t needed = AddCapped(tally.needed, kSpaceMarginBytes);
         if (needed <= tally.space.freeBytes) continue;
         *shortfallOut = {tally.folder, needed, tally.space.freeBytes};

@@ -41,6 +41,10 @@ TEST(DiskSpace, NeedsAreSummedPerVolumeAgainstItsRoom) {
          {{"c", {1, 64 * kMiB}}},
          {{"c/a", uint64_t{1} << 63, ""}, {"c/b", uint64_t{1} << 63, ""}},
          SpaceVerdict::Short, "c", ~uint64_t{0}},
+        {"a move from a volume met only then does not lose the tally of the first",
+         {{"c", {1, 4 * kMiB + 12287}}, {"d", {2, 64 * kMiB}}},
+         {{"c/a.pak", 1000, ""}, {"c/backup", 5000, "d"}},
+         SpaceVerdict::Short, "c", 4 * kMiB + 12288},
         {"a volume whose room cannot be read", {}, {{"c/a.pak", 1, ""}}, SpaceVerdict::Unknown, "c", 0},
     };
     for (const auto& c : cases) {
