@@ -259,6 +259,7 @@ bool CNetworkFTP::ReceiveToFile(CNetworkSocket& data) {
         const int64_t room = m_nRemoteSize - have;
         const size_t take = n > room ? static_cast<size_t>(room < 0 ? 0 : room) : static_cast<size_t>(n);
         if (!sink.Write(buffer.data(), take)) return Refuse(kLocalWriteFailed);
+        if (m_tap) m_tap(have, buffer.data(), take);
         have += static_cast<int64_t>(take);
         if (m_progress) m_progress(have, m_nRemoteSize);
     }

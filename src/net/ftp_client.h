@@ -73,6 +73,8 @@ public:
     // step and the server's reply to the journal.
     void SetStopFlag(const std::atomic<bool>* stop) { m_stop.SetExternal(stop); }
     void SetProgress(ProgressFn progress) { m_progress = std::move(progress); }
+    // Hears of every piece written to the local file, at its offset.
+    void SetWriteTap(WriteTapFn tap) { m_tap = std::move(tap); }
     // The largest file this download may give: a SIZE answer above it fails
     // the download (1004) before the transfer begins.
     void SetByteCap(int64_t maxBytes) { m_byteCap = maxBytes; }
@@ -139,6 +141,7 @@ private:
     StopToken m_stop;
     ActiveSockets m_active;
     ProgressFn m_progress;
+    WriteTapFn m_tap;
     bool m_bNotFound = false;
     bool m_bStalled = false;
 };

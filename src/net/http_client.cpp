@@ -422,6 +422,7 @@ bool CNetworkHTTP::WriteBody(const char* data, size_t size) {
     if (take == 0) return true;
     FileSink sink(m_hFile.get());
     if (!sink.Write(data, take)) return Refuse(kLocalWriteFailed);
+    if (m_tap) m_tap(m_nReceived, data, take);
     m_nReceived += static_cast<int64_t>(take);
     if (m_progress) m_progress(m_nReceived, m_nTotal);
     return true;

@@ -61,6 +61,8 @@ public:
     // up within about kStopPollMs and returns a failure without retrying.
     void SetStopFlag(const std::atomic<bool>* stop) { m_stop.SetExternal(stop); }
     void SetProgress(ProgressFn progress) { m_progress = std::move(progress); }
+    // Hears of every piece written to the local file, at its offset.
+    void SetWriteTap(WriteTapFn tap) { m_tap = std::move(tap); }
     // The largest file this download may give (the client's own limit is
     // kMaxHttpFileBytes): an answer that announces more is refused before a
     // byte is written, one without a length as soon as it grows past it.
@@ -122,6 +124,7 @@ private:
     StopToken m_stop;
     ActiveSockets m_active;
     ProgressFn m_progress;
+    WriteTapFn m_tap;
     bool m_bNotFound = false;
     bool m_bStalled = false;
     bool m_bTooSlow = false;  // the stall watch cut the last attempt

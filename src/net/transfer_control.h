@@ -25,6 +25,19 @@ constexpr int kStopPollMs = 100;
 // have, or -1 while that is not known yet.
 using ProgressFn = std::function<void(int64_t bytesSoFar, int64_t totalBytes)>;
 
+// Watches a download as it writes its local file, on the downloading thread:
+// progress as above, and wrote with every piece at the file offset where it
+// landed (a download that starts over writes at 0 again), so the bytes can
+// be checked as they pass instead of read back. Either may be empty.
+using WriteTapFn = std::function<void(int64_t offset, const char* data, size_t size)>;
+struct FetchWatch {
+    FetchWatch() = default;
+    // A watch of the progress alone, where a ProgressFn was passed before.
+    FetchWatch(ProgressFn progressFn) : progress(std::move(progressFn)) {}  // NOLINT(google-explicit-constructor)
+    ProgressFn progress;
+    WriteTapFn wrote;
+};
+
 // How slow a transfer may get before it counts as stalled: over every window
 // of this length at least window x minimum rate bytes must arrive. A link that
 // sends a byte a second would otherwise keep a download alive for ever, since

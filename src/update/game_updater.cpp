@@ -1,10 +1,8 @@
 #include "update/game_updater.h"
 
 #include "app/util/launcher_util.h"
-#include "external/fast_file.h"
 #include "external/journal.h"
 #include "net/rate_limiter.h"
-#include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"
 #include "update/status_texts.h"
@@ -27,7 +25,7 @@ CGameUpdater::CGameUpdater(std::string launcherFolder, IUpdateTransfer* transfer
     : m_strLauncherFolder(std::move(launcherFolder)),
       m_counting(transfer ? transfer : &NetworkTransfer()),
       m_hosts(&m_counting),
-      m_pTransfer(&m_hosts),
+      m_fetcher(&m_hosts),
       m_pStarter(starter ? starter : &PlatformProgramStarter()) {
     Clear();
 }
@@ -49,6 +47,7 @@ int CGameUpdater::RunUpdate(IUpdaterWindow* window) {
     m_pWindow = window;
     m_settings = window->Settings();
     m_hosts.StartStep(m_settings);
+    m_fetcher.BeginStep(m_settings, m_strLauncherFolder, &m_bStopRequested);
     DownloadRateLimiter().SetLimit(m_settings.MaxDownloadKiBps * 1024);
     const int checked = CheckVersion();
     if (checked != update_outcome::kHandedOver) return checked;
@@ -69,10 +68,7 @@ void CGameUpdater::ReportUnpacking(const std::string& text) {
     if (m_pWindow) m_pWindow->SetStatusText(ShownText(StringPrintf(update_text::kUnpackingFormat, text.c_str())));
 }
 
-std::string CGameUpdater::FetchFailure(const std::string& generic) const {
-    const std::string own = m_pTransfer->FailureText();
-    return own.empty() ? generic : own;
-}
+std::string CGameUpdater::FetchFailure(const std::string& generic) const { return m_fetcher.FailureText(generic); }
 
 void CGameUpdater::Fail(const std::string& text, const std::string& reason) {
     ReportStatus(0, 0.0f, text);
@@ -85,35 +81,28 @@ bool CGameUpdater::StopHere() {
     return true;
 }
 
-bool CGameUpdater::IsHttp() const { return m_settings.TransferMode == kTransferModeHttp; }
+void CGameUpdater::ManualUpdateBox() { m_pWindow->ShowMessageBox(update_text::kInstallFailedBox); }
+
+StepContext CGameUpdater::Step() {
+    return {m_fetcher, *this, m_bStopRequested, m_bHalt, m_strLauncherFolder, m_strTempFolder};
+}
 
 bool CGameUpdater::FetchVersionList(std::string* contentOut) {
-    const std::string localPath = m_strLauncherFolder + "\\versionlist.data";
-    const std::string url = ServerUrlPrefix(m_settings) + "versionlist.data";
     Log(EntryKind::Notice, StringPrintf(update_text::kRequestingFromServer, m_settings.UpdateIP.c_str(),
                                         m_settings.UpdatePort.c_str(), m_settings.TransferMode));
-    int result = 0;
     std::string raw;
-    if (IsHttp()) {
-        // A leftover list from a run that died would be resumed and spliced
-        // with the new one.
-        (void)fs_port::RemoveFile(localPath);
-        result = m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, kMaxVersionListBytes,
-                                          &m_bStopRequested, nullptr, {});
-        if (result == 0) (void)ReadWholeFile(localPath, nullptr, false, &raw);
-        // Also what a failed fetch left: at most the list's cap, or an empty file.
-        (void)fs_port::RemoveFile(localPath);
-    } else {
-        result = m_pTransfer->FetchToMemory(m_settings.TransferMode, url, kMaxVersionListBytes, &raw,
-                                            &m_bStopRequested);
-    }
+    const int result = m_fetcher.FetchVersionList(&raw);
     if (StopHere()) return false;
     if (result != 0 || raw.empty() || raw.front() == '\0') {
         Log(EntryKind::Error, update_text::kVersionListFetchFailed);
         Fail(FetchFailure(StringPrintf(update_text::kUpdateFailedCode, result * 10)));
         return false;
     }
-    if (!CheckListSignature(raw, url + ".minisig")) return false;
+    StepFailure failure;
+    if (!m_fetcher.CheckVersionList(raw, &failure)) {
+        if (!StopHere()) Fail(failure.shown, failure.reason);
+        return false;
+    }
     if (!DecodeVersionList(std::move(raw), contentOut)) {
         Fail(update_text::kVersionListUnreadable);
         return false;

@@ -1,8 +1,12 @@
 // The update engine: one version step per run. RunUpdate checks the server's
-// version list, and for a chosen target empties the work folder, loads the
-// target's update and delete lists, downloads and unpacks the packages,
-// writes the hand-off file and starts the installer program with it. Every
-// step is shown through the window port and written to the journal.
+// version list, and for a chosen target empties the work folder and runs the
+// step's stages, each a unit of its own that takes the step's context (the
+// fetcher, this engine as the report port, the stop flags, the folders):
+// the lists (update_list_stage), the disk space (update_space_stage), the
+// deltas (update_delta_stage), the overlapped download and unpacking
+// (update_pipeline); then it writes the hand-off file and starts the
+// installer program with it. Every step is shown through the window port and
+// written to the journal.
 //
 //   CGameUpdater updater(launcherFolder);
 //   updater.m_bInstall = 1;
@@ -20,14 +24,15 @@
 
 #include "app/launcher_settings.h"
 #include "maintenance/verify_cache.h"
-#include "update/disk_space.h"
+#include "update/byte_counting_transfer.h"
 #include "update/hand_off.h"
 #include "update/mirrored_transfer.h"
-#include "update/release_trust.h"
+#include "update/step_context.h"
 #include "update/step_progress.h"
 #include "update/update_delta_stage.h"
 #include "update/update_lists.h"
 #include "update/updater_ports.h"
+#include "update/version_fetcher.h"
 #include "update/version_list.h"
 
 // Outcomes of RunUpdate and CheckVersion.
@@ -42,34 +47,13 @@ constexpr int kUpToDate = 3;
 // the status line; the journal always gets the whole text.
 constexpr size_t kMaxShownStatusBytes = 4096;
 
-// What unpacking one package gave: the moves and checked files of its members,
-// or why it ended early. Made where the package is unpacked (mostly a second
-// thread), read by the engine's thread only once that unpacking has ended.
-struct UnpackedPackage {
-    enum class Kind {
-        None,     // no package was being unpacked
-        Done,
-        Halted,   // a stop, or the other side's failure, ended it
-        Damaged,  // the package failed its check; another host may serve a good one
-        Failed,   // the disk or the installer program's place failed
-    };
-    Kind kind = Kind::None;
-    const PackageGroup* group = nullptr;
-    std::vector<HandOffMove> moves;
-    std::vector<VerifyCacheLine> checkedFiles;
-    std::string text;     // the failure as shown
-    std::string reason;   // and its cause, for the log
-    bool box = false;     // the failure asks the player for a manual update
-    bool refused = false; // the signed manifest refused it: the version's downloads go
-};
-
-class CGameUpdater {
+class CGameUpdater : private IStepReport {
 public:
     // launcherFolder without a trailing separator. Null ports mean the
     // network clients and the platform's program start.
     explicit CGameUpdater(std::string launcherFolder, IUpdateTransfer* transfer = nullptr,
                           IProgramStarter* starter = nullptr);
-    ~CGameUpdater();
+    ~CGameUpdater() override;
     CGameUpdater(const CGameUpdater&) = delete;
     CGameUpdater& operator=(const CGameUpdater&) = delete;
 
@@ -106,8 +90,8 @@ public:
     [[nodiscard]] int64_t FullUpdateBytes() const { return m_nFullUpdateBytes; }
 
     // Checks every release against these public keys from now on (see
-    // CReleaseTrust); without this call nothing is checked.
-    void UseTrustKeys(std::vector<MinisignPublicKey> keys) { m_trust.UseKeys(std::move(keys)); }
+    // CVersionFetcher); without this call nothing is checked.
+    void UseTrustKeys(std::vector<MinisignPublicKey> keys) { m_fetcher.UseTrustKeys(std::move(keys)); }
     // How a stalled download is resumed (tests use short pauses).
     void SetResumePolicy(const ResumePolicy& policy) { m_hosts.SetResumePolicy(policy); }
 
@@ -121,86 +105,42 @@ public:
     int32_t m_nHandedOverVersion = 0;
 
 private:
-    friend class CDeltaStage;
-    enum class ListStage { Failed, NothingToInstall, Ready };
-
-    [[nodiscard]] bool IsHttp() const;
     [[nodiscard]] bool FetchVersionList(std::string* contentOut);
-    [[nodiscard]] std::string BaseUrl(const std::string& versionText) const;
-    [[nodiscard]] ListStage LoadUpdateLists(UpdatePlan* planOut);
-    struct FetchedList {
-        int result = 0;          // the client's result
-        bool notFound = false;   // the server has no such file
-        bool readable = false;   // fetched, deciphered and decoded
-        std::string content;     // UTF-8
-        bool refused = false;    // not as the signed manifest says; shown already
-    };
-    [[nodiscard]] FetchedList FetchList(const std::string& url, const std::string& name, bool mayBeMissing);
-    [[nodiscard]] bool LoadDeleteList(UpdatePlan* plan);
-    // Downloads and unpacking overlapped (update_pipeline.cpp): each package is
-    // checked and unpacked on a second thread while the next one downloads.
-    [[nodiscard]] bool DownloadAndUnpack(const UpdatePlan& plan, HandOffPlan* handOff);
-    [[nodiscard]] int FetchPackage(const UpdatePlan& plan, const PackageGroup& group);
-    void FailDownload(int result, const UpdatePlan& plan, const PackageGroup& group);
-    void AnnounceUnpack(const PackageGroup& group, bool first);
-    [[nodiscard]] UnpackedPackage UnpackPackage(const PackageGroup& group, bool selfUpdate);
-    [[nodiscard]] bool ExtractMember(class CBundle& bundle, const PackageMember& member, UnpackedPackage* unpackOut);
-    [[nodiscard]] bool PlaceInstallerProgram(const PackageMember& member, UnpackedPackage* unpackOut);
-    [[nodiscard]] bool SettleUnpack(const UpdatePlan& plan, UnpackedPackage unpacked, HandOffPlan* handOff);
-    void ReportUnpackFailure(const UnpackedPackage& unpacked);
-    // Clears the halt flag for a new start, unless a stop is requested.
-    void ResetHalt();
-    // Disk space before the first package (update_space_stage.cpp).
-    void AddPackageSpaceNeeds(const UpdatePlan& plan, std::vector<SpaceNeed>* needsOut) const;
-    [[nodiscard]] bool CheckDiskSpace(const std::vector<SpaceNeed>& needs);
-    [[nodiscard]] HandOffMove MoveOf(const PackageMember& member) const;
-    [[nodiscard]] bool CheckExpectedInstall(const UpdatePlan& plan);
-    void AddDeletions(const UpdatePlan& plan, HandOffPlan* handOff);
+    // The context the stages of the step under way work with.
+    [[nodiscard]] StepContext Step();
     [[nodiscard]] int64_t FullPackageBytes(const UpdatePlan& plan) const;
     void ReportDeltaSaving(const UpdatePlan& plan, int64_t receivedBefore, size_t patchedFiles);
-    [[nodiscard]] int HandOver(const HandOffPlan& handOff);
-    [[nodiscard]] bool StopHere();
-    // Signed releases (update_trust_stage.cpp). Each shows its refusal.
-    [[nodiscard]] bool FetchSmallFile(const std::string& url, const std::string& name, int64_t cap,
-                                      std::string* contentOut, bool* notFoundOut);
-    [[nodiscard]] bool CheckListSignature(const std::string& raw, const std::string& signatureUrl);
-    [[nodiscard]] bool LoadManifest(const std::string& baseUrl, const std::string& versionText);
-    [[nodiscard]] bool CapOfVersionFile(const std::string& name, int64_t* capInOut);
-    [[nodiscard]] bool CheckVersionFile(const std::string& name, const std::string& path);
-    [[nodiscard]] bool CheckPackagesListed(const UpdatePlan& plan);
-    // The fetch cap of a package that CheckPackagesListed found: the
-    // manifest's size, none without keys.
-    [[nodiscard]] int64_t CapOfListedPackage(const std::string& name) const;
-    void RefuseRelease(const TrustRefusal& refusal);
-    void DiscardDownloads();
-    // Progress of the step under way (update_progress.cpp): each hands out
-    // the callback that a transfer or a writer calls on its own thread.
-    void BeginStepProgress(const UpdatePlan& plan);
-    [[nodiscard]] int64_t PlannedDownloadBytes(const PackageGroup& group) const;
-    [[nodiscard]] ProgressFn DownloadProgress(const PackageGroup& group);
-    // The next file of a phase that writes (unpacking, applying deltas); the
-    // callback takes the bytes of each block written.
-    [[nodiscard]] std::function<void(uint64_t)> WriteProgress(StepPhase phase, const std::string& name,
-                                                             int64_t expectedBytes);
-    void BeginDeltaProgress(int64_t applyBytes);
-    // The bytes a delta has made of the file name so far.
-    [[nodiscard]] ProgressFn ApplyProgress(const std::string& name, int64_t expectedBytes);
-    void ReportProgress();
-    void EndStepProgress();
-    // Shows text and logs it, followed by the reason when there is one: only
-    // the log has room for it.
-    void Fail(const std::string& text, const std::string& reason = std::string());
     // The text of a failed fetch: the transfer's own (a stall), else generic.
     [[nodiscard]] std::string FetchFailure(const std::string& generic) const;
     void Clear();
 
+    // The report port of the stages (game_updater.cpp, update_progress.cpp).
+    void Status(const std::string& text) override { ReportStatus(0, 0.0f, text); }
+    void StatusPercent(float percent, const std::string& text) override { ReportStatus(1, percent, text); }
+    void Unpacking(const std::string& text) override { ReportUnpacking(text); }
+    // Shows text and logs it, followed by the reason when there is one: only
+    // the log has room for it.
+    void Fail(const std::string& text, const std::string& reason = std::string()) override;
+    void ManualUpdateBox() override;
+    [[nodiscard]] bool StopHere() override;
+    void BeginDownloads(int64_t downloadBytes, int64_t unpackBytes) override;
+    void BeginDeltas(int64_t applyBytes) override;
+    [[nodiscard]] ProgressFn DownloadProgress(const std::string& name, int64_t plannedBytes) override;
+    [[nodiscard]] ProgressFn ApplyProgress(const std::string& name, int64_t expectedBytes) override;
+    [[nodiscard]] std::function<void(uint64_t)> UnpackProgress(const std::string& name,
+                                                               int64_t expectedBytes) override;
+    // The packages' phases of the step, planned from what the deltas left.
+    void BeginStepProgress(const UpdatePlan& plan);
+    void ReportProgress();
+    void EndStepProgress();
+
     std::string m_strLauncherFolder;
     // Counts the bytes the network delivers to the step.
     ByteCountingTransfer m_counting;
-    // The step's update hosts in front of the counted transfer; every fetch
-    // goes through them (m_pTransfer points here).
+    // The step's update hosts in front of the counted transfer.
     CMirroredTransfer m_hosts;
-    IUpdateTransfer* m_pTransfer;
+    // Every file of the server comes through it, from the hosts.
+    CVersionFetcher m_fetcher;
     IProgramStarter* m_pStarter;
     std::atomic<bool> m_bStopRequested{false};
     // Watched by the package transfers and the unpacking: set by a stop
@@ -210,7 +150,6 @@ private:
     std::mutex m_reportMutex;
     // The unpacked files whose MD5 the list gave and the unpacking checked.
     std::vector<VerifyCacheLine> m_checkedFiles;
-    CReleaseTrust m_trust;
     int64_t m_nFullUpdateBytes = 0;
     StepProgress m_progress;
     // Reports the figures now and then while a step runs, so that a transfer

@@ -63,9 +63,9 @@ bool CMirroredTransfer::UnderFirstHost(const std::string& url) const {
 
 int CMirroredTransfer::FetchToFile(int32_t transferMode, const std::string& url, const std::string& localPath,
                                    int64_t maxBytes, const std::atomic<bool>* stop, bool* notFoundOut,
-                                   const ProgressFn& progress) {
+                                   const FetchWatch& watch) {
     const Fetch fetch = [&](const std::string& hostUrl, bool* notFound) {
-        return m_inner->FetchToFile(transferMode, hostUrl, localPath, maxBytes, stop, notFound, progress);
+        return m_inner->FetchToFile(transferMode, hostUrl, localPath, maxBytes, stop, notFound, watch);
     };
     return Rotate(url, fetch, [&] { (void)fs_port::RemoveFile(localPath); }, stop, notFoundOut);
 }

@@ -7,7 +7,7 @@
 //
 //   CMirroredTransfer hosts(&NetworkTransfer());
 //   hosts.StartStep(settings);                      // when a step begins
-//   int result = hosts.FetchToFile(mode, url, local, cap, &stop, &notFound, progress);
+//   int result = hosts.FetchToFile(mode, url, local, cap, &stop, &notFound, watch);
 //   if (result == 0 && !packageGood) hosts.LeaveHostOf(url);
 //
 // A host is left (for the rest of the step) when it cannot be reached,
@@ -53,7 +53,7 @@ public:
 
     [[nodiscard]] int FetchToFile(int32_t transferMode, const std::string& url, const std::string& localPath,
                                   int64_t maxBytes, const std::atomic<bool>* stop, bool* notFoundOut,
-                                  const ProgressFn& progress) override;
+                                  const FetchWatch& watch) override;
     [[nodiscard]] int FetchToMemory(int32_t transferMode, const std::string& url, int64_t maxBytes,
                                     std::string* contentOut, const std::atomic<bool>* stop) override;
     bool LeaveHostOf(const std::string& url) override;

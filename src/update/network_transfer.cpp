@@ -30,16 +30,18 @@ public:
 
     int FetchToFile(int32_t transferMode, const std::string& url, const std::string& localPath,
                     int64_t maxBytes, const std::atomic<bool>* stop, bool* notFoundOut,
-                    const ProgressFn& progress) override {
+                    const FetchWatch& watch) override {
         if (transferMode == kTransferModeHttp) {
             CNetworkHTTP http;
             Configure(&http, maxBytes, stop, m_policy);
-            http.SetProgress(progress);
+            http.SetProgress(watch.progress);
+            http.SetWriteTap(watch.wrote);
             return Finish(http, http.Download(url, localPath), notFoundOut);
         }
         CNetworkFTP ftp;
         Configure(&ftp, maxBytes, stop, m_policy);
-        ftp.SetProgress(progress);
+        ftp.SetProgress(watch.progress);
+        ftp.SetWriteTap(watch.wrote);
         return Finish(ftp, ftp.Download(url, localPath, false, nullptr), notFoundOut);
     }
 

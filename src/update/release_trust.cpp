@@ -137,19 +137,30 @@ bool CReleaseTrust::CheckFile(const std::string& name, const std::string& path, 
                               const std::atomic<bool>* stop) const {
     uint64_t expected = 0;
     if (!ExpectedSize(name, &expected, refusalOut)) return false;
-    const std::string shown = StringPrintf(update_text::kFileNotAsInManifest, name.c_str());
     const int64_t size = fs_port::FileSize(path);
     if (size < 0 || static_cast<uint64_t>(size) != expected) {
-        return Refuse(refusalOut, shown,
-                      StringPrintf("%s: size %lld, the manifest says %llu", name.c_str(), static_cast<long long>(size),
-                                   static_cast<unsigned long long>(expected)));
+        return CheckDigest(name, size < 0 ? ~uint64_t{0} : static_cast<uint64_t>(size), std::string(), refusalOut);
     }
-    const std::string& wanted = Find(name)->sha256Hex;
     std::string digest;
     uint64_t read = 0;
     if (!ComputeFileSha256(path, &digest, &read, stop) || read != expected) digest = "(unreadable)";
-    if (digest != wanted) {
-        return Refuse(refusalOut, shown, name + ": SHA-256 " + digest + ", the manifest says " + wanted);
+    return CheckDigest(name, expected, digest, refusalOut);
+}
+
+bool CReleaseTrust::CheckDigest(const std::string& name, uint64_t size, const std::string& sha256Hex,
+                                TrustRefusal* refusalOut) const {
+    uint64_t expected = 0;
+    if (!ExpectedSize(name, &expected, refusalOut)) return false;
+    const std::string shown = StringPrintf(update_text::kFileNotAsInManifest, name.c_str());
+    if (size != expected) {
+        const long long shownSize = size == ~uint64_t{0} ? -1LL : static_cast<long long>(size);
+        return Refuse(refusalOut, shown,
+                      StringPrintf("%s: size %lld, the manifest says %llu", name.c_str(), shownSize,
+                                   static_cast<unsigned long long>(expected)));
+    }
+    const std::string& wanted = Find(name)->sha256Hex;
+    if (sha256Hex != wanted) {
+        return Refuse(refusalOut, shown, name + ": SHA-256 " + sha256Hex + ", the manifest says " + wanted);
     }
     return true;
 }

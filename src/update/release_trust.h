@@ -61,6 +61,11 @@ public:
     [[nodiscard]] bool CheckFile(const std::string& name, const std::string& path, TrustRefusal* refusalOut,
                                  const std::atomic<bool>* stop = nullptr) const;
 
+    // The same check for a file whose size and SHA-256 (lower-case hex) were
+    // taken as it was written.
+    [[nodiscard]] bool CheckDigest(const std::string& name, uint64_t size, const std::string& sha256Hex,
+                                   TrustRefusal* refusalOut) const;
+
 private:
     [[nodiscard]] const ManifestEntry* Find(const std::string& name) const;
 

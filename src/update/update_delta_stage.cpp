@@ -8,23 +8,17 @@
 #include "app/util/launcher_util.h"
 #include "delta/vcdiff_delta.h"
 #include "external/bundle.h"
-#include "external/fast_file.h"
 #include "external/journal.h"
 #include "external/patch_kit.h"
 #include "maintenance/verify_cache.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"
-#include "update/game_updater.h"
 #include "update/install_paths.h"
 #include "update/status_texts.h"
+#include "update/step_progress.h"
 
 namespace {
-
-int64_t SizeOrZero(const std::string& path) {
-    const int64_t size = fs_port::FileSize(path);
-    return size < 0 ? 0 : size;
-}
 
 const BundleMember* FindBundleMember(const CBundle& bundle, const std::string& name) {
     for (const BundleMember& member : bundle.Members()) {
@@ -39,29 +33,12 @@ std::string RootFolderOf(const std::string& memberPath) {
 
 }  // namespace
 
-int ByteCountingTransfer::FetchToFile(int32_t transferMode, const std::string& url, const std::string& localPath,
-                                      int64_t maxBytes, const std::atomic<bool>* stop, bool* notFoundOut,
-                                      const ProgressFn& progress) {
-    const int64_t before = SizeOrZero(localPath);
-    const int result = m_inner->FetchToFile(transferMode, url, localPath, maxBytes, stop, notFoundOut, progress);
-    const int64_t after = SizeOrZero(localPath);
-    if (after > before) m_received += after - before;
-    return result;
-}
-
-int ByteCountingTransfer::FetchToMemory(int32_t transferMode, const std::string& url, int64_t maxBytes,
-                                        std::string* contentOut, const std::atomic<bool>* stop) {
-    const int result = m_inner->FetchToMemory(transferMode, url, maxBytes, contentOut, stop);
-    m_received += static_cast<int64_t>(contentOut->size());
-    return result;
-}
-
-bool CDeltaStage::Run(UpdatePlan* remaining, HandOffPlan* handOff) {
+bool CDeltaStage::Run(UpdatePlan* remaining, HandOffPlan* handOff, std::vector<VerifyCacheLine>* checkedOut) {
+    m_checked = checkedOut;
     std::vector<DeltaMember> deltas;
-    m_baseUrl = remaining->baseUrl;
-    if (!LoadPatchList(remaining->baseUrl, &deltas)) return !m_updater.StopHere();
+    if (!LoadPatchList(&deltas)) return !m_step.report.StopHere();
     const std::vector<Candidate> chosen = Choose(*remaining, deltas);
-    if (m_updater.StopHere()) return false;
+    if (m_step.report.StopHere()) return false;
     if (chosen.empty()) return true;
     std::map<std::string, std::vector<const Candidate*>> byPackage;
     for (const Candidate& candidate : chosen) byPackage[candidate.delta.package].push_back(&candidate);
@@ -69,12 +46,12 @@ bool CDeltaStage::Run(UpdatePlan* remaining, HandOffPlan* handOff) {
                            static_cast<int>(byPackage.size()));
     int64_t applyBytes = 0;
     for (const Candidate& candidate : chosen) applyBytes = SaturatedSum(applyBytes, candidate.member.nSize);
-    m_updater.BeginDeltaProgress(applyBytes);
-    (void)fs_port::MakeDirectories(m_updater.m_strTempFolder + kDeltaFolderName + "\\pak");
+    m_step.report.BeginDeltas(applyBytes);
+    (void)fs_port::MakeDirectories(m_step.workFolder + kDeltaFolderName + "\\pak");
     for (const auto& [package, members] : byPackage) {
         if (!PatchFromPackage(package, members, handOff)) return false;
     }
-    DeleteFolderTree(m_updater.m_strTempFolder + kDeltaFolderName);
+    DeleteFolderTree(m_step.workFolder + kDeltaFolderName);
     std::set<std::string> patched(m_patchedMembers.begin(), m_patchedMembers.end());
     std::vector<PackageGroup> still;
     for (PackageGroup& group : remaining->packages) {
@@ -91,51 +68,30 @@ bool CDeltaStage::Run(UpdatePlan* remaining, HandOffPlan* handOff) {
 }
 
 // False, with a log line when there is something to say, whenever the step
-// goes without deltas: no list, a list the manifest refuses, or one that is
-// not wholly well-formed.
-bool CDeltaStage::LoadPatchList(const std::string& baseUrl, std::vector<DeltaMember>* membersOut) {
-    const CReleaseTrust& trust = m_updater.m_trust;
-    if (trust.Enabled() && !trust.Lists(kPatchListName)) return false;
-    const std::string localPath = m_updater.m_strLauncherFolder + "\\" + kPatchListName;
-    const std::string text = FetchPatchList(baseUrl + kPatchListName, localPath);
-    (void)fs_port::RemoveFile(localPath);
-    if (text.empty()) return false;
+// goes without deltas: no list, a list that did not come or that the
+// manifest refuses, or one that is not wholly well-formed.
+bool CDeltaStage::LoadPatchList(std::vector<DeltaMember>* membersOut) {
+    const FetchedFile file = m_step.fetcher.FetchSmallFile(kPatchListName, VersionFileKind::Optional, kMaxListFileBytes);
+    if (file.absent) return false;
+    if (file.refused) {
+        TheJournal().AddEntryF(EntryKind::Notice, update_text::kPatchListRefused, file.failure.reason.c_str());
+        return false;
+    }
+    if (file.result != 0) {
+        if (!m_step.stopRequested.load()) {
+            TheJournal().AddEntryF(EntryKind::Notice, update_text::kPatchListFetchFailed, file.result * 10);
+        }
+        return false;
+    }
+    std::string gbk, text;
+    if (!DecipherListImage(file.bytes, &gbk) || gbk.empty() || !GbkToUtf8(gbk, &text)) {
+        TheJournal().AddEntry(EntryKind::Notice, update_text::kPatchListUnreadable);
+        return false;
+    }
     std::string offending;
     if (ParsePatchList(text, membersOut, &offending)) return true;
     TheJournal().AddEntryF(EntryKind::Notice, update_text::kPatchListMalformed, offending.c_str());
     return false;
-}
-
-// The list's UTF-8 text; empty when there is none to use.
-std::string CDeltaStage::FetchPatchList(const std::string& url, const std::string& localPath) {
-    CReleaseTrust& trust = m_updater.m_trust;
-    TrustRefusal refusal;
-    uint64_t listed = 0;
-    int64_t cap = kMaxListFileBytes;
-    if (trust.Enabled() && trust.ExpectedSize(kPatchListName, &listed, &refusal) &&
-        listed < static_cast<uint64_t>(cap)) {
-        cap = static_cast<int64_t>(listed);
-    }
-    (void)fs_port::RemoveFile(localPath);
-    bool notFound = false;
-    const int result = m_updater.m_pTransfer->FetchToFile(m_updater.m_settings.TransferMode, url, localPath, cap,
-                                                          &m_updater.m_bStopRequested, &notFound, {});
-    if (result != 0) {
-        if (!notFound && !m_updater.StopRequested()) {
-            TheJournal().AddEntryF(EntryKind::Notice, update_text::kPatchListFetchFailed, result * 10);
-        }
-        return std::string();
-    }
-    if (trust.Enabled() && !trust.CheckFile(kPatchListName, localPath, &refusal)) {
-        TheJournal().AddEntryF(EntryKind::Notice, update_text::kPatchListRefused, refusal.reason.c_str());
-        return std::string();
-    }
-    std::string gbk, utf8;
-    if (!ReadWholeFile(localPath, &LauncherFileKey(), true, &gbk) || !GbkToUtf8(gbk, &utf8)) {
-        TheJournal().AddEntry(EntryKind::Notice, update_text::kPatchListUnreadable);
-        return std::string();
-    }
-    return utf8;
 }
 
 // The members whose whole package can be left on the server: every member of
@@ -146,7 +102,7 @@ std::vector<CDeltaStage::Candidate> CDeltaStage::Choose(const UpdatePlan& plan,
     std::map<std::string, const DeltaMember*> byPlace;
     for (const DeltaMember& delta : deltas) byPlace[SameFileKey(delta.place)] = &delta;
     std::vector<VerifyCacheLine> lines;
-    if (LoadVerifyCache(m_updater.m_strLauncherFolder, &lines) != VerifyCacheRead::Usable) lines.clear();
+    if (LoadVerifyCache(m_step.launcherFolder, &lines) != VerifyCacheRead::Usable) lines.clear();
     const VerifyCacheIndex cache(lines);
     std::vector<Candidate> chosen;
     for (const PackageGroup& group : plan.packages) {
@@ -163,7 +119,7 @@ std::vector<CDeltaStage::Candidate> CDeltaStage::Choose(const UpdatePlan& plan,
         }
         if (whole.size() != group.members.size()) continue;
         for (const Candidate& candidate : whole) {
-            if (m_updater.StopRequested() || !InstalledIsSource(candidate, cache)) {
+            if (m_step.stopRequested.load() || !InstalledIsSource(candidate, cache)) {
                 whole.clear();
                 break;
             }
@@ -176,14 +132,14 @@ std::vector<CDeltaStage::Candidate> CDeltaStage::Choose(const UpdatePlan& plan,
 // The MD5 from the verification cache when the file's stamp is the one it
 // records, else read from the file.
 bool CDeltaStage::InstalledIsSource(const Candidate& candidate, const VerifyCacheIndex& cache) {
-    const std::string path = m_updater.m_strLauncherFolder + "\\" + candidate.delta.place;
+    const std::string path = m_step.launcherFolder + "\\" + candidate.delta.place;
     fs_port::FileStamp stamp;
     if (!fs_port::ReadFileStamp(path, &stamp)) return false;
     std::string md5;
     if (const std::string* cached = cache.Find(candidate.delta.place, stamp)) md5 = *cached;
     CPatchKit kit;
     StampedDigest digest;
-    if (md5.empty() && kit.ComputeStampedDigest(path, &m_updater.m_bStopRequested, &digest) == DigestRead::Done) {
+    if (md5.empty() && kit.ComputeStampedDigest(path, &m_step.stopRequested, &digest) == DigestRead::Done) {
         md5 = digest.hex;
     }
     if (md5 == candidate.delta.sourceMd5) return true;
@@ -194,17 +150,17 @@ bool CDeltaStage::InstalledIsSource(const Candidate& candidate, const VerifyCach
 bool CDeltaStage::PatchFromPackage(const std::string& package, const std::vector<const Candidate*>& members,
                                    HandOffPlan* handOff) {
     // Packages in a folder of their own: no name of the list meets the delta file.
-    const std::string localPath = m_updater.m_strTempFolder + kDeltaFolderName + "\\pak\\" + package;
+    const std::string localPath = m_step.workFolder + kDeltaFolderName + "\\pak\\" + package;
     std::string why = FetchDeltaPackage(package, localPath);
-    if (m_updater.StopHere()) return false;
+    if (m_step.report.StopHere()) return false;
     CBundle bundle;
-    bundle.SetStopFlag(&m_updater.m_bStopRequested);
+    bundle.SetStopFlag(&m_step.stopRequested);
     if (why.empty() && !bundle.Open(localPath.c_str(), kBundleTag)) {
         why = StringPrintf("delta package %s: %s", package.c_str(), bundle.LastError().c_str());
     }
     for (const Candidate* candidate : members) {
         const std::string reason = why.empty() ? PatchMember(bundle, *candidate, handOff) : why;
-        if (m_updater.StopHere()) return false;
+        if (m_step.report.StopHere()) return false;
         if (reason.empty()) {
             m_patchedMembers.push_back(candidate->member.strMember);
         } else {
@@ -216,23 +172,19 @@ bool CDeltaStage::PatchFromPackage(const std::string& package, const std::vector
 
 // Empty when the package is there and, in a signed release, as its manifest says.
 std::string CDeltaStage::FetchDeltaPackage(const std::string& name, const std::string& localPath) {
-    const CReleaseTrust& trust = m_updater.m_trust;
-    TrustRefusal refusal;
-    uint64_t listed = 0;
-    if (trust.Enabled() && !trust.ExpectedSize(name, &listed, &refusal)) return refusal.reason;
+    StepFailure failure;
+    if (!m_step.fetcher.CheckListed({name}, &failure)) return failure.reason;
     const std::string waiting = StringPrintf(update_text::kWaitForDownloading, name.c_str());
-    m_updater.ReportStatus(0, 0.0f, waiting);
+    m_step.report.Status(waiting);
     TheJournal().AddEntry(EntryKind::Info, waiting.c_str());
-    const int64_t cap =
-        trust.Enabled() ? static_cast<int64_t>(std::min<uint64_t>(listed, std::numeric_limits<int64_t>::max()))
-                        : kNoByteCap;
-    PackageGroup shown;
-    shown.name = name;
-    const int result =
-        m_updater.m_pTransfer->FetchToFile(m_updater.m_settings.TransferMode, m_baseUrl + name, localPath, cap,
-                                           &m_updater.m_bStopRequested, nullptr, m_updater.DownloadProgress(shown));
+    uint64_t listed = 0;
+    const int64_t planned = m_step.fetcher.ListedSize(name, &listed)
+                                ? static_cast<int64_t>(std::min<uint64_t>(listed, std::numeric_limits<int64_t>::max()))
+                                : 0;
+    const int result = m_step.fetcher.FetchPackage(name, localPath, &m_step.stopRequested,
+                                                   m_step.report.DownloadProgress(name, planned));
     if (result != 0) return StringPrintf("delta package %s not received (error %d)", name.c_str(), result * 10);
-    if (trust.Enabled() && !trust.CheckFile(name, localPath, &refusal)) return refusal.reason;
+    if (!m_step.fetcher.CheckPackage(name, localPath, &failure, nullptr)) return failure.reason;
     return std::string();
 }
 
@@ -246,24 +198,24 @@ std::string CDeltaStage::PatchMember(CBundle& bundle, const Candidate& candidate
         return StringPrintf("delta %s holds %llu bytes, the patch list says %lld", delta.member.c_str(),
                             static_cast<unsigned long long>(packed->size), static_cast<long long>(delta.size));
     }
-    m_updater.ReportUnpacking(StringPrintf(update_text::kWaitForPatching, delta.place.c_str()));
-    const std::string deltaPath = m_updater.m_strTempFolder + kDeltaFolderName + "\\patch.vcdiff";
+    m_step.report.Unpacking(StringPrintf(update_text::kWaitForPatching, delta.place.c_str()));
+    const std::string deltaPath = m_step.workFolder + kDeltaFolderName + "\\patch.vcdiff";
     if (!bundle.Extract(delta.member.c_str(), deltaPath.c_str())) return "delta not unpacked: " + bundle.LastError();
-    const std::string outPath = m_updater.m_strTempFolder + candidate.member.strMember;
+    const std::string outPath = m_step.workFolder + candidate.member.strMember;
     (void)CreateFolderChain(outPath);
     // A delta that would make more than the list's size is cut off there: a
     // hostile one cannot fill the disk.
     std::atomic<bool> stop{false};
     bool tooLarge = false;
     const int64_t limit = candidate.member.nSize;
-    const ProgressFn shown = m_updater.ApplyProgress(delta.place, limit);
+    const ProgressFn shown = m_step.report.ApplyProgress(delta.place, limit);
     const auto progress = [&](int64_t done, int64_t total) {
         tooLarge = tooLarge || done > limit;
-        if (tooLarge || m_updater.StopRequested()) stop.store(true);
+        if (tooLarge || m_step.stopRequested.load()) stop.store(true);
         shown(done, total);
     };
     const DeltaResult applied =
-        ApplyDeltaFile(m_updater.m_strLauncherFolder + "\\" + delta.place, deltaPath, outPath, &stop, progress);
+        ApplyDeltaFile(m_step.launcherFolder + "\\" + delta.place, deltaPath, outPath, &stop, progress);
     (void)fs_port::RemoveFile(deltaPath);
     if (!applied.ok) {
         (void)fs_port::RemoveFile(outPath);
@@ -272,18 +224,18 @@ std::string CDeltaStage::PatchMember(CBundle& bundle, const Candidate& candidate
     }
     CPatchKit kit;
     StampedDigest digest;
-    const bool readable = kit.ComputeStampedDigest(outPath, &m_updater.m_bStopRequested, &digest) == DigestRead::Done;
+    const bool readable = kit.ComputeStampedDigest(outPath, &m_step.stopRequested, &digest) == DigestRead::Done;
     if (!readable || digest.hex != delta.targetMd5) {
         (void)fs_port::RemoveFile(outPath);
         return StringPrintf("MD5 of the result %s, expected %s", readable ? digest.hex.c_str() : "(unreadable)",
                             delta.targetMd5.c_str());
     }
     if (digest.unchangedWhileRead && !IsInstallerMember(candidate.member.strMember)) {
-        m_updater.m_checkedFiles.push_back({VerifyCacheLine::Kind::Installed,
+        m_checked->push_back({VerifyCacheLine::Kind::Installed,
                                             InstalledRelativePath(candidate.member.strMember), digest.stamp,
                                             digest.hex});
     }
-    handOff->moves.push_back(m_updater.MoveOf(candidate.member));
+    handOff->moves.push_back(MoveOfMember(m_step, candidate.member));
     return std::string();
 }
 

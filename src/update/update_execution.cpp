@@ -1,5 +1,5 @@
-// Preparation and execution of one version step: work folder, downloads,
-// unpacking with digest checks, the hand-off file and the installer's start.
+// Preparation and execution of one version step: the work folder, then the
+// step's stages in their order.
 #include <algorithm>
 
 #include "app/util/launcher_util.h"
@@ -10,6 +10,10 @@
 #include "update/install_paths.h"
 #include "update/installer.h"
 #include "update/status_texts.h"
+#include "update/update_hand_over_stage.h"
+#include "update/update_list_stage.h"
+#include "update/update_pipeline.h"
+#include "update/update_space_stage.h"
 
 namespace {
 
@@ -35,8 +39,9 @@ int CGameUpdater::PrepareUpdate() {
 
 int CGameUpdater::ExecuteUpdate() {
     const int64_t receivedBefore = ReceivedBytes();
+    const StepContext step = Step();
     UpdatePlan plan;
-    switch (LoadUpdateLists(&plan)) {
+    switch (LoadUpdateLists(step, m_target.nVersion, &plan)) {
         case ListStage::Failed:
             return 0;
         case ListStage::NothingToInstall:
@@ -44,67 +49,31 @@ int CGameUpdater::ExecuteUpdate() {
         case ListStage::Ready:
             break;
     }
-    if (!CheckExpectedInstall(plan)) return 0;
+    if (!CheckExpectedInstall(step, plan)) return 0;
     std::vector<SpaceNeed> needs;
-    AddPackageSpaceNeeds(plan, &needs);
-    if (!CheckDiskSpace(needs)) return 0;
+    AddPackageSpaceNeeds(step, plan, &needs);
+    if (!CheckDiskSpace(step, needs)) return 0;
     m_checkedFiles.clear();
     // What deltas make from the installed files leaves `remaining` for the packages.
     HandOffPlan handOff;
     UpdatePlan remaining = plan;
-    CDeltaStage deltas(*this);
-    if (!deltas.Run(&remaining, &handOff)) return 0;
+    CDeltaStage deltas(step);
+    if (!deltas.Run(&remaining, &handOff, &m_checkedFiles)) return 0;
     Log(EntryKind::Info, StringPrintf(update_text::kDownloadStart, static_cast<long long>(plan.totalSize)));
     BeginStepProgress(remaining);
-    if (!DownloadAndUnpack(remaining, &handOff)) return 0;
+    CPackagePipeline pipeline(step);
+    if (!pipeline.Run(remaining, &handOff, &m_checkedFiles)) return 0;
     EndStepProgress();
     ReportStatus(1, 100.0f, update_text::kUnpackDone);
     ReportDeltaSaving(plan, receivedBefore, deltas.PatchedFiles());
-    AddDeletions(plan, &handOff);
+    AddDeletions(step, plan, &handOff);
     ReportStatus(0, 0.0f, update_text::kPreparingInstall);
     Log(EntryKind::Info, update_text::kPreparingInstall);
     if (StopHere()) return 0;
     if (handOff.IsEmpty()) return 1;
-    return HandOver(handOff);
-}
-
-HandOffMove CGameUpdater::MoveOf(const PackageMember& member) const {
-    return {m_strTempFolder + member.strMember,
-            m_strLauncherFolder + "\\" + InstalledRelativePath(member.strMember)};
-}
-
-// The installer's refusals of the hand-off plan, made on the plan that the
-// lists promise before anything is downloaded: a list that deletes what it
-// installs, deletes a program or installs among the installer's own files
-// costs no download. The plan actually written is checked again.
-bool CGameUpdater::CheckExpectedInstall(const UpdatePlan& plan) {
-    HandOffPlan expected;
-    for (const PackageGroup& group : plan.packages) {
-        for (const PackageMember& member : group.members) {
-            if (!IsInstallerMember(member.strMember)) expected.moves.push_back(MoveOf(member));
-        }
-    }
-    for (const std::string& line : plan.deleteLines) {
-        const std::string path = m_strLauncherFolder + "\\" + line;
-        if (!line.empty() && PathExists(path.c_str())) expected.deletes.push_back(path);
-    }
-    std::string error;
-    if (CheckInstallPlan(m_strLauncherFolder, expected, &error)) return true;
-    Fail(StringPrintf(update_text::kUnsafePath, error.c_str()));
-    return false;
-}
-
-void CGameUpdater::AddDeletions(const UpdatePlan& plan, HandOffPlan* handOff) {
-    for (const std::string& line : plan.deleteLines) {
-        if (line.empty()) continue;
-        const std::string path = m_strLauncherFolder + "\\" + line;
-        if (PathExists(path.c_str())) {
-            handOff->deletes.push_back(path);
-            TheJournal().AddEntryF(EntryKind::Info, update_text::kDeleteAdded, path.c_str());
-        } else {
-            TheJournal().AddEntryF(EntryKind::Info, update_text::kDeleteAbsent, path.c_str());
-        }
-    }
+    if (!HandOver(step, *m_pStarter, handOff, m_checkedFiles)) return 0;
+    m_nHandedOverVersion = m_target.nVersion;
+    return 1;
 }
 
 // The full packages' bytes: as fetched, else as the signed manifest gives
@@ -114,7 +83,7 @@ int64_t CGameUpdater::FullPackageBytes(const UpdatePlan& plan) const {
     int64_t total = 0;
     for (const PackageGroup& group : plan.packages) {
         const int64_t fetched = fs_port::FileSize(m_strTempFolder + group.name);
-        total = SaturatedSum(total, fetched >= 0 ? fetched : PlannedDownloadBytes(group));
+        total = SaturatedSum(total, fetched >= 0 ? fetched : PlannedDownloadBytes(m_fetcher, group));
     }
     return total;
 }
@@ -143,35 +112,4 @@ bool CGameUpdater::ResumeInterruptedInstall() {
         return false;
     }
     return true;
-}
-
-int CGameUpdater::HandOver(const HandOffPlan& handOff) {
-    std::string error;
-    if (!CheckInstallPlan(m_strLauncherFolder, handOff, &error)) {
-        Fail(StringPrintf(update_text::kUnsafePath, error.c_str()));
-        return 0;
-    }
-    const std::string handOffPath = m_strLauncherFolder + "\\" + kHandOffFileName;
-    if (!WriteHandOffFile(handOffPath, handOff, &error)) {
-        Fail(StringPrintf(update_text::kHandOffWriteFailed, error.c_str()));
-        return 0;
-    }
-    // Only lost reads at the next check if this fails.
-    (void)RecordInstalledFiles(m_strLauncherFolder, m_checkedFiles);
-    const std::string parameters = FormatInstallerParameters(handOffPath);
-    const std::string installer = m_strLauncherFolder + "\\" + kInstallerFileName;
-    Log(EntryKind::Notice, installer);
-    Log(EntryKind::Notice, parameters);
-    int code = 0;
-    if (!m_pStarter->Start(installer, parameters, &code)) {
-        Fail(StringPrintf(update_text::kInstallerStartFailed, code));
-        TheJournal().TrapFaults(false);
-        // Nobody will carry the file out; a later run writes a new one.
-        (void)fs_port::RemoveFile(handOffPath);
-        return 0;
-    }
-    ReportStatus(0, 0.0f, update_text::kInstallerStarted);
-    Log(EntryKind::Info, update_text::kInstallerStartLog);
-    m_nHandedOverVersion = m_target.nVersion;
-    return 1;
 }

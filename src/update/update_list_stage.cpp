@@ -1,80 +1,53 @@
-// The list stage of an execution: the target's update and delete lists,
-// fetched into the launcher folder, read deciphered and turned into a plan.
-#include <memory>
+#include "update/update_list_stage.h"
 
 #include "app/util/launcher_util.h"
-#include "external/fast_file.h"
 #include "external/journal.h"
-#include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"
-#include "update/game_updater.h"
 #include "update/status_texts.h"
+#include "update/version_list.h"
 
 namespace {
 
 void Log(EntryKind kind, const std::string& text) { TheJournal().AddEntry(kind, text.c_str()); }
 
-// The deciphered text of a list, up to a NUL as a C string would be; an
-// empty list is a list too. False when the file cannot be read or is not
-// intact under the launcher's key.
-bool ReadListFile(const std::string& path, std::string* gbkOut) {
-    CFastFile file(ModeRead);
-    if (!file.Open(path.c_str(), "r+")) return false;
-    size_t size = 0;
-    std::unique_ptr<char[]> content = file.Read(&size, &LauncherFileKey(), true);
-    if (!content) return false;
-    gbkOut->assign(content.get());
-    return true;
-}
+// A list of the version folder, deciphered and decoded to UTF-8.
+struct ReadList {
+    FetchedFile file;
+    bool readable = false;
+    std::string content;
+};
 
-}  // namespace
-
-std::string CGameUpdater::BaseUrl(const std::string& versionText) const {
-    return ServerUrlPrefix(m_settings) + versionText + (IsHttp() ? "/" : "\\");
-}
-
-// Fetches one enciphered list into the launcher folder, reads it and removes
-// the local copy, also when the fetch failed: nothing of it is left behind.
-// Only a list that may be missing takes a 404 as an answer; for any other a
-// 404 is a host's fault, and the next update host is asked.
-CGameUpdater::FetchedList CGameUpdater::FetchList(const std::string& url, const std::string& name,
-                                                  bool mayBeMissing) {
-    FetchedList list;
-    const std::string localPath = m_strLauncherFolder + "\\" + name;
-    // A leftover from an interrupted run may be of another list state; a
-    // resume would splice the two, so every list is fetched whole.
-    (void)fs_port::RemoveFile(localPath);
-    int64_t cap = kMaxListFileBytes;
-    list.refused = !CapOfVersionFile(name, &cap);
-    if (list.refused) return list;
-    list.result = m_pTransfer->FetchToFile(m_settings.TransferMode, url, localPath, cap, &m_bStopRequested,
-                                           mayBeMissing ? &list.notFound : nullptr, {});
-    list.refused = list.result == 0 && !CheckVersionFile(name, localPath);
+ReadList FetchList(const StepContext& step, const std::string& name, VersionFileKind kind) {
+    ReadList list;
+    list.file = step.fetcher.FetchSmallFile(name, kind, kMaxListFileBytes);
     std::string gbk;
-    const bool read = list.result == 0 && !list.refused && ReadListFile(localPath, &gbk);
-    // Also what a failed fetch left: at most the list's cap, or an empty file.
-    (void)fs_port::RemoveFile(localPath);
-    list.readable = read && GbkToUtf8(gbk, &list.content);
+    list.readable = list.file.result == 0 && !list.file.refused && !list.file.absent &&
+                    DecipherListImage(std::move(list.file.bytes), &gbk) && GbkToUtf8(gbk, &list.content);
     if (!list.readable) list.content.clear();
     return list;
 }
 
-bool CGameUpdater::LoadDeleteList(UpdatePlan* plan) {
-    // A signed manifest says whether the version has a delete list.
-    if (m_trust.Enabled() && !m_trust.Lists("dellist.data")) return true;
-    const FetchedList list = FetchList(plan->baseUrl + "dellist.data", "dellist.data", true);
-    if (list.refused || StopHere()) return false;
-    if (list.result != 0) {
+bool LoadDeleteList(const StepContext& step, UpdatePlan* plan) {
+    const ReadList list = FetchList(step, "dellist.data", VersionFileKind::Optional);
+    if (list.file.refused) {
+        step.report.Fail(list.file.failure.shown, list.file.failure.reason);
+        return false;
+    }
+    if (step.report.StopHere()) return false;
+    // The release has none (the signed manifest names none, or an unsigned
+    // server has none): nothing to delete.
+    if (list.file.absent) return true;
+    if (list.file.result != 0) {
         // Any other failure would skip this step's deletions for good.
-        if (list.notFound) return true;
-        Fail(FetchFailure(StringPrintf(update_text::kDeleteListFetchFailed, list.result * 10)));
+        step.report.Fail(step.fetcher.FailureText(
+            StringPrintf(update_text::kDeleteListFetchFailed, list.file.result * 10)));
         return false;
     }
     SplitText(list.content, "\n", &plan->deleteLines);
     if (!list.readable || plan->deleteLines.size() > kMaxListLines) {
         plan->deleteLines.clear();
-        Fail(update_text::kDeleteListUnreadable);
+        step.report.Fail(update_text::kDeleteListUnreadable);
         return false;
     }
     TheJournal().AddEntryF(EntryKind::Info, update_text::kDeleteLineCount,
@@ -82,44 +55,54 @@ bool CGameUpdater::LoadDeleteList(UpdatePlan* plan) {
     return true;
 }
 
-CGameUpdater::ListStage CGameUpdater::LoadUpdateLists(UpdatePlan* planOut) {
-    Log(EntryKind::Info, update_text::kExecuting);
-    ReportStatus(0, 0.0f, update_text::kExecuting);
-    const std::string versionText = VersionNumberToText(m_target.nVersion);
-    planOut->baseUrl = BaseUrl(versionText);
-    if (!LoadManifest(planOut->baseUrl, versionText)) return ListStage::Failed;
-    Log(EntryKind::Info, update_text::kRequestingUpdateList);
-    ReportStatus(0, 0.0f, update_text::kRequestingUpdateList);
+}  // namespace
 
-    const FetchedList list = FetchList(planOut->baseUrl + "updatelist.data", "updatelist.data", false);
-    if (list.refused || StopHere()) return ListStage::Failed;
-    if (list.result != 0) {
-        Fail(FetchFailure(StringPrintf(update_text::kUpdateListFetchFailed, list.result * 10)));
+ListStage LoadUpdateLists(const StepContext& step, int32_t targetVersion, UpdatePlan* planOut) {
+    Log(EntryKind::Info, update_text::kExecuting);
+    step.report.Status(update_text::kExecuting);
+    StepFailure failure;
+    if (!step.fetcher.OpenVersion(VersionNumberToText(targetVersion), &failure)) {
+        if (!step.report.StopHere()) step.report.Fail(failure.shown, failure.reason);
+        return ListStage::Failed;
+    }
+    planOut->baseUrl = step.fetcher.BaseUrl();
+    Log(EntryKind::Info, update_text::kRequestingUpdateList);
+    step.report.Status(update_text::kRequestingUpdateList);
+
+    const ReadList list = FetchList(step, "updatelist.data", VersionFileKind::Required);
+    if (list.file.refused) {
+        step.report.Fail(list.file.failure.shown, list.file.failure.reason);
+        return ListStage::Failed;
+    }
+    if (step.report.StopHere()) return ListStage::Failed;
+    if (list.file.result != 0) {
+        step.report.Fail(step.fetcher.FailureText(
+            StringPrintf(update_text::kUpdateListFetchFailed, list.file.result * 10)));
         return ListStage::Failed;
     }
     std::vector<std::string> lines;
     SplitText(list.content, "\n", &lines);
     if (list.content.empty() || lines.size() > kMaxListLines) {
-        Fail(update_text::kUpdateListUnreadable);
+        step.report.Fail(update_text::kUpdateListUnreadable);
         return ListStage::Failed;
     }
     if (lines.empty()) {
-        Fail(update_text::kUpdateListNoLines);
+        step.report.Fail(update_text::kUpdateListNoLines);
         return ListStage::Failed;
     }
-    if (!LoadDeleteList(planOut)) return ListStage::Failed;
+    if (!LoadDeleteList(step, planOut)) return ListStage::Failed;
     BuildUpdatePlan(lines, planOut);
     if (planOut->packages.empty()) {
-        Fail(update_text::kNothingToUpdate);
+        step.report.Fail(update_text::kNothingToUpdate);
         return ListStage::NothingToInstall;
     }
     std::string offending;
     if (!CheckPlanPaths(*planOut, &offending)) {
-        Fail(StringPrintf(update_text::kUnsafePath, offending.c_str()));
+        step.report.Fail(StringPrintf(update_text::kUnsafePath, offending.c_str()));
         return ListStage::Failed;
     }
     if (!planOut->badSize.empty()) {
-        Fail(StringPrintf(update_text::kBadSize, planOut->badSize.c_str()));
+        step.report.Fail(StringPrintf(update_text::kBadSize, planOut->badSize.c_str()));
         return ListStage::Failed;
     }
     return ListStage::Ready;

@@ -9,7 +9,9 @@
 // the other side's transfer and extraction watch. Every status text of the
 // step is shown by the engine's thread, in the order a sequential run would
 // show it; only the lines of the unpacked members come from the second thread.
+#include <algorithm>
 #include <future>
+#include <limits>
 #include <system_error>
 
 #include "app/util/launcher_util.h"
@@ -18,10 +20,11 @@
 #include "external/patch_kit.h"
 #include "platform/file_system.h"
 #include "platform/text_format.h"
-#include "update/game_updater.h"
+#include "update/update_pipeline.h"
 #include "update/install_paths.h"
 #include "update/installer.h"
 #include "update/status_texts.h"
+#include "update/step_progress.h"
 
 namespace {
 
@@ -69,111 +72,129 @@ bool Unfinished(const UnpackedPackage& unpacked) {
 
 }  // namespace
 
-void CGameUpdater::ResetHalt() {
-    m_bHalt.store(false);
-    // RequestStop sets the flag after the stop request: a request made since
-    // the line above has set it again, an earlier one is seen here.
-    if (m_bStopRequested.load()) m_bHalt.store(true);
+int64_t PlannedDownloadBytes(const CVersionFetcher& fetcher, const PackageGroup& group) {
+    uint64_t size = 0;
+    if (fetcher.ListedSize(group.name, &size)) {
+        return static_cast<int64_t>(std::min<uint64_t>(size, std::numeric_limits<int64_t>::max()));
+    }
+    int64_t sum = 0;
+    for (const PackageMember& member : group.members) sum = SaturatedSum(sum, member.nSize);
+    return sum;
 }
 
-bool CGameUpdater::DownloadAndUnpack(const UpdatePlan& plan, HandOffPlan* handOff) {
-    if (!CheckPackagesListed(plan)) return false;
+void CPackagePipeline::ResetHalt() {
+    m_step.halt.store(false);
+    // A stop request sets the halt flag after its own: a request made since
+    // the line above has set it again, an earlier one is seen here.
+    if (m_step.stopRequested.load()) m_step.halt.store(true);
+}
+
+bool CPackagePipeline::Run(const UpdatePlan& plan, HandOffPlan* handOff, std::vector<VerifyCacheLine>* checkedOut) {
+    m_plan = &plan;
+    m_checked = checkedOut;
+    std::vector<std::string> names;
+    for (const PackageGroup& group : plan.packages) names.push_back(group.name);
+    StepFailure failure;
+    if (!m_step.fetcher.CheckListed(names, &failure)) {
+        m_step.report.Fail(failure.shown, failure.reason);
+        return false;
+    }
     ResetHalt();
-    UnpackSlot slot(&m_bHalt);
+    UnpackSlot slot(&m_step.halt);
     for (size_t next = 0; next < plan.packages.size();) {
-        if (StopHere()) return false;
+        if (m_step.report.StopHere()) return false;
         const PackageGroup& group = plan.packages[next];
-        const int result = FetchPackage(plan, group);
-        if (result != 0) m_bHalt.store(true);
+        const int result = FetchPackage(group);
+        if (result != 0) m_step.halt.store(true);
         UnpackedPackage previous = slot.Finish();
-        if (StopHere()) return false;
+        if (m_step.report.StopHere()) return false;
         const bool cutShort = Unfinished(previous);
         // An unpacking halted by this download's own failure has nothing to add.
         const bool haltedHere = result != 0 && previous.kind == UnpackedPackage::Kind::Halted;
-        if (!haltedHere && !SettleUnpack(plan, std::move(previous), handOff)) return false;
+        if (!haltedHere && !SettleUnpack(std::move(previous), handOff)) return false;
         if (result != 0 && cutShort) {
             // That failure may have cut this download short: fetch it anew.
             ResetHalt();
-            (void)fs_port::RemoveFile(m_strTempFolder + group.name);
+            (void)fs_port::RemoveFile(m_step.workFolder + group.name);
             continue;
         }
         if (result != 0) {
-            FailDownload(result, plan, group);
+            FailDownload(result, group);
             return false;
         }
-        if (next + 1 == plan.packages.size()) ReportStatus(1, 100.0f, update_text::kDownloadDone);
+        if (next + 1 == plan.packages.size()) m_step.report.StatusPercent(100.0f, update_text::kDownloadDone);
         AnnounceUnpack(group, next == 0);
-        const bool selfUpdate = plan.selfUpdate;
-        slot.Begin([this, &group, selfUpdate] {
-            UnpackedPackage unpacked = UnpackPackage(group, selfUpdate);
-            if (Unfinished(unpacked)) m_bHalt.store(true);
+        slot.Begin([this, &group] {
+            UnpackedPackage unpacked = UnpackPackage(group);
+            if (Unfinished(unpacked)) m_step.halt.store(true);
             return unpacked;
         });
         ++next;
     }
     UnpackedPackage last = slot.Finish();
-    if (StopHere()) return false;
-    return SettleUnpack(plan, std::move(last), handOff);
+    if (m_step.report.StopHere()) return false;
+    return SettleUnpack(std::move(last), handOff);
 }
 
-int CGameUpdater::FetchPackage(const UpdatePlan& plan, const PackageGroup& group) {
+int CPackagePipeline::FetchPackage(const PackageGroup& group) {
     const std::string waiting = StringPrintf(update_text::kWaitForDownloading, group.name.c_str());
-    ReportStatus(0, 0.0f, waiting);
+    m_step.report.Status(waiting);
     Log(EntryKind::Info, waiting);
-    const std::string url = plan.baseUrl + group.name;
-    Log(EntryKind::Info, url);
-    return m_pTransfer->FetchToFile(m_settings.TransferMode, url, m_strTempFolder + group.name,
-                                    CapOfListedPackage(group.name), &m_bHalt, nullptr, DownloadProgress(group));
+    Log(EntryKind::Info, m_plan->baseUrl + group.name);
+    return m_step.fetcher.FetchPackage(
+        group.name, m_step.workFolder + group.name, &m_step.halt,
+        m_step.report.DownloadProgress(group.name, PlannedDownloadBytes(m_step.fetcher, group)));
 }
 
-void CGameUpdater::FailDownload(int result, const UpdatePlan& plan, const PackageGroup& group) {
-    Fail(FetchFailure(StringPrintf(update_text::kPackageDownloadFailed, result * 10)));
-    Log(EntryKind::Error, plan.baseUrl + group.name);
-    Log(EntryKind::Error, m_strTempFolder + group.name);
-    // A signed release is all or nothing: no part of it stays behind.
-    if (m_trust.Enabled()) DiscardDownloads();
+void CPackagePipeline::FailDownload(int result, const PackageGroup& group) {
+    m_step.report.Fail(m_step.fetcher.FailureText(StringPrintf(update_text::kPackageDownloadFailed, result * 10)));
+    Log(EntryKind::Error, m_plan->baseUrl + group.name);
+    Log(EntryKind::Error, m_step.workFolder + group.name);
+    if (m_step.fetcher.AllOrNothing()) DiscardDownloads();
 }
 
-void CGameUpdater::AnnounceUnpack(const PackageGroup& group, bool first) {
+void CPackagePipeline::AnnounceUnpack(const PackageGroup& group, bool first) {
     if (first) {
-        ReportStatus(0, 0.0f, update_text::kUnpackStart);
+        m_step.report.Status(update_text::kUnpackStart);
         Log(EntryKind::Info, update_text::kUnpackStart);
     }
-    ReportUnpacking(StringPrintf(update_text::kWaitForUnpackaging, group.name.c_str()));
+    m_step.report.Unpacking(StringPrintf(update_text::kWaitForUnpackaging, group.name.c_str()));
 }
+
+void CPackagePipeline::DiscardDownloads() { DeleteFolderTree(m_step.launcherFolder + "\\" + kWorkFolderName); }
 
 // Takes what a package's unpacking gave. A package that failed its check is
 // fetched again, and unpacked here, for as long as the transfer has another
 // host for it; nothing else runs meanwhile.
-bool CGameUpdater::SettleUnpack(const UpdatePlan& plan, UnpackedPackage unpacked, HandOffPlan* handOff) {
+bool CPackagePipeline::SettleUnpack(UnpackedPackage unpacked, HandOffPlan* handOff) {
     for (int fetches = 1; unpacked.kind == UnpackedPackage::Kind::Damaged && fetches < kMaxFetchesPerPackage;
          ++fetches) {
         const PackageGroup& group = *unpacked.group;
-        const std::string url = plan.baseUrl + group.name;
-        if (!m_pTransfer->LeaveHostOf(url)) break;
+        const std::string url = m_plan->baseUrl + group.name;
+        if (!m_step.fetcher.LeaveHostOf(group.name)) break;
         Log(EntryKind::Notice, unpacked.reason.empty() ? unpacked.text : unpacked.text + " : " + unpacked.reason);
         TheJournal().AddEntryF(EntryKind::Notice, update_text::kPackageFetchAgain, group.name.c_str(), url.c_str());
         ResetHalt();
-        (void)fs_port::RemoveFile(m_strTempFolder + group.name);
-        const int result = FetchPackage(plan, group);
-        if (StopHere()) return false;
+        (void)fs_port::RemoveFile(m_step.workFolder + group.name);
+        const int result = FetchPackage(group);
+        if (m_step.report.StopHere()) return false;
         if (result != 0) {
-            FailDownload(result, plan, group);
+            FailDownload(result, group);
             return false;
         }
         AnnounceUnpack(group, false);
-        unpacked = UnpackPackage(group, plan.selfUpdate);
+        unpacked = UnpackPackage(group);
     }
     switch (unpacked.kind) {
         case UnpackedPackage::Kind::None:
             return true;
         case UnpackedPackage::Kind::Done:
             handOff->moves.insert(handOff->moves.end(), unpacked.moves.begin(), unpacked.moves.end());
-            m_checkedFiles.insert(m_checkedFiles.end(), unpacked.checkedFiles.begin(), unpacked.checkedFiles.end());
+            m_checked->insert(m_checked->end(), unpacked.checkedFiles.begin(), unpacked.checkedFiles.end());
             return true;
         case UnpackedPackage::Kind::Halted:
             // Only a stop halts an unpacking whose download side went well.
-            if (!StopHere()) Fail(update_text::kStopped);
+            if (!m_step.report.StopHere()) m_step.report.Fail(update_text::kStopped);
             return false;
         case UnpackedPackage::Kind::Damaged:
         case UnpackedPackage::Kind::Failed:
@@ -183,30 +204,31 @@ bool CGameUpdater::SettleUnpack(const UpdatePlan& plan, UnpackedPackage unpacked
     return false;
 }
 
-void CGameUpdater::ReportUnpackFailure(const UnpackedPackage& unpacked) {
-    Fail(unpacked.text, unpacked.reason);
+void CPackagePipeline::ReportUnpackFailure(const UnpackedPackage& unpacked) {
+    m_step.report.Fail(unpacked.text, unpacked.reason);
     TheJournal().TrapFaults(false);
-    if (unpacked.box) m_pWindow->ShowMessageBox(update_text::kInstallFailedBox);
+    if (unpacked.box) m_step.report.ManualUpdateBox();
     if (unpacked.refused) DiscardDownloads();
 }
 
 // On the second thread: the signed manifest's check of the package, then its
 // members, each checked against the list's MD5 as it is written.
-UnpackedPackage CGameUpdater::UnpackPackage(const PackageGroup& group, bool selfUpdate) {
+UnpackedPackage CPackagePipeline::UnpackPackage(const PackageGroup& group) {
     UnpackedPackage unpacked;
     unpacked.group = &group;
-    const std::string path = m_strTempFolder + group.name;
-    TrustRefusal refusal;
-    if (m_trust.Enabled() && !m_trust.CheckFile(group.name, path, &refusal, &m_bHalt)) {
-        // A package of gigabytes takes seconds to hash: a stop ends that too.
-        unpacked.kind = m_bHalt.load() ? UnpackedPackage::Kind::Halted : UnpackedPackage::Kind::Damaged;
-        unpacked.text = refusal.shown;
-        unpacked.reason = refusal.reason;
+    const std::string path = m_step.workFolder + group.name;
+    StepFailure failure;
+    if (!m_step.fetcher.CheckPackage(group.name, path, &failure, &m_step.halt)) {
+        // A package whose digest was not taken as it came is read, which for
+        // gigabytes takes seconds: a stop ends that too.
+        unpacked.kind = m_step.halt.load() ? UnpackedPackage::Kind::Halted : UnpackedPackage::Kind::Damaged;
+        unpacked.text = failure.shown;
+        unpacked.reason = failure.reason;
         unpacked.refused = true;
         return unpacked;
     }
     CBundle bundle;
-    bundle.SetStopFlag(&m_bHalt);
+    bundle.SetStopFlag(&m_step.halt);
     if (!bundle.Open(path.c_str(), kBundleTag)) {
         unpacked.kind = UnpackedPackage::Kind::Damaged;
         unpacked.text = StringPrintf(update_text::kOpenPackageFailed, group.name.c_str());
@@ -214,13 +236,13 @@ UnpackedPackage CGameUpdater::UnpackPackage(const PackageGroup& group, bool self
         return unpacked;
     }
     for (const PackageMember& member : group.members) {
-        if (m_bHalt.load()) unpacked.kind = UnpackedPackage::Kind::Halted;
+        if (m_step.halt.load()) unpacked.kind = UnpackedPackage::Kind::Halted;
         if (unpacked.kind == UnpackedPackage::Kind::Halted || !ExtractMember(bundle, member, &unpacked)) {
             return unpacked;
         }
         if (!IsInstallerMember(member.strMember)) {
-            unpacked.moves.push_back(MoveOf(member));
-        } else if (selfUpdate && !PlaceInstallerProgram(member, &unpacked)) {
+            unpacked.moves.push_back(MoveOfMember(m_step, member));
+        } else if (m_plan->selfUpdate && !PlaceInstallerProgram(member, &unpacked)) {
             return unpacked;
         }
     }
@@ -232,13 +254,13 @@ UnpackedPackage CGameUpdater::UnpackPackage(const PackageGroup& group, bool self
 // the bytes as they are written and a damaged or altered member never reaches
 // the installer. The stamp recorded with a good digest is the one of the file
 // written, which the installer renames into its place.
-bool CGameUpdater::ExtractMember(CBundle& bundle, const PackageMember& member, UnpackedPackage* unpackOut) {
-    const std::string unpackedPath = m_strTempFolder + member.strMember;
+bool CPackagePipeline::ExtractMember(CBundle& bundle, const PackageMember& member, UnpackedPackage* unpackOut) {
+    const std::string unpackedPath = m_step.workFolder + member.strMember;
     Log(EntryKind::Info, unpackedPath);
     const bool listed = IsDigestText(member.strExtra);
     Md5Sink digest;
     ExtractedFile file;
-    bundle.SetProgress(WriteProgress(StepPhase::Unpack, member.strMember, member.nSize));
+    bundle.SetProgress(m_step.report.UnpackProgress(member.strMember, member.nSize));
     if (bundle.Extract(member.strMember.c_str(), unpackedPath.c_str(), listed ? &digest : nullptr, &file)) {
         if (!listed) return true;
         const std::string actual = digest.FinishHex();
@@ -253,7 +275,7 @@ bool CGameUpdater::ExtractMember(CBundle& bundle, const PackageMember& member, U
                                member.strExtra.c_str(), actual.c_str());
         (void)fs_port::RemoveFile(unpackedPath);
         unpackOut->kind = UnpackedPackage::Kind::Damaged;
-    } else if (m_bHalt.load() && !bundle.LastFailureInPackage()) {
+    } else if (m_step.halt.load() && !bundle.LastFailureInPackage()) {
         // Stopped inside the member: no damage to report, and no box.
         unpackOut->kind = UnpackedPackage::Kind::Halted;
         return false;
@@ -269,9 +291,9 @@ bool CGameUpdater::ExtractMember(CBundle& bundle, const PackageMember& member, U
 // The installer program is the one file put in place here, so that its new
 // version carries out the rest. When it cannot be, the step ends: the old
 // installer must not carry out an installation made for the new one.
-bool CGameUpdater::PlaceInstallerProgram(const PackageMember& member, UnpackedPackage* unpackOut) {
-    const std::string placed = m_strLauncherFolder + "\\" + kInstallerFileName;
-    if (fs_port::RenamePath(m_strTempFolder + member.strMember, placed, true)) return true;
+bool CPackagePipeline::PlaceInstallerProgram(const PackageMember& member, UnpackedPackage* unpackOut) {
+    const std::string placed = m_step.launcherFolder + "\\" + kInstallerFileName;
+    if (fs_port::RenamePath(m_step.workFolder + member.strMember, placed, true)) return true;
     unpackOut->kind = UnpackedPackage::Kind::Failed;
     unpackOut->text = StringPrintf(update_text::kSelfMoveFailed, member.strMember.c_str());
     return false;

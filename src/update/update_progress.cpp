@@ -2,6 +2,7 @@
 // lists (and the signed manifest's package sizes), the transfers' and the
 // unpacking's reports, paced on their way to the window.
 #include "update/game_updater.h"
+#include "update/update_pipeline.h"
 
 #include <algorithm>
 #include <limits>
@@ -11,28 +12,10 @@ namespace {
 // A stalled transfer reports nothing; the figures are shown again this often.
 constexpr std::chrono::milliseconds kProgressTick{1000};
 
-int64_t MembersBytes(const PackageGroup& group) {
-    int64_t sum = 0;
-    for (const PackageMember& member : group.members) sum = SaturatedSum(sum, member.nSize);
-    return sum;
-}
-
 }  // namespace
 
-// A package's download is planned at its size in the signed manifest, else
-// at its members' unpacked sizes; the server's announced length corrects the
-// guess as soon as the package's transfer begins.
-int64_t CGameUpdater::PlannedDownloadBytes(const PackageGroup& group) const {
-    uint64_t size = 0;
-    TrustRefusal refusal;
-    if (m_trust.Enabled() && m_trust.ExpectedSize(group.name, &size, &refusal)) {
-        return static_cast<int64_t>(std::min<uint64_t>(size, std::numeric_limits<int64_t>::max()));
-    }
-    return MembersBytes(group);
-}
-
-ProgressFn CGameUpdater::DownloadProgress(const PackageGroup& group) {
-    m_progress.StartFile(StepPhase::Download, group.name, PlannedDownloadBytes(group), StepProgress::Clock::now());
+ProgressFn CGameUpdater::DownloadProgress(const std::string& name, int64_t plannedBytes) {
+    m_progress.StartFile(StepPhase::Download, name, plannedBytes, StepProgress::Clock::now());
     return [this](int64_t soFar, int64_t total) {
         m_progress.FileBytes(StepPhase::Download, soFar, total, StepProgress::Clock::now());
         ReportProgress();
@@ -41,14 +24,20 @@ ProgressFn CGameUpdater::DownloadProgress(const PackageGroup& group) {
 
 void CGameUpdater::BeginStepProgress(const UpdatePlan& plan) {
     int64_t download = 0;
-    for (const PackageGroup& group : plan.packages) download = SaturatedSum(download, PlannedDownloadBytes(group));
-    m_progress.Begin({download, plan.totalSize, 0});
+    for (const PackageGroup& group : plan.packages) {
+        download = SaturatedSum(download, PlannedDownloadBytes(m_fetcher, group));
+    }
+    BeginDownloads(download, plan.totalSize);
+}
+
+void CGameUpdater::BeginDownloads(int64_t downloadBytes, int64_t unpackBytes) {
+    m_progress.Begin({downloadBytes, unpackBytes, 0});
     (void)m_progressTicker.Start(kProgressTick, [this] { ReportProgress(); });
 }
 
 // Deltas are applied before any package downloads: their phase is planned on
 // its own, and the packages' plan follows it.
-void CGameUpdater::BeginDeltaProgress(int64_t applyBytes) {
+void CGameUpdater::BeginDeltas(int64_t applyBytes) {
     m_progress.Begin({0, 0, applyBytes});
     (void)m_progressTicker.Start(kProgressTick, [this] { ReportProgress(); });
 }
@@ -61,11 +50,10 @@ ProgressFn CGameUpdater::ApplyProgress(const std::string& name, int64_t expected
     };
 }
 
-std::function<void(uint64_t)> CGameUpdater::WriteProgress(StepPhase phase, const std::string& name,
-                                                          int64_t expectedBytes) {
-    m_progress.StartFile(phase, name, expectedBytes, StepProgress::Clock::now());
-    return [this, phase](uint64_t bytes) {
-        m_progress.AddBytes(phase, static_cast<int64_t>(bytes), StepProgress::Clock::now());
+std::function<void(uint64_t)> CGameUpdater::UnpackProgress(const std::string& name, int64_t expectedBytes) {
+    m_progress.StartFile(StepPhase::Unpack, name, expectedBytes, StepProgress::Clock::now());
+    return [this](uint64_t bytes) {
+        m_progress.AddBytes(StepPhase::Unpack, static_cast<int64_t>(bytes), StepProgress::Clock::now());
         ReportProgress();
     };
 }

@@ -1,11 +1,8 @@
-// The disk space a version step needs, checked before its first package is
-// fetched: a step that cannot finish should not download gigabytes first and
-// then fail with the disk full.
+#include "update/update_space_stage.h"
 
 #include "external/journal.h"
 #include "platform/file_system.h"
 #include "platform/text_format.h"
-#include "update/game_updater.h"
 #include "update/installer.h"
 #include "update/status_texts.h"
 
@@ -22,19 +19,18 @@ uint64_t Bytes(int64_t size) { return size > 0 ? static_cast<uint64_t>(size) : 0
 // volume (the installer copies instead of renaming), and the old files the
 // installer puts aside into its backup folder when they lie on another volume
 // than that folder.
-void CGameUpdater::AddPackageSpaceNeeds(const UpdatePlan& plan, std::vector<SpaceNeed>* needsOut) const {
-    const std::string backup = m_strLauncherFolder + "\\" + kBackupFolderName + "\\";
+void AddPackageSpaceNeeds(const StepContext& step, const UpdatePlan& plan, std::vector<SpaceNeed>* needsOut) {
+    const std::string backup = step.launcherFolder + "\\" + kBackupFolderName + "\\";
     for (const PackageGroup& group : plan.packages) {
         uint64_t packageBytes = 0;
         for (const PackageMember& member : group.members) packageBytes += Bytes(member.nSize);
         uint64_t listed = 0;
-        TrustRefusal refusal;
-        if (m_trust.Enabled() && m_trust.ExpectedSize(group.name, &listed, &refusal)) packageBytes = listed;
-        needsOut->push_back({m_strTempFolder + group.name, packageBytes, std::string()});
+        if (step.fetcher.ListedSize(group.name, &listed)) packageBytes = listed;
+        needsOut->push_back({step.workFolder + group.name, packageBytes, std::string()});
         for (const PackageMember& member : group.members) {
-            const HandOffMove move = MoveOf(member);
+            const HandOffMove move = MoveOfMember(step, member);
             const std::string installed =
-                IsInstallerMember(member.strMember) ? m_strLauncherFolder + "\\" + kInstallerFileName : move.to;
+                IsInstallerMember(member.strMember) ? step.launcherFolder + "\\" + kInstallerFileName : move.to;
             needsOut->push_back({move.from, Bytes(member.nSize), std::string()});
             needsOut->push_back({installed, Bytes(member.nSize), move.from});
             const int64_t old = fs_port::FileSize(installed);
@@ -42,13 +38,13 @@ void CGameUpdater::AddPackageSpaceNeeds(const UpdatePlan& plan, std::vector<Spac
         }
     }
     for (const std::string& line : plan.deleteLines) {
-        const std::string path = m_strLauncherFolder + "\\" + line;
+        const std::string path = step.launcherFolder + "\\" + line;
         const int64_t old = line.empty() ? -1 : fs_port::FileSize(path);
         if (old >= 0) needsOut->push_back({backup, Bytes(old), path});
     }
 }
 
-bool CGameUpdater::CheckDiskSpace(const std::vector<SpaceNeed>& needs) {
+bool CheckDiskSpace(const StepContext& step, const std::vector<SpaceNeed>& needs) {
     SpaceShortfall shortfall;
     switch (CheckSpaceNeeds(needs, fs_port::ReadVolumeSpace, &shortfall)) {
         case SpaceVerdict::Fits:
@@ -60,7 +56,7 @@ bool CGameUpdater::CheckDiskSpace(const std::vector<SpaceNeed>& needs) {
         case SpaceVerdict::Short:
             break;
     }
-    Fail(StringPrintf(update_text::kDiskSpaceShort, FormatByteCount(shortfall.needed).c_str(),
+    step.report.Fail(StringPrintf(update_text::kDiskSpaceShort, FormatByteCount(shortfall.needed).c_str(),
                       FormatByteCount(shortfall.available).c_str(), fs_port::NativePath(shortfall.folder).c_str()));
     return false;
 }

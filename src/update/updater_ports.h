@@ -47,8 +47,8 @@ constexpr int kFetchStalled = 6;
 // stop flag is the engine's; an implementation gives up soon after it is set.
 // A file larger than maxBytes fails as soon as its announced length or the
 // bytes received show it, so a hostile server cannot fill the disk with a
-// "list". progress (may be empty) hears of every piece written, on the
-// fetching thread.
+// "list". watch (its parts may be empty) hears of every piece written, on
+// the fetching thread.
 class IUpdateTransfer {
 public:
     virtual ~IUpdateTransfer() = default;
@@ -57,7 +57,7 @@ public:
     [[nodiscard]] virtual int FetchToFile(int32_t transferMode, const std::string& url,
                                           const std::string& localPath, int64_t maxBytes,
                                           const std::atomic<bool>* stop, bool* notFoundOut,
-                                          const ProgressFn& progress) = 0;
+                                          const FetchWatch& watch) = 0;
     // Into memory (the FTP version list); contentOut gets the whole file.
     [[nodiscard]] virtual int FetchToMemory(int32_t transferMode, const std::string& url,
                                             int64_t maxBytes, std::string* contentOut,

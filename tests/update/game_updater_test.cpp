@@ -550,9 +550,9 @@ class StoppingTransfer : public FolderTransfer {
 public:
     using FolderTransfer::FolderTransfer;
     int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t maxBytes,
-                    const std::atomic<bool>* stop, bool* notFoundOut, const ProgressFn& progress) override {
+                    const std::atomic<bool>* stop, bool* notFoundOut, const FetchWatch& watch) override {
         if (url.find(".pak") != std::string::npos && updater) updater->RequestStop();
-        const int result = FolderTransfer::FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut, progress);
+        const int result = FolderTransfer::FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut, watch);
         return stop && stop->load() ? 5 : result;
     }
     CGameUpdater* updater = nullptr;
@@ -579,9 +579,9 @@ public:
         : FolderTransfer(scenario.server.Path()), m_s(scenario), m_waitForHalt(waitForHalt), m_stopThen(stopThen),
           m_answer(answer) {}
     int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t maxBytes,
-                    const std::atomic<bool>* stop, bool* notFoundOut, const ProgressFn& progress) override {
+                    const std::atomic<bool>* stop, bool* notFoundOut, const FetchWatch& watch) override {
         if (url.find("b.pak") == std::string::npos || gateMet) {
-            return FolderTransfer::FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut, progress);
+            return FolderTransfer::FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut, watch);
         }
         const std::string unpacked = m_s.launcher.File("_temp/Root/a.dat");
         gateMet = WaitUntil([&] { return m_waitForHalt ? stop->load() : fs_port::PathExists(unpacked); }, 5000);
@@ -703,14 +703,14 @@ class StallingTransfer : public FolderTransfer {
 public:
     using FolderTransfer::FolderTransfer;
     int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t maxBytes,
-                    const std::atomic<bool>* stop, bool* notFoundOut, const ProgressFn& progress) override {
-        if (progress && url.find("a.pak") != std::string::npos) {
-            progress(0, 2048);
+                    const std::atomic<bool>* stop, bool* notFoundOut, const FetchWatch& watch) override {
+        if (watch.progress && url.find("a.pak") != std::string::npos) {
+            watch.progress(0, 2048);
             std::this_thread::sleep_for(std::chrono::milliseconds(600));
-            progress(1024, 2048);
+            watch.progress(1024, 2048);
             std::this_thread::sleep_for(std::chrono::milliseconds(1800));
         }
-        return FolderTransfer::FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut, progress);
+        return FolderTransfer::FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut, watch);
     }
 };
 

@@ -15,7 +15,7 @@ namespace {
 class AppendingTransfer : public IUpdateTransfer {
 public:
     int FetchToFile(int32_t, const std::string& url, const std::string& localPath, int64_t, const std::atomic<bool>*,
-                    bool*, const ProgressFn&) override {
+                    bool*, const FetchWatch&) override {
         const std::string before = fs_port::PathExists(localPath) ? ReadTextFile(localPath) : "";
         WriteTextFile(localPath, before + url + "|");
         return failing.count(url) ? 4 : 0;

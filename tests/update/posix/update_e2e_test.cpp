@@ -276,7 +276,7 @@ class HalfDoneTransfer : public IUpdateTransfer {
 public:
     explicit HalfDoneTransfer(std::string site) : m_site(std::move(site)) {}
     int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t maxBytes,
-                    const std::atomic<bool>* stop, bool* notFoundOut, const ProgressFn& progress) override {
+                    const std::atomic<bool>* stop, bool* notFoundOut, const FetchWatch& watch) override {
         const size_t slash = url.rfind('/');
         if (url.find(".pak") != std::string::npos) {
             const size_t version = url.rfind('/', slash - 1);
@@ -284,7 +284,7 @@ public:
             WriteTextFile(fs_port::NativePath(localPath), whole.substr(0, whole.size() / 2));
             ++resumed;
         }
-        return NetworkTransfer().FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut, progress);
+        return NetworkTransfer().FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut, watch);
     }
     int FetchToMemory(int32_t mode, const std::string& url, int64_t maxBytes, std::string* contentOut,
                       const std::atomic<bool>* stop) override {
@@ -329,16 +329,17 @@ class SlowReportingTransfer : public HalfDoneTransfer {
 public:
     using HalfDoneTransfer::HalfDoneTransfer;
     int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t maxBytes,
-                    const std::atomic<bool>* stop, bool* notFoundOut, const ProgressFn& progress) override {
+                    const std::atomic<bool>* stop, bool* notFoundOut, const FetchWatch& watch) override {
         const ProgressFn counted = [&](int64_t soFar, int64_t total) {
             ++clientReports;
-            progress(soFar, total);
+            watch.progress(soFar, total);
         };
-        const int rc = NetworkTransfer().FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut,
-                                                     progress ? counted : ProgressFn());
+        FetchWatch passed(watch.progress ? counted : ProgressFn());
+        passed.wrote = watch.wrote;
+        const int rc = NetworkTransfer().FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut, passed);
         const int64_t size = fs_port::FileSize(localPath);
-        for (int i = 0; rc == 0 && progress && url.find(".pak") != std::string::npos && i <= 15; ++i) {
-            progress(size * i / 15, size);
+        for (int i = 0; rc == 0 && watch.progress && url.find(".pak") != std::string::npos && i <= 15; ++i) {
+            watch.progress(size * i / 15, size);
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         return rc;

@@ -77,7 +77,7 @@ public:
     explicit FolderTransfer(std::string root) : m_root(std::move(root)) {}
 
     int FetchToFile(int32_t, const std::string& url, const std::string& localPath, int64_t maxBytes,
-                    const std::atomic<bool>*, bool* notFoundOut, const ProgressFn& progress) override {
+                    const std::atomic<bool>*, bool* notFoundOut, const FetchWatch& watch) override {
         urls.push_back(url);
         caps.push_back(maxBytes);
         const std::string source = Source(url);
@@ -90,9 +90,10 @@ public:
         if (maxBytes != kNoByteCap && fs_port::FileSize(source) > maxBytes) return 5;
         const std::string content = ReadTextFile(source);
         const int64_t size = static_cast<int64_t>(content.size());
-        if (progress) progress(0, size);
+        if (watch.progress) watch.progress(0, size);
         WriteTextFile(fs_port::NativePath(localPath), content);
-        if (progress) progress(size, size);
+        if (watch.wrote) watch.wrote(0, content.data(), content.size());
+        if (watch.progress) watch.progress(size, size);
         return 0;
     }
     int FetchToMemory(int32_t, const std::string& url, int64_t maxBytes, std::string* contentOut,
@@ -128,8 +129,8 @@ public:
     TwoHostTransfer(const std::string& first, const std::string& second)
         : hosts{FolderTransfer(first), FolderTransfer(second)} {}
     int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t maxBytes,
-                    const std::atomic<bool>* stop, bool* notFoundOut, const ProgressFn& progress) override {
-        return hosts[current].FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut, progress);
+                    const std::atomic<bool>* stop, bool* notFoundOut, const FetchWatch& watch) override {
+        return hosts[current].FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut, watch);
     }
     int FetchToMemory(int32_t mode, const std::string& url, int64_t maxBytes, std::string* contentOut,
                       const std::atomic<bool>* stop) override {

@@ -1,0 +1,14 @@
+// The list stage of a version step: the target's version folder opened (its
+// manifest checked when releases are signed), its update and delete lists
+// fetched, read and turned into a plan, and the plan's paths checked.
+#pragma once
+
+#include <cstdint>
+
+#include "update/step_context.h"
+#include "update/update_lists.h"
+
+enum class ListStage { Failed, NothingToInstall, Ready };
+
+// Each failure is shown through the step's report.
+[[nodiscard]] ListStage LoadUpdateLists(const StepContext& step, int32_t targetVersion, UpdatePlan* planOut);

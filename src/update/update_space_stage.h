@@ -1,0 +1,14 @@
+// The disk space a version step needs, checked before its first package is
+// fetched: a step that cannot finish should not download gigabytes first and
+// then fail with the disk full.
+#pragma once
+
+#include <vector>
+
+#include "update/disk_space.h"
+#include "update/step_context.h"
+
+// What the packages of plan write (see the definition); appended to needsOut.
+void AddPackageSpaceNeeds(const StepContext& step, const UpdatePlan& plan, std::vector<SpaceNeed>* needsOut);
+// False, with the shortfall shown, when a volume has too little room.
+[[nodiscard]] bool CheckDiskSpace(const StepContext& step, const std::vector<SpaceNeed>& needs);

@@ -1,0 +1,288 @@
+#include "update/version_fetcher.h"
+
+#include <gcrypt.h>
+
+#include <algorithm>
+#include <atomic>
+#include <ctime>
+#include <limits>
+
+#include "app/util/launcher_util.h"
+#include "external/crypto_library.h"
+#include "external/journal.h"
+#include "external/sealed_content.h"
+#include "platform/file_system.h"
+#include "platform/text_format.h"
+#include "trust/trust_state.h"
+#include "update/status_texts.h"
+#include "update/mirrored_transfer.h"
+#include "update/version_list.h"
+
+namespace {
+
+int64_t AsCap(uint64_t size) {
+    return static_cast<int64_t>(std::min<uint64_t>(size, static_cast<uint64_t>(std::numeric_limits<int64_t>::max())));
+}
+
+StepFailure FailureOf(const TrustRefusal& refusal) { return {refusal.shown, refusal.reason}; }
+
+// Hashes a download's bytes as the transfer writes them. A transfer that
+// starts over writes at 0 again and the hash starts over with it; any other
+// jump (a resume of bytes this tap never saw) leaves the digest unknown, and
+// the file is then read instead.
+class Sha256Tap {
+public:
+    Sha256Tap() {
+        EnsureCryptoLibrary();
+        if (gcry_md_open(&m_digest, GCRY_MD_SHA256, 0) != 0) m_digest = nullptr;
+    }
+    ~Sha256Tap() {
+        if (m_digest) gcry_md_close(m_digest);
+    }
+    Sha256Tap(const Sha256Tap&) = delete;
+    Sha256Tap& operator=(const Sha256Tap&) = delete;
+
+    void Wrote(int64_t offset, const char* data, size_t size) {
+        if (!m_digest) return;
+        if (offset == 0 && m_hashed != 0) {
+            gcry_md_reset(m_digest);
+            m_hashed = 0;
+            m_lost = false;
+        }
+        if (m_lost || offset != m_hashed) {
+            m_lost = true;
+            return;
+        }
+        gcry_md_write(m_digest, data, size);
+        m_hashed += static_cast<int64_t>(size);
+    }
+    // The digest of the file's first `size` bytes, when this tap saw them all.
+    [[nodiscard]] bool Digest(int64_t size, std::string* hexOut) {
+        if (!m_digest || m_lost || m_hashed != size) return false;
+        const unsigned char* value = gcry_md_read(m_digest, GCRY_MD_SHA256);
+        if (!value) return false;
+        hexOut->clear();
+        for (int i = 0; i < 32; ++i) *hexOut += StringPrintf("%02x", value[i]);
+        return true;
+    }
+
+private:
+    gcry_md_hd_t m_digest = nullptr;
+    int64_t m_hashed = 0;
+    bool m_lost = false;
+};
+
+}  // namespace
+
+bool DecipherListImage(std::string image, std::string* gbkOut) {
+    if (image.size() > kMaxWholeFileBytes + kSealOverheadBytes) return false;
+    size_t size = 0;
+    if (!UnsealInPlace(reinterpret_cast<unsigned char*>(image.data()), image.size(), LauncherFileKey(), &size)) {
+        return false;
+    }
+    image.resize(size);
+    gbkOut->assign(image.c_str());
+    return true;
+}
+
+void CVersionFetcher::BeginStep(const LauncherSettings& settings, std::string launcherFolder,
+                                const std::atomic<bool>* stop) {
+    m_transferMode = settings.TransferMode;
+    m_serverPrefix = ServerUrlPrefix(settings);
+    m_launcherFolder = std::move(launcherFolder);
+    m_baseUrl.clear();
+    m_stop = stop;
+    std::lock_guard<std::mutex> hold(m_digestMutex);
+    m_written.clear();
+}
+
+std::string CVersionFetcher::FailureText(const std::string& generic) const {
+    const std::string own = m_transfer->FailureText();
+    return own.empty() ? generic : own;
+}
+
+int CVersionFetcher::FetchIntoMemory(const std::string& url, const std::string& localName, int64_t cap,
+                                     bool* notFoundOut, std::string* bytesOut) {
+    const std::string localPath = m_launcherFolder + "\\" + localName;
+    // A leftover from a run that died may be of another file state; a resume
+    // would splice the two, so every small file is fetched whole.
+    (void)fs_port::RemoveFile(localPath);
+    const int result = m_transfer->FetchToFile(m_transferMode, url, localPath, cap, m_stop, notFoundOut, {});
+    bytesOut->clear();
+    if (result == 0) (void)ReadWholeFile(localPath, nullptr, false, bytesOut);
+    // Also what a failed fetch left: at most the cap, or an empty file.
+    (void)fs_port::RemoveFile(localPath);
+    return result;
+}
+
+int CVersionFetcher::FetchVersionList(std::string* rawOut) {
+    const std::string url = m_serverPrefix + "versionlist.data";
+    rawOut->clear();
+    if (m_transferMode != kTransferModeHttp) {
+        return m_transfer->FetchToMemory(m_transferMode, url, kMaxVersionListBytes, rawOut, m_stop);
+    }
+    return FetchIntoMemory(url, "versionlist.data", kMaxVersionListBytes, nullptr, rawOut);
+}
+
+bool CVersionFetcher::FetchTrustFile(const std::string& url, const std::string& name, int64_t cap,
+                                     std::string* bytesOut, bool* missingOut, StepFailure* failureOut) {
+    *missingOut = false;
+    const int result = FetchIntoMemory(url, name, cap, missingOut, bytesOut);
+    if (result == 0 && !bytesOut->empty()) return true;
+    if (*missingOut || Stopped()) return false;
+    *failureOut = {FailureText(StringPrintf(update_text::kTrustFileFetchFailed, name.c_str(), result * 10)), url};
+    return false;
+}
+
+bool CVersionFetcher::CheckVersionList(const std::string& raw, StepFailure* failureOut) {
+    if (!m_trust.Enabled()) {
+        static std::atomic<bool> s_logged{false};
+        if (!s_logged.exchange(true)) TheJournal().AddEntry(EntryKind::Notice, update_text::kReleasesNotChecked);
+        return true;
+    }
+    const std::string url = m_serverPrefix + "versionlist.data.minisig";
+    std::string signature;
+    bool missing = false;
+    if (!FetchTrustFile(url, kVersionListSignatureName, kMaxFetchedSignatureBytes, &signature, &missing,
+                        failureOut) && !missing) {
+        return false;
+    }
+    TrustRefusal refusal;
+    const std::string statePath = m_launcherFolder + "\\" + kTrustStateFileName;
+    if (m_trust.CheckVersionList(raw, missing ? nullptr : &signature, statePath,
+                                 static_cast<int64_t>(std::time(nullptr)), &refusal)) {
+        return true;
+    }
+    *failureOut = FailureOf(refusal);
+    return false;
+}
+
+bool CVersionFetcher::OpenVersion(const std::string& versionText, StepFailure* failureOut) {
+    m_baseUrl = m_serverPrefix + versionText + (m_transferMode == kTransferModeHttp ? "/" : "\\");
+    if (!m_trust.Enabled()) return true;
+    std::string manifest;
+    std::string signature;
+    bool manifestMissing = false;
+    bool signatureMissing = false;
+    if (!FetchTrustFile(UrlOf(kManifestName), kManifestName, kMaxFetchedManifestBytes, &manifest, &manifestMissing,
+                        failureOut) && !manifestMissing) {
+        return false;
+    }
+    if (!manifestMissing &&
+        !FetchTrustFile(UrlOf(kManifestSignatureName), kManifestSignatureName, kMaxFetchedSignatureBytes,
+                        &signature, &signatureMissing, failureOut) && !signatureMissing) {
+        return false;
+    }
+    TrustRefusal refusal;
+    const bool signedManifest = !manifestMissing && !signatureMissing;
+    if (m_trust.CheckManifest(manifest, signedManifest ? &signature : nullptr, versionText, &refusal)) return true;
+    *failureOut = FailureOf(refusal);
+    return false;
+}
+
+FetchedFile CVersionFetcher::FetchSmallFile(const std::string& name, VersionFileKind kind, int64_t cap) {
+    FetchedFile file;
+    bool mayBeMissing = kind == VersionFileKind::Optional;
+    if (m_trust.Enabled()) {
+        // The signed manifest says whether the version has the file: one it
+        // names must come (a 404 is a host's fault, and the next host is
+        // asked), one it does not name is not asked for.
+        if (mayBeMissing && !m_trust.Lists(name)) {
+            file.absent = true;
+            return file;
+        }
+        mayBeMissing = false;
+        uint64_t size = 0;
+        TrustRefusal refusal;
+        if (!m_trust.ExpectedSize(name, &size, &refusal)) {
+            file.refused = true;
+            file.failure = FailureOf(refusal);
+            return file;
+        }
+        cap = std::min(cap, AsCap(size));
+    }
+    const std::string localPath = m_launcherFolder + "\\" + name;
+    (void)fs_port::RemoveFile(localPath);
+    bool notFound = false;
+    file.result = m_transfer->FetchToFile(m_transferMode, UrlOf(name), localPath, cap, m_stop,
+                                          mayBeMissing ? &notFound : nullptr, {});
+    file.absent = file.result != 0 && notFound;
+    TrustRefusal refusal;
+    if (file.result == 0 && m_trust.Enabled() && !m_trust.CheckFile(name, localPath, &refusal)) {
+        file.refused = true;
+        file.failure = FailureOf(refusal);
+    }
+    if (file.result == 0 && !file.refused) (void)ReadWholeFile(localPath, nullptr, false, &file.bytes);
+    (void)fs_port::RemoveFile(localPath);
+    return file;
+}
+
+bool CVersionFetcher::CheckListed(const std::vector<std::string>& names, StepFailure* failureOut) const {
+    if (!m_trust.Enabled()) return true;
+    for (const std::string& name : names) {
+        uint64_t size = 0;
+        TrustRefusal refusal;
+        if (!m_trust.ExpectedSize(name, &size, &refusal)) {
+            *failureOut = FailureOf(refusal);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CVersionFetcher::ListedSize(const std::string& name, uint64_t* sizeOut) const {
+    TrustRefusal refusal;
+    return m_trust.Enabled() && m_trust.ExpectedSize(name, sizeOut, &refusal);
+}
+
+int CVersionFetcher::FetchPackage(const std::string& name, const std::string& localPath,
+                                  const std::atomic<bool>* stop, const FetchWatch& watch) {
+    int64_t cap = kNoByteCap;
+    if (m_trust.Enabled()) {
+        uint64_t size = 0;
+        // Not listed cannot happen after CheckListed; were it so, a cap of
+        // nothing fails the fetch rather than taking what the server sends.
+        cap = ListedSize(name, &size) ? AsCap(size) : 0;
+    }
+    Sha256Tap tap;
+    FetchWatch hashed;
+    hashed.progress = watch.progress;
+    hashed.wrote = [&](int64_t offset, const char* data, size_t size) {
+        if (m_trust.Enabled()) tap.Wrote(offset, data, size);
+        if (watch.wrote) watch.wrote(offset, data, size);
+    };
+    {
+        std::lock_guard<std::mutex> hold(m_digestMutex);
+        m_written.erase(localPath);
+    }
+    const int result = m_transfer->FetchToFile(m_transferMode, UrlOf(name), localPath, cap, stop, nullptr, hashed);
+    fs_port::FileStamp stamp;
+    WrittenDigest written;
+    if (result == 0 && m_trust.Enabled() && fs_port::ReadFileStamp(localPath, &stamp) &&
+        tap.Digest(static_cast<int64_t>(stamp.size), &written.sha256)) {
+        written.stamp = stamp;
+        std::lock_guard<std::mutex> hold(m_digestMutex);
+        m_written[localPath] = written;
+    }
+    return result;
+}
+
+bool CVersionFetcher::CheckPackage(const std::string& name, const std::string& localPath, StepFailure* failureOut,
+                                   const std::atomic<bool>* stop) {
+    if (!m_trust.Enabled()) return true;
+    WrittenDigest written;
+    bool known = false;
+    {
+        std::lock_guard<std::mutex> hold(m_digestMutex);
+        const auto found = m_written.find(localPath);
+        known = found != m_written.end();
+        if (known) written = found->second;
+    }
+    fs_port::FileStamp stamp;
+    TrustRefusal refusal;
+    const bool asWritten = known && fs_port::ReadFileStamp(localPath, &stamp) && stamp == written.stamp;
+    const bool good = asWritten ? m_trust.CheckDigest(name, stamp.size, written.sha256, &refusal)
+                                : m_trust.CheckFile(name, localPath, &refusal, stop);
+    if (!good) *failureOut = FailureOf(refusal);
+    return good;
+}
