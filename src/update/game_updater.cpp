@@ -110,27 +110,31 @@ bool CGameUpdater::FetchVersionList(std::string* contentOut) {
     return true;
 }
 
+bool CGameUpdater::ReadVersionList(std::vector<VersionEntry>* entriesOut) {
+    std::string content;
+    if (!FetchVersionList(&content)) return false;
+    Log(EntryKind::Info, update_text::kAnalysingVersionList);
+    switch (ParseVersionList(content, entriesOut)) {
+        case VersionListParse::NoLines:
+            ReportStatus(0, 0.0f, StringPrintf(update_text::kUpdateAnomalyCode, 0));
+            Log(EntryKind::Error, update_text::kVersionListNoLines);
+            return false;
+        case VersionListParse::NoEntries:
+            ReportStatus(0, 0.0f, StringPrintf(update_text::kUpdateAnomalyCode, 1));
+            Log(EntryKind::Error, update_text::kVersionListNoEntries);
+            return false;
+        case VersionListParse::Ok:
+            break;
+    }
+    return true;
+}
+
 int CGameUpdater::CheckVersion() {
     m_target = VersionEntry{};
     Log(EntryKind::Info, update_text::kRequestingVersionList);
     ReportStatus(0, 0.0f, update_text::kRequestingUpdate);
-    std::string content;
-    if (!FetchVersionList(&content)) return update_outcome::kFailed;
-
-    Log(EntryKind::Info, update_text::kAnalysingVersionList);
     std::vector<VersionEntry> entries;
-    switch (ParseVersionList(content, &entries)) {
-        case VersionListParse::NoLines:
-            ReportStatus(0, 0.0f, StringPrintf(update_text::kUpdateAnomalyCode, 0));
-            Log(EntryKind::Error, update_text::kVersionListNoLines);
-            return update_outcome::kFailed;
-        case VersionListParse::NoEntries:
-            ReportStatus(0, 0.0f, StringPrintf(update_text::kUpdateAnomalyCode, 1));
-            Log(EntryKind::Error, update_text::kVersionListNoEntries);
-            return update_outcome::kFailed;
-        case VersionListParse::Ok:
-            break;
-    }
+    if (!ReadVersionList(&entries)) return update_outcome::kFailed;
     m_nLatestVersion = entries.front().nVersion;
     VersionEntry target;
     if (ChooseTarget(entries, m_pWindow->InstalledVersion(), &target) == VersionChoice::UpToDate) {

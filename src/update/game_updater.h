@@ -106,6 +106,8 @@ public:
 
 private:
     [[nodiscard]] bool FetchVersionList(std::string* contentOut);
+    // Fetched, checked and parsed, sorted highest first; false, shown, when not.
+    [[nodiscard]] bool ReadVersionList(std::vector<VersionEntry>* entriesOut);
     // The context the stages of the step under way work with.
     [[nodiscard]] StepContext Step();
     [[nodiscard]] int64_t FullPackageBytes(const UpdatePlan& plan) const;

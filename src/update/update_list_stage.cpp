@@ -28,6 +28,30 @@ ReadList FetchList(const StepContext& step, const std::string& name, VersionFile
     return list;
 }
 
+bool LoadUpdateList(const StepContext& step, std::vector<std::string>* linesOut) {
+    const ReadList list = FetchList(step, "updatelist.data", VersionFileKind::Required);
+    if (list.file.refused) {
+        step.report.Fail(list.file.failure.shown, list.file.failure.reason);
+        return false;
+    }
+    if (step.report.StopHere()) return false;
+    if (list.file.result != 0) {
+        step.report.Fail(step.fetcher.FailureText(
+            StringPrintf(update_text::kUpdateListFetchFailed, list.file.result * 10)));
+        return false;
+    }
+    SplitText(list.content, "\n", linesOut);
+    if (list.content.empty() || linesOut->size() > kMaxListLines) {
+        step.report.Fail(update_text::kUpdateListUnreadable);
+        return false;
+    }
+    if (linesOut->empty()) {
+        step.report.Fail(update_text::kUpdateListNoLines);
+        return false;
+    }
+    return true;
+}
+
 bool LoadDeleteList(const StepContext& step, UpdatePlan* plan) {
     const ReadList list = FetchList(step, "dellist.data", VersionFileKind::Optional);
     if (list.file.refused) {
@@ -69,28 +93,8 @@ ListStage LoadUpdateLists(const StepContext& step, int32_t targetVersion, Update
     Log(EntryKind::Info, update_text::kRequestingUpdateList);
     step.report.Status(update_text::kRequestingUpdateList);
 
-    const ReadList list = FetchList(step, "updatelist.data", VersionFileKind::Required);
-    if (list.file.refused) {
-        step.report.Fail(list.file.failure.shown, list.file.failure.reason);
-        return ListStage::Failed;
-    }
-    if (step.report.StopHere()) return ListStage::Failed;
-    if (list.file.result != 0) {
-        step.report.Fail(step.fetcher.FailureText(
-            StringPrintf(update_text::kUpdateListFetchFailed, list.file.result * 10)));
-        return ListStage::Failed;
-    }
     std::vector<std::string> lines;
-    SplitText(list.content, "\n", &lines);
-    if (list.content.empty() || lines.size() > kMaxListLines) {
-        step.report.Fail(update_text::kUpdateListUnreadable);
-        return ListStage::Failed;
-    }
-    if (lines.empty()) {
-        step.report.Fail(update_text::kUpdateListNoLines);
-        return ListStage::Failed;
-    }
-    if (!LoadDeleteList(step, planOut)) return ListStage::Failed;
+    if (!LoadUpdateList(step, &lines) || !LoadDeleteList(step, planOut)) return ListStage::Failed;
     BuildUpdatePlan(lines, planOut);
     if (planOut->packages.empty()) {
         step.report.Fail(update_text::kNothingToUpdate);
