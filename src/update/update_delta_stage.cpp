@@ -117,9 +117,13 @@ std::string CDeltaStage::FetchPatchList(const std::string& url, const std::strin
         cap = static_cast<int64_t>(listed);
     }
     (void)fs_port::RemoveFile(localPath);
+    // A list the signed manifest names (LoadPatchList asks for no other) is
+    // withheld when it answers 404: the next host is asked, as for a list
+    // the step needs.
     bool notFound = false;
     const int result = m_updater.m_pTransfer->FetchToFile(m_updater.m_settings.TransferMode, url, localPath, cap,
-                                                          &m_updater.m_bStopRequested, &notFound, {});
+                                                          &m_updater.m_bStopRequested,
+                                                          trust.Enabled() ? nullptr : &notFound, {});
     if (result != 0) {
         if (!notFound && !m_updater.StopRequested()) {
             TheJournal().AddEntryF(EntryKind::Notice, update_text::kPatchListFetchFailed, result * 10);

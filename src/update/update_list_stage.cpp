@@ -61,9 +61,14 @@ CGameUpdater::FetchedList CGameUpdater::FetchList(const std::string& url, const 
 }
 
 bool CGameUpdater::LoadDeleteList(UpdatePlan* plan) {
-    // A signed manifest says whether the version has a delete list.
-    if (m_trust.Enabled() && !m_trust.Lists("dellist.data")) return true;
-    const FetchedList list = FetchList(plan->baseUrl + "dellist.data", "dellist.data", true);
+    // With keys the signed manifest says whether the version has a delete
+    // list. One it names must be served: a 404 is then a host's fault, the
+    // next host is asked, and without any the step fails. Taken as "nothing
+    // to delete", a withheld list would keep a file the release removes (an
+    // obsolete, perhaps vulnerable one) while the step reports success.
+    const bool named = m_trust.Enabled();
+    if (named && !m_trust.Lists("dellist.data")) return true;
+    const FetchedList list = FetchList(plan->baseUrl + "dellist.data", "dellist.data", !named);
     if (list.refused || StopHere()) return false;
     if (list.result != 0) {
         // Any other failure would skip this step's deletions for good.
