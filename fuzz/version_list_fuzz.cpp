@@ -1,7 +1,10 @@
 // The server's version list as fetched: decoded, parsed, and the next step
 // chosen for a few installed versions (none, the oldest listed, the newest).
+// The newest version is then pinned as the signing tool pins it: the list
+// must read back with the same versions, that one carrying the pin.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -15,5 +18,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     VersionEntry target;
     for (const int32_t installed : {int32_t{0}, entries.back().nVersion, entries.front().nVersion})
         (void)ChooseTarget(entries, installed, &target);
+
+    const std::string pin(64, 'a');
+    const int32_t newest = entries.front().nVersion;
+    std::vector<VersionEntry> pinned;
+    if (ParseVersionList(PinManifest(content, newest, pin), &pinned) != VersionListParse::Ok ||
+        pinned.size() != entries.size()) {
+        std::abort();
+    }
+    for (size_t i = 0; i < pinned.size(); ++i) {
+        if (pinned[i].nVersion != entries[i].nVersion || pinned[i].nMandatory != entries[i].nMandatory ||
+            pinned[i].nExtra != entries[i].nExtra ||
+            pinned[i].manifestSha256 != (pinned[i].nVersion == newest ? pin : entries[i].manifestSha256)) {
+            std::abort();
+        }
+    }
     return 0;
 }

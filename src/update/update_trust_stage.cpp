@@ -71,7 +71,10 @@ bool CGameUpdater::LoadManifest(const std::string& baseUrl, const std::string& v
     }
     TrustRefusal refusal;
     const bool signedManifest = !manifestMissing && !signatureMissing;
-    if (m_trust.CheckManifest(manifest, signedManifest ? &signature : nullptr, versionText, &refusal)) return true;
+    if (m_trust.CheckManifest(manifest, signedManifest ? &signature : nullptr, versionText, m_target.manifestSha256,
+                              &refusal)) {
+        return true;
+    }
     RefuseRelease(refusal);
     return false;
 }

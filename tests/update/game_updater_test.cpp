@@ -332,6 +332,23 @@ TEST(GameUpdater, FailuresLeaveNothingInstalled) {
              s.transfer.notFoundUrls.insert("http://127.0.0.1/1.0.0.2/dellist.data");
          },
          update_outcome::kFailed, "请求删除列表失败 . 错误代码 : 50", false},
+        {"signed: version line without the manifest's digest",
+         [](Scenario& s) {
+             s.Sign();
+             s.tree.VersionList("1.0.0.1\t0\t0\n1.0.0.2\t0\t0\n");
+             s.signer.SignList(s.server.Path(), 7, static_cast<int64_t>(std::time(nullptr)) + 3600);
+         },
+         update_outcome::kFailed, "版本列表没有版本 1.0.0.2 的文件清单摘要, 已拒绝更新.", false},
+        // A manifest signed for the same version at another time, its signature good.
+        {"signed: manifest other than the list pins",
+         [](Scenario& s) {
+             s.Sign();
+             const std::string list = ReadTextFile(s.tree.Path("versionlist.data"));
+             s.tree.EncipheredList("1.0.0.2", "dellist.data", "old.dat\n");
+             s.signer.SignVersion(s.server.Path(), "1.0.0.2", 8);
+             s.tree.VersionList(list);
+         },
+         update_outcome::kFailed, "版本 1.0.0.2 的文件清单与版本列表不符, 已拒绝更新.", false},
     };
     for (const auto& c : cases) {
         Scenario s;
