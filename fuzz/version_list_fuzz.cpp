@@ -1,7 +1,8 @@
 // The server's version list as fetched: decoded, parsed, and the next step
 // chosen for a few installed versions (none, the oldest listed, the newest).
-// The newest version is then pinned as the signing tool pins it: the list
-// must read back with the same versions, that one carrying the pin.
+// The newest version is then pinned in the bytes as the signing tool pins
+// it: the list must read back with the same versions, that one carrying the
+// pin.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,8 +12,9 @@
 #include "update/version_list.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string raw(reinterpret_cast<const char*>(data), size);
     std::string content;
-    if (!DecodeVersionList(std::string(reinterpret_cast<const char*>(data), size), &content)) return 0;
+    if (!DecodeVersionList(raw, &content)) return 0;
     std::vector<VersionEntry> entries;
     if (ParseVersionList(content, &entries) != VersionListParse::Ok) return 0;
     VersionEntry target;
@@ -21,9 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const std::string pin(64, 'a');
     const int32_t newest = entries.front().nVersion;
+    std::string pinnedContent;
     std::vector<VersionEntry> pinned;
-    if (ParseVersionList(PinManifest(content, newest, pin), &pinned) != VersionListParse::Ok ||
-        pinned.size() != entries.size()) {
+    if (!DecodeVersionList(PinManifest(raw, newest, pin), &pinnedContent) ||
+        ParseVersionList(pinnedContent, &pinned) != VersionListParse::Ok || pinned.size() != entries.size()) {
         std::abort();
     }
     for (size_t i = 0; i < pinned.size(); ++i) {

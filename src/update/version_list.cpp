@@ -83,15 +83,20 @@ VersionListParse ParseVersionList(const std::string& content,
 }
 
 std::string PinManifest(const std::string& list, int32_t version, const std::string& sha256Hex) {
+    // A launcher reads the list up to a NUL (see DecodeVersionList): the pin
+    // goes before it, and what follows stays as it is.
+    const size_t nul = list.find('\0');
+    const std::string read = list.substr(0, nul);
+    const std::string rest = nul == std::string::npos ? std::string() : list.substr(nul);
     std::string out;
     size_t begin = 0;
     for (;;) {
-        const size_t cut = list.find('\n', begin);
-        const std::string line = list.substr(begin, cut == std::string::npos ? std::string::npos : cut - begin);
+        const size_t cut = read.find('\n', begin);
+        const std::string line = read.substr(begin, cut == std::string::npos ? std::string::npos : cut - begin);
         // The byte-order mark is no part of the first line's version.
         const bool marked = begin == 0 && line.compare(0, kByteOrderMarkBytes, kUtf8ByteOrderMark) == 0;
         out += PinnedLine(line, marked ? kByteOrderMarkBytes : 0, version, sha256Hex);
-        if (cut == std::string::npos) return out;
+        if (cut == std::string::npos) return out + rest;
         out += '\n';
         begin = cut + 1;
     }

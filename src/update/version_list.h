@@ -45,8 +45,8 @@ enum class VersionChoice { UpToDate, Target };
 // The list's bytes with the fourth field of every line of version set to
 // sha256Hex (appended to a line of three fields, put in place of any other),
 // every other byte as it was: the line ends, a byte-order mark, GBK text and
-// the lines of other versions. Lines that ParseVersionList skips stay as
-// they are.
+// the lines of other versions. Lines that ParseVersionList skips, and
+// anything after a NUL, stay as they are.
 std::string PinManifest(const std::string& list, int32_t version, const std::string& sha256Hex);
 
 // The leading decimal number of a text, as the C library's atol reads it
