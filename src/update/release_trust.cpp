@@ -166,6 +166,20 @@ bool CReleaseTrust::CheckFile(const std::string& name, const std::string& path, 
     return true;
 }
 
+void LogTrustKeys(const std::vector<MinisignPublicKey>& keys, bool checkReleases) {
+    if (!checkReleases) {
+        TheJournal().AddEntry(EntryKind::Notice, update_text::kTrustKeysNoneLog);
+        return;
+    }
+    if (keys.empty()) {
+        TheJournal().AddEntry(EntryKind::Error, update_text::kTrustKeysUnreadableLog);
+        return;
+    }
+    std::string ids;
+    for (const MinisignPublicKey& key : keys) ids += (ids.empty() ? "" : ", ") + MinisignKeyIdText(key.keyId);
+    TheJournal().AddEntryF(EntryKind::Info, update_text::kTrustKeysLog, ids.c_str());
+}
+
 std::string UtcTimeText(int64_t unixSeconds) {
     // Days since 1970-01-01 to a civil date (proleptic Gregorian calendar).
     int64_t days = unixSeconds / 86400;

@@ -80,5 +80,11 @@ private:
     std::string m_manifestVersion;
 };
 
+// Logs, when a program starts, the ids of the keys it checks releases
+// against, that it checks nothing (checkReleases false: a build without
+// keys), or that its key text named keys of which none could be read (every
+// release is then refused). A support log thus shows what a build trusts.
+void LogTrustKeys(const std::vector<MinisignPublicKey>& keys, bool checkReleases);
+
 // "2026-12-08 09:40:00 UTC" for UNIX seconds, for the log.
 std::string UtcTimeText(int64_t unixSeconds);
