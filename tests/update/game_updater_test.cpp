@@ -327,10 +327,7 @@ TEST(GameUpdater, FailuresLeaveNothingInstalled) {
          },
          update_outcome::kFailed, "版本 1.0.0.2 的文件清单没有运营商的签名, 已拒绝更新.", false},
         {"signed: delete list the manifest names withheld",
-         [](Scenario& s) {
-             s.Sign();
-             s.transfer.notFoundUrls.insert("http://127.0.0.1/1.0.0.2/dellist.data");
-         },
+         [](Scenario& s) { s.Sign(); s.transfer.notFoundUrls.insert("http://127.0.0.1/1.0.0.2/dellist.data"); },
          update_outcome::kFailed, "请求删除列表失败 . 错误代码 : 50", false},
         {"signed: version line without the manifest's digest",
          [](Scenario& s) {
@@ -339,8 +336,7 @@ TEST(GameUpdater, FailuresLeaveNothingInstalled) {
              s.signer.SignList(s.server.Path(), 7, static_cast<int64_t>(std::time(nullptr)) + 3600);
          },
          update_outcome::kFailed, "版本列表没有版本 1.0.0.2 的文件清单摘要, 已拒绝更新.", false},
-        // A manifest signed for the same version at another time, its signature good.
-        {"signed: manifest other than the list pins",
+        {"signed: manifest signed for 1.0.0.2 at another time",
          [](Scenario& s) {
              s.Sign();
              const std::string list = ReadTextFile(s.tree.Path("versionlist.data"));
@@ -442,11 +438,7 @@ TEST(GameUpdater, MirrorsTakeOverFromAFailingHost) {
           a + v + "b.pak", m + v + "b.pak"},
          "下载更新包失败 错误 : 40"},
         // Signed, the manifest names the lists: a host that withholds one is left.
-        {"signed delete list answered 404",
-         [&](Scenario& s) {
-             s.Sign();
-             s.transfer.notFoundUrls.insert(a + v + "dellist.data");
-         },
+        {"signed delete list answered 404", [&](Scenario& s) { s.Sign(); s.transfer.notFoundUrls.insert(a + v + "dellist.data"); },
          {a + "versionlist.data", a + "versionlist.data.minisig", a + v + "release.manifest", a + v + "release.manifest.minisig",
           a + v + "updatelist.data", a + v + "dellist.data", m + v + "dellist.data", m + v + "a.pak", m + v + "b.pak"},
          "正在安装更新..."},

@@ -106,10 +106,7 @@ TEST(DeltaRoad, EveryFailureFallsBackToTheFullPackage) {
          [](DeltaScenario& s) { s.transfer.failUrls["http://127.0.0.1/1.0.0.2/patchlist.data"] = 4; },
          {"a.pak", "b.pak"}, "[Notice] 请求补丁列表失败, 使用完整更新包 . 错误代码 : 40"},
         {"signed, patch list the manifest names withheld",
-         [](DeltaScenario& s) {
-             s.Sign();
-             s.transfer.notFoundUrls.insert("http://127.0.0.1/1.0.0.2/patchlist.data");
-         },
+         [](DeltaScenario& s) { s.Sign(); s.transfer.notFoundUrls.insert("http://127.0.0.1/1.0.0.2/patchlist.data"); },
          {"a.pak", "b.pak"}, "[Notice] 请求补丁列表失败, 使用完整更新包 . 错误代码 : 50"},
         {"malformed patch list",
          [](DeltaScenario& s) { s.tree.EncipheredList("1.0.0.2", kPatchListName, "delta1.pak\tRoot\\a.dat\ta.dat\n"); },

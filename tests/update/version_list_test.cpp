@@ -64,18 +64,15 @@ TEST(VersionList, ParsesAndChoosesOneStep) {
 // Every byte but the pinned version's fourth field stays, so that the list
 // still reads the same in launchers of every age.
 TEST(VersionList, PinSetsTheFourthFieldOfOneVersion) {
-    const struct {
-        const char* name;
-        const char* list;
-        const char* pinned;
-    } cases[] = {
-        {"CRLF lines", "1.0.0.1\t0\t0\r\n1.0.0.2\t1\t0\r\n", "1.0.0.1\t0\t0\r\n1.0.0.2\t1\t0\tP\r\n"},
-        {"earlier pin replaced, later fields kept", "1.0.0.2\t0\t0\t old \tx\n", "1.0.0.2\t0\t0\tP\tx\n"},
-        {"byte-order mark, listed twice, blanks", "\xEF\xBB\xBF" "1.0.0.2\t0\t0\n 1.0.0.2 \t0\t0 \t\n",
-         "\xEF\xBB\xBF" "1.0.0.2\t0\t0\tP\n 1.0.0.2 \t0\t0\tP \t\n"},
-        {"line the parser skips", "1.0.0.2\t0\n1.0.0.20\t0\t0", "1.0.0.2\t0\n1.0.0.20\t0\t0"},
+    // A list, and the same with 1.0.0.2 pinned to "P": CRLF lines; an earlier pin and a later field; a
+    // byte-order mark, 1.0.0.2 twice and blanks; lines the parser skips.
+    const char* const cases[][2] = {
+        {"1.0.0.1\t0\t0\r\n1.0.0.2\t1\t0\r\n", "1.0.0.1\t0\t0\r\n1.0.0.2\t1\t0\tP\r\n"},
+        {"1.0.0.2\t0\t0\t old \tx\n", "1.0.0.2\t0\t0\tP\tx\n"},
+        {"\xEF\xBB\xBF" "1.0.0.2\t0\t0\n 1.0.0.2 \t0\t0 \t\n", "\xEF\xBB\xBF" "1.0.0.2\t0\t0\tP\n 1.0.0.2 \t0\t0\tP \t\n"},
+        {"1.0.0.2\t0\n1.0.0.20\t0\t0", "1.0.0.2\t0\n1.0.0.20\t0\t0"},
     };
-    for (const auto& c : cases) EXPECT_EQ(PinManifest(c.list, 1002, "P"), c.pinned) << c.name;
+    for (const auto& c : cases) EXPECT_EQ(PinManifest(c[0], 1002, "P"), c[1]) << c[0];
 }
 
 TEST(VersionList, LeadingNumberHoldsAtTheLimits) {
