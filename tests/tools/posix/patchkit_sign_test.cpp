@@ -121,8 +121,6 @@ TEST_F(PatchkitSign, SignResignAndKeygenDoWhatTheOperatorAsked) {
          " && ! grep -q minisig root/1.0.0.2/release.manifest && ! test -e root/1.0.0.1"
          " && test $(sed -n 's/.*serial=\\([0-9]*\\) .*/\\1/p' root/versionlist.data.minisig) -ge $(($(date +%s) - 600))"
          " && " + pinned},
-        {"sign replaces a pin of an earlier signing", false, sign + " && printf x >>root/1.0.0.2/data1.pak", sign, 0, "signed",
-         pinned},
         {"resign pins a tree signed before pins", false, sign + " && printf '1.0.0.1\\t0\\t0\\n1.0.0.2\\t0\\t0\\n' >root/versionlist.data",
          resign, 0, "signed versionlist.data", pinned},
         {"serial grows past the tree's largest", false,
