@@ -1,21 +1,30 @@
-# The operator's public keys built into the launcher and patchkit.
+# The operator's public keys built into the launcher and patchkit. The choice
+# is explicit, so that no build trusts a key that nobody chose:
 #   -DVANTOREL_TRUST_KEYS=a.pub;b.pub   these keys (more than one while a key is rotated)
+#   -DVANTOREL_TRUST_KEYS=demo          the demo key pair under build/trust-demo at the
+#                                       repository's root, made once with minisign on the
+#                                       build machine and shared by every build tree; the
+#                                       tests and ./run demo sign their releases with its
+#                                       secret key (./run passes it); never ship such a build
 #   -DVANTOREL_TRUST_KEYS=NONE          no keys: releases are not checked
-#   (not given)                         the demo key pair under build/trust-demo at the
-#                                       repository's root, made once with minisign and
-#                                       shared by every build tree; the tests and the demo
-#                                       sign their releases with its secret key
 # Gives VANTOREL_TRUST_KEYS_TEXT (the generated key text, one base64 key per line),
 # VANTOREL_GENERATED_DIR (where it lies) and VANTOREL_TRUST_SECRET_KEY (the demo
 # secret key, empty when the build uses other keys).
-set(VANTOREL_TRUST_KEYS "" CACHE STRING "Public key files (.pub) built in; NONE for none; empty for the demo key pair")
+set(VANTOREL_TRUST_KEYS "" CACHE STRING "Public key files (a.pub;b.pub) built in; demo for the demo key pair; NONE for none")
+
+if(VANTOREL_TRUST_KEYS STREQUAL "")
+  message(FATAL_ERROR "Choose the keys the launcher trusts with -DVANTOREL_TRUST_KEYS=...:\n"
+                      "  a.pub;b.pub  the operator's public key files (a release build)\n"
+                      "  demo         the demo key pair made on this machine (tests, ./run demo; never ship it)\n"
+                      "  NONE         no keys: releases are not checked")
+endif()
 
 set(VANTOREL_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
 set(VANTOREL_TRUST_KEYS_TEXT ${VANTOREL_GENERATED_DIR}/trust_keys.txt)
 set(VANTOREL_TRUST_SECRET_KEY "")
 set(key_files ${VANTOREL_TRUST_KEYS})
 
-if(VANTOREL_TRUST_KEYS STREQUAL "")
+if(VANTOREL_TRUST_KEYS STREQUAL "demo")
   set(demo ${CMAKE_SOURCE_DIR}/build/trust-demo)
   file(MAKE_DIRECTORY ${demo})
   # Two trees configured at once must not both make a key pair.
@@ -24,7 +33,7 @@ if(VANTOREL_TRUST_KEYS STREQUAL "")
     find_program(VANTOREL_MINISIGN minisign)
     if(NOT VANTOREL_MINISIGN)
       message(FATAL_ERROR "minisign is needed to make the demo key pair (./run setup installs it), "
-                          "or name keys with -DVANTOREL_TRUST_KEYS=a.pub or NONE")
+                          "or name keys with -DVANTOREL_TRUST_KEYS=a.pub;b.pub or NONE")
     endif()
     execute_process(COMMAND ${VANTOREL_MINISIGN} -G -W -f -p ${demo}/demo.pub.new -s ${demo}/demo.key.new
                     RESULT_VARIABLE made OUTPUT_QUIET ERROR_QUIET)

@@ -12,6 +12,17 @@
 namespace {
 
 constexpr size_t kBlockBytes = 256 * 1024;
+constexpr size_t kSha256Bytes = 32;
+
+std::string HexOf(const unsigned char* value) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (size_t i = 0; i < kSha256Bytes; ++i) {
+        hex += kHex[value[i] >> 4];
+        hex += kHex[value[i] & 15];
+    }
+    return hex;
+}
 
 struct DigestCloser {
     void operator()(gcry_md_hd_t handle) const { gcry_md_close(handle); }
@@ -39,13 +50,14 @@ bool ComputeFileSha256(const std::string& path, std::string* hexOut, std::uint64
     std::fclose(file);
     const unsigned char* value = gcry_md_read(raw, GCRY_MD_SHA256);
     if (!complete || !value) return false;
-    static const char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (size_t i = 0; i < 32; ++i) {
-        hex += kHex[value[i] >> 4];
-        hex += kHex[value[i] & 15];
-    }
-    *hexOut = hex;
+    *hexOut = HexOf(value);
     *sizeOut = size;
     return true;
+}
+
+std::string Sha256Hex(std::string_view data) {
+    EnsureCryptoLibrary();
+    unsigned char value[kSha256Bytes];
+    gcry_md_hash_buffer(GCRY_MD_SHA256, value, data.data(), data.size());
+    return HexOf(value);
 }

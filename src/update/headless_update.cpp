@@ -338,6 +338,7 @@ int RunUpdateVerb(const std::vector<std::string>& args, std::FILE* out, std::FIL
     if (!log.Attached()) {
         std::fprintf(err, "patchkit update: the log %s cannot be written\n", log.Path().c_str());
     }
+    LogTrustKeys(options.trustKeys, options.checkReleases);
     const int rc = RunHeadlessUpdate(options, out, nullptr);
     if (rc != 0) {
         std::fprintf(err, "patchkit update: the update did not complete; see %s\n", log.Path().c_str());

@@ -89,7 +89,8 @@ bool CReleaseTrust::CheckVersionList(std::string_view raw, const std::string* si
 }
 
 bool CReleaseTrust::CheckManifest(std::string_view manifest, const std::string* signature,
-                                  const std::string& versionText, TrustRefusal* refusalOut) {
+                                  const std::string& versionText, const std::string& pinnedSha256,
+                                  TrustRefusal* refusalOut) {
     m_manifest.clear();
     if (!signature) {
         return Refuse(refusalOut, StringPrintf(update_text::kManifestUnsigned, versionText.c_str()),
@@ -105,6 +106,17 @@ bool CReleaseTrust::CheckManifest(std::string_view manifest, const std::string* 
     if (!ParseManifestComment(comment, &named) || named.version != versionText) {
         return Refuse(refusalOut, StringPrintf(update_text::kManifestOtherVersion, versionText.c_str()),
                       versionText + "/" + kManifestName + ": trusted comment \"" + comment + "\" names another version");
+    }
+    if (pinnedSha256.empty()) {
+        return Refuse(refusalOut, StringPrintf(update_text::kManifestNotPinned, versionText.c_str()),
+                      std::string("versionlist.data: the line of ") + versionText +
+                          " has no fourth field, the SHA-256 of its " + kManifestName);
+    }
+    const std::string digest = Sha256Hex(manifest);
+    if (digest != pinnedSha256) {
+        return Refuse(refusalOut, StringPrintf(update_text::kManifestNotAsPinned, versionText.c_str()),
+                      versionText + "/" + kManifestName + ": SHA-256 " + digest + ", versionlist.data says " +
+                          pinnedSha256);
     }
     std::vector<ManifestEntry> entries;
     if (!ParseReleaseManifest(manifest, &entries)) {
@@ -163,6 +175,20 @@ bool CReleaseTrust::CheckDigest(const std::string& name, uint64_t size, const st
         return Refuse(refusalOut, shown, name + ": SHA-256 " + sha256Hex + ", the manifest says " + wanted);
     }
     return true;
+}
+
+void LogTrustKeys(const std::vector<MinisignPublicKey>& keys, bool checkReleases) {
+    if (!checkReleases) {
+        TheJournal().AddEntry(EntryKind::Notice, update_text::kTrustKeysNoneLog);
+        return;
+    }
+    if (keys.empty()) {
+        TheJournal().AddEntry(EntryKind::Error, update_text::kTrustKeysUnreadableLog);
+        return;
+    }
+    std::string ids;
+    for (const MinisignPublicKey& key : keys) ids += (ids.empty() ? "" : ", ") + MinisignKeyIdText(key.keyId);
+    TheJournal().AddEntryF(EntryKind::Info, update_text::kTrustKeysLog, ids.c_str());
 }
 
 std::string UtcTimeText(int64_t unixSeconds) {

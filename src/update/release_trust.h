@@ -47,10 +47,20 @@ public:
     [[nodiscard]] bool CheckVersionList(std::string_view raw, const std::string* signature,
                                         const std::string& statePath, int64_t now, TrustRefusal* refusalOut);
     // The target version's manifest (GBK bytes), its signature (null when
-    // missing) and the version text whose folder it came from. Keeps the
-    // entries for the checks below.
+    // missing), the version text whose folder it came from and the pin of
+    // that version's line in the checked version list (empty when the line
+    // has none). Keeps the entries for the checks below.
+    //
+    // The pin binds the manifest to this list: a manifest signed for the
+    // same version at another time (an older release of it, re-served by a
+    // mirror) has another digest and is refused, though its signature is
+    // good. The serial in the manifest's trusted comment is therefore not
+    // compared: it only tells which signing run made the manifest (and lets
+    // patchkit choose a larger serial next time); the list's serial is the
+    // rollback check.
     [[nodiscard]] bool CheckManifest(std::string_view manifest, const std::string* signature,
-                                     const std::string& versionText, TrustRefusal* refusalOut);
+                                     const std::string& versionText, const std::string& pinnedSha256,
+                                     TrustRefusal* refusalOut);
     // The manifest's size of a file of the version folder, the cap of its
     // fetch; false (refused) when the manifest does not name it.
     [[nodiscard]] bool ExpectedSize(const std::string& name, uint64_t* sizeOut, TrustRefusal* refusalOut) const;
@@ -74,6 +84,12 @@ private:
     std::vector<ManifestEntry> m_manifest;
     std::string m_manifestVersion;
 };
+
+// Logs, when a program starts, the ids of the keys it checks releases
+// against, that it checks nothing (checkReleases false: a build without
+// keys), or that its key text named keys of which none could be read (every
+// release is then refused). A support log thus shows what a build trusts.
+void LogTrustKeys(const std::vector<MinisignPublicKey>& keys, bool checkReleases);
 
 // "2026-12-08 09:40:00 UTC" for UNIX seconds, for the log.
 std::string UtcTimeText(int64_t unixSeconds);

@@ -106,6 +106,9 @@ constexpr char kResumingInstallLog[] = "上次更新安装未完成, 重新启�
 
 // Signed releases: every refusal leaves the installed game as it was.
 constexpr char kReleasesNotChecked[] = "没有内置运营商公钥, 不校验版本发布的签名.";
+constexpr char kTrustKeysLog[] = "运营商公钥 : %s";
+constexpr char kTrustKeysNoneLog[] = "运营商公钥 : 无, 不校验版本发布的签名.";
+constexpr char kTrustKeysUnreadableLog[] = "运营商公钥 : 内置的公钥都无法读取, 将拒绝所有版本发布.";
 constexpr char kListUnsigned[] = "服务器的版本列表没有运营商的签名, 已拒绝更新.";
 constexpr char kListForeignKey[] = "服务器的版本列表不是运营商签名的, 已拒绝更新.";
 constexpr char kListBadSignature[] = "服务器的版本列表与签名不符, 已拒绝更新.";
@@ -119,6 +122,8 @@ constexpr char kManifestForeignKey[] = "版本 %s 的文件清单不是运营商
 constexpr char kManifestBadSignature[] = "版本 %s 的文件清单与签名不符, 已拒绝更新.";
 constexpr char kManifestOtherVersion[] = "文件清单不属于版本 %s, 已拒绝更新.";
 constexpr char kManifestUnreadable[] = "版本 %s 的文件清单无法读取, 已拒绝更新.";
+constexpr char kManifestNotPinned[] = "版本列表没有版本 %s 的文件清单摘要, 已拒绝更新.";
+constexpr char kManifestNotAsPinned[] = "版本 %s 的文件清单与版本列表不符, 已拒绝更新.";
 constexpr char kFileNotInManifest[] = "文件清单中没有 %s, 已拒绝更新.";
 constexpr char kFileNotAsInManifest[] = "%s 与文件清单不符, 已拒绝更新.";
 constexpr char kTrustFileFetchFailed[] = "请求 %s 失败 . 错误代码 : %d";

@@ -41,7 +41,7 @@ int CGameUpdater::ExecuteUpdate() {
     const int64_t receivedBefore = ReceivedBytes();
     const StepContext step = Step();
     UpdatePlan plan;
-    switch (LoadUpdateLists(step, m_target.nVersion, &plan)) {
+    switch (LoadUpdateLists(step, m_target, &plan)) {
         case ListStage::Failed:
             return 0;
         case ListStage::NothingToInstall:

@@ -5,7 +5,6 @@
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"
 #include "update/status_texts.h"
-#include "update/version_list.h"
 
 namespace {
 
@@ -52,6 +51,11 @@ bool LoadUpdateList(const StepContext& step, std::vector<std::string>* linesOut)
     return true;
 }
 
+// With keys the signed manifest says whether the version has a delete list,
+// and one it names must be served (the fetcher asks the next host on a 404,
+// and the step fails without any): taken as "nothing to delete", a withheld
+// list would keep a file the release removes, an obsolete and perhaps
+// vulnerable one, while the step reports success.
 bool LoadDeleteList(const StepContext& step, UpdatePlan* plan) {
     const ReadList list = FetchList(step, "dellist.data", VersionFileKind::Optional);
     if (list.file.refused) {
@@ -81,11 +85,11 @@ bool LoadDeleteList(const StepContext& step, UpdatePlan* plan) {
 
 }  // namespace
 
-ListStage LoadUpdateLists(const StepContext& step, int32_t targetVersion, UpdatePlan* planOut) {
+ListStage LoadUpdateLists(const StepContext& step, const VersionEntry& target, UpdatePlan* planOut) {
     Log(EntryKind::Info, update_text::kExecuting);
     step.report.Status(update_text::kExecuting);
     StepFailure failure;
-    if (!step.fetcher.OpenVersion(VersionNumberToText(targetVersion), &failure)) {
+    if (!step.fetcher.OpenVersion(VersionNumberToText(target.nVersion), target.manifestSha256, &failure)) {
         if (!step.report.StopHere()) step.report.Fail(failure.shown, failure.reason);
         return ListStage::Failed;
     }

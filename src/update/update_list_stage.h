@@ -3,12 +3,11 @@
 // fetched, read and turned into a plan, and the plan's paths checked.
 #pragma once
 
-#include <cstdint>
-
 #include "update/step_context.h"
 #include "update/update_lists.h"
+#include "update/version_list.h"
 
 enum class ListStage { Failed, NothingToInstall, Ready };
 
 // Each failure is shown through the step's report.
-[[nodiscard]] ListStage LoadUpdateLists(const StepContext& step, int32_t targetVersion, UpdatePlan* planOut);
+[[nodiscard]] ListStage LoadUpdateLists(const StepContext& step, const VersionEntry& target, UpdatePlan* planOut);

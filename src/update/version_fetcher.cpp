@@ -157,7 +157,8 @@ bool CVersionFetcher::CheckVersionList(const std::string& raw, StepFailure* fail
     return false;
 }
 
-bool CVersionFetcher::OpenVersion(const std::string& versionText, StepFailure* failureOut) {
+bool CVersionFetcher::OpenVersion(const std::string& versionText, const std::string& pinnedSha256,
+                                  StepFailure* failureOut) {
     m_baseUrl = m_serverPrefix + versionText + (m_transferMode == kTransferModeHttp ? "/" : "\\");
     if (!m_trust.Enabled()) return true;
     std::string manifest;
@@ -175,7 +176,10 @@ bool CVersionFetcher::OpenVersion(const std::string& versionText, StepFailure* f
     }
     TrustRefusal refusal;
     const bool signedManifest = !manifestMissing && !signatureMissing;
-    if (m_trust.CheckManifest(manifest, signedManifest ? &signature : nullptr, versionText, &refusal)) return true;
+    if (m_trust.CheckManifest(manifest, signedManifest ? &signature : nullptr, versionText, pinnedSha256,
+                              &refusal)) {
+        return true;
+    }
     *failureOut = FailureOf(refusal);
     return false;
 }

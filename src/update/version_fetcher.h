@@ -68,8 +68,11 @@ public:
     [[nodiscard]] bool CheckVersionList(const std::string& raw, StepFailure* failureOut);
 
     // Opens the version folder of versionText: the URLs of its files, and
-    // with keys its manifest, fetched and checked.
-    [[nodiscard]] bool OpenVersion(const std::string& versionText, StepFailure* failureOut);
+    // with keys its manifest, fetched and checked against its signature and
+    // against pinnedSha256, the digest that the checked version list gives
+    // for it (empty when the list's line has none, which keys refuse).
+    [[nodiscard]] bool OpenVersion(const std::string& versionText, const std::string& pinnedSha256,
+                                   StepFailure* failureOut);
     [[nodiscard]] const std::string& BaseUrl() const { return m_baseUrl; }
     [[nodiscard]] std::string UrlOf(const std::string& name) const { return m_baseUrl + name; }
 

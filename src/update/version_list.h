@@ -1,6 +1,7 @@
 // The server's version list: one version per line, "a.b.c.d \t mandatory \t
-// extra", in any order. Parsing and the choice of the next version step are
-// pure functions.
+// extra", in any order, and in a signed release a fourth field, the SHA-256
+// of that version's release.manifest (the manifest pin). Parsing, the choice
+// of the next version step and the writing of a pin are pure functions.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,9 @@ struct VersionEntry {
     int32_t nVersion = 0;
     int32_t nMandatory = 0;
     int32_t nExtra = 0;
+    // The fourth field as it stands (empty when the line has three): the
+    // lower-case SHA-256 hex of the version's release.manifest when signed.
+    std::string manifestSha256;
 };
 
 // The list's bytes as UTF-8 text: cut at a NUL as a C string would be; a
@@ -25,7 +29,8 @@ struct VersionEntry {
 enum class VersionListParse { Ok, NoLines, NoEntries };
 
 // Lines cut at "\n" and trimmed, fields cut at "\t"; lines with fewer than
-// three fields are skipped. The entries come back sorted, highest first.
+// three fields are skipped, fields after the fourth are ignored. The entries
+// come back sorted, highest first.
 [[nodiscard]] VersionListParse ParseVersionList(const std::string& content,
                                                 std::vector<VersionEntry>* entriesOut);
 
@@ -36,6 +41,13 @@ enum class VersionChoice { UpToDate, Target };
 // the newest when installed is not listed.
 [[nodiscard]] VersionChoice ChooseTarget(const std::vector<VersionEntry>& sorted, int32_t installed,
                                          VersionEntry* targetOut);
+
+// The list's bytes with the fourth field of every line of version set to
+// sha256Hex (appended to a line of three fields, put in place of any other),
+// every other byte as it was: the line ends, a byte-order mark, GBK text and
+// the lines of other versions. Lines that ParseVersionList skips, and
+// anything after a NUL, stay as they are.
+std::string PinManifest(const std::string& list, int32_t version, const std::string& sha256Hex);
 
 // The leading decimal number of a text, as the C library's atol reads it
 // (blanks, an optional sign, digits), but held at the 32-bit limits instead

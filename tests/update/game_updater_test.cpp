@@ -326,6 +326,25 @@ TEST(GameUpdater, FailuresLeaveNothingInstalled) {
              fs_port::RemoveFile(s.tree.Path("1.0.0.2/release.manifest.minisig"));
          },
          update_outcome::kFailed, "版本 1.0.0.2 的文件清单没有运营商的签名, 已拒绝更新.", false},
+        {"signed: delete list the manifest names withheld",
+         [](Scenario& s) { s.Sign(); s.transfer.notFoundUrls.insert("http://127.0.0.1/1.0.0.2/dellist.data"); },
+         update_outcome::kFailed, "请求删除列表失败 . 错误代码 : 50", false},
+        {"signed: version line without the manifest's digest",
+         [](Scenario& s) {
+             s.Sign();
+             s.tree.VersionList("1.0.0.1\t0\t0\n1.0.0.2\t0\t0\n");
+             s.signer.SignList(s.server.Path(), 7, static_cast<int64_t>(std::time(nullptr)) + 3600);
+         },
+         update_outcome::kFailed, "版本列表没有版本 1.0.0.2 的文件清单摘要, 已拒绝更新.", false},
+        {"signed: manifest signed for 1.0.0.2 at another time",
+         [](Scenario& s) {
+             s.Sign();
+             const std::string list = ReadTextFile(s.tree.Path("versionlist.data"));
+             s.tree.EncipheredList("1.0.0.2", "dellist.data", "old.dat\n");
+             s.signer.SignVersion(s.server.Path(), "1.0.0.2", 8);
+             s.tree.VersionList(list);
+         },
+         update_outcome::kFailed, "版本 1.0.0.2 的文件清单与版本列表不符, 已拒绝更新.", false},
     };
     for (const auto& c : cases) {
         Scenario s;
@@ -393,36 +412,51 @@ TEST(GameUpdater, MirrorsTakeOverFromAFailingHost) {
     const std::string a = "http://127.0.0.1/", m = "http://mirror:8080/", v = "1.0.0.2/";
     const struct {
         const char* name;
-        std::function<void(FolderTransfer&)> spoil;
+        std::function<void(Scenario&)> spoil;
         std::vector<std::string> urls;
         const char* last;
     } cases[] = {
-        {"version list refused", [&](FolderTransfer& t) { t.failUrls[a + "versionlist.data"] = 4; },
+        {"version list refused", [&](Scenario& s) { s.transfer.failUrls[a + "versionlist.data"] = 4; },
          {a + "versionlist.data", m + "versionlist.data", m + v + "updatelist.data", m + v + "dellist.data",
           m + v + "patchlist.data", m + v + "a.pak", m + v + "b.pak"},
          "正在安装更新..."},
-        {"package answered 404", [&](FolderTransfer& t) { t.notFoundUrls.insert(a + v + "a.pak"); },
+        {"package answered 404", [&](Scenario& s) { s.transfer.notFoundUrls.insert(a + v + "a.pak"); },
          {a + "versionlist.data", a + v + "updatelist.data", a + v + "dellist.data", a + v + "patchlist.data", a + v + "a.pak",
           m + v + "a.pak", m + v + "b.pak"},
          "正在安装更新..."},
-        {"update list answered 404", [&](FolderTransfer& t) { t.notFoundUrls.insert(a + v + "updatelist.data"); },
+        {"update list answered 404", [&](Scenario& s) { s.transfer.notFoundUrls.insert(a + v + "updatelist.data"); },
          {a + "versionlist.data", a + v + "updatelist.data", m + v + "updatelist.data", m + v + "dellist.data",
           m + v + "patchlist.data", m + v + "a.pak", m + v + "b.pak"},
          "正在安装更新..."},
-        {"delete list answered 404 is an answer", [&](FolderTransfer& t) { t.notFoundUrls.insert(a + v + "dellist.data"); },
+        {"delete list answered 404 is an answer", [&](Scenario& s) { s.transfer.notFoundUrls.insert(a + v + "dellist.data"); },
          {a + "versionlist.data", a + v + "updatelist.data", a + v + "dellist.data", a + v + "patchlist.data", a + v + "a.pak",
           a + v + "b.pak"},
          "正在安装更新..."},
         {"package fails on every host",
-         [&](FolderTransfer& t) { t.failUrls[a + v + "b.pak"] = t.failUrls[m + v + "b.pak"] = 4; },
+         [&](Scenario& s) { s.transfer.failUrls[a + v + "b.pak"] = s.transfer.failUrls[m + v + "b.pak"] = 4; },
          {a + "versionlist.data", a + v + "updatelist.data", a + v + "dellist.data", a + v + "patchlist.data", a + v + "a.pak",
           a + v + "b.pak", m + v + "b.pak"},
          "下载更新包失败 错误 : 40"},
+        // Signed, the manifest names the lists: a host that withholds one is left.
+        {"signed delete list answered 404", [&](Scenario& s) { s.Sign(); s.transfer.notFoundUrls.insert(a + v + "dellist.data"); },
+         {a + "versionlist.data", a + "versionlist.data.minisig", a + v + "release.manifest", a + v + "release.manifest.minisig",
+          a + v + "updatelist.data", a + v + "dellist.data", m + v + "dellist.data", m + v + "a.pak", m + v + "b.pak"},
+         "正在安装更新..."},
+        {"signed patch list answered 404",
+         [&](Scenario& s) {
+             s.tree.EncipheredList("1.0.0.2", "patchlist.data", "");
+             s.Sign();
+             s.transfer.notFoundUrls.insert(a + v + "patchlist.data");
+         },
+         {a + "versionlist.data", a + "versionlist.data.minisig", a + v + "release.manifest", a + v + "release.manifest.minisig",
+          a + v + "updatelist.data", a + v + "dellist.data", a + v + "patchlist.data", m + v + "patchlist.data", m + v + "a.pak",
+          m + v + "b.pak"},
+         "正在安装更新..."},
     };
     for (const auto& c : cases) {
         Scenario s;
         s.window.settings.Mirrors = {"mirror:8080"};
-        c.spoil(s.transfer);
+        c.spoil(s);
         (void)s.Run();
         EXPECT_EQ(s.transfer.urls, c.urls) << c.name;
         EXPECT_EQ(s.window.Last(), c.last) << c.name;

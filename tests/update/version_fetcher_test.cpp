@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/file_system.h"
+#include "trust/file_sha256.h"
 #include "support/test_support.h"
 #include "support/updater_fixture.h"
 
@@ -74,7 +75,7 @@ TEST(VersionFetcher, PackageIsCheckedByTheDigestTakenAsItWasWritten) {
         std::atomic<bool> stop{false};
         fetcher.BeginStep(settings, launcher.Path(), &stop);
         StepFailure failure;
-        ASSERT_TRUE(fetcher.OpenVersion("1.0.0.2", &failure)) << c.name << ": " << failure.reason;
+        ASSERT_TRUE(fetcher.OpenVersion("1.0.0.2", Sha256Hex(ReadTextFile(server.Path() + "/1.0.0.2/release.manifest")), &failure)) << c.name << ": " << failure.reason;
         const std::string local = launcher.Path() + "/a.pak";
         ASSERT_EQ(fetcher.FetchPackage("a.pak", local, &stop, FetchWatch()), 0) << c.name;
         if (c.changedAfter) WriteTextFile(local, std::string(100000, 'q') + "package end");

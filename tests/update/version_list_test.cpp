@@ -12,6 +12,7 @@ struct ChoiceCase {
     VersionChoice choice;
     int32_t target;     // when a target is chosen
     int32_t mandatory;  // of that target
+    const char* pin = "";  // its manifest's digest
 };
 
 TEST(VersionList, ParsesAndChoosesOneStep) {
@@ -40,8 +41,10 @@ TEST(VersionList, ParsesAndChoosesOneStep) {
          VersionChoice::UpToDate, 0, 0},
         {"installed listed twice still steps up", "1.0.0.1\t0\t0\n1.0.0.1\t0\t0\n1.0.0.2\t0\t0\n", 1001,
          VersionListParse::Ok, VersionChoice::Target, 1002, 0},
-        {"extra fields ignored", "1.0.0.2\t1\t3\tx\ty\n", 1000, VersionListParse::Ok,
-         VersionChoice::Target, 1002, 1},
+        {"fields after the pin ignored", "1.0.0.2\t1\t3\tx\ty\n", 1000, VersionListParse::Ok,
+         VersionChoice::Target, 1002, 1, "x"},
+        {"pin of the target, not of another line", "1.0.0.1\t0\t0\t1a\n1.0.0.2\t0\t0\t 2b \r\n1.0.0.3\t0\t0\t3c\n", 1001,
+         VersionListParse::Ok, VersionChoice::Target, 1002, 0, "2b"},
     };
     for (const ChoiceCase& c : cases) {
         std::vector<VersionEntry> entries;
@@ -53,8 +56,23 @@ TEST(VersionList, ParsesAndChoosesOneStep) {
         if (c.choice != VersionChoice::Target) continue;
         EXPECT_EQ(target.nVersion, c.target) << c.name;
         EXPECT_EQ(target.nMandatory, c.mandatory) << c.name;
+        EXPECT_EQ(target.manifestSha256, c.pin) << c.name;
         EXPECT_GT(target.nVersion, c.installed) << c.name;
     }
+}
+
+// Every byte but the pinned version's fourth field stays, so that the list
+// still reads the same in launchers of every age.
+TEST(VersionList, PinSetsTheFourthFieldOfOneVersion) {
+    // A list, and the same with 1.0.0.2 pinned to "P": CRLF lines; an earlier pin and a later field; a
+    // byte-order mark, 1.0.0.2 twice and blanks; lines the parser skips.
+    const char* const cases[][2] = {
+        {"1.0.0.1\t0\t0\r\n1.0.0.2\t1\t0\r\n", "1.0.0.1\t0\t0\r\n1.0.0.2\t1\t0\tP\r\n"},
+        {"1.0.0.2\t0\t0\t old \tx\n", "1.0.0.2\t0\t0\tP\tx\n"},
+        {"\xEF\xBB\xBF" "1.0.0.2\t0\t0\n 1.0.0.2 \t0\t0 \t\n", "\xEF\xBB\xBF" "1.0.0.2\t0\t0\tP\n 1.0.0.2 \t0\t0\tP \t\n"},
+        {"1.0.0.2\t0\n1.0.0.20\t0\t0", "1.0.0.2\t0\n1.0.0.20\t0\t0"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(PinManifest(c[0], 1002, "P"), c[1]) << c[0];
 }
 
 TEST(VersionList, LeadingNumberHoldsAtTheLimits) {

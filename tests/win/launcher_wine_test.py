@@ -10,7 +10,7 @@ import struct
 import sys
 import time
 
-from road import START, STATUS_LINE, UPDATE, Road, native_patchkit, run_native, write_config
+from road import START, STATUS_LINE, UPDATE, Road, native_patchkit, run_native, signing_key, write_config
 from wine_session import check, run_cases, wait_game_started, win_path
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
@@ -128,6 +128,10 @@ def case_update_hand_off(s):
     check("更新完成通知." in second_log, "second launcher's log: " + second_log)
     check("初始化Launcher完成" not in second_log, "the second launcher opened a window")
     check("更新完成通知" not in first_log, "the running launcher logged the notice itself")
+    # The window's launcher names the key it checks releases against: the demo key, whose .pub gives its id.
+    key = signing_key(s.bin_dir)
+    key_id = key and open(key[:-len(".key")] + ".pub").readline().split()[-1]
+    check(not key or "运营商公钥 : " + key_id in first_log, "the launcher did not log its key id: " + first_log)
 
 
 def case_update_switch_ignored(s):

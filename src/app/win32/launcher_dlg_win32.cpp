@@ -6,6 +6,7 @@
 #include "platform/win32/wide.h"
 #include "resource.h"
 #include "trust/built_in_keys.h"
+#include "update/release_trust.h"
 
 namespace {
 
@@ -55,7 +56,9 @@ CLauncherDlg::CLauncherDlg()
     m_bLayered = FALSE;
     auto updater = std::make_shared<CGameUpdater>(m_strLauncherFolder);
     std::vector<MinisignPublicKey> keys;
-    if (BuiltInTrustKeys(&keys)) updater->UseTrustKeys(std::move(keys));
+    const bool checkReleases = BuiltInTrustKeys(&keys);
+    LogTrustKeys(keys, checkReleases);
+    if (checkReleases) updater->UseTrustKeys(std::move(keys));
     m_pCycle = std::make_unique<CUpdateCycle>(m_pPort, MakeGameUpdaterEngine(updater, m_pPort), TheJournal());
 }
 

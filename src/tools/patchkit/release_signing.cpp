@@ -31,6 +31,7 @@ bool EndsWith(const std::string& text, const std::string& tail) {
 struct ListedVersion {
     std::string version;  // the folder's name
     std::string folder;   // its path
+    std::int32_t number = 0;
 };
 
 // The versions of root's version list that have a folder, with the list's bytes.
@@ -48,7 +49,7 @@ bool ReadVersionList(const std::string& root, std::string* bytesOut,
         return false;
     }
     for (const VersionEntry& entry : entries) {
-        ListedVersion listed{VersionNumberToText(entry.nVersion), ""};
+        ListedVersion listed{VersionNumberToText(entry.nVersion), "", entry.nVersion};
         listed.folder = Join(root, listed.version);
         if (fs_port::IsDirectory(listed.folder) && !fs_port::IsLink(listed.folder)) {
             versionsOut->push_back(listed);
@@ -136,8 +137,9 @@ bool SignFile(const std::string& path, const std::string& content, const std::st
     return WriteAtomically(path, signature, false, whyOut);
 }
 
+// Also gives the manifest's SHA-256, the version's pin in the list.
 bool SignVersionFolder(const ListedVersion& listed, std::uint64_t serial,
-                       const MinisignSecretKey& key, std::string* whyOut) {
+                       const MinisignSecretKey& key, std::string* pinOut, std::string* whyOut) {
     std::vector<ManifestEntry> entries;
     std::string manifest;
     if (!DescribeFolder(listed.folder, &entries, true, whyOut)) return false;
@@ -147,13 +149,15 @@ bool SignVersionFolder(const ListedVersion& listed, std::uint64_t serial,
         return false;
     }
     const std::string manifestPath = Join(listed.folder, kManifestName);
+    *pinOut = Sha256Hex(manifest);
     return WriteAtomically(manifestPath, manifest, false, whyOut) &&
            SignFile(Join(listed.folder, kManifestSignatureName), manifest,
                     FormatManifestComment({listed.version, serial}), key, whyOut);
 }
 
-// The manifest on disk still describes the folder by names and sizes.
-bool CheckSignedFolder(const ListedVersion& listed, std::string* whyOut) {
+// The manifest on disk still describes the folder by names and sizes; gives
+// its SHA-256, the version's pin in the list.
+bool CheckSignedFolder(const ListedVersion& listed, std::string* pinOut, std::string* whyOut) {
     std::string comment, manifest;
     ManifestComment parsed;
     std::vector<ManifestEntry> listedEntries, present;
@@ -184,6 +188,27 @@ bool CheckSignedFolder(const ListedVersion& listed, std::string* whyOut) {
         *whyOut = listed.version + " lacks files its manifest lists" + hint;
         return false;
     }
+    *pinOut = Sha256Hex(manifest);
+    return true;
+}
+
+// Writes each version's pin into the list (in place of any earlier one), so
+// that the list's signature vouches for exactly these manifests. The file is
+// rewritten only when a pin changed.
+bool PinManifests(const std::string& root, const std::vector<ListedVersion>& versions,
+                  const std::vector<std::string>& pins, std::string* listBytesInOut,
+                  std::string* whyOut) {
+    std::string pinned = *listBytesInOut;
+    for (size_t i = 0; i < versions.size(); ++i) {
+        pinned = PinManifest(pinned, versions[i].number, pins[i]);
+    }
+    if (pinned == *listBytesInOut) return true;
+    if (pinned.size() > kMaxVersionListBytes) {
+        *whyOut = Join(root, kVersionListName) + " would be too large with the manifests' digests";
+        return false;
+    }
+    if (!WriteAtomically(Join(root, kVersionListName), pinned, false, whyOut)) return false;
+    *listBytesInOut = pinned;
     return true;
 }
 
@@ -222,11 +247,15 @@ bool SignReleaseTree(const std::string& root, const MinisignSecretKey& key, int 
     }
     // The manifests first: a launcher that sees the new list signature must
     // find every manifest it vouches for already in place.
-    for (const ListedVersion& listed : versions) {
-        if (!SignVersionFolder(listed, result.serial, key, whyOut)) return false;
-        result.signedVersions.push_back(listed.version);
+    std::vector<std::string> pins(versions.size());
+    for (size_t i = 0; i < versions.size(); ++i) {
+        if (!SignVersionFolder(versions[i], result.serial, key, &pins[i], whyOut)) return false;
+        result.signedVersions.push_back(versions[i].version);
     }
-    if (!SignList(root, listBytes, key, expiryDays, now, &result, whyOut)) return false;
+    if (!PinManifests(root, versions, pins, &listBytes, whyOut) ||
+        !SignList(root, listBytes, key, expiryDays, now, &result, whyOut)) {
+        return false;
+    }
     *resultOut = result;
     return true;
 }
@@ -237,10 +266,12 @@ bool ResignVersionList(const std::string& root, const MinisignSecretKey& key, in
     std::vector<ListedVersion> versions;
     SigningResult result;
     if (!ReadVersionList(root, &listBytes, &versions, &result, whyOut)) return false;
-    for (const ListedVersion& listed : versions) {
-        if (!CheckSignedFolder(listed, whyOut)) return false;
+    std::vector<std::string> pins(versions.size());
+    for (size_t i = 0; i < versions.size(); ++i) {
+        if (!CheckSignedFolder(versions[i], &pins[i], whyOut)) return false;
     }
     if (!NextSerial(root, versions, now, &result.serial, whyOut) ||
+        !PinManifests(root, versions, pins, &listBytes, whyOut) ||
         !SignList(root, listBytes, key, expiryDays, now, &result, whyOut)) {
         return false;
     }

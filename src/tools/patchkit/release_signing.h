@@ -31,13 +31,16 @@ struct SigningResult {
                                    bool ownerOnly, std::string* whyOut);
 
 // Writes release.manifest and release.manifest.minisig in every folder of a
-// version listed in root's versionlist.data, then versionlist.data.minisig.
+// version listed in root's versionlist.data, then each manifest's SHA-256 as
+// the fourth field of its version's line (the pin), then
+// versionlist.data.minisig.
 // The serial is one above every serial in the tree's signatures and never
 // below now; the list expires expiryDays after now.
 [[nodiscard]] bool SignReleaseTree(const std::string& root, const MinisignSecretKey& key,
                                    int expiryDays, std::int64_t now, SigningResult* resultOut,
                                    std::string* whyOut);
-// Only a new versionlist.data.minisig (new serial and expiry). Refused when a
+// Only the pins of the manifests as they are and a new
+// versionlist.data.minisig (new serial and expiry). Refused when a
 // listed version folder lacks its signed manifest, or holds files its
 // manifest does not list by name and size: that tree needs SignReleaseTree.
 [[nodiscard]] bool ResignVersionList(const std::string& root, const MinisignSecretKey& key,

@@ -103,6 +103,9 @@ TEST_F(PatchkitSign, SignResignAndKeygenDoWhatTheOperatorAsked) {
     const std::string resign = "$PK resign --server-root root --secret-key k.key";
     const std::string keep = "cp root/versionlist.data.minisig l.kept && cp root/1.0.0.2/release.manifest.minisig m.kept";
     const std::string noSignature = "! test -e root/versionlist.data.minisig";
+    // The list's lines: 1.0.0.1 (no folder) as it was, 1.0.0.2 pinned to its manifest, and signed so.
+    const std::string pinned = "printf '1.0.0.1\\t0\\t0\\n1.0.0.2\\t0\\t0\\t%s\\n' $(sha256sum root/1.0.0.2/release.manifest"
+                               " | cut -c1-64) | cmp -s - root/versionlist.data && minisign -Vq -p k.pub -m root/versionlist.data";
     const std::string terminal = "/usr/bin/python3 " VANTOREL_SOURCE_DIR "/tests/tools/posix/on_terminal.py ";
     const struct {
         const char* what;
@@ -116,7 +119,10 @@ TEST_F(PatchkitSign, SignResignAndKeygenDoWhatTheOperatorAsked) {
         {"sign", false, "", sign, 0, "note: 1.0.0.1 is listed but has no folder",
          "grep -q ' 2 data1.pak' root/1.0.0.2/release.manifest && grep -q ' 4 up list.data' root/1.0.0.2/release.manifest"
          " && ! grep -q minisig root/1.0.0.2/release.manifest && ! test -e root/1.0.0.1"
-         " && test $(sed -n 's/.*serial=\\([0-9]*\\) .*/\\1/p' root/versionlist.data.minisig) -ge $(($(date +%s) - 600))"},
+         " && test $(sed -n 's/.*serial=\\([0-9]*\\) .*/\\1/p' root/versionlist.data.minisig) -ge $(($(date +%s) - 600))"
+         " && " + pinned},
+        {"resign pins a tree signed before pins", false, sign + " && printf '1.0.0.1\\t0\\t0\\n1.0.0.2\\t0\\t0\\n' >root/versionlist.data",
+         resign, 0, "signed versionlist.data", pinned},
         {"serial grows past the tree's largest", false,
          "printf x >root/1.0.0.2/release.manifest && minisign -G -W -p m.pub -s m.key >/dev/null && minisign -S -W -s m.key"
          " -m root/1.0.0.2/release.manifest -t 'vantorel version=1.0.0.2 serial=99999999999'",
@@ -155,7 +161,8 @@ TEST_F(PatchkitSign, SignResignAndKeygenDoWhatTheOperatorAsked) {
          1, "--no-password writes an unprotected key", "! test -e k.key"},
         {"release --sign", false, "mkdir old new && printf a >new/a.txt",
          "$PK release --from old --to new --version 1.0.0.3 --server-root rel --sign k.key --expires 9", 0,
-         "expires in 9 days", "minisign -Vq -p k.pub -m rel/versionlist.data && minisign -Vq -p k.pub -m rel/1.0.0.3/release.manifest"},
+         "expires in 9 days", "minisign -Vq -p k.pub -m rel/versionlist.data && minisign -Vq -p k.pub -m rel/1.0.0.3/release.manifest"
+         " && grep -q \"$(sha256sum rel/1.0.0.3/release.manifest | cut -c1-64)\" rel/versionlist.data"},
         {"release --sign with a wrong password", true, "mkdir old new && printf a >new/a.txt",
          "VANTOREL_SIGN_PASSWORD=wrong $PK release --from old --to new --version 1.0.0.3 --server-root rel --sign k.key", 1,
          "wrong password", "! test -e rel/1.0.0.3 && ! test -e rel/versionlist.data"},

@@ -24,6 +24,7 @@
 #include "update/support/updater_fixture.h"
 #include "maintenance/verify_version.h"
 #include "platform/text_encoding.h"
+#include "trust/built_in_keys.h"
 #include "update/headless_update.h"
 
 #define VANTOREL_PEERS_DIR VANTOREL_SOURCE_DIR "/tests/peers"
@@ -719,6 +720,10 @@ TEST(UpdateEndToEnd, UpdateVerbTakesOneStepWithOnce) {
     // The log beside the installation says why the last run failed.
     const std::string log = ReadTextFile(inst.launcher.File("Log/launcher.log"));
     EXPECT_NE(log.find("[Info] 开始安装更新..."), std::string::npos) << log;
+    // It says at start which key it checks releases against.
+    std::vector<MinisignPublicKey> keys;
+    ASSERT_TRUE(BuiltInTrustKeys(&keys) && keys.size() == 1);
+    EXPECT_NE(log.find("[Info] 运营商公钥 : " + MinisignKeyIdText(keys[0].keyId)), std::string::npos) << log;
     EXPECT_NE(log.find("missing/versionlist.data (attempt 2 of 2): status line \"HTTP/1.1 404 Not Found\""),
               std::string::npos)
         << log;

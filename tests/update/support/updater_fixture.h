@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/util/launcher_util.h"
 #include "external/bundle.h"
 #include "external/fast_file.h"
 #include "external/patch_kit.h"
@@ -22,6 +23,7 @@
 #include "trust/release_manifest.h"
 #include "update/release_trust.h"
 #include "update/updater_ports.h"
+#include "update/version_list.h"
 
 namespace test_update {
 
@@ -215,8 +217,8 @@ private:
 };
 
 // Signs a server tree as the operator does, with a key pair of its own and
-// the serial and expiry the test chooses: a manifest per version folder, and
-// the version list.
+// the serial and expiry the test chooses: a manifest per version folder,
+// pinned in the version list, and the version list.
 class ReleaseSigner {
 public:
     ReleaseSigner() { EXPECT_TRUE(GenerateMinisignKey(&m_key)); }
@@ -235,6 +237,8 @@ public:
         }
         const std::string manifest = FormatReleaseManifest(entries);
         WriteTextFile(folder + "/" + kManifestName, manifest);
+        const std::string list = root + "/versionlist.data";
+        WriteTextFile(list, PinManifest(ReadTextFile(list), VersionTextToNumber(version.c_str()), Sha256Hex(manifest)));
         Sign(manifest, FormatManifestComment({version, serial}), folder + "/" + kManifestSignatureName);
     }
     void SignList(const std::string& root, uint64_t serial, int64_t expires) const {
