@@ -145,15 +145,19 @@ bool CGameUpdater::ResumeInterruptedInstall() {
     return true;
 }
 
+// A step that fails after unpacking takes its unpacked files away again:
+// nothing will install them.
 int CGameUpdater::HandOver(const HandOffPlan& handOff) {
     std::string error;
     if (!CheckInstallPlan(m_strLauncherFolder, handOff, &error)) {
         Fail(StringPrintf(update_text::kUnsafePath, error.c_str()));
+        DiscardUnpackedFiles(m_strLauncherFolder, handOff);
         return 0;
     }
     const std::string handOffPath = m_strLauncherFolder + "\\" + kHandOffFileName;
     if (!WriteHandOffFile(handOffPath, handOff, &error)) {
         Fail(StringPrintf(update_text::kHandOffWriteFailed, error.c_str()));
+        DiscardUnpackedFiles(m_strLauncherFolder, handOff);
         return 0;
     }
     // Only lost reads at the next check if this fails.
@@ -168,6 +172,7 @@ int CGameUpdater::HandOver(const HandOffPlan& handOff) {
         TheJournal().TrapFaults(false);
         // Nobody will carry the file out; a later run writes a new one.
         (void)fs_port::RemoveFile(handOffPath);
+        DiscardUnpackedFiles(m_strLauncherFolder, handOff);
         return 0;
     }
     ReportStatus(0, 0.0f, update_text::kInstallerStarted);
