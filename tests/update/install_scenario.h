@@ -19,10 +19,6 @@ namespace install_test {
 // "更新\乗.dat": the GBK form of 乗 ends in the byte of "\".
 constexpr char kChineseFile[] = "\xE6\x9B\xB4\xE6\x96\xB0\\\xE4\xB9\x97.dat";
 
-// Game folder names that GBK cannot write: Korean, accented Latin, and an
-// emoji (beyond the basic plane, two UTF-16 units on Windows).
-constexpr const char* kUnicodeFolderNames[] = {"게임", "Ñandú", "🎮 game"};
-
 using Tree = std::map<std::string, std::string>;  // relative path -> content, "<dir>" for folders
 constexpr char kFolderMark[] = "<dir>";
 

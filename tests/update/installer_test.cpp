@@ -144,37 +144,34 @@ void ExpectRerunInstalls(const std::string& folder, const std::string& label) {
 }
 
 TEST(Installer, InstallsTheNewVersionAndCleansUp) {
-    // A game folder of any script: the hand-off file and the journal carry it
-    // whole, also through a run killed halfway and settled by the next.
-    std::vector<std::string> names = {""};
-    names.insert(names.end(), std::begin(kUnicodeFolderNames), std::end(kUnicodeFolderNames));
-    for (const std::string& name : names) {
-        TempDir dir;
-        const std::string folder = name.empty() ? dir.Path() : Join(dir.Path(), name);
-        fs_port::MakeDirectory(folder);
-        LayStandard(folder);
-        ASSERT_EQ(Snapshot(folder), OldTree()) << name;
-        if (!name.empty()) {
-            FaultOps killed;
-            killed.killAt = 12;
-            LogLines log;
-            ASSERT_EQ(RunIn(folder, &killed, &log), InstallOutcome::Stopped) << name;
-            ASSERT_TRUE(Exists(folder, "udo.journal")) << name;
-        }
-        FaultOps ops;
-        LogLines log;
-        EXPECT_EQ(RunIn(folder, &ops, &log), InstallOutcome::Installed) << name;
-        EXPECT_EQ(Snapshot(folder), NewTree()) << name;
-        EXPECT_FALSE(Exists(folder, "udo.journal")) << name;
-        EXPECT_FALSE(Exists(folder, "_backup")) << name;
-        EXPECT_FALSE(Exists(folder, "udo.temp")) << name;
-        EXPECT_TRUE(log.Has("already absent")) << name;  // a deletion of a missing file is no failure
-        EXPECT_FALSE(log.HasError("")) << name;
+    TempDir dir;
+    LayStandard(dir.Path());
+    ASSERT_EQ(Snapshot(dir.Path()), OldTree());
+    FaultOps ops;
+    LogLines log;
+    EXPECT_EQ(RunIn(dir.Path(), &ops, &log), InstallOutcome::Installed);
+    EXPECT_EQ(Snapshot(dir.Path()), NewTree());
+    EXPECT_FALSE(Exists(dir.Path(), "udo.journal"));
+    EXPECT_FALSE(Exists(dir.Path(), "_backup"));
+    EXPECT_FALSE(Exists(dir.Path(), "udo.temp"));
+    EXPECT_TRUE(log.Has("already absent"));  // a deletion of a missing file is no failure
+    EXPECT_FALSE(log.HasError(""));
 
-        // Spent: a second start with nothing to do changes nothing.
-        LogLines again;
-        EXPECT_EQ(RunIn(folder, &ops, &again), InstallOutcome::NothingToInstall) << name;
-        EXPECT_EQ(Snapshot(folder), NewTree()) << name;
+    // Spent: a second start with nothing to do changes nothing.
+    LogLines again;
+    EXPECT_EQ(RunIn(dir.Path(), &ops, &again), InstallOutcome::NothingToInstall);
+    EXPECT_EQ(Snapshot(dir.Path()), NewTree());
+}
+
+TEST(Installer, HandOffAndJournalCarryAFolderOfAnyScriptThroughAKill) {
+    for (const char* name : {"게임", "Ñandú", "🎮 game"}) {
+        TempDir dir;
+        const std::string folder = Join(dir.Path(), name);
+        LayStandard(folder);
+        FaultOps killed(12, Fault::StopBefore);
+        LogLines log;
+        ASSERT_EQ(RunIn(folder, &killed, &log), InstallOutcome::Stopped) << name;
+        ExpectRerunInstalls(folder, name);
     }
 }
 
