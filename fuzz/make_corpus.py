@@ -114,6 +114,8 @@ def text_seeds():
                "DEL=Root\\gone.txt\nDEL=Root\\old\\\n"
     write("hand_off", "moves-and-deletes", hand_off.encode("cp936"))
     write("hand_off", "crlf", b"a\tb\r\n\r\nDEL=c\r\n")
+    write("hand_off", "utf8", ("vantorel-hand-off utf-8\nC:\\\uac8c\uc784\\_temp\\a\tC:\\\uac8c\uc784\\a\n"
+          "DEL=C:\\\U0001f3ae\\b\n").encode())
     digest = "0123456789abcdef" * 2
     write("install_journal", "open", ("vantorel-install-journal 1\t%s\n"
           "M\twork\\a\tRoot\\a\tRoot\\a.bak\tRoot\\new\nD\tRoot\\gone\t\nM\twork\\b\tRoot\\b\t\t\n" % digest).encode())

@@ -12,23 +12,20 @@
 
 namespace {
 
-constexpr char kHeaderWord[] = "vantorel-verify-cache 1";
+constexpr char kHeaderWord[] = "vantorel-verify-cache 2";
 constexpr char kCheckWord[] = "end";
 constexpr size_t kLineFields = 7;  // kind, size, time, volume, index, md5, path
 constexpr size_t kMd5Digits = 32;
 
-// The folder as the header names it: GBK, or its UTF-8 bytes when it has no
-// GBK form. Both sides of the comparison are made the same way.
-std::string FolderBytes(const std::string& folder) {
-    std::string gbk;
-    return Utf8ToGbk(folder, &gbk) ? gbk : folder;
+bool IsRecordablePath(std::string_view path) {
+    return !path.empty() && path.find_first_of("\r\n") == std::string_view::npos && IsValidUtf8(path);
 }
 
-std::string FormatLine(const VerifyCacheLine& line, const std::string& gbkPath) {
+std::string FormatLine(const VerifyCacheLine& line) {
     return StringPrintf("%c\t%" PRIu64 "\t%" PRId64 "\t%" PRIu64 "\t%" PRIu64 "\t%s\t", static_cast<char>(line.kind),
                         line.stamp.size, line.stamp.writeTime, line.stamp.volume, line.stamp.fileIndex,
                         line.md5.c_str()) +
-           gbkPath + "\n";
+           line.path + "\n";
 }
 
 bool ReadUnsigned(const std::string& text, uint64_t* valueOut) { return ReadDecimal(text, UINT64_MAX, valueOut); }
@@ -63,12 +60,13 @@ bool ParseLine(std::string_view text, VerifyCacheLine* lineOut) {
     VerifyCacheLine line;
     if (fields[0] != "V" && fields[0] != "U") return false;
     line.kind = static_cast<VerifyCacheLine::Kind>(fields[0][0]);
-    const std::string_view gbkPath = text.substr(start);
+    const std::string_view path = text.substr(start);
     if (!ReadUnsigned(fields[1], &line.stamp.size) || !ReadSigned(fields[2], &line.stamp.writeTime) ||
         !ReadUnsigned(fields[3], &line.stamp.volume) || !ReadUnsigned(fields[4], &line.stamp.fileIndex) ||
-        !IsLowerHex(fields[5]) || gbkPath.empty() || !GbkToUtf8(gbkPath, &line.path)) {
+        !IsLowerHex(fields[5]) || !IsRecordablePath(path)) {
         return false;
     }
+    line.path = std::string(path);
     line.md5 = fields[5];
     *lineOut = std::move(line);
     return true;
@@ -98,10 +96,9 @@ std::string CachePath(const std::string& folder) { return folder + "\\" + kVerif
 }  // namespace
 
 std::string FormatVerifyCache(const std::string& folder, const std::vector<VerifyCacheLine>& lines) {
-    std::string bytes = std::string(kHeaderWord) + "\t" + FolderBytes(folder) + "\n";
+    std::string bytes = std::string(kHeaderWord) + "\t" + folder + "\n";
     for (const VerifyCacheLine& line : lines) {
-        std::string gbkPath;
-        if (!line.path.empty() && Utf8ToGbk(line.path, &gbkPath)) bytes += FormatLine(line, gbkPath);
+        if (IsRecordablePath(line.path)) bytes += FormatLine(line);
     }
     return bytes + kCheckWord + "\t" + Md5OfBytes(bytes) + "\n";
 }
@@ -115,7 +112,7 @@ VerifyCacheRead ParseVerifyCache(std::string_view bytes, const std::string& fold
         return VerifyCacheRead::Damaged;
     }
     const size_t headerEnd = body.find('\n');
-    if (body.substr(0, headerEnd) != std::string(kHeaderWord) + "\t" + FolderBytes(folder)) {
+    if (body.substr(0, headerEnd) != std::string(kHeaderWord) + "\t" + folder) {
         return body.substr(0, std::char_traits<char>::length(kHeaderWord)) == kHeaderWord
                    ? VerifyCacheRead::Foreign
                    : VerifyCacheRead::Damaged;

@@ -3,17 +3,20 @@
 // id) under which its MD5 was last known. A file whose stamp still matches
 // is not read again; any other file is read, and its line renewed.
 //
-// The file is GBK text of our own, one record per line, fields split by tabs,
-// the path last (so a path with spaces or tabs is still one field):
+// The file is UTF-8 text of our own, one record per line, fields split by
+// tabs, the path last (so a path with spaces or tabs is still one field).
+// The launcher folder is the player's and may be named in any script, so
+// nothing in the file goes through GBK:
 //
-//   vantorel-verify-cache 1\t<launcher folder>
+//   vantorel-verify-cache 2\t<launcher folder>
 //   V\t<size>\t<write time>\t<volume>\t<file index>\t<md5>\t<path>
 //   U\t...same fields...     recorded by an update for a file it hands to the installer
 //   end\t<md5 of every byte before this line>
 //
 // A cache whose last line is not that check, whose check differs, that has
-// a line of any other shape or names another folder is not trusted at all:
-// the verification reads every file and writes a new one.
+// a line of any other shape or not well-formed UTF-8, names another folder or
+// is of the earlier format (GBK, version 1) is not trusted at all: the
+// verification reads every file and writes a new one.
 #pragma once
 
 #include <cstddef>
@@ -40,7 +43,8 @@ struct VerifyCacheLine {
 
 enum class VerifyCacheRead { Usable, Missing, Damaged, Foreign };
 
-// The file's bytes. A line whose path or folder has no GBK form is left out.
+// The file's bytes. A line whose path is empty, not well-formed UTF-8 or
+// holds a line end is left out.
 std::string FormatVerifyCache(const std::string& folder, const std::vector<VerifyCacheLine>& lines);
 // Usable only for a whole, unaltered cache of this folder; linesOut untouched otherwise.
 [[nodiscard]] VerifyCacheRead ParseVerifyCache(std::string_view bytes, const std::string& folder,

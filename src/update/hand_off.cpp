@@ -19,6 +19,14 @@ bool StartsWithDelete(std::string_view line) {
     return line.compare(0, kDeletePrefixLength, kHandOffDeletePrefix) == 0;
 }
 
+// The marker line, ended by "\n" or "\r\n", opens the text.
+bool StartsWithMarker(std::string_view text) {
+    const std::string_view marker = kHandOffUtf8Marker;
+    if (text.compare(0, marker.size(), marker) != 0) return false;
+    const std::string_view rest = text.substr(marker.size());
+    return rest.compare(0, 1, "\n") == 0 || rest.compare(0, 2, "\r\n") == 0;
+}
+
 bool PathFits(std::string_view path) {
     return !path.empty() && path.size() <= kMaxHandOffPathBytes &&
            path.find_first_of("\t\r\n") == std::string_view::npos;
@@ -112,32 +120,43 @@ bool ParseHandOff(std::string_view text, HandOffPlan* planOut, std::string* erro
             return false;
         }
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (line.empty()) continue;
+        if (line.empty() || (lineNumber == 1 && line == kHandOffUtf8Marker)) continue;
         if (!ParseLine(line, lineNumber, planOut, errorOut)) return false;
     }
     return true;
 }
 
-bool EncodeHandOff(const HandOffPlan& plan, std::string* gbkOut, std::string* errorOut) {
+bool EncodeHandOff(const HandOffPlan& plan, std::string* bytesOut, std::string* errorOut) {
+    bytesOut->clear();
     if (!CheckHandOffPlan(plan, errorOut)) return false;
     const std::string text = FormatHandOff(plan);
-    size_t offset = 0;
-    if (!Utf8ToGbk(text, gbkOut, &offset)) {
-        *errorOut = "a path has a character without a GBK form, at byte " + std::to_string(offset);
+    const size_t invalid = FirstInvalidUtf8Offset(text);
+    if (invalid != std::string::npos) {
+        *errorOut = "a path is not valid UTF-8, at byte " + std::to_string(invalid);
         return false;
     }
+    if (Utf8ToGbk(text, bytesOut)) return true;
+    *bytesOut = std::string(kHandOffUtf8Marker) + "\n" + text;
     return true;
 }
 
-bool DecodeHandOff(std::string_view gbk, HandOffPlan* planOut, std::string* errorOut) {
+bool DecodeHandOff(std::string_view bytes, HandOffPlan* planOut, std::string* errorOut) {
     *planOut = HandOffPlan{};
-    if (gbk.size() > kMaxHandOffBytes) {
+    if (bytes.size() > kMaxHandOffBytes) {
         *errorOut = "hand-off file larger than " + std::to_string(kMaxHandOffBytes) + " bytes";
         return false;
     }
+    if (StartsWithMarker(bytes)) {
+        const size_t invalid = FirstInvalidUtf8Offset(bytes);
+        if (invalid != std::string_view::npos) {
+            *errorOut = "hand-off file is not valid UTF-8 at byte " + std::to_string(invalid);
+            return false;
+        }
+        return ParseHandOff(bytes, planOut, errorOut);
+    }
     std::string text;
     size_t offset = 0;
-    if (!GbkToUtf8(gbk, &text, &offset)) {
+    if (!GbkToUtf8(bytes, &text, &offset)) {
         *errorOut = "hand-off file is not valid GBK at byte " + std::to_string(offset);
         return false;
     }
@@ -171,7 +190,7 @@ bool ReadHandOffFile(const std::string& path, HandOffPlan* planOut, std::string*
     bool tooLarge = false;
     if (!ReadFileUpTo(path, kMaxHandOffBytes, &bytes, &tooLarge)) {
         *errorOut = tooLarge ? "hand-off file larger than " + std::to_string(kMaxHandOffBytes) + " bytes"
-                             : "cannot read " + path;
+                             : "cannot read " + fs_port::NativePath(path);
         return false;
     }
     return DecodeHandOff(bytes, planOut, errorOut);

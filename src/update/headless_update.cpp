@@ -222,7 +222,7 @@ int RunOneStep(const HeadlessUpdateOptions& options, const LauncherSettings& set
     if (outcome != update_outcome::kHandedOver) return 1;
     if (starter.started && fs_port::PathExists(options.folder + "\\" + kHandOffFileName)) {
         window.Print("installer did not install (exit " + std::to_string(starter.exitCode) +
-                     "); see Log\\installer.log");
+                     "); see " + fs_port::NativePath("Log\\installer.log"));
         return 1;
     }
     int32_t now = 0;
@@ -336,12 +336,13 @@ int RunUpdateVerb(const std::vector<std::string>& args, std::FILE* out, std::FIL
     options.folder = FullFolderPath(options.folder);
     const UpdateLog log(options.folder);
     if (!log.Attached()) {
-        std::fprintf(err, "patchkit update: the log %s cannot be written\n", log.Path().c_str());
+        std::fprintf(err, "patchkit update: the log %s cannot be written\n", fs_port::NativePath(log.Path()).c_str());
     }
     LogTrustKeys(options.trustKeys, options.checkReleases);
     const int rc = RunHeadlessUpdate(options, out, nullptr);
     if (rc != 0) {
-        std::fprintf(err, "patchkit update: the update did not complete; see %s\n", log.Path().c_str());
+        std::fprintf(err, "patchkit update: the update did not complete; see %s\n",
+                     fs_port::NativePath(log.Path()).c_str());
     }
     return rc;
 }

@@ -14,6 +14,9 @@ enum class Flow { Go, Fail, Stop };
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
+// A path as the log shows it: with the platform's own separator.
+std::string Shown(const std::string& path) { return fs_port::NativePath(path); }
+
 std::string ParentOf(const std::string& path) {
     const size_t cut = path.find_last_of("\\/");
     return cut == std::string::npos ? std::string() : path.substr(0, cut);
@@ -120,7 +123,7 @@ bool InstallRun::JournalSaysCommitted() const {
 Flow InstallRun::Append(const std::string& text) {
     const bool create = !m_journalStarted;
     m_journalStarted = true;
-    return Step(m_ops->WriteDurably(m_journal, text, !create), "write the journal " + m_journal);
+    return Step(m_ops->WriteDurably(m_journal, text, !create), "write the journal " + Shown(m_journal));
 }
 
 std::string InstallRun::NewBackupPath(size_t index) const {
@@ -139,11 +142,11 @@ std::string InstallRun::FirstMissingFolder(const std::string& target) const {
 
 Flow InstallRun::ComposeMove(const HandOffMove& move, size_t index, JournalRecord* recordOut) {
     if (fs_port::IsDirectory(move.to)) {
-        m_failure = "install over a folder: " + move.to;
+        m_failure = "install over a folder: " + Shown(move.to);
         return Flow::Fail;
     }
     if (!fs_port::IsRegularFile(move.from)) {
-        m_failure = "find the unpacked file " + move.from;
+        m_failure = "find the unpacked file " + Shown(move.from);
         return Flow::Fail;
     }
     recordOut->kind = JournalRecord::Kind::Move;
@@ -159,25 +162,25 @@ Flow InstallRun::PerformMove(const JournalRecord& record) {
     if (!record.firstNewFolder.empty()) {
         for (const std::string& level : FoldersAbove(m_folder, record.target)) {
             if (level.size() < record.firstNewFolder.size() || fs_port::IsDirectory(level)) continue;
-            flow = Step(m_ops->MakeFolder(level), "create the folder " + level);
+            flow = Step(m_ops->MakeFolder(level), "create the folder " + Shown(level));
             if (flow != Flow::Go) return flow;
         }
     }
     if (!record.backup.empty()) {
-        flow = Step(m_ops->MovePath(record.target, record.backup), "put aside " + record.target);
+        flow = Step(m_ops->MovePath(record.target, record.backup), "put aside " + Shown(record.target));
         if (flow != Flow::Go) return flow;
     }
     flow = Step(m_ops->MovePath(record.path, record.target),
-                "move " + record.path + " to " + record.target);
-    if (flow == Flow::Go) m_log(EntryKind::Info, "installed " + record.target);
+                "move " + Shown(record.path) + " to " + Shown(record.target));
+    if (flow == Flow::Go) m_log(EntryKind::Info, "installed " + Shown(record.target));
     return flow;
 }
 
 Flow InstallRun::PerformDelete(const JournalRecord& record) {
     // An earlier deletion of the same batch may have taken its folder.
     if (!fs_port::PathExists(record.path)) return Flow::Go;
-    const Flow flow = Step(m_ops->MovePath(record.path, record.backup), "put aside " + record.path);
-    if (flow == Flow::Go) m_log(EntryKind::Info, "deleted " + record.path);
+    const Flow flow = Step(m_ops->MovePath(record.path, record.backup), "put aside " + Shown(record.path));
+    if (flow == Flow::Go) m_log(EntryKind::Info, "deleted " + Shown(record.path));
     return flow;
 }
 
@@ -194,7 +197,7 @@ Flow InstallRun::RunBatch(const HandOffPlan& plan, size_t first, size_t end) {
         } else {
             const std::string& path = plan.deletes[i - plan.moves.size()];
             if (!fs_port::PathExists(path)) {
-                m_log(EntryKind::Info, "already absent: " + path);
+                m_log(EntryKind::Info, "already absent: " + Shown(path));
                 continue;
             }
             record.kind = JournalRecord::Kind::Delete;
@@ -220,7 +223,7 @@ InstallOutcome InstallRun::Install(const HandOffPlan& plan) {
     m_records.clear();
     Flow flow = Flow::Go;
     if (!fs_port::IsDirectory(m_backupFolder)) {
-        flow = Step(m_ops->MakeFolder(m_backupFolder), "create the folder " + m_backupFolder);
+        flow = Step(m_ops->MakeFolder(m_backupFolder), "create the folder " + Shown(m_backupFolder));
     }
     if (flow == Flow::Go) flow = Append(FormatJournalHeader(m_handOffDigest));
     const size_t steps = plan.moves.size() + plan.deletes.size();
@@ -279,25 +282,25 @@ Flow InstallRun::UndoMove(const JournalRecord& record) {
     Flow flow = Flow::Go;
     if (vacated && fs_port::PathExists(record.target)) {
         if (fs_port::PathExists(record.path)) {
-            flow = Step(m_ops->RemoveFile(record.target), "remove the partial copy " + record.target);
+            flow = Step(m_ops->RemoveFile(record.target), "remove the partial copy " + Shown(record.target));
         } else {
             const StepResult back = m_ops->MovePath(record.target, record.path);
             if (back == StepResult::Stop) return Flow::Stop;
             if (back == StepResult::Failed) {
                 // Only when the work folder is gone is the new file not needed.
                 flow = fs_port::IsDirectory(ParentOf(record.path))
-                           ? Step(back, "move " + record.target + " back to " + record.path)
-                           : Step(m_ops->RemoveFile(record.target), "take back " + record.target);
+                           ? Step(back, "move " + Shown(record.target) + " back to " + Shown(record.path))
+                           : Step(m_ops->RemoveFile(record.target), "take back " + Shown(record.target));
             }
         }
         if (flow != Flow::Go) return flow;
     }
     if (!record.backup.empty() && fs_port::PathExists(record.backup)) {
         if (fs_port::PathExists(record.target)) {
-            m_failure = "put back " + record.target + ": the place is taken";
+            m_failure = "put back " + Shown(record.target) + ": the place is taken";
             return Flow::Fail;
         }
-        flow = Step(m_ops->MovePath(record.backup, record.target), "put back " + record.target);
+        flow = Step(m_ops->MovePath(record.backup, record.target), "put back " + Shown(record.target));
         if (flow != Flow::Go) return flow;
     }
     return record.backup.empty() ? RemoveNewFolders(record) : Flow::Go;
@@ -310,7 +313,7 @@ Flow InstallRun::RemoveNewFolders(const JournalRecord& record) {
         if (it->size() < record.firstNewFolder.size()) break;
         if (!fs_port::IsDirectory(*it)) continue;
         if (!IsEmptyFolder(*it)) break;  // holds files of an earlier step; that step removes it
-        const Flow flow = Step(m_ops->RemoveEmptyFolder(*it), "remove the folder " + *it);
+        const Flow flow = Step(m_ops->RemoveEmptyFolder(*it), "remove the folder " + Shown(*it));
         if (flow != Flow::Go) return flow;
     }
     return Flow::Go;
@@ -319,10 +322,10 @@ Flow InstallRun::RemoveNewFolders(const JournalRecord& record) {
 Flow InstallRun::UndoDelete(const JournalRecord& record) {
     if (!fs_port::PathExists(record.backup)) return Flow::Go;
     if (fs_port::PathExists(record.path)) {
-        m_failure = "put back " + record.path + ": the place is taken";
+        m_failure = "put back " + Shown(record.path) + ": the place is taken";
         return Flow::Fail;
     }
-    return Step(m_ops->MovePath(record.backup, record.path), "put back " + record.path);
+    return Step(m_ops->MovePath(record.backup, record.path), "put back " + Shown(record.path));
 }
 
 Flow InstallRun::EndAfterUndo() {
@@ -334,7 +337,7 @@ Flow InstallRun::EndAfterUndo() {
         if (marked == StepResult::Stop) return Flow::Stop;
         const StepResult removed = m_ops->RemoveFile(m_journal);
         if (removed == StepResult::Stop) return Flow::Stop;
-        if (removed == StepResult::Failed) m_log(EntryKind::Notice, "cannot remove " + m_journal);
+        if (removed == StepResult::Failed) m_log(EntryKind::Notice, "cannot remove " + Shown(m_journal));
     }
     if (fs_port::IsDirectory(m_backupFolder) && IsEmptyFolder(m_backupFolder)) {
         if (m_ops->RemoveEmptyFolder(m_backupFolder) == StepResult::Stop) return Flow::Stop;
@@ -349,7 +352,7 @@ Flow InstallRun::FinishCommit(const std::vector<JournalRecord>& records, bool re
         const StepResult removed = m_ops->RemoveTree(record.backup);
         if (removed == StepResult::Stop) return Flow::Stop;
         if (removed == StepResult::Failed) {
-            m_log(EntryKind::Notice, "old file still in use, left for a later run: " + record.backup);
+            m_log(EntryKind::Notice, "old file still in use, left for a later run: " + Shown(record.backup));
         }
     }
     if (fs_port::IsDirectory(m_backupFolder) && IsEmptyFolder(m_backupFolder)) {
@@ -362,13 +365,13 @@ Flow InstallRun::FinishCommit(const std::vector<JournalRecord>& records, bool re
         if (removed == StepResult::Stop) return Flow::Stop;
         if (removed == StepResult::Failed) {
             // The committed journal stays and marks the file as spent.
-            m_log(EntryKind::Notice, "cannot remove " + m_handOff);
+            m_log(EntryKind::Notice, "cannot remove " + Shown(m_handOff));
             return Flow::Go;
         }
     }
     const StepResult removed = m_ops->RemoveFile(m_journal);
     if (removed == StepResult::Stop) return Flow::Stop;
-    if (removed == StepResult::Failed) m_log(EntryKind::Error, "cannot remove " + m_journal);
+    if (removed == StepResult::Failed) m_log(EntryKind::Error, "cannot remove " + Shown(m_journal));
     return Flow::Go;
 }
 
@@ -381,7 +384,7 @@ bool InstallRun::JournalStaysInside(const JournalContent& content, std::string* 
             (record.firstNewFolder.empty() || (IsInsideFolder(m_folder, record.firstNewFolder) &&
                                                IsSameOrBelow(record.firstNewFolder, record.target)));
         if (!inside) {
-            *errorOut = "journal names a path outside the launcher folder: " + record.path;
+            *errorOut = "journal names a path outside the launcher folder: " + Shown(record.path);
             return false;
         }
     }
@@ -393,7 +396,7 @@ InstallRun::Settled InstallRun::SettleJournal() {
     JournalContent content;
     if (ReadJournal(&content, &error)) JournalStaysInside(content, &error);
     if (!error.empty()) {
-        m_log(EntryKind::Error, error + " (" + m_journal + "); nothing is touched");
+        m_log(EntryKind::Error, error + " (" + Shown(m_journal) + "); nothing is touched");
         return Settled::Broken;
     }
     if (content.state == JournalState::Committed) {
@@ -429,11 +432,11 @@ bool InstallRun::ReadHandOff(HandOffPlan* planOut, std::string* errorOut) {
     if (!CheckInstallPlan(m_folder, *planOut, errorOut)) return false;
     for (const HandOffMove& move : planOut->moves) {
         if (!fs_port::IsRegularFile(move.from)) {
-            *errorOut = "unpacked file missing: " + move.from;
+            *errorOut = "unpacked file missing: " + Shown(move.from);
             return false;
         }
         if (fs_port::IsDirectory(move.to)) {
-            *errorOut = "installed place is a folder: " + move.to;
+            *errorOut = "installed place is a folder: " + Shown(move.to);
             return false;
         }
     }
@@ -459,7 +462,7 @@ InstallOutcome InstallRun::Run() {
         const char* why = tooLarge                            ? "hand-off file too large: "
                           : fs_port::PathExists(m_handOff) ? "cannot read the hand-off file "
                                                            : "no hand-off file at ";
-        m_log(EntryKind::Error, why + m_handOff);
+        m_log(EntryKind::Error, why + Shown(m_handOff));
         // A hand-off file that is there but cannot be read is a failed
         // install, not "nothing to install".
         if (tooLarge || fs_port::PathExists(m_handOff)) return InstallOutcome::Refused;
@@ -493,6 +496,18 @@ const char* InstallOutcomeName(InstallOutcome outcome) {
         case InstallOutcome::Stopped: return "stopped";
     }
     return "unknown";
+}
+
+void DiscardUnpackedFiles(const std::string& folder, const HandOffPlan& plan) {
+    const std::string workFolder = folder + "\\" + kWorkFolderName;
+    for (const HandOffMove& move : plan.moves) {
+        if (!IsInsideFolder(workFolder, move.from)) continue;
+        (void)fs_port::RemoveFile(move.from);
+        const std::vector<std::string> levels = FoldersAbove(workFolder, move.from);
+        for (auto it = levels.rbegin(); it != levels.rend() && IsEmptyFolder(*it); ++it) {
+            (void)fs_port::RemoveEmptyDirectory(*it);
+        }
+    }
 }
 
 InstallOutcome RunInstaller(const std::string& folder, const std::string& handOffPath,

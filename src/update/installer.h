@@ -58,6 +58,11 @@ using InstallLog = std::function<void(EntryKind, const std::string&)>;
 [[nodiscard]] bool CheckInstallPlan(const std::string& folder, const HandOffPlan& plan,
                                     std::string* errorOut);
 
+// Removes what a hand-off that will not be carried out leaves in the work
+// folder "<folder>\_temp": the unpacked file of every move, and each folder
+// below the work folder that held only such files. Downloads stay.
+void DiscardUnpackedFiles(const std::string& folder, const HandOffPlan& plan);
+
 // Steps whose journal records are written (and forced to the disk) together,
 // before the first of them runs: one disk flush per batch, not per step.
 constexpr size_t kStepsPerJournalWrite = 64;

@@ -45,16 +45,20 @@ void AddDeletions(const StepContext& step, const UpdatePlan& plan, HandOffPlan* 
     }
 }
 
+// A step that fails after unpacking takes its unpacked files away again:
+// nothing will install them.
 bool HandOver(const StepContext& step, IProgramStarter& starter, const HandOffPlan& handOff,
               const std::vector<VerifyCacheLine>& checkedFiles) {
     std::string error;
     if (!CheckInstallPlan(step.launcherFolder, handOff, &error)) {
         step.report.Fail(StringPrintf(update_text::kUnsafePath, error.c_str()));
+        DiscardUnpackedFiles(step.launcherFolder, handOff);
         return false;
     }
     const std::string handOffPath = step.launcherFolder + "\\" + kHandOffFileName;
     if (!WriteHandOffFile(handOffPath, handOff, &error)) {
         step.report.Fail(StringPrintf(update_text::kHandOffWriteFailed, error.c_str()));
+        DiscardUnpackedFiles(step.launcherFolder, handOff);
         return false;
     }
     // Only lost reads at the next check if this fails.
@@ -69,6 +73,7 @@ bool HandOver(const StepContext& step, IProgramStarter& starter, const HandOffPl
         TheJournal().TrapFaults(false);
         // Nobody will carry the file out; a later run writes a new one.
         (void)fs_port::RemoveFile(handOffPath);
+        DiscardUnpackedFiles(step.launcherFolder, handOff);
         return false;
     }
     step.report.Status(update_text::kInstallerStarted);

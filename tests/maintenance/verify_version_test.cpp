@@ -13,6 +13,7 @@
 #include "external/fast_file.h"
 #include "external/patch_kit.h"
 #include "platform/file_system.h"
+#include "platform/text_encoding.h"
 #include "platform/text_format.h"
 #include "maintenance/journal_lines.h"
 #include "maintenance/verify_cache.h"
@@ -273,6 +274,18 @@ TEST(VerifyProgress, TextAndPace) {
     } reports[] = {{0ms, true}, {1ms, false}, {99ms, false}, {100ms, true}, {150ms, false}, {250ms, true}};
     ProgressPacer pacer(kVerifyProgressInterval);
     for (const auto& r : reports) EXPECT_EQ(pacer.Due(t0 + r.at), r.due) << r.at.count();
+}
+
+TEST(VerifyCache, ServesOnlyTheFolderOfAnyScriptItWasWrittenForAndNoEarlierFormat) {
+    for (const std::string folder : {"C:\\게임", "C:\\Ñandú", "C:\\🎮 game"}) {
+        const std::string bytes = FormatVerifyCache(folder, {{VerifyCacheLine::Kind::Verified, "a", {}, std::string(32, 'a')}});
+        const std::string earlier = "vantorel-verify-cache 1\t" + folder + "\n";
+        std::string twin;  // its GBK bytes are this folder's UTF-8 bytes
+        ASSERT_TRUE(GbkToUtf8(folder, &twin)) << folder;
+        std::vector<VerifyCacheLine> lines;
+        EXPECT_EQ(ParseVerifyCache(bytes, twin, &lines), VerifyCacheRead::Foreign) << folder;
+        EXPECT_EQ(ParseVerifyCache(earlier + "end\t" + Md5OfBytes(earlier) + "\n", folder, &lines), VerifyCacheRead::Damaged);
+    }
 }
 
 // What a second check reads after a first one wrote the cache, and what it

@@ -277,6 +277,8 @@ TEST(GameUpdater, FailuresLeaveNothingInstalled) {
          update_outcome::kFailed, nullptr, false},
         {"installer does not start", [](Scenario& s) { s.starter.failWith = 2; }, update_outcome::kFailed,
          "安装程序启动失败 ! 错误代码 :2", false},
+        {"hand-off file cannot be written", [](Scenario& s) { fs_port::MakeDirectories(s.L("udo.temp.part")); },
+         update_outcome::kFailed, nullptr, false},
         {"work folder cannot be made", [](Scenario& s) { WriteTextFile(s.launcher.File("_temp"), "a file"); },
          update_outcome::kFailed, nullptr, false},
         // The client refuses it before it reaches the disk, and logs why.
@@ -365,6 +367,9 @@ TEST(GameUpdater, FailuresLeaveNothingInstalled) {
             EXPECT_TRUE(s.starter.starts.empty()) << c.name;
         }
         EXPECT_EQ(ReadTextFile(s.launcher.File("old.dat")), "old") << c.name;
+        const bool handedOver =
+            c.name == std::string("installer does not start") || c.name == std::string("hand-off file cannot be written");
+        EXPECT_FALSE(handedOver && fs_port::PathExists(s.L("_temp\\Root"))) << c.name << ": the unpacked files stayed";
         for (const std::string& text : s.window.statuses) {
             const size_t path = text.find(fs_port::NativePath(s.launcher.Path()));
             if (path == std::string::npos) continue;

@@ -92,7 +92,15 @@ TEST(HandOff, StoresGbkInTheFileAndUtf8Inside) {
 
     EXPECT_FALSE(DecodeHandOff("a\t\x81\n", &back, &error));  // a lead byte without its trail
     EXPECT_NE(error.find("GBK"), std::string::npos);
-    plan.moves[0].to = "C:\\G\\\xF0\x9F\x98\x80.dat";  // an emoji has no GBK form
+    for (const char* name : {"게임", "Ñandú", "🎮 game"}) {
+        plan.moves[0].to = std::string("C:\\") + name + "\\a.dat";
+        ASSERT_TRUE(EncodeHandOff(plan, &gbk, &error)) << name << ": " << error;
+        EXPECT_EQ(gbk, std::string(kHandOffUtf8Marker) + "\n" + FormatHandOff(plan)) << name;
+        ASSERT_TRUE(DecodeHandOff(gbk, &back, &error)) << name << ": " << error;
+        EXPECT_EQ(back.moves[0].to, plan.moves[0].to) << name;
+    }
+    EXPECT_FALSE(DecodeHandOff(std::string(kHandOffUtf8Marker) + "\na\t\xB8\xFC\n", &back, &error));
+    plan.moves[0].to = "C:\\G\\\xB8\xFC.dat";  // not UTF-8
     EXPECT_FALSE(EncodeHandOff(plan, &gbk, &error));
     plan.moves[0].to = "C:\\G\\a\tb";
     EXPECT_FALSE(EncodeHandOff(plan, &gbk, &error));

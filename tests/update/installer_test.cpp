@@ -163,6 +163,18 @@ TEST(Installer, InstallsTheNewVersionAndCleansUp) {
     EXPECT_EQ(Snapshot(dir.Path()), NewTree());
 }
 
+TEST(Installer, HandOffAndJournalCarryAFolderOfAnyScriptThroughAKill) {
+    for (const char* name : {"게임", "Ñandú", "🎮 game"}) {
+        TempDir dir;
+        const std::string folder = Join(dir.Path(), name);
+        LayStandard(folder);
+        FaultOps killed(12, Fault::StopBefore);
+        LogLines log;
+        ASSERT_EQ(RunIn(folder, &killed, &log), InstallOutcome::Stopped) << name;
+        ExpectRerunInstalls(folder, name);
+    }
+}
+
 TEST(Installer, EndsAsTheOldOrTheNewVersionWhicheverStepFailsOrIsKilled) {
     const long steps = CleanRunSteps();
     ASSERT_GT(steps, 20);

@@ -72,7 +72,7 @@ def case_update_over_http(s):
     site = road.make_release(s.bin_dir, s.path("release"))
     server = road.Server(s.path("nginx"), site)
     try:
-        game = s.path("game")
+        game = s.path("게임 Ñandú 🎮", "inst")
         road.make_installation(s.bin_dir, site, game, server.port)
         # The installer program would open a launcher window after each step.
         os.remove(os.path.join(game, "VantorelLauncher.exe"))
@@ -80,6 +80,7 @@ def case_update_over_http(s):
                                 "--folder", win_path(game))
         check(rc == 0, "update: %d %s %s" % (rc, out, err))
         road.check_installed(s.bin_dir, game, 3)
+        check("installer result: installed" in s.read(os.path.join(game, "Log", "installer.log")), "no installer log")
         # What the steps cost over the network ends the output.
         counted = re.match(r"downloaded \d+ bytes \(full update \d+ bytes\)$", out.strip().splitlines()[-1])
         check(counted, "update printed: " + out)

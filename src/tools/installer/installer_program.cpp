@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "installer_log.h"
+#include "platform/file_system.h"
 #include "update/hand_off.h"
 #include "update/installer.h"
 
@@ -77,11 +78,11 @@ int RunInstallerProgram(const InstallerPlatform& platform) {
     InstallerLog log(platform.ownFolder + "\\Log\\installer.log");
     std::string handOff = HandOffPathFromArguments(platform.arguments);
     if (handOff.empty()) handOff = platform.ownFolder + "\\" + kHandOffFileName;
-    log.Add(EntryKind::Info, "installer started with " + handOff);
+    log.Add(EntryKind::Info, "installer started with " + fs_port::NativePath(handOff));
     // Two installers in one folder would undo each other's steps as if they
     // were a killed run's. The one working there starts the launcher itself.
     if (platform.takeFolderLock && !platform.takeFolderLock()) {
-        log.Add(EntryKind::Error, "another installer is still working in " + platform.ownFolder +
+        log.Add(EntryKind::Error, "another installer is still working in " + fs_port::NativePath(platform.ownFolder) +
                                       "; nothing touched");
         return kExitFolderBusy;
     }
@@ -100,9 +101,9 @@ int RunInstallerProgram(const InstallerPlatform& platform) {
     const std::string launcher = platform.ownFolder + "\\" + platform.launcherName;
     std::string error;
     if (!platform.startLauncher(launcher, &error)) {
-        log.Add(EntryKind::Error, "cannot start " + launcher + " /update: " + error);
+        log.Add(EntryKind::Error, "cannot start " + fs_port::NativePath(launcher) + " /update: " + error);
         return kExitLauncherNotStarted;
     }
-    log.Add(EntryKind::Info, "started " + launcher + " /update");
+    log.Add(EntryKind::Info, "started " + fs_port::NativePath(launcher) + " /update");
     return ExitCodeOf(outcome);
 }

@@ -122,6 +122,7 @@ TEST(InstallerProgram, InstallsLogsAndStartsTheLauncherWithUpdate) {
     while (std::getline(log, text)) {
         EXPECT_TRUE(IsLogLine(text)) << text;
         EXPECT_EQ(text.find("[Error]"), std::string::npos) << text;
+        EXPECT_EQ(text.find('\\'), std::string::npos) << "a path not in the native form: " << text;
         ++lines;
     }
     EXPECT_GT(lines, 5);

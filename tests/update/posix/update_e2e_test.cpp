@@ -717,6 +717,7 @@ TEST(UpdateEndToEnd, UpdateVerbTakesOneStepWithOnce) {
     EXPECT_EQ(DifferenceFromRelease(inst.launcher.Path(), 3), "");
     EXPECT_EQ(Patchkit("verify '" + inst.launcher.Path() + "'"), 0);
     EXPECT_NE(ReadTextFile(outDir.File("out")).find("正在安装更新..."), std::string::npos);
+    EXPECT_NE(ReadTextFile(outDir.File("err")).find("see " + inst.launcher.File("Log/launcher.log")), std::string::npos);
     // The log beside the installation says why the last run failed.
     const std::string log = ReadTextFile(inst.launcher.File("Log/launcher.log"));
     EXPECT_NE(log.find("[Info] 开始安装更新..."), std::string::npos) << log;
