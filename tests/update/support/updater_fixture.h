@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <set>
@@ -68,6 +69,30 @@ public:
     LauncherSettings settings;
     std::mutex m_mutex;
 };
+
+// What the progress rows showed: whether every "done / total" figure and
+// every fraction stayed within its total, and whether a row showed the whole
+// step done (the bar full, done equal to total).
+struct ShownProgress {
+    bool withinTotals = true;
+    bool reachedEnd = false;
+    std::string offending;  // the first row beyond its total
+};
+inline ShownProgress CheckShownProgress(const std::vector<std::pair<double, std::string>>& rows) {
+    ShownProgress shown;
+    for (const auto& [fraction, text] : rows) {
+        const size_t slash = text.find(" / ");
+        const size_t start = slash == std::string::npos ? slash : text.rfind(' ', slash - 1);
+        const double done = slash == std::string::npos ? 0.0 : std::atof(text.c_str() + start + 1);
+        const double total = slash == std::string::npos ? 0.0 : std::atof(text.c_str() + slash + 3);
+        if ((done > total || fraction < 0.0 || fraction > 1.0) && shown.withinTotals) {
+            shown.withinTotals = false;
+            shown.offending = std::to_string(fraction) + " " + text;
+        }
+        shown.reachedEnd = shown.reachedEnd || (fraction == 1.0 && slash != std::string::npos && done == total);
+    }
+    return shown;
+}
 
 // Serves "http://host/<path>" and "ftp://host:port\<path>" from a folder
 // (whatever the host); a missing file or a URL of notFoundUrls answers as
