@@ -497,6 +497,7 @@ TEST(GameUpdater, UnsafeListDownloadsNoPackage) {
         {"deletes the installer program", "a.pak\tRoot\\a.dat\t14\tm\n", "VantorelPath.exe\n"},
         {"installs under Log", "a.pak\tRoot\\Log\\a.dat\t14\tm\n", ""},
         {"installs under _backup", "a.pak\tRoot\\_backup\\a.dat\t14\tm\n", ""},
+        {"unpacks onto a package's download", "a.pak\tRoot\\a.dat\t14\tm\nb.pak\tA.PAK\t14\tm\n", ""},
     };
     for (const auto& c : cases) {
         Scenario s;
