@@ -49,9 +49,13 @@ void StepProgress::StartFile(StepPhase phase, const std::string& name, int64_t e
                              Clock::time_point now) {
     std::lock_guard<std::mutex> hold(m_lock);
     Phase& p = m_phases[Index(phase)];
-    p.doneBefore += p.fileDone;
-    p.fileDone = 0;
-    p.fileExpected = expectedBytes < 0 ? 0 : expectedBytes;
+    const auto known = p.files.find(name);
+    if (known == p.files.end()) {
+        p.files[name].share = expectedBytes < 0 ? 0 : expectedBytes;
+    } else {
+        p.done -= known->second.done;
+        known->second.done = 0;
+    }
     p.fileReported = false;
     p.file = name;
     if (!p.started) p.samples.push_back({now, 0});
@@ -59,19 +63,30 @@ void StepProgress::StartFile(StepPhase phase, const std::string& name, int64_t e
     m_lastStarted = phase;
 }
 
+void StepProgress::SetFileDone(Phase& p, int64_t done) {
+    FileShare& f = p.files[p.file];
+    if (done > f.share) {
+        if (p.total >= 0) p.total = SaturatedSum(p.total, done - f.share);
+        f.share = done;
+    }
+    p.done = SaturatedSum(p.done - f.done, done);
+    f.done = done;
+}
+
 void StepProgress::FileBytes(StepPhase phase, int64_t soFar, int64_t fileTotal, Clock::time_point now) {
     std::lock_guard<std::mutex> hold(m_lock);
     Phase& p = m_phases[Index(phase)];
+    FileShare& f = p.files[p.file];
     if (soFar < 0) soFar = 0;
-    if (fileTotal >= 0 && fileTotal != p.fileExpected && p.total >= 0) {
-        p.total = SaturatedSum(p.total - (p.fileExpected < p.total ? p.fileExpected : p.total), fileTotal);
-        p.fileExpected = fileTotal;
+    if (fileTotal >= 0 && fileTotal != f.share && p.total >= 0) {
+        p.total = SaturatedSum(p.total - (f.share < p.total ? f.share : p.total), fileTotal);
+        f.share = fileTotal;
     }
     // The first report of a file may carry the bytes a resumed file already
     // had: they are done, but did not flow now.
-    const int64_t flowed = p.fileReported && soFar > p.fileDone ? soFar - p.fileDone : 0;
+    const int64_t flowed = p.fileReported && soFar > f.done ? soFar - f.done : 0;
     p.fileReported = true;
-    p.fileDone = soFar;
+    SetFileDone(p, soFar);
     Flow(p, flowed, now);
 }
 
@@ -79,7 +94,7 @@ void StepProgress::AddBytes(StepPhase phase, int64_t bytes, Clock::time_point no
     if (bytes <= 0) return;
     std::lock_guard<std::mutex> hold(m_lock);
     Phase& p = m_phases[Index(phase)];
-    p.fileDone += bytes;
+    SetFileDone(p, SaturatedSum(p.files[p.file].done, bytes));
     Flow(p, bytes, now);
 }
 
@@ -112,7 +127,7 @@ PhaseFigures StepProgress::Figures(StepPhase phase, Clock::time_point now) const
     const Phase& p = m_phases[Index(phase)];
     PhaseFigures figures;
     figures.file = p.file;
-    figures.done = p.doneBefore + p.fileDone;
+    figures.done = p.done;
     figures.total = p.total;
     figures.bytesPerSecond = Speed(p, now);
     if (p.total >= 0 && figures.bytesPerSecond > 0.0) {
@@ -129,7 +144,7 @@ double StepProgress::Fraction() const {
     for (size_t i = 0; i < kStepPhaseCount; ++i) {
         const Phase& p = m_phases[i];
         if (p.total <= 0) continue;
-        const double done = static_cast<double>(p.doneBefore + p.fileDone) / static_cast<double>(p.total);
+        const double done = static_cast<double>(p.done) / static_cast<double>(p.total);
         weighted += kPhaseWeights[i] * (done > 1.0 ? 1.0 : done);
         weights += kPhaseWeights[i];
     }
@@ -150,7 +165,7 @@ StepPhase StepProgress::ForemostLocked() const {
 
 bool StepProgress::FinishedLocked(StepPhase phase) const {
     const Phase& p = m_phases[Index(phase)];
-    return p.total >= 0 && p.doneBefore + p.fileDone >= p.total;
+    return p.total >= 0 && p.done >= p.total;
 }
 
 bool StepProgress::Started() const {

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -55,15 +56,20 @@ public:
     // A new step with each phase's planned bytes (kUnknownBytes: not known;
     // 0: the phase has nothing to do). Forgets the previous step.
     void Begin(const std::array<int64_t, kStepPhaseCount>& planned);
-    // The phase moves on to the next file, expected to take expectedBytes
+    // The phase moves on to the file name, expected to take expectedBytes
     // (already part of the planned total). The previous file's bytes stay done.
+    // A name the phase had before (a package fetched again, a member unpacked
+    // again) starts over: its earlier bytes are no longer done, and its share
+    // of the total stays as it was, so no byte counts twice.
     void StartFile(StepPhase phase, const std::string& name, int64_t expectedBytes, Clock::time_point now);
     // A transfer's report: bytes of the current file so far (a resumed file
     // counts its old bytes, which were not transferred now) and its size, or
-    // kUnknownBytes. A size that differs from the expected one corrects the
+    // kUnknownBytes. A size that differs from the file's share corrects the
     // phase's total.
     void FileBytes(StepPhase phase, int64_t soFar, int64_t fileTotal, Clock::time_point now);
-    // Bytes just written to the current file (unpacking, applying).
+    // Bytes just written to the current file (unpacking, applying). A file
+    // that grows beyond its share takes the phase's total with it: the figures
+    // never show more done than the total.
     void AddBytes(StepPhase phase, int64_t bytes, Clock::time_point now);
 
     [[nodiscard]] PhaseFigures Figures(StepPhase phase, Clock::time_point now) const;
@@ -87,19 +93,24 @@ private:
         Clock::time_point when;
         int64_t flowed;  // bytes that moved in this phase up to then
     };
+    struct FileShare {
+        int64_t share = 0;  // the file's part of the phase's total
+        int64_t done = 0;
+    };
     struct Phase {
         int64_t total = kUnknownBytes;
-        int64_t doneBefore = 0;      // bytes of the files before the current one
-        int64_t fileDone = 0;
-        int64_t fileExpected = 0;    // the current file's share of total
+        int64_t done = 0;            // of all files
+        std::map<std::string, FileShare> files;  // by name, each counted once
         bool fileReported = false;   // the current file has had a report
-        std::string file;
+        std::string file;            // the current one
         bool started = false;
         Clock::time_point firstByte;  // of the phase, once bytes flow
         int64_t flowed = 0;
         std::deque<Sample> samples;  // within kSpeedWindow of the last report, plus one before
     };
     void Flow(Phase& phase, int64_t bytes, Clock::time_point now);
+    // Sets the current file's bytes, within the total.
+    static void SetFileDone(Phase& phase, int64_t done);
     [[nodiscard]] StepPhase ForemostLocked() const;
     [[nodiscard]] bool FinishedLocked(StepPhase phase) const;
     [[nodiscard]] static double Speed(const Phase& phase, Clock::time_point now);

@@ -57,7 +57,12 @@ bool CDeltaStage::Run(UpdatePlan* remaining, HandOffPlan* handOff, std::vector<V
     for (PackageGroup& group : remaining->packages) {
         std::vector<PackageMember> left;
         for (PackageMember& member : group.members) {
-            if (!patched.count(member.strMember)) left.push_back(std::move(member));
+            if (!patched.count(member.strMember)) {
+                left.push_back(std::move(member));
+            } else {
+                // The unpacking is planned from what is left.
+                remaining->totalSize -= member.nSize;
+            }
         }
         group.members = std::move(left);
         if (!group.members.empty()) still.push_back(std::move(group));

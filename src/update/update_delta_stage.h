@@ -33,9 +33,10 @@ class CDeltaStage {
 public:
     explicit CDeltaStage(const StepContext& step) : m_step(step) {}
 
-    // Takes from remaining every member made here by delta (and the packages
-    // left without members), adds their moves to handOff and the files whose
-    // MD5 it checked to checkedOut. False only when a stop request ended the run.
+    // Takes from remaining every member made here by delta (its size too, and
+    // the packages left without members), adds their moves to handOff and the
+    // files whose MD5 it checked to checkedOut. False only when a stop request
+    // ended the run.
     [[nodiscard]] bool Run(UpdatePlan* remaining, HandOffPlan* handOff, std::vector<VerifyCacheLine>* checkedOut);
     [[nodiscard]] size_t PatchedFiles() const { return m_patched; }
 

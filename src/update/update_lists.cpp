@@ -125,12 +125,18 @@ bool CheckPlanPaths(const UpdatePlan& plan, std::string* offendingOut) {
             *offendingOut = group.name;
             return false;
         }
+    }
+    for (const PackageGroup& group : plan.packages) {
         for (const PackageMember& member : group.members) {
             const std::string place = InstalledRelativePath(member.strMember);
             // The installer program is put in place by the engine, not moved.
             const bool moved = !IsInstallerMember(member.strMember);
+            // Packages and members share the work folder: a member unpacked
+            // where a package is downloaded, or below a folder of that name,
+            // would overwrite it or find a file in its way.
+            const std::string top = member.strMember.substr(0, member.strMember.find_first_of("\\/"));
             if (!IsSafeRelativePath(member.strMember) || !IsSafeRelativePath(place) ||
-                (moved && !places.insert(SameFileKey(place)).second)) {
+                packages.count(SameFileKey(top)) != 0 || (moved && !places.insert(SameFileKey(place)).second)) {
                 *offendingOut = member.strMember;
                 return false;
             }

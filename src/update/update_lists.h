@@ -56,7 +56,9 @@ std::string InstalledRelativePath(const std::string& memberPath);
 
 // Every package name must be a plain file name, every member path, installed
 // place and non-empty delete line a relative path that stays below its
-// folder. False with the first offending text.
+// folder, and no member may be unpacked at (or below) the place in the work
+// folder where a package is downloaded; names compare as Windows compares
+// them. False with the first offending text.
 [[nodiscard]] bool CheckPlanPaths(const UpdatePlan& plan, std::string* offendingOut);
 
 // One spelling for names that Windows takes as the same file: "/" as "\",

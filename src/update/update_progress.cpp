@@ -23,6 +23,11 @@ ProgressFn CGameUpdater::DownloadProgress(const std::string& name, int64_t plann
 }
 
 void CGameUpdater::BeginStepProgress(const UpdatePlan& plan) {
+    // Every file came by delta: the applying's figures were the step's last.
+    if (plan.packages.empty()) {
+        EndStepProgress();
+        return;
+    }
     int64_t download = 0;
     for (const PackageGroup& group : plan.packages) {
         download = SaturatedSum(download, PlannedDownloadBytes(m_fetcher, group));

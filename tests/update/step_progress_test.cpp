@@ -57,6 +57,7 @@ struct FeedStep {
     double speed;        // Look: bytes a second, -1 when not known
     int64_t secondsLeft; // Look
     double fraction;     // Look
+    const char* file = nullptr;  // Start: the file's name; none: a new file
 };
 
 struct FeedCase {
@@ -117,6 +118,20 @@ TEST(StepProgressModel, AveragesSpeedOverTheWindowAndWeighsThePhases) {
         {"nothing planned is no progress",
          {0, 0, 0},
          {{0, FeedStep::Look, D, 0, 0, -1.0, -1, 0.0}}},
+        {"a package fetched again from the next host counts once", {20 * kMiB, 0, 0},
+         {{0, FeedStep::Start, D, 10 * kMiB, 0, 0, 0, 0, "a.pak"}, {0, FeedStep::File, D, 10 * kMiB, 10 * kMiB, 0, 0, 0},
+          {0, FeedStep::Start, D, 10 * kMiB, 0, 0, 0, 0, "b.pak"}, {0, FeedStep::File, D, 10 * kMiB, 10 * kMiB, 0, 0, 0},
+          {0, FeedStep::Start, D, 10 * kMiB, 0, 0, 0, 0, "a.pak"}, {0, FeedStep::File, D, 5 * kMiB, 10 * kMiB, 0, 0, 0},
+          {0, FeedStep::Look, D, 0, 0, -1.0, -1, 0.75}}},
+        {"a download cut short and fetched anew keeps its corrected share", {18 * kMiB, 0, 0},
+         {{0, FeedStep::Start, D, 10 * kMiB, 0, 0, 0, 0, "a.pak"}, {0, FeedStep::File, D, 10 * kMiB, 10 * kMiB, 0, 0, 0},
+          {0, FeedStep::Start, D, 8 * kMiB, 0, 0, 0, 0, "b.pak"}, {0, FeedStep::File, D, 4 * kMiB, 10 * kMiB, 0, 0, 0},
+          {0, FeedStep::Start, D, 8 * kMiB, 0, 0, 0, 0, "b.pak"}, {0, FeedStep::File, D, 10 * kMiB, 10 * kMiB, 0, 0, 0},
+          {0, FeedStep::Look, D, 0, 0, -1.0, -1, 1.0}}},
+        {"a file beyond its share takes the total along", {0, 0, 4 * kMiB},
+         {{0, FeedStep::Start, StepPhase::Apply, 4 * kMiB, 0, 0, 0, 0},
+          {0, FeedStep::File, StepPhase::Apply, 5 * kMiB, kUnknownBytes, 0, 0, 0},
+          {0, FeedStep::Look, StepPhase::Apply, 0, 0, -1.0, -1, 1.0}}},
     };
     for (const FeedCase& c : cases) {
         StepProgress progress;
@@ -126,7 +141,7 @@ TEST(StepProgressModel, AveragesSpeedOverTheWindowAndWeighsThePhases) {
             const Clock::time_point now = start + milliseconds(s.atMs);
             switch (s.kind) {
                 case FeedStep::Start:
-                    progress.StartFile(s.phase, "x", s.a, now);
+                    progress.StartFile(s.phase, s.file ? s.file : std::to_string(&s - c.steps.data()), s.a, now);
                     break;
                 case FeedStep::File:
                     progress.FileBytes(s.phase, s.a, s.b, now);
@@ -142,6 +157,10 @@ TEST(StepProgressModel, AveragesSpeedOverTheWindowAndWeighsThePhases) {
                     EXPECT_EQ(progress.Foremost(), s.phase) << c.name;
                     break;
                 }
+            }
+            for (const StepPhase phase : {D, U, StepPhase::Apply}) {
+                const PhaseFigures figures = progress.Figures(phase, now);
+                EXPECT_TRUE(figures.total < 0 || figures.done <= figures.total) << c.name << " beyond its total";
             }
         }
     }

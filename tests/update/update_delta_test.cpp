@@ -156,6 +156,10 @@ TEST(DeltaRoad, EveryFailureFallsBackToTheFullPackage) {
                                     [&](const auto& shown) { return shown.second.rfind(figures, 0) == 0; }))
                 << c.name << ": " << figures << testing::PrintToString(s.window.progress);
         }
+        // Within their totals, filled by what the deltas left, taken away once.
+        bool filled = false;
+        EXPECT_EQ(RowBeyondTotal(s.window.progress, &filled), "") << c.name;
+        EXPECT_TRUE(filled && s.window.progressEnds == 1) << c.name << testing::PrintToString(s.window.progress);
         SystemFileOps ops(false);
         ASSERT_EQ(RunInstaller(s.launcher.Path(), s.launcher.Path() + "\\udo.temp", &ops,
                                [](EntryKind, const std::string&) {}),

@@ -106,6 +106,10 @@ TEST(UpdateListPlan, RefusesPathsThatLeaveTheFolder) {
         {"installer program in two roots", "a.pak\tR1\\VantorelPath.exe\t1\tm\na.pak\tR2\\VantorelPath.exe\t1\tm\n",
          "", true},
         {"same name in two folders", "a.pak\tRoot\\x\\a.dat\t1\tm\na.pak\tRoot\\y\\a.dat\t1\tm\n", "", true},
+        {"member at another package's place", "a.pak\tb.pak\t1\tm\nb.pak\tRoot\\x.dat\t1\tm\n", "", false},
+        {"member at its own package's place, other case", "a.pak\tA.PAK\t1\tm\n", "", false},
+        {"member below a package's place", "a.pak\tB.pak/x.dat\t1\tm\nb.pak\tRoot\\y.dat\t1\tm\n", "", false},
+        {"package name inside a root folder", "a.pak\tRoot\\b.pak\t1\tm\nb.pak\tRoot\\x.dat\t1\tm\n", "", true},
     };
     for (const auto& c : cases) {
         UpdatePlan plan = PlanOf(c.list);

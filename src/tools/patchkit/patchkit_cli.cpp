@@ -1,5 +1,6 @@
 #include "tools/patchkit/patchkit_cli.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,6 +15,13 @@ constexpr int kAnyCount = -1;
 // reads its options itself.
 int VerbUpdate(const VerbCall& call) { return RunUpdateVerb(call.operands, call.out, call.err); }
 
+// One option of a verb, as its help lists it.
+struct VerbOption {
+    const char* name;   // "--to"
+    const char* value;  // what follows it, e.g. "DIR"; null for an option that stands alone
+    const char* help;   // after the option in the verb's help; "\n" starts a further line
+};
+
 struct Verb {
     const char* name;
     const char* operands;  // as shown in the usage line
@@ -21,126 +29,152 @@ struct Verb {
     const char* details;   // the verb's help, after its usage line
     int minOperands;
     int maxOperands;       // kAnyCount: no upper limit
-    bool takesKey;         // accepts --key
     int (*run)(const VerbCall& call);
-    // Further options, space-separated: those that take a value ("--to DIR")
-    // and those that stand alone. Null when there are none.
-    const char* valueOptions;
-    const char* flagOptions;
+    // Every option the verb accepts: the parser refuses any other, and the
+    // help lists these, so the two cannot differ.
+    std::vector<VerbOption> options;
 };
 
+const VerbOption kKeyOption = {"--key", "K1,K2,K3,K4,K5",
+                               "the five key words (decimal or 0x hex) instead of\nthe launcher's own key"};
+
 // One row per verb; a new verb is one more row and one more function.
-constexpr Verb kVerbs[] = {
+const Verb kVerbs[] = {
     {"encipher", "IN OUT", "encipher a data file (config.data, lists, version.data)",
      "Writes OUT as the enciphered form of IN, under the launcher's file key\n"
      "or the one given with --key. OUT \"-\" is standard output; a link or device\n"
      "at OUT is written through, never replaced.\n",
-     2, 2, true, VerbEncipher, nullptr, nullptr},
+     2, 2, VerbEncipher, {kKeyOption}},
     {"decipher", "IN OUT", "decipher a data file",
      "Writes OUT as the plain content of the enciphered file IN. Fails when IN\n"
      "was enciphered under another key or is damaged or cut short. OUT \"-\" is\n"
      "standard output; a link or device at OUT is written through, never replaced.\n",
-     2, 2, true, VerbDecipher, nullptr, nullptr},
+     2, 2, VerbDecipher, {kKeyOption}},
     {"pack", "OUT.pak DIR", "pack every file under DIR into a package",
      "Writes the package OUT.pak with every file below DIR. Members are named\n"
      "by their paths under DIR with back-slashes, e.g. \"data\\maps\\a.map\".\n",
-     2, 2, false, VerbPack, nullptr, nullptr},
+     2, 2, VerbPack, {}},
     {"list", "PKG", "list the members of a package",
-     "Prints one line per member: its name, a tab and its size in bytes.\n", 1, 1, false,
-     VerbList, nullptr, nullptr},
+     "Prints one line per member: its name, a tab and its size in bytes.\n", 1, 1, VerbList, {}},
     {"extract", "PKG DIR", "unpack every member of a package below DIR",
      "Unpacks each member to DIR\\<member name>, creating folders as needed.\n"
      "A package with a member name that would leave DIR, or whose place below DIR\n"
      "is a link or a device, is refused as a whole.\n",
-     2, 2, false, VerbExtract, nullptr, nullptr},
+     2, 2, VerbExtract, {}},
     {"digest", "FILE...", "print the MD5 digest of files",
      "Prints \"<32 lower-case hex digits>  FILE\" for each file, as in version.data.\n", 1,
-     kAnyCount, false, VerbDigest, nullptr, nullptr},
+     kAnyCount, VerbDigest, {}},
     {"release",
-     "--from OLD --to NEW --version a.b.c.d --server-root ROOT [--mandatory] [--sign SECRETKEY "
-     "[--expires DAYS]]",
+     "--from OLD --to NEW --version a.b.c.d --server-root ROOT [--mandatory] "
+     "[--delta-threshold PERCENT | --no-delta] [--sign SECRETKEY [--expires DAYS]]",
      "build a version's release tree for the update server",
      "Compares the game folders OLD and NEW by MD5 and writes into ROOT the\n"
      "version's folder (named by the version, e.g. ROOT/1.0.0.2): ZIP packages\n"
      "data1.pak... with the new and changed files and the new version.data, the\n"
      "enciphered updatelist.data and dellist.data; then adds or replaces the\n"
-     "version's line in ROOT/versionlist.data (--mandatory: installed without\n"
-     "asking). The folder appears only when complete. --sign then signs the\n"
-     "whole tree as 'patchkit sign' does; the key is opened before any work.\n"
-     "For each file present in both folders with other content, a VCDIFF delta\n"
-     "from the old file to the new one goes into delta packages delta1.pak...\n"
-     "and patchlist.data, when it is smaller than PERCENT (default 50) of the\n"
-     "file's full member; the files with deltas get full packages of their own.\n"
-     "A launcher whose installed file is the old one downloads the delta; any\n"
-     "other still has the full packages. --no-delta makes no deltas.\n",
-     0, 0, true, VerbRelease, "--from --to --version --server-root --sign --expires --delta-threshold",
-     "--mandatory --no-delta"},
+     "version's line in ROOT/versionlist.data. The folder appears only when\n"
+     "complete. For each file present in both folders with other content, a\n"
+     "VCDIFF delta from the old file to the new one goes into delta packages\n"
+     "delta1.pak... and patchlist.data, when it is small enough; the files with\n"
+     "deltas get full packages of their own. A launcher whose installed file is\n"
+     "the old one downloads the delta; any other still has the full packages.\n",
+     0, 0, VerbRelease,
+     {{"--from", "OLD", "the previous version's game folder (an empty\none for the first version)"},
+      {"--to", "NEW", "the new version's game folder"},
+      {"--version", "a.b.c.d", "the new version"},
+      {"--server-root", "ROOT", "the update server's release tree"},
+      {"--mandatory", nullptr, "installed by the launcher without asking"},
+      {"--delta-threshold", "PERCENT", "keep a delta only when smaller than PERCENT of\n"
+                                       "the file's full member (1 to 100, default 50)"},
+      {"--no-delta", nullptr, "make no deltas"},
+      {"--sign", "SECRETKEY", "sign the whole tree afterwards as 'patchkit\n"
+                              "sign' does; the key is opened before any work"},
+      {"--expires", "DAYS", "with --sign: the version list's signature\nexpires after DAYS (default 30)"},
+      kKeyOption}},
     {"keygen", "--public FILE --secret FILE [--no-password] [--force]",
      "make a key pair for signing releases",
-     "Writes a new minisign key pair: the public key FILE, to build into the\n"
-     "launcher, and the secret key FILE, to keep off the update server. The\n"
+     "Writes a new minisign key pair: the public key, to build into the\n"
+     "launcher, and the secret key, to keep off the update server. The\n"
      "secret key is protected by a password typed twice on the terminal, or\n"
-     "taken from VANTOREL_SIGN_PASSWORD; --no-password leaves it unprotected.\n"
-     "An existing secret key is replaced only with --force.\n",
-     0, 0, false, VerbKeygen, "--public --secret", "--no-password --force"},
+     "taken from VANTOREL_SIGN_PASSWORD.\n",
+     0, 0, VerbKeygen,
+     {{"--public", "FILE", "where the public key is written"},
+      {"--secret", "FILE", "where the secret key is written"},
+      {"--no-password", nullptr, "leave the secret key unprotected"},
+      {"--force", nullptr, "replace an existing secret key"}}},
     {"sign", "--server-root ROOT --secret-key FILE [--expires DAYS]",
      "sign every listed version and the version list",
      "For every version in ROOT/versionlist.data that has a folder, writes\n"
      "release.manifest (SHA-256, size and name of each file of the folder) and\n"
-     "release.manifest.minisig; then versionlist.data.minisig, which expires\n"
-     "after DAYS (default 30). Each signature carries a serial above every\n"
-     "earlier one. The password of a protected key is asked once, or taken\n"
-     "from VANTOREL_SIGN_PASSWORD. Keys of the minisign tool work as well.\n",
-     0, 0, false, VerbSign, "--server-root --secret-key --expires", nullptr},
+     "release.manifest.minisig; then versionlist.data.minisig. Each signature\n"
+     "carries a serial above every earlier one. The password of a protected key\n"
+     "is asked once, or taken from VANTOREL_SIGN_PASSWORD. Keys of the minisign\n"
+     "tool work as well.\n",
+     0, 0, VerbSign,
+     {{"--server-root", "ROOT", "the release tree"},
+      {"--secret-key", "FILE", "the secret key (patchkit keygen's or minisign's)"},
+      {"--expires", "DAYS", "the version list's signature expires after DAYS\n(default 30, at most 3650)"}}},
     {"resign", "--server-root ROOT --secret-key FILE [--expires DAYS]",
      "renew the version list's signature before it expires",
-     "Writes only a new versionlist.data.minisig with a new serial and expiry\n"
-     "(default 30 days); packages, lists and manifests stay as they are. Refused\n"
-     "when a listed version folder has no signed manifest or holds files that\n"
-     "differ from it: such a tree needs 'patchkit sign'.\n",
-     0, 0, false, VerbResign, "--server-root --secret-key --expires", nullptr},
+     "Writes only a new versionlist.data.minisig with a new serial and expiry;\n"
+     "packages, lists and manifests stay as they are. Refused when a listed\n"
+     "version folder has no signed manifest or holds files that differ from it:\n"
+     "such a tree needs 'patchkit sign'.\n",
+     0, 0, VerbResign,
+     {{"--server-root", "ROOT", "the release tree"},
+      {"--secret-key", "FILE", "the secret key"},
+      {"--expires", "DAYS", "the new signature expires after DAYS (default 30, at\nmost 3650)"}}},
     {"delta", "[--level N] [--source-window MIB] OLD NEW OUT",
      "write a binary delta from one version of a file to the next",
      "Writes OUT as a VCDIFF delta (RFC 3284) that turns the file OLD into NEW,\n"
      "with a checksum of every window, so applying it to another OLD fails.\n"
-     "--level 1 (fastest) to 9 (smallest delta), default 6; --source-window is\n"
-     "how many MiB of OLD around the place being encoded are searched for\n"
-     "matches (default 64; more finds blocks that moved far, and takes about\n"
-     "as much memory). OUT appears only when complete. 'xdelta3 -d' reads it.\n",
-     3, 3, false, VerbDelta, "--level --source-window", nullptr},
+     "OUT appears only when complete. 'xdelta3 -d' reads it.\n",
+     3, 3, VerbDelta,
+     {{"--level", "N", "1 (fastest) to 9 (smallest delta), default 6"},
+      {"--source-window", "MIB", "how many MiB of OLD around the place being encoded\n"
+                                 "are searched for matches (default 64, up to 1024;\n"
+                                 "more finds blocks that moved far, and takes about\n"
+                                 "as much memory)"}}},
     {"apply", "OLD DELTA OUT", "rebuild a file from its old version and a delta",
      "Writes OUT from the file OLD and the VCDIFF delta DELTA (made by\n"
      "'patchkit delta' or by 'xdelta3 -e -S none'). Fails when DELTA is damaged\n"
      "or cut short, or was made from another OLD; OUT then stays as it was.\n"
      "OUT may name OLD, which is replaced only by the complete new file.\n",
-     3, 3, false, VerbApply, nullptr, nullptr},
+     3, 3, VerbApply, {}},
     {"verify", "[--full] DIR", "check an installation against its version.data",
      "Reads DIR/version.data and compares every listed file's MD5 with it.\n"
      "Prints one line per file that differs or is missing; the exit status is\n"
      "1 on any mismatch or when version.data cannot be read. As the launcher,\n"
      "it trusts DIR/verify.cache for files whose size, last-write time and file\n"
-     "id are unchanged since their last check, and renews it; --full reads\n"
-     "every file all the same.\n",
-     1, 1, true, VerbVerify, nullptr, "--full"},
-    {"update", "--server URL --folder DIR [--ftp] [--once] [--trust-key FILE]...",
+     "id are unchanged since their last check, and renews it.\n",
+     1, 1, VerbVerify,
+     {{"--full", nullptr, "read every file, whatever verify.cache says"}, kKeyOption}},
+    {"update",
+     "(--server URL | --config FILE) --folder DIR [--ftp] [--once] [--mirror URL]... "
+     "[--limit KIBPS] [--trust-key FILE]...",
      "update an installation from a server",
      "Runs the launcher's update engine and installer on DIR, one version step\n"
-     "after the other up to the server's newest version (only one with --once),\n"
-     "printing every status text as a line. URL is http://host[:port]; with --ftp\n"
-     "it is host[:port] of an FTP server. DIR must hold version.data and the\n"
-     "installer program. The launcher's log, with the reason of every failed\n"
-     "download, is appended to DIR\\Log\\launcher.log. Signed releases are checked\n"
-     "against the public keys built into patchkit, or against the minisign .pub\n"
-     "files given with --trust-key (repeatable) to try a release before a\n"
-     "launcher with its key is built; the last accepted serial is kept in\n"
-     "DIR\\trust.state as the launcher keeps it.\n",
-     4, kAnyCount, false, VerbUpdate, nullptr, nullptr},
+     "after the other up to the server's newest version, printing every status\n"
+     "text as a line. DIR must hold version.data and the installer program. The\n"
+     "launcher's log, with the reason of every failed download, is appended to\n"
+     "DIR\\Log\\launcher.log. Signed releases are checked against the public\n"
+     "keys built into patchkit, or against those given with --trust-key; the\n"
+     "last accepted serial is kept in DIR\\trust.state as the launcher keeps it.\n",
+     4, kAnyCount, VerbUpdate,
+     {{"--server", "URL", "the update server: http://host[:port][/folder], or with\n--ftp host[:port] of an FTP server"},
+      {"--config", "FILE", "settings read as the launcher reads config.data (a name\n"
+                           "ending in .data is deciphered, any other is plain GBK):\n"
+                           "line 7 (and 8 with --ftp), Mirrors, MaxDownloadKiBps;\n"
+                           "--server, --mirror and --limit override it"},
+      {"--folder", "DIR", "the installation"},
+      {"--ftp", nullptr, "the server and mirrors are FTP servers"},
+      {"--once", nullptr, "one version step only"},
+      {"--mirror", "URL", "a further host, written like --server, tried in order\nafter it (repeatable)"},
+      {"--limit", "KIBPS", "the download limit in KiB/s, as MaxDownloadKiBps (0: none)"},
+      {"--trust-key", "FILE", "check releases against this minisign public key instead\n"
+                              "of the built-in ones, to try a release before a launcher\n"
+                              "with its key is built (repeatable)"}}},
 };
-
-const char kKeyHelp[] =
-    "Options:\n"
-    "  --key K1,K2,K3,K4,K5   the five key words (decimal or 0x hex) instead of\n"
-    "                         the launcher's own key\n";
 
 const Verb* FindVerb(const std::string& name) {
     for (const Verb& verb : kVerbs) {
@@ -149,11 +183,11 @@ const Verb* FindVerb(const std::string& name) {
     return nullptr;
 }
 
-// True when name is one of the space-separated words of list.
-bool InWordList(const char* list, const std::string& name) {
-    if (!list) return false;
-    const std::string words = std::string(" ") + list + " ";
-    return words.find(" " + name + " ") != std::string::npos;
+const VerbOption* FindOption(const Verb& verb, const std::string& name) {
+    for (const VerbOption& option : verb.options) {
+        if (name == option.name) return &option;
+    }
+    return nullptr;
 }
 
 bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
@@ -170,10 +204,31 @@ void PrintToolHelp(std::FILE* out) {
                out);
 }
 
+// The usage line and details, then one line (or more) per option with the
+// help texts in a column.
 void PrintVerbHelp(const Verb& verb, std::FILE* out) {
-    std::fprintf(out, "Usage: patchkit %s%s %s\n%s", verb.name, verb.takesKey ? " [--key K]" : "",
-                 verb.operands, verb.details);
-    if (verb.takesKey) std::fputs(kKeyHelp, out);
+    const bool takesKey = FindOption(verb, "--key") != nullptr;
+    std::fprintf(out, "Usage: patchkit %s%s %s\n%s", verb.name, takesKey ? " [--key K]" : "", verb.operands,
+                 verb.details);
+    if (verb.options.empty()) return;
+    std::vector<std::string> shown;
+    size_t width = 0;
+    for (const VerbOption& option : verb.options) {
+        shown.push_back(option.value ? std::string(option.name) + " " + option.value : option.name);
+        width = std::max(width, shown.back().size());
+    }
+    std::fputs("Options:\n", out);
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const std::string help = verb.options[i].help;
+        size_t begin = 0;
+        for (size_t line = 0; begin <= help.size(); ++line) {
+            size_t end = help.find('\n', begin);
+            if (end == std::string::npos) end = help.size();
+            std::fprintf(out, "  %-*s  %s\n", static_cast<int>(width), line == 0 ? shown[i].c_str() : "",
+                         help.substr(begin, end - begin).c_str());
+            begin = end + 1;
+        }
+    }
 }
 
 // "K1,K2,K3,K4,K5": five words, each decimal or 0x hex, each fitting 32 bits.
@@ -200,21 +255,27 @@ int ParseVerbArgs(const Verb& verb, const std::vector<std::string>& args, VerbCa
         const std::string& arg = args[i];
         if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
             call->operands.push_back(arg);
-        } else if (arg == "--") {
+            continue;
+        }
+        if (arg == "--") {
             optionsEnded = true;
-        } else if (verb.run == VerbUpdate) {
+            continue;
+        }
+        const VerbOption* option = FindOption(verb, arg);
+        if (!option) return call->Usage("unknown option " + arg);
+        if (option->value && i + 1 >= args.size()) return call->Usage(arg + " needs a value");
+        if (verb.run == VerbUpdate) {
+            // The verb reads its options itself: a repeated one keeps every value.
             call->operands.push_back(arg);
-        } else if (arg == "--key" && verb.takesKey) {
-            if (i + 1 >= args.size() || !ParseKey(args[++i], &call->key)) {
+            if (option->value) call->operands.push_back(args[++i]);
+        } else if (arg == "--key") {
+            if (!ParseKey(args[++i], &call->key)) {
                 return call->Usage("--key needs five 32-bit words separated by commas");
             }
-        } else if (InWordList(verb.valueOptions, arg)) {
-            if (i + 1 >= args.size()) return call->Usage(arg + " needs a value");
+        } else if (option->value) {
             call->options[arg] = args[++i];
-        } else if (InWordList(verb.flagOptions, arg)) {
-            call->flags.insert(arg);
         } else {
-            return call->Usage("unknown option " + arg);
+            call->flags.insert(arg);
         }
     }
     const int count = static_cast<int>(call->operands.size());

@@ -3,7 +3,9 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cctype>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -69,6 +71,43 @@ TEST_F(Patchkit, HelpForTheToolAndEveryVerb) {
     for (const char* verb : {"encipher", "decipher", "pack", "list", "extract", "digest", "keygen",
                              "sign", "resign", "delta", "apply"}) {
         EXPECT_NE(all.find(verb), std::string::npos) << verb;
+    }
+}
+
+// Every "--name" a text names.
+std::set<std::string> OptionsNamed(std::string text) {
+    for (char& c : text) c = std::islower(static_cast<unsigned char>(c)) || c == '-' ? c : ' ';
+    std::istringstream words(text);
+    std::set<std::string> named;
+    for (std::string word; words >> word;) {
+        if (word.size() > 2 && word.compare(0, 2, "--") == 0 && word[2] != '-') named.insert(word);
+    }
+    return named;
+}
+
+// Each verb's help lists the options its parser takes (one table holds both)
+// after "Options:"; the guide's section for the verb, under the heading that
+// ends in "patchkit VERB", names exactly those.
+TEST_F(Patchkit, HelpAndGuideNameEveryOptionOfEveryVerb) {
+    const std::string guide = ReadTextFile(VANTOREL_SOURCE_DIR "/docs/operating.md");
+    const std::string tool = Run("--help").out;
+    std::istringstream verbs(tool.substr(tool.find("Verbs:\n") + 7));
+    for (std::string line; std::getline(verbs, line) && !line.empty();) {
+        const std::string verb = line.substr(2, line.find(' ', 2) - 2);
+        const std::string help = Run(verb + " --help").out;
+        const std::set<std::string> options = OptionsNamed(help.substr(std::min(help.size(), help.find("\nOptions:"))));
+        const std::string heading = "patchkit " + verb + "\n";
+        size_t at = guide.find(heading);
+        while (at != std::string::npos && guide[guide.rfind('\n', at) + 1] != '#') at = guide.find(heading, at + 1);
+        ASSERT_NE(at, std::string::npos) << verb << ": the guide has no section";
+        const std::set<std::string> guided = OptionsNamed(guide.substr(at, guide.find("\n#", at) - at));
+        std::set<std::string> named = OptionsNamed(help);
+        named.insert(guided.begin(), guided.end());
+        for (const std::string& option : options) {
+            EXPECT_EQ(guided.count(option), 1u) << verb << ": the guide omits " << option;
+            named.erase(option);
+        }
+        EXPECT_TRUE(named.empty()) << verb << " names " << *named.begin() << ", which it does not take";
     }
 }
 

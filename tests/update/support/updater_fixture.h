@@ -4,10 +4,12 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/util/launcher_util.h"
@@ -69,6 +71,19 @@ public:
     std::mutex m_mutex;
 };
 
+// The first progress row whose "done / total" or fraction is beyond its
+// total (empty: none); endOut: whether a row showed the whole step done.
+inline std::string RowBeyondTotal(const std::vector<std::pair<double, std::string>>& rows, bool* endOut) {
+    std::string beyond;
+    for (const auto& [fraction, text] : rows) {
+        const double done = std::atof(text.c_str() + text.rfind(' ', text.find(" / ") - 1) + 1);
+        const double total = std::atof(text.c_str() + text.find(" / ") + 3);
+        if (beyond.empty() && (done > total || fraction > 1.0)) beyond = text;
+        *endOut = *endOut || (fraction == 1.0 && done == total);
+    }
+    return beyond;
+}
+
 // Serves "http://host/<path>" and "ftp://host:port\<path>" from a folder
 // (whatever the host); a missing file or a URL of notFoundUrls answers as
 // the HTTP client does to a 404 ("transfer failed", 5, not found), a URL of
@@ -79,7 +94,7 @@ public:
     explicit FolderTransfer(std::string root) : m_root(std::move(root)) {}
 
     int FetchToFile(int32_t, const std::string& url, const std::string& localPath, int64_t maxBytes,
-                    const std::atomic<bool>*, bool* notFoundOut, const FetchWatch& watch) override {
+                    const std::atomic<bool>* stop, bool* notFoundOut, const FetchWatch& watch) override {
         urls.push_back(url);
         caps.push_back(maxBytes);
         const std::string source = Source(url);
@@ -94,7 +109,14 @@ public:
         const int64_t size = static_cast<int64_t>(content.size());
         if (watch.progress) watch.progress(0, size);
         WriteTextFile(fs_port::NativePath(localPath), content);
+        if (!cutOnce.empty() && url.find(cutOnce) != std::string::npos && watch.progress) {
+            cutOnce.clear();
+            (void)WaitUntil([&] { return stop->load(); }, 5000);
+            watch.progress(size - 1, size);
+            return 5;
+        }
         if (watch.wrote) watch.wrote(0, content.data(), content.size());
+        std::this_thread::sleep_for(lastReportAfter);
         if (watch.progress) watch.progress(size, size);
         return 0;
     }
@@ -112,6 +134,11 @@ public:
     std::vector<int64_t> caps;  // the maxBytes of each fetch, beside urls
     std::map<std::string, int> failUrls;
     std::set<std::string> notFoundUrls;
+    // The first fetch of a URL with this in it waits for the stop flag, tells
+    // of all of its file but the last byte and fails, as one cut short does.
+    std::string cutOnce;
+    // A transfer that takes its time: its last report comes this much later.
+    std::chrono::milliseconds lastReportAfter{0};
 
 private:
     std::string Source(const std::string& url) const {
