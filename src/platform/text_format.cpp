@@ -42,3 +42,13 @@ bool ReadDecimal(std::string_view text, std::uint64_t max, std::uint64_t* valueO
     *valueOut = value;
     return true;
 }
+
+std::string LowerHex(const unsigned char* bytes, size_t count) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out(count * 2, '0');
+    for (size_t i = 0; i < count; ++i) {
+        out[2 * i] = kDigits[bytes[i] >> 4];
+        out[2 * i + 1] = kDigits[bytes[i] & 0x0F];
+    }
+    return out;
+}

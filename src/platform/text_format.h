@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -25,3 +26,6 @@ std::string StringPrintfV(const char* format, va_list args);
 // false for an empty text, any other character, or a larger number, which is
 // refused before it can overflow.
 [[nodiscard]] bool ReadDecimal(std::string_view text, std::uint64_t max, std::uint64_t* valueOut);
+
+// count bytes as 2 * count lower-case hex digits, the first byte first.
+std::string LowerHex(const unsigned char* bytes, size_t count);

@@ -236,7 +236,7 @@ bool CGameUpdater::ExtractMember(CBundle& bundle, const PackageMember& member, U
     const std::string unpackedPath = m_strTempFolder + member.strMember;
     Log(EntryKind::Info, unpackedPath);
     const bool listed = IsDigestText(member.strExtra);
-    Md5Sink digest;
+    DigestSink digest(DigestAlgorithm::Md5);
     ExtractedFile file;
     bundle.SetProgress(WriteProgress(StepPhase::Unpack, member.strMember, member.nSize));
     if (bundle.Extract(member.strMember.c_str(), unpackedPath.c_str(), listed ? &digest : nullptr, &file)) {
