@@ -52,3 +52,25 @@ std::string LowerHex(const unsigned char* bytes, size_t count) {
     }
     return out;
 }
+
+ByteUnit ByteUnitFor(double bytes) {
+    static const ByteUnit kUnits[] = {
+        {"KB", 1024.0},
+        {"MB", 1024.0 * 1024.0},
+        {"GB", 1024.0 * 1024.0 * 1024.0},
+        {"TB", 1024.0 * 1024.0 * 1024.0 * 1024.0},
+        {"PB", 1024.0 * 1024.0 * 1024.0 * 1024.0 * 1024.0},
+        {"EB", 1024.0 * 1024.0 * 1024.0 * 1024.0 * 1024.0 * 1024.0},
+    };
+    // At 1023.95 and above, "%.1f" prints 1024.0: move up before rounding does.
+    constexpr double kMoveUpAt = 1023.95;
+    size_t unit = 0;
+    while (unit + 1 < sizeof kUnits / sizeof kUnits[0] && bytes / kUnits[unit].bytes >= kMoveUpAt) ++unit;
+    return kUnits[unit];
+}
+
+std::string FormatByteCount(std::uint64_t bytes) {
+    if (bytes < 1024) return StringPrintf("%llu B", static_cast<unsigned long long>(bytes));
+    const ByteUnit unit = ByteUnitFor(static_cast<double>(bytes));
+    return StringPrintf("%.1f %s", static_cast<double>(bytes) / unit.bytes, unit.name);
+}

@@ -4,7 +4,6 @@
 #include <limits>
 #include <map>
 
-#include "platform/text_format.h"
 
 namespace {
 
@@ -101,17 +100,4 @@ SpaceVerdict CheckSpaceNeeds(const std::vector<SpaceNeed>& needs, const VolumeSp
         return SpaceVerdict::Short;
     }
     return SpaceVerdict::Fits;
-}
-
-std::string FormatByteCount(uint64_t bytes) {
-    static const char* const kUnits[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
-    if (bytes < 1024) return StringPrintf("%llu B", static_cast<unsigned long long>(bytes));
-    double value = static_cast<double>(bytes) / 1024.0;
-    size_t unit = 0;
-    // 1023.96 MB would print as "1024.0 MB": move up before rounding does.
-    while (value >= 1023.95 && unit + 1 < sizeof kUnits / sizeof kUnits[0]) {
-        value /= 1024.0;
-        ++unit;
-    }
-    return StringPrintf("%.1f %s", value, kUnits[unit]);
 }

@@ -18,21 +18,6 @@ constexpr std::chrono::milliseconds kSampleSpacing{100};
 
 size_t Index(StepPhase phase) { return static_cast<size_t>(phase); }
 
-struct ByteUnit {
-    const char* name;
-    double bytes;
-};
-constexpr ByteUnit kUnits[] = {{"KB", 1024.0}, {"MB", 1024.0 * 1024.0}, {"GB", 1024.0 * 1024.0 * 1024.0}};
-
-// The largest unit in which the value is at least 1 (KB for anything smaller).
-const ByteUnit& UnitFor(double bytes) {
-    size_t chosen = 0;
-    for (size_t i = 1; i < sizeof kUnits / sizeof kUnits[0]; ++i) {
-        if (bytes >= kUnits[i].bytes) chosen = i;
-    }
-    return kUnits[chosen];
-}
-
 }  // namespace
 
 void StepProgress::Begin(const std::array<int64_t, kStepPhaseCount>& planned) {
@@ -208,7 +193,7 @@ int64_t SaturatedSum(int64_t a, int64_t b) {
 }
 
 std::string FormatByteFigures(int64_t done, int64_t total) {
-    const ByteUnit& unit = UnitFor(static_cast<double>(total >= 0 ? total : done));
+    const ByteUnit unit = ByteUnitFor(static_cast<double>(total >= 0 ? total : done));
     if (total < 0) return StringPrintf("%.1f %s", static_cast<double>(done) / unit.bytes, unit.name);
     return StringPrintf("%.1f / %.1f %s", static_cast<double>(done) / unit.bytes,
                         static_cast<double>(total) / unit.bytes, unit.name);
@@ -216,7 +201,7 @@ std::string FormatByteFigures(int64_t done, int64_t total) {
 
 std::string FormatSpeed(double bytesPerSecond) {
     if (!(bytesPerSecond > 0.0)) return "0.0 KB/s";
-    const ByteUnit& unit = UnitFor(bytesPerSecond);
+    const ByteUnit unit = ByteUnitFor(bytesPerSecond);
     return StringPrintf("%.1f %s/s", bytesPerSecond / unit.bytes, unit.name);
 }
 

@@ -137,8 +137,8 @@ private:
 // from a hostile list or server must not wrap the figures round.
 int64_t SaturatedSum(int64_t a, int64_t b);
 
-// "412.5 / 1024.0 MB": done and total in the unit of the total (KB, MB, GB,
-// 1024-based, one decimal), or done alone when the total is not known.
+// "412.5 / 1000.0 MB": done and total in the unit ByteUnitFor picks for the
+// total, one decimal, or done alone when the total is not known.
 std::string FormatByteFigures(int64_t done, int64_t total);
 // "12.3 MB/s"; a speed not known or zero reads "0.0 KB/s".
 std::string FormatSpeed(double bytesPerSecond);
