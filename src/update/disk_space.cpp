@@ -1,21 +1,15 @@
 #include "update/disk_space.h"
 
 #include <algorithm>
-#include <limits>
 #include <map>
 
+#include "platform/saturated_sum.h"
 
 namespace {
 
-constexpr uint64_t kMaxBytes = std::numeric_limits<uint64_t>::max();
-
-// A list may claim sizes near 2^63; the sums saturate instead of wrapping
-// round to a small number that would seem to fit.
-uint64_t AddCapped(uint64_t a, uint64_t b) { return b > kMaxBytes - a ? kMaxBytes : a + b; }
-
 uint64_t WholeClusters(uint64_t bytes) {
     const uint64_t rest = bytes % kSpaceClusterBytes;
-    return rest == 0 ? bytes : AddCapped(bytes, kSpaceClusterBytes - rest);
+    return rest == 0 ? bytes : SaturatedSum(bytes, kSpaceClusterBytes - rest);
 }
 
 // The path itself when it is a folder, else its nearest folder above that
@@ -91,10 +85,10 @@ SpaceVerdict CheckSpaceNeeds(const std::vector<SpaceNeed>& needs, const VolumeSp
         const bool renamed = !need.movedFrom.empty() && volumes.Find(need.movedFrom, &from, &unread) &&
                              from->space.volume == to->space.volume;
         // A volume written to at all keeps its margin, even for a rename.
-        to->needed = AddCapped(to->needed, renamed ? 0 : WholeClusters(need.bytes));
+        to->needed = SaturatedSum(to->needed, renamed ? 0 : WholeClusters(need.bytes));
     }
     for (const VolumeTally& tally : volumes.Tallies()) {
-        const uint64_t needed = AddCapped(tally.needed, kSpaceMarginBytes);
+        const uint64_t needed = SaturatedSum(tally.needed, kSpaceMarginBytes);
         if (needed <= tally.space.freeBytes) continue;
         *shortfallOut = {tally.folder, needed, tally.space.freeBytes};
         return SpaceVerdict::Short;

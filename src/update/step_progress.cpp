@@ -1,9 +1,9 @@
 #include "update/step_progress.h"
 
 #include <cmath>
-#include <limits>
 #include <system_error>
 
+#include "platform/saturated_sum.h"
 #include "platform/text_format.h"
 
 namespace {
@@ -185,11 +185,6 @@ void PeriodicCall::Stop() {
     }
     m_wake.notify_all();
     if (m_thread.joinable()) m_thread.join();
-}
-
-int64_t SaturatedSum(int64_t a, int64_t b) {
-    const int64_t most = std::numeric_limits<int64_t>::max();
-    return b > most - a ? most : a + b;
 }
 
 std::string FormatByteFigures(int64_t done, int64_t total) {

@@ -133,10 +133,6 @@ private:
     std::thread m_thread;
 };
 
-// a + b for byte counts of 0 and more, held at the largest int64_t: sizes
-// from a hostile list or server must not wrap the figures round.
-int64_t SaturatedSum(int64_t a, int64_t b);
-
 // "412.5 / 1000.0 MB": done and total in the unit ByteUnitFor picks for the
 // total, one decimal, or done alone when the total is not known.
 std::string FormatByteFigures(int64_t done, int64_t total);
