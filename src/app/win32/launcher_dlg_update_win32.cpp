@@ -26,6 +26,7 @@ public:
     int32_t LatestVersion() const override { return m_updater->m_nLatestVersion; }
     void RequestStop() override { m_updater->RequestStop(); }
     void ClearStop() override { m_updater->ClearStop(); }
+    const std::atomic<bool>& StopFlag() const override { return m_updater->StopFlag(); }
     bool ResumeInterruptedInstall() override { return m_updater->ResumeInterruptedInstall(); }
 
 private:
