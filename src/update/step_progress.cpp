@@ -27,7 +27,7 @@ void StepProgress::Begin(const std::array<int64_t, kStepPhaseCount>& planned) {
         m_phases[i].total = planned[i];
     }
     m_lastStarted = StepPhase::Download;
-    m_reported = false;
+    m_reportPacer.Reset();
 }
 
 void StepProgress::StartFile(StepPhase phase, const std::string& name, int64_t expectedBytes,
@@ -151,9 +151,7 @@ bool StepProgress::ReportDue(Clock::time_point now) {
     const StepPhase phase = ForemostLocked();
     const bool finished = FinishedLocked(phase);
     const bool moved = phase != m_reportedPhase || finished != m_reportedFinished;
-    if (m_reported && !moved && now - m_lastReport < kProgressReportInterval) return false;
-    m_reported = true;
-    m_lastReport = now;
+    if (!m_reportPacer.Due(now, moved)) return false;
     m_reportedPhase = phase;
     m_reportedFinished = finished;
     return true;
@@ -163,8 +161,12 @@ bool PeriodicCall::Start(std::chrono::milliseconds interval, std::function<void(
     Stop();
     m_stop = false;
     const auto loop = [this, interval, call] {
+        // The first call comes one interval after the start.
+        ProgressPacer pacer(interval);
+        (void)pacer.Due(ProgressPacer::Clock::now());
         std::unique_lock<std::mutex> hold(m_lock);
-        while (!m_wake.wait_for(hold, interval, [this] { return m_stop; })) {
+        while (!m_wake.wait_until(hold, pacer.NextDue(), [this] { return m_stop; })) {
+            if (!pacer.Due(ProgressPacer::Clock::now())) continue;
             hold.unlock();
             call();
             hold.lock();

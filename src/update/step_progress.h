@@ -21,6 +21,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/progress_pacer.h"
+
 enum class StepPhase { Download = 0, Unpack = 1, Apply = 2 };
 constexpr size_t kStepPhaseCount = 3;
 
@@ -107,8 +109,7 @@ private:
     mutable std::mutex m_lock;
     std::array<Phase, kStepPhaseCount> m_phases;
     StepPhase m_lastStarted = StepPhase::Download;
-    bool m_reported = false;
-    Clock::time_point m_lastReport;
+    ProgressPacer m_reportPacer{kProgressReportInterval};
     StepPhase m_reportedPhase = StepPhase::Download;
     bool m_reportedFinished = false;
 };

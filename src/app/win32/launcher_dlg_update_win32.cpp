@@ -9,6 +9,7 @@
 #include "external/journal.h"
 #include "external/patch_kit.h"
 #include "maintenance/verify_version.h"
+#include "platform/progress_pacer.h"
 #include "platform/win32/wide.h"
 #include "resource.h"
 
