@@ -67,8 +67,6 @@ private:
     const std::chrono::milliseconds m_stopWait;
     mutable std::mutex m_lock;                // guards m_pUpdateThread
     std::shared_ptr<Worker> m_pUpdateThread;  // the worker started last, or none
-    // The verification's own stop request, set and cleared with the engine's.
-    std::atomic<bool> m_bStopVerify{false};
     // Only the first check looks for a cut-off installation: one the
     // installer could not settle must not send every later notice back to it.
     std::atomic<bool> m_bResumeLooked{false};
@@ -122,7 +120,6 @@ bool CUpdateCycle::Core::WaitForWorker(std::chrono::milliseconds wait) {
 bool CUpdateCycle::Core::StopWorker(std::chrono::milliseconds wait) {
     const std::shared_ptr<Worker> worker = CurrentWorker();
     if (!worker || OnWorkerThread()) return !worker;
-    m_bStopVerify = true;
     m_engine->RequestStop();
     if (!worker->WaitDone(wait)) return false;
     if (worker->thread.joinable()) worker->thread.join();
@@ -170,7 +167,7 @@ CUpdateCycle::Core::CheckResult CUpdateCycle::Core::RunCheck() {
 // held off while it runs.
 CUpdateCycle::Core::CheckResult CUpdateCycle::Core::Verify(bool showProgress) {
     m_window->SetVerifying(true);
-    const VerifyOutcome outcome = m_window->VerifyInstalledVersion(m_bStopVerify, showProgress);
+    const VerifyOutcome outcome = m_window->VerifyInstalledVersion(m_engine->StopFlag(), showProgress);
     m_window->SetVerifying(false);
     if (outcome == VerifyOutcome::Stopped) return CheckResult::Stopped;
     if (outcome == VerifyOutcome::Failed) {
@@ -203,7 +200,6 @@ CUpdateCycle::Core::CheckResult CUpdateCycle::Core::StartUpdateWorker(bool verif
 
     // Cleared here, not when the run begins: a stop asked for while the new
     // worker still waits (for the removal of the work files) must hold.
-    m_bStopVerify = false;
     m_engine->ClearStop();
     auto worker = std::make_shared<Worker>();
     std::lock_guard<std::mutex> hold(m_lock);

@@ -77,6 +77,9 @@ public:
     virtual void RequestStop() = 0;
     // Takes back a stop request; called before a new worker starts.
     virtual void ClearStop() = 0;
+    // The flag RequestStop sets and ClearStop takes back: the verification
+    // on the worker watches it too, so one request stops either.
+    [[nodiscard]] virtual const std::atomic<bool>& StopFlag() const = 0;
     // Starts the installer program on an installation that was cut off;
     // true when it did (its update-end notice follows).
     virtual bool ResumeInterruptedInstall() = 0;

@@ -10,6 +10,7 @@
 
 #include "external/crypto_library.h"
 #include "platform/file_system.h"
+#include "platform/text_format.h"
 
 namespace {
 
@@ -97,29 +98,24 @@ private:
     std::thread m_thread;
 };
 
-std::string HexText(const unsigned char* bytes, size_t count) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string out(count * 2, '0');
-    for (size_t i = 0; i < count; ++i) {
-        out[2 * i] = kDigits[bytes[i] >> 4];
-        out[2 * i + 1] = kDigits[bytes[i] & 0x0F];
-    }
-    return out;
+int GcryptAlgorithm(DigestAlgorithm algorithm) {
+    return algorithm == DigestAlgorithm::Sha256 ? GCRY_MD_SHA256 : GCRY_MD_MD5;
 }
 
-// Hashes the file from its current position to its end, reading ahead on a
-// second thread.
 bool Stopped(const std::atomic<bool>* stop) { return stop != nullptr && stop->load(); }
 
-bool HashWithReadAhead(std::FILE* file, unsigned char* buffers, gcry_md_hd_t digest,
-                       const std::atomic<bool>* stop) {
+// Hashes the file from its current position to its end, reading ahead on a
+// second thread; readOut counts the bytes.
+bool HashWithReadAhead(std::FILE* file, unsigned char* buffers, DigestSink& digest,
+                       const std::atomic<bool>* stop, uint64_t* readOut) {
     ReadAhead reader(file, buffers);
     for (;;) {
         if (Stopped(stop)) return false;
         const unsigned char* block = nullptr;
         size_t got = 0;
         if (!reader.Next(&block, &got)) return false;
-        if (got > 0) gcry_md_write(digest, block, got);
+        if (!digest.Write(reinterpret_cast<const char*>(block), got)) return false;
+        *readOut += got;
         if (got < kDigestBlockBytes) return true;
     }
 }
@@ -128,13 +124,14 @@ bool HashWithReadAhead(std::FILE* file, unsigned char* buffers, gcry_md_hd_t dig
 // to pay for itself.
 // Its reads are small enough that each block is still in the processor's
 // cache when the digest runs over it.
-bool HashInPlace(std::FILE* file, unsigned char* buffer, gcry_md_hd_t digest,
-                 const std::atomic<bool>* stop) {
+bool HashInPlace(std::FILE* file, unsigned char* buffer, DigestSink& digest,
+                 const std::atomic<bool>* stop, uint64_t* readOut) {
     for (;;) {
         if (Stopped(stop)) return false;
         const size_t got = std::fread(buffer, 1, kInPlaceBlockBytes, file);
         if (std::ferror(file)) return false;
-        if (got > 0) gcry_md_write(digest, buffer, got);
+        if (!digest.Write(reinterpret_cast<const char*>(buffer), got)) return false;
+        *readOut += got;
         if (got < kInPlaceBlockBytes) return true;
     }
 }
@@ -142,72 +139,77 @@ bool HashInPlace(std::FILE* file, unsigned char* buffer, gcry_md_hd_t digest,
 // buffers: two blocks of kDigestBlockBytes, reused from file to file so that
 // verifying thousands of files does not map and fault in fresh memory for each.
 // size picks the way of reading; stop may end it between blocks.
-bool Md5OfOpenFile(std::FILE* file, int64_t size, unsigned char* buffers,
-                   const std::atomic<bool>* stop, std::string* hexOut) {
-    EnsureCryptoLibrary();
+bool DigestOfOpenFile(std::FILE* file, DigestAlgorithm algorithm, int64_t size, unsigned char* buffers,
+                      const std::atomic<bool>* stop, std::string* hexOut, uint64_t* sizeOut) {
     // The blocks go straight from the file into our buffer; a second
     // buffer inside stdio would only add a copy.
     std::setvbuf(file, nullptr, _IONBF, 0);
-
-    gcry_md_hd_t raw = nullptr;
-    if (gcry_md_open(&raw, GCRY_MD_MD5, 0) != 0) return false;
-    std::unique_ptr<gcry_md_handle, DigestCloser> digest(raw);
-
+    DigestSink digest(algorithm);
+    uint64_t read = 0;
     const bool small = size < static_cast<int64_t>(kReadAheadMinBytes);
-    if (!(small ? HashInPlace(file, buffers, digest.get(), stop)
-                : HashWithReadAhead(file, buffers, digest.get(), stop))) {
+    if (!(small ? HashInPlace(file, buffers, digest, stop, &read)
+                : HashWithReadAhead(file, buffers, digest, stop, &read))) {
         return false;
     }
-    const unsigned char* value = gcry_md_read(digest.get(), GCRY_MD_MD5);
-    if (!value) return false;
-    *hexOut = HexText(value, gcry_md_get_algo_dlen(GCRY_MD_MD5));
+    std::string hex = digest.FinishHex();
+    if (hex.empty()) return false;
+    *hexOut = std::move(hex);
+    if (sizeOut) *sizeOut = read;
     return true;
 }
 
-bool Md5WithBuffers(const std::string& path, unsigned char* buffers, std::string* hexOut) {
+bool DigestWithBuffers(const std::string& path, DigestAlgorithm algorithm, unsigned char* buffers,
+                       const std::atomic<bool>* stop, std::string* hexOut, uint64_t* sizeOut) {
     // One metadata call both refuses folders and missing files and picks the way of reading.
     const int64_t size = fs_port::FileSize(path);
     if (size < 0) return false;
     std::unique_ptr<std::FILE, FileCloser> file(fs_port::OpenFile(path, "rb"));
-    return file && Md5OfOpenFile(file.get(), size, buffers, nullptr, hexOut);
+    return file && DigestOfOpenFile(file.get(), algorithm, size, buffers, stop, hexOut, sizeOut);
 }
 
 }  // namespace
 
-bool ComputeFileMd5(const std::string& path, std::string* hexOut) {
+bool ComputeFileDigest(const std::string& path, DigestAlgorithm algorithm, std::string* hexOut, uint64_t* sizeOut,
+                       const std::atomic<bool>* stop) {
     std::unique_ptr<unsigned char[]> buffers(new unsigned char[2 * kDigestBlockBytes]);
-    return Md5WithBuffers(path, buffers.get(), hexOut);
+    return DigestWithBuffers(path, algorithm, buffers.get(), stop, hexOut, sizeOut);
+}
+
+bool ComputeFileMd5(const std::string& path, std::string* hexOut) {
+    return ComputeFileDigest(path, DigestAlgorithm::Md5, hexOut);
 }
 
 std::string Md5OfBytes(std::string_view bytes) {
     EnsureCryptoLibrary();
     unsigned char value[16];
     gcry_md_hash_buffer(GCRY_MD_MD5, value, bytes.data(), bytes.size());
-    return HexText(value, sizeof value);
+    return LowerHex(value, sizeof value);
 }
 
-struct Md5Sink::Impl {
+struct DigestSink::Impl {
+    int algorithm = GCRY_MD_MD5;
     std::unique_ptr<gcry_md_handle, DigestCloser> digest;
 };
 
-Md5Sink::Md5Sink() : m_impl(new Impl) {
+DigestSink::DigestSink(DigestAlgorithm algorithm) : m_impl(new Impl) {
     EnsureCryptoLibrary();
+    m_impl->algorithm = GcryptAlgorithm(algorithm);
     gcry_md_hd_t raw = nullptr;
-    if (gcry_md_open(&raw, GCRY_MD_MD5, 0) == 0) m_impl->digest.reset(raw);
+    if (gcry_md_open(&raw, m_impl->algorithm, 0) == 0) m_impl->digest.reset(raw);
 }
 
-Md5Sink::~Md5Sink() = default;
+DigestSink::~DigestSink() = default;
 
-bool Md5Sink::Write(const char* data, size_t size) {
+bool DigestSink::Write(const char* data, size_t size) {
     if (!m_impl->digest) return false;
     if (size > 0) gcry_md_write(m_impl->digest.get(), data, size);
     return true;
 }
 
-std::string Md5Sink::FinishHex() {
+std::string DigestSink::FinishHex() {
     if (!m_impl->digest) return std::string();
-    const unsigned char* value = gcry_md_read(m_impl->digest.get(), GCRY_MD_MD5);
-    std::string hex = value ? HexText(value, gcry_md_get_algo_dlen(GCRY_MD_MD5)) : std::string();
+    const unsigned char* value = gcry_md_read(m_impl->digest.get(), m_impl->algorithm);
+    std::string hex = value ? LowerHex(value, gcry_md_get_algo_dlen(m_impl->algorithm)) : std::string();
     m_impl->digest.reset();
     return hex;
 }
@@ -215,7 +217,9 @@ std::string Md5Sink::FinishHex() {
 const char* CPatchKit::ComputeDigest(const char* path) {
     if (!path) return nullptr;
     if (!m_buffers) m_buffers.reset(new unsigned char[2 * kDigestBlockBytes]);
-    if (!Md5WithBuffers(path, m_buffers.get(), &m_lastDigest)) return nullptr;
+    if (!DigestWithBuffers(path, DigestAlgorithm::Md5, m_buffers.get(), nullptr, &m_lastDigest, nullptr)) {
+        return nullptr;
+    }
     return m_lastDigest.c_str();
 }
 
@@ -225,8 +229,8 @@ DigestRead CPatchKit::ComputeStampedDigest(const std::string& path, const std::a
     std::unique_ptr<std::FILE, FileCloser> file(fs_port::OpenFile(path, "rb"));
     StampedDigest result;
     if (!file || !fs_port::ReadOpenFileStamp(file.get(), &result.stamp)) return DigestRead::Unreadable;
-    if (!Md5OfOpenFile(file.get(), static_cast<int64_t>(result.stamp.size), m_buffers.get(), stop,
-                       &result.hex)) {
+    if (!DigestOfOpenFile(file.get(), DigestAlgorithm::Md5, static_cast<int64_t>(result.stamp.size),
+                          m_buffers.get(), stop, &result.hex, nullptr)) {
         return Stopped(stop) ? DigestRead::Stopped : DigestRead::Unreadable;
     }
     fs_port::FileStamp after;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -9,24 +10,31 @@
 #include "platform/byte_sink.h"
 #include "platform/file_system.h"
 
-// MD5 of a file's content as 32 lower-case hex digits, streamed in blocks.
-// False when the file cannot be read.
+enum class DigestAlgorithm { Md5, Sha256 };
+
+// A file's digest as lower-case hex (32 digits for MD5, 64 for SHA-256),
+// streamed in blocks, and the number of bytes read (sizeOut may be null).
+// False when the file cannot be read to its end, or once *stop (may be null)
+// is set, which is looked at between blocks.
+[[nodiscard]] bool ComputeFileDigest(const std::string& path, DigestAlgorithm algorithm, std::string* hexOut,
+                                     uint64_t* sizeOut = nullptr, const std::atomic<bool>* stop = nullptr);
+// The launcher's digest of a file: ComputeFileDigest with MD5.
 bool ComputeFileMd5(const std::string& path, std::string* hexOut);
 // MD5 of bytes in memory, in the same text form.
 std::string Md5OfBytes(std::string_view bytes);
 
 // Takes bytes only to hash them. Set beside a write (CBundle::Extract's copy
-// sink), it gives a file's MD5 in the pass that writes the file, so nothing
-// is read back from the disk.
-class Md5Sink : public ByteSink {
+// sink), it gives a file's digest in the pass that writes the file, so
+// nothing is read back from the disk.
+class DigestSink : public ByteSink {
 public:
-    Md5Sink();
-    ~Md5Sink() override;
-    Md5Sink(const Md5Sink&) = delete;
-    Md5Sink& operator=(const Md5Sink&) = delete;
+    explicit DigestSink(DigestAlgorithm algorithm);
+    ~DigestSink() override;
+    DigestSink(const DigestSink&) = delete;
+    DigestSink& operator=(const DigestSink&) = delete;
     [[nodiscard]] bool Write(const char* data, size_t size) override;
-    // The digest of every byte written, in ComputeFileMd5's form; ends the
-    // hashing. Empty when the hash could not be started.
+    // The digest of every byte written, in ComputeFileDigest's form; ends
+    // the hashing. Empty when the hash could not be started.
     [[nodiscard]] std::string FinishHex();
 
 private:

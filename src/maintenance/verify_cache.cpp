@@ -140,16 +140,7 @@ VerifyCacheRead LoadVerifyCache(const std::string& folder, std::vector<VerifyCac
 
 bool SaveVerifyCache(const std::string& folder, const std::vector<VerifyCacheLine>& lines) {
     const std::string bytes = FormatVerifyCache(folder, lines);
-    const std::string path = CachePath(folder);
-    const std::string partPath = path + ".part";
-    std::FILE* file = fs_port::OpenFile(partPath, "wb");
-    if (!file) return false;
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
-        std::fclose(file);
-        fs_port::RemoveFile(partPath);
-        return false;
-    }
-    return CommitBesideFile(file, partPath, path);
+    return WriteFileBeside(CachePath(folder), bytes, ".part") == BesideWrite::Done;
 }
 
 VerifyCacheIndex::VerifyCacheIndex(const std::vector<VerifyCacheLine>& lines) {

@@ -333,10 +333,3 @@ std::string VerifyProgressText(size_t done, size_t total) {
     return StringPrintf("正在验证游戏文件 : %llu%% (%llu / %llu)", percent,
                         static_cast<unsigned long long>(done), static_cast<unsigned long long>(total));
 }
-
-bool ProgressPacer::Due(std::chrono::steady_clock::time_point now) {
-    if (m_started && now - m_last < m_interval) return false;
-    m_started = true;
-    m_last = now;
-    return true;
-}

@@ -109,18 +109,8 @@ constexpr char kFullCheckNote[] = "完整验证 : 已读取全部文件, 未使�
 // "正在验证游戏文件 : 37% (1234 / 3300)".
 std::string VerifyProgressText(size_t done, size_t total);
 
-// Lets a progress report through at most once per interval (the first at
-// once), so that thousands of small files do not flood the window.
-class ProgressPacer {
-public:
-    explicit ProgressPacer(std::chrono::milliseconds interval) : m_interval(interval) {}
-    bool Due(std::chrono::steady_clock::time_point now);
-
-private:
-    std::chrono::milliseconds m_interval;
-    bool m_started = false;
-    std::chrono::steady_clock::time_point m_last;
-};
+// The status line hears of the check at most this often (a ProgressPacer),
+// so that thousands of small files do not flood the window.
 constexpr std::chrono::milliseconds kVerifyProgressInterval{100};
 
 // Reads <launcherFolder>\version.data with the given key, reports the

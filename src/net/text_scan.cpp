@@ -1,6 +1,9 @@
 #include "net/text_scan.h"
 
 #include <cstring>
+#include <string_view>
+
+#include "platform/text_format.h"
 
 namespace net_text {
 
@@ -27,14 +30,12 @@ bool ScanInt(const char** cursor, const char* end, int64_t* valueOut) {
 
 bool ScanSize(const char** cursor, const char* end, int64_t* valueOut) {
     const char* p = *cursor;
-    int64_t value = 0;
-    for (; p < end && IsDigit(*p); ++p) {
-        const int digit = *p - '0';
-        if (value > (kMaxSizeValue - digit) / 10) return false;
-        value = value * 10 + digit;
+    while (p < end && IsDigit(*p)) ++p;
+    uint64_t value = 0;
+    if (!ReadDecimal(std::string_view(*cursor, static_cast<size_t>(p - *cursor)), kMaxSizeValue, &value)) {
+        return false;
     }
-    if (p == *cursor) return false;
-    *valueOut = value;
+    *valueOut = static_cast<int64_t>(value);
     *cursor = p;
     return true;
 }

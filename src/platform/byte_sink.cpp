@@ -28,3 +28,17 @@ bool CommitBesideFile(std::FILE* file, const std::string& tempPath, const std::s
     fs_port::RemoveFile(tempPath);
     return false;
 }
+
+BesideWrite WriteFileBeside(const std::string& path, std::string_view content, const char* sideSuffix,
+                            const std::function<bool(const std::string& sidePath)>& prepare) {
+    const std::string sidePath = path + sideSuffix;
+    std::FILE* file = fs_port::OpenFile(sidePath, "wb");
+    if (!file) return BesideWrite::CannotCreate;
+    if ((prepare && !prepare(sidePath)) ||
+        (!content.empty() && std::fwrite(content.data(), 1, content.size(), file) != content.size())) {
+        std::fclose(file);
+        fs_port::RemoveFile(sidePath);
+        return BesideWrite::CannotWrite;
+    }
+    return CommitBesideFile(file, sidePath, path) ? BesideWrite::Done : BesideWrite::CannotWrite;
+}

@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 class ByteSink {
 public:
@@ -49,3 +51,13 @@ using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 // file or the whole new one. On any failure the side file goes and path stays
 // as it was. The file is closed in every case.
 [[nodiscard]] bool CommitBesideFile(std::FILE* file, const std::string& tempPath, const std::string& path);
+
+enum class BesideWrite { Done, CannotCreate, CannotWrite };
+// Writes the whole content into path + sideSuffix and commits it over path
+// with CommitBesideFile, with the same promise: the old file or the whole new
+// one, and no side file left on failure. prepare (may be empty) runs on the
+// side file's path once it exists, before the content goes in (a secret
+// made readable by its owner alone from the start); false from it fails the
+// write.
+[[nodiscard]] BesideWrite WriteFileBeside(const std::string& path, std::string_view content, const char* sideSuffix,
+                                          const std::function<bool(const std::string& sidePath)>& prepare = {});

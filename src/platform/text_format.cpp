@@ -42,3 +42,35 @@ bool ReadDecimal(std::string_view text, std::uint64_t max, std::uint64_t* valueO
     *valueOut = value;
     return true;
 }
+
+std::string LowerHex(const unsigned char* bytes, size_t count) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out(count * 2, '0');
+    for (size_t i = 0; i < count; ++i) {
+        out[2 * i] = kDigits[bytes[i] >> 4];
+        out[2 * i + 1] = kDigits[bytes[i] & 0x0F];
+    }
+    return out;
+}
+
+ByteUnit ByteUnitFor(double bytes) {
+    static const ByteUnit kUnits[] = {
+        {"KB", 1024.0},
+        {"MB", 1024.0 * 1024.0},
+        {"GB", 1024.0 * 1024.0 * 1024.0},
+        {"TB", 1024.0 * 1024.0 * 1024.0 * 1024.0},
+        {"PB", 1024.0 * 1024.0 * 1024.0 * 1024.0 * 1024.0},
+        {"EB", 1024.0 * 1024.0 * 1024.0 * 1024.0 * 1024.0 * 1024.0},
+    };
+    // At 1023.95 and above, "%.1f" prints 1024.0: move up before rounding does.
+    constexpr double kMoveUpAt = 1023.95;
+    size_t unit = 0;
+    while (unit + 1 < sizeof kUnits / sizeof kUnits[0] && bytes / kUnits[unit].bytes >= kMoveUpAt) ++unit;
+    return kUnits[unit];
+}
+
+std::string FormatByteCount(std::uint64_t bytes) {
+    if (bytes < 1024) return StringPrintf("%llu B", static_cast<unsigned long long>(bytes));
+    const ByteUnit unit = ByteUnitFor(static_cast<double>(bytes));
+    return StringPrintf("%.1f %s", static_cast<double>(bytes) / unit.bytes, unit.name);
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -25,3 +26,19 @@ std::string StringPrintfV(const char* format, va_list args);
 // false for an empty text, any other character, or a larger number, which is
 // refused before it can overflow.
 [[nodiscard]] bool ReadDecimal(std::string_view text, std::uint64_t max, std::uint64_t* valueOut);
+
+// count bytes as 2 * count lower-case hex digits, the first byte first.
+std::string LowerHex(const unsigned char* bytes, size_t count);
+
+// A 1024-based unit of bytes for people.
+struct ByteUnit {
+    const char* name;  // "KB", "MB", ... "EB"
+    double bytes;
+};
+// The unit a byte count is shown in with one decimal: the largest from KB to
+// EB in which it reads at least 1, and the next one up already where one
+// decimal would round it to "1024.0" (1023.96 MB reads "1.0 GB"). KB for
+// anything smaller.
+ByteUnit ByteUnitFor(double bytes);
+// A byte count for people: "512 B", "12.0 KB", "300.5 MB", "1.2 GB".
+std::string FormatByteCount(std::uint64_t bytes);

@@ -1,9 +1,11 @@
 #include "trust/minisign.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
+#include "platform/text_format.h"
 #include "trust/base64.h"
 
 namespace {
@@ -158,12 +160,10 @@ const char* SignatureCheckName(SignatureCheck check) {
 }
 
 std::string MinisignKeyIdText(const std::array<unsigned char, 8>& keyId) {
-    std::string text;
-    for (size_t i = keyId.size(); i-- > 0;) {
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02X", keyId[i]);
-        text += pair;
-    }
+    std::array<unsigned char, 8> mostSignificantFirst{};
+    std::reverse_copy(keyId.begin(), keyId.end(), mostSignificantFirst.begin());
+    std::string text = LowerHex(mostSignificantFirst.data(), mostSignificantFirst.size());
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
 }
 

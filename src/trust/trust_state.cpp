@@ -37,14 +37,5 @@ TrustStateRead ReadTrustState(const std::string& path, std::uint64_t* serialOut)
 }
 
 bool WriteTrustState(const std::string& path, std::uint64_t serial) {
-    const std::string tempPath = path + ".new";
-    std::FILE* file = fs_port::OpenFile(tempPath, "wb");
-    if (!file) return false;
-    const std::string text = FormatTrustState(serial);
-    if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
-        std::fclose(file);
-        (void)fs_port::RemoveFile(tempPath);
-        return false;
-    }
-    return CommitBesideFile(file, tempPath, path);
+    return WriteFileBeside(path, FormatTrustState(serial), ".new") == BesideWrite::Done;
 }

@@ -1,22 +1,15 @@
 #include "update/disk_space.h"
 
 #include <algorithm>
-#include <limits>
 #include <map>
 
-#include "platform/text_format.h"
+#include "platform/saturated_sum.h"
 
 namespace {
 
-constexpr uint64_t kMaxBytes = std::numeric_limits<uint64_t>::max();
-
-// A list may claim sizes near 2^63; the sums saturate instead of wrapping
-// round to a small number that would seem to fit.
-uint64_t AddCapped(uint64_t a, uint64_t b) { return b > kMaxBytes - a ? kMaxBytes : a + b; }
-
 uint64_t WholeClusters(uint64_t bytes) {
     const uint64_t rest = bytes % kSpaceClusterBytes;
-    return rest == 0 ? bytes : AddCapped(bytes, kSpaceClusterBytes - rest);
+    return rest == 0 ? bytes : SaturatedSum(bytes, kSpaceClusterBytes - rest);
 }
 
 // The path itself when it is a folder, else its nearest folder above that
@@ -98,27 +91,14 @@ SpaceVerdict CheckSpaceNeeds(const std::vector<SpaceNeed>& needs, const VolumeSp
         const bool renamed = !need.movedFrom.empty() && volumes.Find(need.movedFrom, &from, &unread) && from == to;
         // A volume written to at all keeps its margin, even for a rename.
         VolumeTally& tally = volumes.Of(to);
-        tally.needed = AddCapped(tally.needed, renamed ? 0 : WholeClusters(need.bytes));
+        tally.needed = SaturatedSum(tally.needed, renamed ? 0 : WholeClusters(need.bytes));
     }
     for (const uint64_t volume : volumes.Volumes()) {
         const VolumeTally& tally = volumes.Of(volume);
-        const uint64_t needed = AddCapped(tally.needed, kSpaceMarginBytes);
+        const uint64_t needed = SaturatedSum(tally.needed, kSpaceMarginBytes);
         if (needed <= tally.space.freeBytes) continue;
         *shortfallOut = {tally.folder, needed, tally.space.freeBytes};
         return SpaceVerdict::Short;
     }
     return SpaceVerdict::Fits;
-}
-
-std::string FormatByteCount(uint64_t bytes) {
-    static const char* const kUnits[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
-    if (bytes < 1024) return StringPrintf("%llu B", static_cast<unsigned long long>(bytes));
-    double value = static_cast<double>(bytes) / 1024.0;
-    size_t unit = 0;
-    // 1023.96 MB would print as "1024.0 MB": move up before rounding does.
-    while (value >= 1023.95 && unit + 1 < sizeof kUnits / sizeof kUnits[0]) {
-        value /= 1024.0;
-        ++unit;
-    }
-    return StringPrintf("%.1f %s", value, kUnits[unit]);
 }

@@ -48,6 +48,3 @@ using VolumeSpaceQuery = std::function<bool(const std::string& folder, fs_port::
 // with the margin, against its room. The first short volume is reported.
 [[nodiscard]] SpaceVerdict CheckSpaceNeeds(const std::vector<SpaceNeed>& needs, const VolumeSpaceQuery& query,
                                            SpaceShortfall* shortfallOut);
-
-// A byte count for people: "512 B", "12.0 KB", "300.5 MB", "1.2 GB" (units of 1024).
-std::string FormatByteCount(uint64_t bytes);

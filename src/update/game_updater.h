@@ -82,6 +82,7 @@ public:
     }
     void ClearStop() { m_bStopRequested.store(false); }
     [[nodiscard]] bool StopRequested() const { return m_bStopRequested.load(); }
+    [[nodiscard]] const std::atomic<bool>& StopFlag() const { return m_bStopRequested; }
 
     const std::string& LauncherFolder() const { return m_strLauncherFolder; }
     // Bytes received over the network by this updater so far.

@@ -166,22 +166,11 @@ bool DecodeHandOff(std::string_view bytes, HandOffPlan* planOut, std::string* er
 bool WriteHandOffFile(const std::string& path, const HandOffPlan& plan, std::string* errorOut) {
     std::string bytes;
     if (!EncodeHandOff(plan, &bytes, errorOut)) return false;
-    const std::string partPath = path + ".part";
-    std::FILE* file = fs_port::OpenFile(partPath, "wb");
-    if (!file) {
-        *errorOut = "cannot create " + fs_port::NativePath(partPath);
-        return false;
-    }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    if (!written) {
-        std::fclose(file);
-        fs_port::RemoveFile(partPath);
-    }
-    if (!written || !CommitBesideFile(file, partPath, path)) {
-        *errorOut = "cannot write " + fs_port::NativePath(path);
-        return false;
-    }
-    return true;
+    constexpr char kPartSuffix[] = ".part";
+    const BesideWrite written = WriteFileBeside(path, bytes, kPartSuffix);
+    if (written == BesideWrite::CannotCreate) *errorOut = "cannot create " + fs_port::NativePath(path + kPartSuffix);
+    if (written == BesideWrite::CannotWrite) *errorOut = "cannot write " + fs_port::NativePath(path);
+    return written == BesideWrite::Done;
 }
 
 bool ReadHandOffFile(const std::string& path, HandOffPlan* planOut, std::string* errorOut) {

@@ -9,6 +9,7 @@
 #include "external/journal.h"
 #include "maintenance/verify_version.h"
 #include "platform/file_system.h"
+#include "platform/progress_pacer.h"
 #include "trust/built_in_keys.h"
 #include "update/game_updater.h"
 #include "update/install_paths.h"

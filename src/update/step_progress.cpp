@@ -1,9 +1,9 @@
 #include "update/step_progress.h"
 
 #include <cmath>
-#include <limits>
 #include <system_error>
 
+#include "platform/saturated_sum.h"
 #include "platform/text_format.h"
 
 namespace {
@@ -18,21 +18,6 @@ constexpr std::chrono::milliseconds kSampleSpacing{100};
 
 size_t Index(StepPhase phase) { return static_cast<size_t>(phase); }
 
-struct ByteUnit {
-    const char* name;
-    double bytes;
-};
-constexpr ByteUnit kUnits[] = {{"KB", 1024.0}, {"MB", 1024.0 * 1024.0}, {"GB", 1024.0 * 1024.0 * 1024.0}};
-
-// The largest unit in which the value is at least 1 (KB for anything smaller).
-const ByteUnit& UnitFor(double bytes) {
-    size_t chosen = 0;
-    for (size_t i = 1; i < sizeof kUnits / sizeof kUnits[0]; ++i) {
-        if (bytes >= kUnits[i].bytes) chosen = i;
-    }
-    return kUnits[chosen];
-}
-
 }  // namespace
 
 void StepProgress::Begin(const std::array<int64_t, kStepPhaseCount>& planned) {
@@ -42,7 +27,7 @@ void StepProgress::Begin(const std::array<int64_t, kStepPhaseCount>& planned) {
         m_phases[i].total = planned[i];
     }
     m_lastStarted = StepPhase::Download;
-    m_reported = false;
+    m_reportPacer.Reset();
 }
 
 void StepProgress::StartFile(StepPhase phase, const std::string& name, int64_t expectedBytes,
@@ -181,9 +166,7 @@ bool StepProgress::ReportDue(Clock::time_point now) {
     const StepPhase phase = ForemostLocked();
     const bool finished = FinishedLocked(phase);
     const bool moved = phase != m_reportedPhase || finished != m_reportedFinished;
-    if (m_reported && !moved && now - m_lastReport < kProgressReportInterval) return false;
-    m_reported = true;
-    m_lastReport = now;
+    if (!m_reportPacer.Due(now, moved)) return false;
     m_reportedPhase = phase;
     m_reportedFinished = finished;
     return true;
@@ -193,8 +176,12 @@ bool PeriodicCall::Start(std::chrono::milliseconds interval, std::function<void(
     Stop();
     m_stop = false;
     const auto loop = [this, interval, call] {
+        // The first call comes one interval after the start.
+        ProgressPacer pacer(interval);
+        (void)pacer.Due(ProgressPacer::Clock::now());
         std::unique_lock<std::mutex> hold(m_lock);
-        while (!m_wake.wait_for(hold, interval, [this] { return m_stop; })) {
+        while (!m_wake.wait_until(hold, pacer.NextDue(), [this] { return m_stop; })) {
+            if (!pacer.Due(ProgressPacer::Clock::now())) continue;
             hold.unlock();
             call();
             hold.lock();
@@ -217,13 +204,8 @@ void PeriodicCall::Stop() {
     if (m_thread.joinable()) m_thread.join();
 }
 
-int64_t SaturatedSum(int64_t a, int64_t b) {
-    const int64_t most = std::numeric_limits<int64_t>::max();
-    return b > most - a ? most : a + b;
-}
-
 std::string FormatByteFigures(int64_t done, int64_t total) {
-    const ByteUnit& unit = UnitFor(static_cast<double>(total >= 0 ? total : done));
+    const ByteUnit unit = ByteUnitFor(static_cast<double>(total >= 0 ? total : done));
     if (total < 0) return StringPrintf("%.1f %s", static_cast<double>(done) / unit.bytes, unit.name);
     return StringPrintf("%.1f / %.1f %s", static_cast<double>(done) / unit.bytes,
                         static_cast<double>(total) / unit.bytes, unit.name);
@@ -231,7 +213,7 @@ std::string FormatByteFigures(int64_t done, int64_t total) {
 
 std::string FormatSpeed(double bytesPerSecond) {
     if (!(bytesPerSecond > 0.0)) return "0.0 KB/s";
-    const ByteUnit& unit = UnitFor(bytesPerSecond);
+    const ByteUnit unit = ByteUnitFor(bytesPerSecond);
     return StringPrintf("%.1f %s/s", bytesPerSecond / unit.bytes, unit.name);
 }
 

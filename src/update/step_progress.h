@@ -22,6 +22,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/progress_pacer.h"
+
 enum class StepPhase { Download = 0, Unpack = 1, Apply = 2 };
 constexpr size_t kStepPhaseCount = 3;
 
@@ -118,8 +120,7 @@ private:
     mutable std::mutex m_lock;
     std::array<Phase, kStepPhaseCount> m_phases;
     StepPhase m_lastStarted = StepPhase::Download;
-    bool m_reported = false;
-    Clock::time_point m_lastReport;
+    ProgressPacer m_reportPacer{kProgressReportInterval};
     StepPhase m_reportedPhase = StepPhase::Download;
     bool m_reportedFinished = false;
 };
@@ -144,12 +145,8 @@ private:
     std::thread m_thread;
 };
 
-// a + b for byte counts of 0 and more, held at the largest int64_t: sizes
-// from a hostile list or server must not wrap the figures round.
-int64_t SaturatedSum(int64_t a, int64_t b);
-
-// "412.5 / 1024.0 MB": done and total in the unit of the total (KB, MB, GB,
-// 1024-based, one decimal), or done alone when the total is not known.
+// "412.5 / 1000.0 MB": done and total in the unit ByteUnitFor picks for the
+// total, one decimal, or done alone when the total is not known.
 std::string FormatByteFigures(int64_t done, int64_t total);
 // "12.3 MB/s"; a speed not known or zero reads "0.0 KB/s".
 std::string FormatSpeed(double bytesPerSecond);

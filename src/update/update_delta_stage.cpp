@@ -12,6 +12,7 @@
 #include "external/patch_kit.h"
 #include "maintenance/verify_cache.h"
 #include "platform/file_system.h"
+#include "platform/saturated_sum.h"
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"
 #include "update/install_paths.h"

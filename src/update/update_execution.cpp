@@ -5,6 +5,7 @@
 #include "app/util/launcher_util.h"
 #include "external/journal.h"
 #include "platform/file_system.h"
+#include "platform/saturated_sum.h"
 #include "platform/text_format.h"
 #include "update/game_updater.h"
 #include "update/install_paths.h"

@@ -8,6 +8,7 @@
 
 #include "app/util/launcher_util.h"
 #include "platform/text_encoding.h"
+#include "platform/text_format.h"
 #include "update/install_paths.h"
 #include "update/version_list.h"
 
@@ -32,23 +33,23 @@ bool ReadLeadingSize(const std::string& text, int64_t* sizeOut) {
     while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
     bool negative = false;
     if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
-    int64_t value = 0;
-    for (; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at) {
-        const int digit = text[at] - '0';
-        if (value > (INT64_MAX - digit) / 10) return false;
-        value = value * 10 + digit;
+    const size_t digits = at;
+    while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) ++at;
+    uint64_t value = 0;
+    if (at > digits && !ReadDecimal(std::string_view(text).substr(digits, at - digits), INT64_MAX, &value)) {
+        return false;
     }
     if (negative && value != 0) return false;
-    *sizeOut = value;
+    *sizeOut = static_cast<int64_t>(value);
     return true;
 }
 
 // Only digits, and no more than 2^63 - 1.
 bool ReadDecimalSize(const std::string& text, int64_t* sizeOut) {
-    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return false;
-    }
-    return ReadLeadingSize(text, sizeOut);
+    uint64_t value = 0;
+    if (!ReadDecimal(text, INT64_MAX, &value)) return false;
+    *sizeOut = static_cast<int64_t>(value);
+    return true;
 }
 
 // Every piece between separators, empty ones included, nothing trimmed.

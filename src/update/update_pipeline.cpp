@@ -19,6 +19,7 @@
 #include "external/journal.h"
 #include "external/patch_kit.h"
 #include "platform/file_system.h"
+#include "platform/saturated_sum.h"
 #include "platform/text_format.h"
 #include "update/update_pipeline.h"
 #include "update/install_paths.h"
@@ -258,7 +259,7 @@ bool CPackagePipeline::ExtractMember(CBundle& bundle, const PackageMember& membe
     const std::string unpackedPath = m_step.workFolder + member.strMember;
     Log(EntryKind::Info, unpackedPath);
     const bool listed = IsDigestText(member.strExtra);
-    Md5Sink digest;
+    DigestSink digest(DigestAlgorithm::Md5);
     ExtractedFile file;
     bundle.SetProgress(m_step.report.UnpackProgress(member.strMember, member.nSize));
     if (bundle.Extract(member.strMember.c_str(), unpackedPath.c_str(), listed ? &digest : nullptr, &file)) {

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "platform/saturated_sum.h"
+
 namespace {
 
 // A stalled transfer reports nothing; the figures are shown again this often.

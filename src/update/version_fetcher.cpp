@@ -1,14 +1,13 @@
 #include "update/version_fetcher.h"
 
-#include <gcrypt.h>
-
 #include <algorithm>
 #include <atomic>
 #include <ctime>
 #include <limits>
+#include <memory>
 
 #include "app/util/launcher_util.h"
-#include "external/crypto_library.h"
+#include "external/patch_kit.h"
 #include "external/journal.h"
 #include "external/sealed_content.h"
 #include "platform/file_system.h"
@@ -32,42 +31,27 @@ StepFailure FailureOf(const TrustRefusal& refusal) { return {refusal.shown, refu
 // the file is then read instead.
 class Sha256Tap {
 public:
-    Sha256Tap() {
-        EnsureCryptoLibrary();
-        if (gcry_md_open(&m_digest, GCRY_MD_SHA256, 0) != 0) m_digest = nullptr;
-    }
-    ~Sha256Tap() {
-        if (m_digest) gcry_md_close(m_digest);
-    }
-    Sha256Tap(const Sha256Tap&) = delete;
-    Sha256Tap& operator=(const Sha256Tap&) = delete;
-
     void Wrote(int64_t offset, const char* data, size_t size) {
-        if (!m_digest) return;
         if (offset == 0 && m_hashed != 0) {
-            gcry_md_reset(m_digest);
+            m_digest = std::make_unique<DigestSink>(DigestAlgorithm::Sha256);
             m_hashed = 0;
             m_lost = false;
         }
-        if (m_lost || offset != m_hashed) {
+        if (m_lost || offset != m_hashed || !m_digest->Write(data, size)) {
             m_lost = true;
             return;
         }
-        gcry_md_write(m_digest, data, size);
         m_hashed += static_cast<int64_t>(size);
     }
     // The digest of the file's first `size` bytes, when this tap saw them all.
     [[nodiscard]] bool Digest(int64_t size, std::string* hexOut) {
-        if (!m_digest || m_lost || m_hashed != size) return false;
-        const unsigned char* value = gcry_md_read(m_digest, GCRY_MD_SHA256);
-        if (!value) return false;
-        hexOut->clear();
-        for (int i = 0; i < 32; ++i) *hexOut += StringPrintf("%02x", value[i]);
-        return true;
+        if (m_lost || m_hashed != size) return false;
+        *hexOut = m_digest->FinishHex();
+        return !hexOut->empty();
     }
 
 private:
-    gcry_md_hd_t m_digest = nullptr;
+    std::unique_ptr<DigestSink> m_digest = std::make_unique<DigestSink>(DigestAlgorithm::Sha256);
     int64_t m_hashed = 0;
     bool m_lost = false;
 };

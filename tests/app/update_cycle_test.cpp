@@ -100,6 +100,7 @@ public:
     int32_t LatestVersion() const override { return 1003; }
     void RequestStop() override { stop = true; }
     void ClearStop() override { stop = false; }
+    const std::atomic<bool>& StopFlag() const override { return stop; }
     bool ResumeInterruptedInstall() override {
         ++resumeLooks;
         return interruptedInstall;

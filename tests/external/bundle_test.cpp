@@ -156,7 +156,7 @@ TEST(Bundle, StreamsLargeMembersAndReplacesExistingFiles) {
     EXPECT_TRUE(ReadTextFile(dest) == big);
     EXPECT_FALSE(fs_port::PathExists(dest + ".vtpart"));
     // The copy sees every byte written, and the stamp is the written file's.
-    Md5Sink digest;
+    DigestSink digest(DigestAlgorithm::Md5);
     ExtractedFile file;
     const std::string copied = Under(dir, "game\\big\\copied.bin");
     ASSERT_TRUE(bundle.Extract("big\\member.bin", copied.c_str(), &digest, &file)) << bundle.LastError();

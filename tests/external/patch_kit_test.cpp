@@ -69,3 +69,27 @@ TEST(PatchKit, UnreadablePathsGiveNoDigest) {
     EXPECT_FALSE(ComputeFileMd5(Under(dir, "absent.dll"), &digest));
     EXPECT_EQ(digest, "kept");
 }
+
+TEST(FileDigest, Sha256GivesThePublishedDigestsAndTheBytesRead) {
+    const struct {
+        std::string content;
+        const char* digest;
+    } cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    TempDir dir;
+    const std::string path = Under(dir, "f.bin");
+    for (const auto& c : cases) {
+        WriteTextFile(path, c.content);
+        std::string digest;
+        uint64_t size = 1;
+        ASSERT_TRUE(ComputeFileDigest(path, DigestAlgorithm::Sha256, &digest, &size));
+        EXPECT_EQ(digest, c.digest) << c.content.size();
+        EXPECT_EQ(size, c.content.size());
+    }
+    const std::atomic<bool> stopped{true};
+    std::string digest;
+    EXPECT_FALSE(ComputeFileDigest(path, DigestAlgorithm::Sha256, &digest, nullptr, &stopped));
+}

@@ -13,6 +13,7 @@
 #include "external/fast_file.h"
 #include "external/patch_kit.h"
 #include "platform/file_system.h"
+#include "platform/progress_pacer.h"
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"
 #include "maintenance/journal_lines.h"
@@ -271,9 +272,13 @@ TEST(VerifyProgress, TextAndPace) {
     const struct {
         std::chrono::milliseconds at;
         bool due;
-    } reports[] = {{0ms, true}, {1ms, false}, {99ms, false}, {100ms, true}, {150ms, false}, {250ms, true}};
+        bool forced = false;
+    } reports[] = {{0ms, true},    {1ms, false},         {99ms, false},  {100ms, true},
+                   {150ms, false}, {250ms, true},        {260ms, false}, {270ms, true, true},
+                   {360ms, false}, {370ms, true}};
     ProgressPacer pacer(kVerifyProgressInterval);
-    for (const auto& r : reports) EXPECT_EQ(pacer.Due(t0 + r.at), r.due) << r.at.count();
+    for (const auto& r : reports) EXPECT_EQ(pacer.Due(t0 + r.at, r.forced), r.due) << r.at.count();
+    EXPECT_EQ(pacer.NextDue(), t0 + 470ms);
 }
 
 TEST(VerifyCache, ServesOnlyTheFolderOfAnyScriptItWasWrittenForAndNoEarlierFormat) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/byte_sink.h"
 #include "platform/file_system.h"
 #include "support/test_support.h"
 
@@ -123,4 +124,35 @@ TEST(FileSystem, HandlesFilesBeyond4GiB) {
     std::fclose(f);
     EXPECT_EQ(std::string(buffer), "acrosstail");
     fs_port::RemoveFile(dir.File("moved.dat"));
+}
+
+// A whole write beside the target leaves the old file or the new one, and
+// never its side file.
+TEST(FileSystem, WritesBesideAndRenamesInOrLeavesTheOldFile) {
+    TempDir dir;
+    const std::string target = dir.File("state");
+    const struct {
+        std::string path;
+        bool prepared;
+        BesideWrite result;
+        const char* after;
+    } cases[] = {
+        {target, true, BesideWrite::Done, "new"},
+        {target, false, BesideWrite::CannotWrite, "old"},
+        {dir.File("absent\\state"), true, BesideWrite::CannotCreate, nullptr},
+    };
+    for (const auto& c : cases) {
+        WriteTextFile(target, "old");
+        std::string sidePath;
+        const auto prepare = [&](const std::string& side) {
+            sidePath = side;
+            return c.prepared;
+        };
+        EXPECT_EQ(WriteFileBeside(c.path, "new", ".side", prepare), c.result) << c.after;
+        EXPECT_FALSE(fs_port::PathExists(c.path + ".side"));
+        EXPECT_EQ(sidePath, c.after ? c.path + ".side" : "");
+        if (c.after) {
+            EXPECT_EQ(ReadTextFile(c.path), c.after);
+        }
+    }
 }

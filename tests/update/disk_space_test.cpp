@@ -74,20 +74,4 @@ TEST(DiskSpace, NeedsAreSummedPerVolumeAgainstItsRoom) {
     }
 }
 
-TEST(DiskSpace, ByteCountsReadAsPeopleWriteThem) {
-    const struct {
-        uint64_t bytes;
-        const char* text;
-    } cases[] = {
-        {0, "0 B"},
-        {1023, "1023 B"},
-        {1024, "1.0 KB"},
-        {315097088, "300.5 MB"},
-        {1288490189, "1.2 GB"},
-        {kMiB - 1, "1.0 MB"},  // not "1024.0 KB"
-        {~uint64_t{0}, "16.0 EB"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(FormatByteCount(c.bytes), c.text) << c.bytes;
-}
-
 }  // namespace

@@ -20,9 +20,9 @@ struct LineCase {
 
 TEST(StepProgressText, FormatsSizesSpeedsAndTimesLeft) {
     const LineCase cases[] = {
-        {"just under a GiB stays in MB", StepPhase::Download,
+        {"just under a GiB, which one decimal rounds up, reads in GB", StepPhase::Download,
          {"data3.pak", 412 * kMiB + kMiB / 2, kGiB - 1, 12.3 * kMiB, 49},
-         "正在下载 : data3.pak  412.5 / 1024.0 MB  12.3 MB/s  剩余 00:49"},
+         "正在下载 : data3.pak  0.4 / 1.0 GB  12.3 MB/s  剩余 00:49"},
         {"the total's unit for both", StepPhase::Download, {"a.pak", 300 * kMiB, 3 * kGiB, 2048.0, 59},
          "正在下载 : a.pak  0.3 / 3.0 GB  2.0 KB/s  剩余 00:59"},
         {"under a KB reads in KB", StepPhase::Unpack, {"Root\\x.dat", 100, 512, 100.0, 4},

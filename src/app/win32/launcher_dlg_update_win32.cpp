@@ -9,6 +9,7 @@
 #include "external/journal.h"
 #include "external/patch_kit.h"
 #include "maintenance/verify_version.h"
+#include "platform/progress_pacer.h"
 #include "platform/win32/wide.h"
 #include "resource.h"
 
@@ -26,6 +27,7 @@ public:
     int32_t LatestVersion() const override { return m_updater->m_nLatestVersion; }
     void RequestStop() override { m_updater->RequestStop(); }
     void ClearStop() override { m_updater->ClearStop(); }
+    const std::atomic<bool>& StopFlag() const override { return m_updater->StopFlag(); }
     bool ResumeInterruptedInstall() override { return m_updater->ResumeInterruptedInstall(); }
 
 private:

@@ -1,26 +1,14 @@
 // patchkit delta and patchkit apply: binary deltas between two versions of a
 // file, in the VCDIFF format that the xdelta3 tool reads and writes too.
-#include <cstdlib>
-
 #include "delta/vcdiff_delta.h"
 #include "platform/file_system.h"
 #include "tools/patchkit/patchkit_verbs.h"
 
 namespace {
 
-// A whole number from min to max; false for anything else.
-bool ParseBounded(const std::string& text, long long min, long long max, long long* valueOut) {
-    if (text.empty() || text.size() > 12) return false;
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (*end != '\0' || value < min || value > max) return false;
-    *valueOut = value;
-    return true;
-}
-
 // --level and --source-window into options; empty, or what is wrong.
 std::string ReadEncodeOptions(const VerbCall& call, DeltaEncodeOptions* optionsOut) {
-    long long value = 0;
+    std::uint64_t value = 0;
     if (const std::string* level = call.Option("--level")) {
         if (!ParseBounded(*level, kMinDeltaLevel, kMaxDeltaLevel, &value)) {
             return "--level takes " + std::to_string(kMinDeltaLevel) + " to " + std::to_string(kMaxDeltaLevel);
@@ -28,12 +16,12 @@ std::string ReadEncodeOptions(const VerbCall& call, DeltaEncodeOptions* optionsO
         optionsOut->level = static_cast<int>(value);
     }
     if (const std::string* window = call.Option("--source-window")) {
-        const long long minMiB = kMinSourceWindowBytes >> 20;
-        const long long maxMiB = kMaxSourceWindowBytes >> 20;
+        const std::uint64_t minMiB = kMinSourceWindowBytes >> 20;
+        const std::uint64_t maxMiB = kMaxSourceWindowBytes >> 20;
         if (!ParseBounded(*window, minMiB, maxMiB, &value)) {
             return "--source-window takes " + std::to_string(minMiB) + " to " + std::to_string(maxMiB) + " (MiB)";
         }
-        optionsOut->sourceWindowBytes = value << 20;
+        optionsOut->sourceWindowBytes = static_cast<int64_t>(value) << 20;
     }
     return std::string();
 }

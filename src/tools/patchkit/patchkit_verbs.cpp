@@ -7,6 +7,7 @@
 #include "external/patch_kit.h"
 #include "external/sealed_content.h"
 #include "platform/file_system.h"
+#include "platform/text_format.h"
 
 namespace {
 
@@ -113,6 +114,13 @@ bool SamePath(const std::string& a, const std::string& b) {
 }
 
 }  // namespace
+
+bool ParseBounded(const std::string& text, std::uint64_t min, std::uint64_t max, std::uint64_t* valueOut) {
+    std::uint64_t value = 0;
+    if (!ReadDecimal(text, max, &value) || value < min) return false;
+    *valueOut = value;
+    return true;
+}
 
 int VerbEncipher(const VerbCall& call) { return Transcribe(call, true); }
 

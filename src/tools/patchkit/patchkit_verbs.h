@@ -2,6 +2,7 @@
 // writes its results to out and, on failure, exactly one line to err.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -33,6 +34,11 @@ struct VerbCall {
     // The value of a value option; null when it was not given.
     const std::string* Option(const std::string& name) const;
 };
+
+// An option's number: plain decimal digits (no sign, no blank) from min to
+// max; false for anything else.
+[[nodiscard]] bool ParseBounded(const std::string& text, std::uint64_t min, std::uint64_t max,
+                                std::uint64_t* valueOut);
 
 int VerbEncipher(const VerbCall& call);
 int VerbDecipher(const VerbCall& call);

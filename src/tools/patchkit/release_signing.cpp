@@ -223,17 +223,9 @@ bool SignList(const std::string& root, const std::string& listBytes, const Minis
 
 bool WriteAtomically(const std::string& path, const std::string& content, bool ownerOnly,
                      std::string* whyOut) {
-    const std::string temp = path + kWritingSuffix;
     *whyOut = "cannot write " + path;
-    std::FILE* file = fs_port::OpenFile(temp, "wb");
-    if (!file) return false;
-    if ((ownerOnly && !RestrictToOwner(temp)) ||
-        (!content.empty() && std::fwrite(content.data(), content.size(), 1, file) != 1)) {
-        std::fclose(file);
-        (void)fs_port::RemoveFile(temp);
-        return false;
-    }
-    return CommitBesideFile(file, temp, path);
+    return WriteFileBeside(path, content, kWritingSuffix, ownerOnly ? RestrictToOwner : nullptr) ==
+           BesideWrite::Done;
 }
 
 bool SignReleaseTree(const std::string& root, const MinisignSecretKey& key, int expiryDays,

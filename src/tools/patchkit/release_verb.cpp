@@ -1,7 +1,6 @@
 // The release verb: turns two game folders into a version's folder on the
 // update server and the version's line in the version list.
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "app/util/launcher_util.h"
@@ -95,12 +94,11 @@ std::string CheckDeltaArgs(const VerbCall& call, DeltaOptions* deltas) {
     const std::string* threshold = call.Option("--delta-threshold");
     if (!threshold) return "";
     if (!deltas->enabled) return "--delta-threshold and --no-delta exclude each other";
-    const int percent = std::atoi(threshold->c_str());
-    if (threshold->empty() || threshold->find_first_not_of("0123456789") != std::string::npos ||
-        threshold->size() > 3 || percent < 1 || percent > 100) {
+    std::uint64_t percent = 0;
+    if (!ParseBounded(*threshold, 1, 100, &percent)) {
         return "--delta-threshold must be a whole percentage from 1 to 100: " + *threshold;
     }
-    deltas->thresholdPercent = percent;
+    deltas->thresholdPercent = static_cast<int>(percent);
     return "";
 }
 

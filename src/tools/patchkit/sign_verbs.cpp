@@ -37,10 +37,8 @@ bool ParseExpiry(const VerbCall& call, int* daysOut, std::string* whyOut) {
     const std::string* text = call.Option("--expires");
     *daysOut = kDefaultExpiryDays;
     if (!text) return true;
-    char* end = nullptr;
-    const long days = std::strtol(text->c_str(), &end, 10);
-    if (text->empty() || *end != '\0' || (*text)[0] == '-' || (*text)[0] == '+' || days < 1 ||
-        days > kMaxExpiryDays) {
+    std::uint64_t days = 0;
+    if (!ParseBounded(*text, 1, kMaxExpiryDays, &days)) {
         *whyOut =
             "--expires takes whole days from 1 to " + std::to_string(kMaxExpiryDays) + ": " + *text;
         return false;

@@ -123,6 +123,7 @@ TEST_F(Patchkit, WrongUsageIsOneLineAndExitTwo) {
                               "sign --key 1,2,3,4,5 --server-root r --secret-key k",
                               "delta a b", "apply a b c d", "delta --level 0 a b c", "delta --level 6x a b c",
                               "delta --source-window 0 a b c", "delta --source-window 99999 a b c",
+                              "delta --level +3 a b c", "delta --source-window ' 8' a b c",
                               "apply --level 3 a b c"};
     for (const char* command : commands) {
         const Result r = Run(command);
