@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "external/patch_kit.h"
+#include "package/patch_kit.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "external/bundle.h"
+#include "package/bundle.h"
 #include "platform/file_system.h"
 
 int main(int argc, char** argv) {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "external/journal.h"
-#include "external/patch_kit.h"
+#include "package/patch_kit.h"
 #include "maintenance/verify_version.h"
 
 int main(int argc, char** argv) {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "external/bundle.h"
+#include "package/bundle.h"
 #include "platform/file_system.h"
 
 namespace {

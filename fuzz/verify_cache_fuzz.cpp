@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "external/patch_kit.h"
+#include "package/patch_kit.h"
 #include "maintenance/verify_cache.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

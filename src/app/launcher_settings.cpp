@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "app/util/launcher_util.h"
-#include "external/fast_file.h"
+#include "package/fast_file.h"
 #include "external/journal.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "external/bundle.h"
+#include "package/bundle.h"
 
 namespace {
 

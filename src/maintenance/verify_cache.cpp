@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <set>
 
-#include "external/patch_kit.h"
+#include "package/patch_kit.h"
 #include "platform/byte_sink.h"
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"

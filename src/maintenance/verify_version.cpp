@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "external/journal.h"
-#include "external/patch_kit.h"
-#include "external/sealed_content.h"
+#include "package/patch_kit.h"
+#include "package/sealed_content.h"
 #include "maintenance/verify_cache.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"

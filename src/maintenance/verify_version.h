@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "external/fast_file.h"
+#include "package/fast_file.h"
 
 class CJournal;
 class CPatchKit;

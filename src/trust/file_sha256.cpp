@@ -1,6 +1,6 @@
 #include "trust/file_sha256.h"
 
-#include "external/patch_kit.h"
+#include "package/patch_kit.h"
 
 bool ComputeFileSha256(const std::string& path, std::string* hexOut, std::uint64_t* sizeOut,
                        const std::atomic<bool>* stop) {

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "external/crypto_library.h"
+#include "package/crypto_library.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "app/startup.h"
 #include "app/util/launcher_util.h"
-#include "external/fast_file.h"
+#include "package/fast_file.h"
 #include "external/journal.h"
 #include "maintenance/verify_version.h"
 #include "platform/file_system.h"

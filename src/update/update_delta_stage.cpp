@@ -7,9 +7,9 @@
 
 #include "app/util/launcher_util.h"
 #include "delta/vcdiff_delta.h"
-#include "external/bundle.h"
+#include "package/bundle.h"
 #include "external/journal.h"
-#include "external/patch_kit.h"
+#include "package/patch_kit.h"
 #include "maintenance/verify_cache.h"
 #include "platform/file_system.h"
 #include "platform/saturated_sum.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "external/fast_file.h"
-#include "external/sealed_content.h"
+#include "package/fast_file.h"
+#include "package/sealed_content.h"
 
 struct PackageMember {
     std::string strPackage;

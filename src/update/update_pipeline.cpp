@@ -15,9 +15,9 @@
 #include <system_error>
 
 #include "app/util/launcher_util.h"
-#include "external/bundle.h"
+#include "package/bundle.h"
 #include "external/journal.h"
-#include "external/patch_kit.h"
+#include "package/patch_kit.h"
 #include "platform/file_system.h"
 #include "platform/saturated_sum.h"
 #include "platform/text_format.h"

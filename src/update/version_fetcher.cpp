@@ -7,9 +7,9 @@
 #include <memory>
 
 #include "app/util/launcher_util.h"
-#include "external/patch_kit.h"
+#include "package/patch_kit.h"
 #include "external/journal.h"
-#include "external/sealed_content.h"
+#include "package/sealed_content.h"
 #include "platform/file_system.h"
 #include "platform/text_format.h"
 #include "trust/trust_state.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "external/fast_file.h"
+#include "package/fast_file.h"
 #include "external/journal.h"
 #include "support/test_support.h"
 

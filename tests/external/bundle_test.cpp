@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "external/bundle.h"
-#include "external/patch_kit.h"
-#include "external/zip_reader.h"
+#include "package/bundle.h"
+#include "package/patch_kit.h"
+#include "package/zip_reader.h"
 #include "external/test_data.h"
 #include "external/zip_builder.h"
 #include "platform/file_system.h"

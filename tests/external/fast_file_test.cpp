@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "external/fast_file.h"
-#include "external/sealed_content.h"
+#include "package/fast_file.h"
+#include "package/sealed_content.h"
 #include "external/test_data.h"
 #include "platform/file_system.h"
 #include "support/test_support.h"

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "external/patch_kit.h"
+#include "package/patch_kit.h"
 #include "external/test_data.h"
 #include "support/test_support.h"
 

@@ -2,7 +2,7 @@
 // fields appear exactly when a value reaches its marker and carry it whole.
 #include <gtest/gtest.h>
 
-#include "external/zip_format.h"
+#include "package/zip_format.h"
 
 TEST(ZipFormat, WritesZip64FieldsOnlyWhereAValueDoesNotFit) {
     const uint64_t kGiB = 1ULL << 30, kMax32 = 0xFFFFFFFE;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "external/bundle.h"
+#include "package/bundle.h"
 #include "external/journal.h"
 #include "platform/file_system.h"
 #include "support/test_support.h"

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "external/fast_file.h"
-#include "external/patch_kit.h"
+#include "package/fast_file.h"
+#include "package/patch_kit.h"
 #include "platform/file_system.h"
 #include "platform/progress_pacer.h"
 #include "platform/text_encoding.h"

@@ -7,7 +7,7 @@
 
 #include "support/test_support.h"
 
-#include "external/patch_kit.h"
+#include "package/patch_kit.h"
 #include "maintenance/verify_version.h"
 #include "platform/text_encoding.h"
 #include "support/updater_fixture.h"

@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "delta/vcdiff_delta.h"
-#include "external/patch_kit.h"
+#include "package/patch_kit.h"
 #include "support/updater_fixture.h"
 #include "update/game_updater.h"
 #include "update/installer.h"

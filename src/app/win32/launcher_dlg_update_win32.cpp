@@ -7,7 +7,7 @@
 #include "app/startup.h"
 #include "app/util/launcher_util.h"
 #include "external/journal.h"
-#include "external/patch_kit.h"
+#include "package/patch_kit.h"
 #include "maintenance/verify_version.h"
 #include "platform/progress_pacer.h"
 #include "platform/win32/wide.h"

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <memory>
 
-#include "external/bundle.h"
-#include "external/patch_kit.h"
-#include "external/sealed_content.h"
+#include "package/bundle.h"
+#include "package/patch_kit.h"
+#include "package/sealed_content.h"
 #include "platform/file_system.h"
 #include "platform/text_format.h"
 

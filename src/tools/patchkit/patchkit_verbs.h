@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "external/fast_file.h"
+#include "package/fast_file.h"
 #include "trust/minisign.h"
 
 // Exit codes of the tool.

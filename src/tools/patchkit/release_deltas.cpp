@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "delta/vcdiff_delta.h"
-#include "external/bundle.h"
-#include "external/zip_writer.h"
+#include "package/bundle.h"
+#include "package/zip_writer.h"
 #include "platform/file_system.h"
 #include "update/update_lists.h"
 

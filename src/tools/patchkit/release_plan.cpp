@@ -1,7 +1,7 @@
 #include "tools/patchkit/release_plan.h"
 
 #include "app/util/launcher_util.h"
-#include "external/bundle.h"
+#include "package/bundle.h"
 #include "platform/text_encoding.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <string>
 
 #include "app/util/launcher_util.h"
-#include "external/bundle.h"
-#include "external/fast_file.h"
-#include "external/patch_kit.h"
+#include "package/bundle.h"
+#include "package/fast_file.h"
+#include "package/patch_kit.h"
 #include "maintenance/verify_version.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "app/util/launcher_util.h"
-#include "external/patch_kit.h"
+#include "package/patch_kit.h"
 #include "maintenance/verify_version.h"
 #include "platform/file_system.h"
 #include "tools/patchkit/patchkit_verbs.h"

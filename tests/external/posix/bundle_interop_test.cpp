@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "external/bundle.h"
-#include "external/patch_kit.h"
+#include "package/bundle.h"
+#include "package/patch_kit.h"
 #include "external/test_data.h"
 #include "platform/file_system.h"
 #include "support/test_support.h"

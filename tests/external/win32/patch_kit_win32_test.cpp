@@ -3,7 +3,7 @@
 // breaks it. (Natively, ./run bench big verifies a 6 GiB file.)
 #include <gtest/gtest.h>
 
-#include "external/patch_kit.h"
+#include "package/patch_kit.h"
 #include "platform/file_system.h"
 #include "support/test_support.h"
 

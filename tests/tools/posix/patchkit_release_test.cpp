@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "app/util/launcher_util.h"
-#include "external/bundle.h"
-#include "external/fast_file.h"
-#include "external/patch_kit.h"
+#include "package/bundle.h"
+#include "package/fast_file.h"
+#include "package/patch_kit.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "support/test_support.h"

@@ -5,7 +5,7 @@
 #include <map>
 #include <vector>
 
-#include "external/patch_kit.h"
+#include "package/patch_kit.h"
 #include "platform/text_format.h"
 #include "update/support/updater_fixture.h"
 #include "update/disk_space.h"

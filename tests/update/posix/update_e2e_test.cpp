@@ -20,7 +20,7 @@
 #include <thread>
 
 #include "app/util/launcher_util.h"
-#include "external/patch_kit.h"
+#include "package/patch_kit.h"
 #include "update/support/updater_fixture.h"
 #include "maintenance/verify_version.h"
 #include "platform/text_encoding.h"

@@ -3,9 +3,9 @@
 
 #include <windows.h>
 
-#include "external/fast_file.h"
+#include "package/fast_file.h"
 #include "external/journal.h"
-#include "external/patch_kit.h"
+#include "package/patch_kit.h"
 #include "maintenance/verify_version.h"
 #include "platform/win32/wide.h"
 #include "tools/installer/win32/folder_lock_win32.h"

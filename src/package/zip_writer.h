@@ -11,8 +11,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "external/zip_format.h"
-#include "external/zip_reader.h"
+#include "package/zip_format.h"
+#include "package/zip_reader.h"
 
 namespace zip {
 

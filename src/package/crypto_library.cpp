@@ -1,4 +1,4 @@
-#include "external/crypto_library.h"
+#include "package/crypto_library.h"
 
 #include <gcrypt.h>
 

@@ -1,10 +1,10 @@
-#include "external/fast_file.h"
+#include "package/fast_file.h"
 
 #include <cstring>
 #include <new>
 #include <string>
 
-#include "external/sealed_content.h"
+#include "package/sealed_content.h"
 #include "platform/byte_sink.h"
 #include "platform/file_system.h"
 

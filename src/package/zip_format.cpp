@@ -1,4 +1,4 @@
-#include "external/zip_format.h"
+#include "package/zip_format.h"
 
 #include <zlib.h>
 

@@ -9,8 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "external/bundle.h"
-#include "external/zip_format.h"
+#include "package/bundle.h"
+#include "package/zip_format.h"
 #include "platform/byte_sink.h"
 
 namespace zip {

@@ -21,7 +21,7 @@
 #include <cstddef>
 #include <string>
 
-#include "external/fast_file.h"
+#include "package/fast_file.h"
 
 constexpr size_t kSealHeaderBytes = 32;
 constexpr size_t kSealTagBytes = 32;

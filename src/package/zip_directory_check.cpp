@@ -1,4 +1,4 @@
-#include "external/zip_directory_check.h"
+#include "package/zip_directory_check.h"
 
 #include <algorithm>
 #include <utility>

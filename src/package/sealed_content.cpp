@@ -1,4 +1,4 @@
-#include "external/sealed_content.h"
+#include "package/sealed_content.h"
 
 #include <gcrypt.h>
 #include <zlib.h>
@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "external/crypto_library.h"
+#include "package/crypto_library.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "external/bundle.h"
-#include "external/zip_format.h"
+#include "package/bundle.h"
+#include "package/zip_format.h"
 
 namespace zip {
 

@@ -1,4 +1,4 @@
-#include "external/patch_kit.h"
+#include "package/patch_kit.h"
 
 #include <gcrypt.h>
 
@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-#include "external/crypto_library.h"
+#include "package/crypto_library.h"
 #include "platform/file_system.h"
 #include "platform/text_format.h"
 

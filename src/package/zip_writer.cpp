@@ -1,9 +1,9 @@
-#include "external/zip_writer.h"
+#include "package/zip_writer.h"
 
 #include <memory>
 
-#include "external/bundle.h"
-#include "external/zip_reader.h"
+#include "package/bundle.h"
+#include "package/zip_reader.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 

@@ -1,9 +1,9 @@
-#include "external/zip_reader.h"
+#include "package/zip_reader.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "external/zip_directory_check.h"
+#include "package/zip_directory_check.h"
 #include "platform/file_system.h"
 
 namespace zip {

@@ -1,10 +1,10 @@
-#include "external/bundle.h"
+#include "package/bundle.h"
 
 #include <atomic>
 #include <cstring>
 
-#include "external/zip_reader.h"
-#include "external/zip_writer.h"
+#include "package/zip_reader.h"
+#include "package/zip_writer.h"
 #include "platform/byte_sink.h"
 #include "platform/file_system.h"
 
