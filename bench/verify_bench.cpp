@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "package/patch_kit.h"
 #include "maintenance/verify_version.h"
 

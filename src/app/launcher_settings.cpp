@@ -5,7 +5,7 @@
 
 #include "app/util/launcher_util.h"
 #include "package/fast_file.h"
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 

@@ -1,6 +1,6 @@
 #include "app/startup.h"
 
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "platform/file_system.h"
 
 bool IsUpdateHandOff(const std::vector<std::string>& arguments) {

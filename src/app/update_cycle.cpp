@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "update/status_texts.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <system_error>
 
 #include "app/util/launcher_util.h"
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "platform/file_system.h"
 
 void ClearTempFolders(const std::string& launcherFolder, CJournal& journal,

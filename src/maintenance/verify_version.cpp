@@ -7,7 +7,7 @@
 #include <system_error>
 #include <thread>
 
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "package/patch_kit.h"
 #include "package/sealed_content.h"
 #include "maintenance/verify_cache.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "net/rate_limiter.h"
 #include "net/text_scan.h"
 #include "net/transfer_control.h"

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "net/transfer_control.h"
 
 // Why a transfer failed when the local file refused the bytes.

@@ -1,7 +1,7 @@
 #include "update/game_updater.h"
 
 #include "app/util/launcher_util.h"
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "net/rate_limiter.h"
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"

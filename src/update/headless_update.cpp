@@ -6,7 +6,7 @@
 #include "app/startup.h"
 #include "app/util/launcher_util.h"
 #include "package/fast_file.h"
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "maintenance/verify_version.h"
 #include "platform/file_system.h"
 #include "platform/progress_pacer.h"

@@ -25,7 +25,7 @@
 #include <functional>
 #include <string>
 
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "update/hand_off.h"
 #include "update/installer_file_ops.h"
 

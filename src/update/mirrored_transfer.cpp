@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "platform/file_system.h"
 #include "platform/text_format.h"
 #include "update/status_texts.h"

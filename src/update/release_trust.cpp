@@ -1,6 +1,6 @@
 #include "update/release_trust.h"
 
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "platform/file_system.h"
 #include "platform/text_format.h"
 #include "trust/file_sha256.h"

@@ -8,7 +8,7 @@
 #include "app/util/launcher_util.h"
 #include "delta/vcdiff_delta.h"
 #include "package/bundle.h"
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "package/patch_kit.h"
 #include "maintenance/verify_cache.h"
 #include "platform/file_system.h"

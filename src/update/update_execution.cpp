@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "app/util/launcher_util.h"
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "platform/file_system.h"
 #include "platform/saturated_sum.h"
 #include "platform/text_format.h"

@@ -1,7 +1,7 @@
 #include "update/update_hand_over_stage.h"
 
 #include "app/util/launcher_util.h"
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "platform/file_system.h"
 #include "platform/text_format.h"
 #include "update/install_paths.h"

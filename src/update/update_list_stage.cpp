@@ -1,7 +1,7 @@
 #include "update/update_list_stage.h"
 
 #include "app/util/launcher_util.h"
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"
 #include "update/status_texts.h"

@@ -16,7 +16,7 @@
 
 #include "app/util/launcher_util.h"
 #include "package/bundle.h"
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "package/patch_kit.h"
 #include "platform/file_system.h"
 #include "platform/saturated_sum.h"

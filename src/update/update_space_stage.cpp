@@ -1,6 +1,6 @@
 #include "update/update_space_stage.h"
 
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "platform/file_system.h"
 #include "platform/text_format.h"
 #include "update/installer.h"

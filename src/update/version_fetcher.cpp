@@ -8,7 +8,7 @@
 
 #include "app/util/launcher_util.h"
 #include "package/patch_kit.h"
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "package/sealed_content.h"
 #include "platform/file_system.h"
 #include "platform/text_format.h"

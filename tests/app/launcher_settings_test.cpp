@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "package/fast_file.h"
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "support/test_support.h"
 
 namespace {

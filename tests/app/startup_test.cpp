@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "platform/file_system.h"
 #include "support/test_support.h"
 

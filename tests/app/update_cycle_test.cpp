@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "maintenance/journal_lines.h"
 #include "update/status_texts.h"
 #include "support/test_support.h"

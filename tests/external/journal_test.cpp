@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "platform/local_time.h"
 #include "platform/text_format.h"
 #include "support/test_support.h"

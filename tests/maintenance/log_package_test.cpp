@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "package/bundle.h"
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "platform/file_system.h"
 #include "support/test_support.h"
 

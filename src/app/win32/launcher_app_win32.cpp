@@ -8,7 +8,7 @@
 #include "app/util/launcher_util.h"
 #include "resource.h"
 #include "app/win32/launcher_dlg.h"
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "platform/file_system.h"
 #include "platform/win32/wide.h"
 

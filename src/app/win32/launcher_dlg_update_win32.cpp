@@ -6,7 +6,7 @@
 
 #include "app/startup.h"
 #include "app/util/launcher_util.h"
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "package/patch_kit.h"
 #include "maintenance/verify_version.h"
 #include "platform/progress_pacer.h"

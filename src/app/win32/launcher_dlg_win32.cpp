@@ -2,7 +2,7 @@
 
 #include "app/startup.h"
 #include "app/util/launcher_util.h"
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "platform/win32/wide.h"
 #include "resource.h"
 #include "trust/built_in_keys.h"

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "app/win32/launcher_app.h"
-#include "external/journal.h"
+#include "journal/journal.h"
 
 namespace {
 

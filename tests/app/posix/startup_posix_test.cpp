@@ -2,7 +2,7 @@
 #include <sys/stat.h>
 
 #include "app/startup.h"
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "support/test_support.h"
 
 namespace {

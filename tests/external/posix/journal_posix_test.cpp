@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "support/test_support.h"
 
 namespace {

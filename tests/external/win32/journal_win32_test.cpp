@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "platform/win32/wide.h"
 #include "support/test_support.h"
 

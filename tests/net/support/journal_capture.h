@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "support/test_support.h"
 
 namespace test_net {

@@ -16,7 +16,7 @@
 #include "package/bundle.h"
 #include "package/fast_file.h"
 #include "package/patch_kit.h"
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "support/test_support.h"

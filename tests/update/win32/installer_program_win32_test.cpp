@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "package/fast_file.h"
-#include "external/journal.h"
+#include "journal/journal.h"
 #include "package/patch_kit.h"
 #include "maintenance/verify_version.h"
 #include "platform/win32/wide.h"

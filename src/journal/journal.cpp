@@ -1,4 +1,4 @@
-#include "external/journal.h"
+#include "journal/journal.h"
 
 #include <cstdarg>
 
