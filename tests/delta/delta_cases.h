@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "external/test_data.h"
+#include "package/test_data.h"
 #include "platform/file_system.h"
 
 namespace deltacases {

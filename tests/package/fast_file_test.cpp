@@ -5,7 +5,7 @@
 
 #include "package/fast_file.h"
 #include "package/sealed_content.h"
-#include "external/test_data.h"
+#include "package/test_data.h"
 #include "platform/file_system.h"
 #include "support/test_support.h"
 

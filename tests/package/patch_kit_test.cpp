@@ -3,7 +3,7 @@
 #include <string>
 
 #include "package/patch_kit.h"
-#include "external/test_data.h"
+#include "package/test_data.h"
 #include "support/test_support.h"
 
 using testdata::Under;

@@ -8,8 +8,8 @@
 #include "package/bundle.h"
 #include "package/patch_kit.h"
 #include "package/zip_reader.h"
-#include "external/test_data.h"
-#include "external/zip_builder.h"
+#include "package/test_data.h"
+#include "package/zip_builder.h"
 #include "platform/file_system.h"
 #include "support/test_support.h"
 

@@ -6,7 +6,7 @@
 
 #include "package/bundle.h"
 #include "package/patch_kit.h"
-#include "external/test_data.h"
+#include "package/test_data.h"
 #include "platform/file_system.h"
 #include "support/test_support.h"
 
