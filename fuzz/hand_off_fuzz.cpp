@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "update/hand_off.h"
+#include "update/install/hand_off.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     HandOffPlan plan;

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "update/install_journal.h"
+#include "update/install/install_journal.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     JournalContent content;

@@ -8,7 +8,7 @@
 #include "platform/byte_sink.h"
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"
-#include "update/installer_file_ops.h"
+#include "update/install/installer_file_ops.h"
 
 namespace {
 

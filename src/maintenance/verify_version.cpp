@@ -14,7 +14,7 @@
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"
-#include "update/installer.h"
+#include "update/install/installer.h"
 #include "update/version_list.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"
-#include "update/install_paths.h"
+#include "update/install/install_paths.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include "app/launcher_settings.h"
 #include "maintenance/verify_cache.h"
 #include "update/byte_counting_transfer.h"
-#include "update/hand_off.h"
+#include "update/install/hand_off.h"
 #include "update/mirrored_transfer.h"
 #include "update/step_context.h"
 #include "update/step_progress.h"

@@ -12,9 +12,9 @@
 #include "platform/progress_pacer.h"
 #include "trust/built_in_keys.h"
 #include "update/game_updater.h"
-#include "update/install_paths.h"
-#include "update/installer.h"
-#include "update/program_start.h"
+#include "update/install/install_paths.h"
+#include "update/install/installer.h"
+#include "update/install/program_start.h"
 
 namespace {
 

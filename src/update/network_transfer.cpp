@@ -4,7 +4,7 @@
 #include "app/launcher_settings.h"
 #include "net/ftp_client.h"
 #include "net/http_client.h"
-#include "update/program_start.h"
+#include "update/install/program_start.h"
 #include "update/updater_ports.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include "maintenance/verify_cache.h"
 #include "net/transfer_control.h"
-#include "update/hand_off.h"
+#include "update/install/hand_off.h"
 #include "update/update_lists.h"
 #include "update/version_fetcher.h"
 

@@ -15,7 +15,7 @@
 #include "platform/saturated_sum.h"
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"
-#include "update/install_paths.h"
+#include "update/install/install_paths.h"
 #include "update/status_texts.h"
 #include "update/step_progress.h"
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "update/hand_off.h"
+#include "update/install/hand_off.h"
 #include "update/update_lists.h"
 #include "update/step_context.h"
 #include "update/updater_ports.h"

@@ -4,8 +4,8 @@
 #include "journal/journal.h"
 #include "platform/file_system.h"
 #include "platform/text_format.h"
-#include "update/install_paths.h"
-#include "update/installer.h"
+#include "update/install/install_paths.h"
+#include "update/install/installer.h"
 #include "update/status_texts.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "app/util/launcher_util.h"
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"
-#include "update/install_paths.h"
+#include "update/install/install_paths.h"
 #include "update/version_list.h"
 
 namespace {

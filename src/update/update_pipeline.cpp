@@ -22,8 +22,8 @@
 #include "platform/saturated_sum.h"
 #include "platform/text_format.h"
 #include "update/update_pipeline.h"
-#include "update/install_paths.h"
-#include "update/installer.h"
+#include "update/install/install_paths.h"
+#include "update/install/installer.h"
 #include "update/status_texts.h"
 #include "update/step_progress.h"
 

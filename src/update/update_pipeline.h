@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "maintenance/verify_cache.h"
-#include "update/hand_off.h"
+#include "update/install/hand_off.h"
 #include "update/step_context.h"
 #include "update/update_lists.h"
 

@@ -12,8 +12,8 @@
 #include "platform/text_encoding.h"
 #include "support/updater_fixture.h"
 #include "update/game_updater.h"
-#include "update/hand_off.h"
-#include "update/installer.h"
+#include "update/install/hand_off.h"
+#include "update/install/installer.h"
 #include "update/version_list.h"
 
 namespace {

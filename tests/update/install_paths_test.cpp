@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "update/install_paths.h"
+#include "update/install/install_paths.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "platform/file_system.h"
 #include "support/test_support.h"
-#include "update/hand_off.h"
+#include "update/install/hand_off.h"
 
 namespace install_test {
 

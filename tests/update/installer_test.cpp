@@ -3,8 +3,8 @@
 #include <functional>
 
 #include "install_scenario.h"
-#include "update/install_journal.h"
-#include "update/installer.h"
+#include "update/install/install_journal.h"
+#include "update/install/installer.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "package/patch_kit.h"
 #include "support/updater_fixture.h"
 #include "update/game_updater.h"
-#include "update/installer.h"
+#include "update/install/installer.h"
 #include "update/update_delta_stage.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/util/launcher_util.h"
-#include "update/install_paths.h"
+#include "update/install/install_paths.h"
 #include "update/update_lists.h"
 
 namespace {

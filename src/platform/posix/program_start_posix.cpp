@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "platform/file_system.h"
-#include "update/program_start.h"
+#include "update/install/program_start.h"
 
 extern char** environ;
 

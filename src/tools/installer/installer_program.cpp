@@ -4,8 +4,8 @@
 
 #include "installer_log.h"
 #include "platform/file_system.h"
-#include "update/hand_off.h"
-#include "update/installer.h"
+#include "update/install/hand_off.h"
+#include "update/install/installer.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "tools/patchkit/operator_console.h"
 #include "trust/file_sha256.h"
 #include "trust/release_manifest.h"
-#include "update/installer_file_ops.h"
+#include "update/install/installer_file_ops.h"
 #include "update/version_list.h"
 
 namespace {

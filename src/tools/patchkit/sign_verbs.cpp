@@ -8,7 +8,7 @@
 #include "tools/patchkit/patchkit_verbs.h"
 #include "tools/patchkit/release_signing.h"
 #include "trust/minisign_secret_key.h"
-#include "update/installer_file_ops.h"
+#include "update/install/installer_file_ops.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <cstdlib>
 
 #include "update/install_scenario.h"
-#include "update/installer.h"
+#include "update/install/installer.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "update/install_scenario.h"
-#include "update/installer.h"
+#include "update/install/installer.h"
 
 namespace {
 

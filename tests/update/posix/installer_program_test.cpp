@@ -15,7 +15,7 @@
 #include <sstream>
 
 #include "update/install_scenario.h"
-#include "update/installer.h"
+#include "update/install/installer.h"
 
 extern char** environ;
 

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "platform/file_system.h"
-#include "update/install_paths.h"
-#include "update/installer.h"
+#include "update/install/install_paths.h"
+#include "update/install/installer.h"
 #include "update/update_lists.h"
 
 namespace {

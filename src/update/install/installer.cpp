@@ -1,11 +1,11 @@
-#include "update/installer.h"
+#include "update/install/installer.h"
 
 #include <algorithm>
 #include <vector>
 
 #include "platform/file_system.h"
-#include "update/install_journal.h"
-#include "update/install_paths.h"
+#include "update/install/install_journal.h"
+#include "update/install/install_paths.h"
 
 namespace {
 

@@ -26,8 +26,8 @@
 #include <string>
 
 #include "journal/journal.h"
-#include "update/hand_off.h"
-#include "update/installer_file_ops.h"
+#include "update/install/hand_off.h"
+#include "update/install/installer_file_ops.h"
 
 // Names in the launcher folder that the installer owns or needs.
 constexpr char kWorkFolderName[] = "_temp";

@@ -1,4 +1,4 @@
-#include "update/install_paths.h"
+#include "update/install/install_paths.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "update/install_journal.h"
+#include "update/install/install_journal.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "update/installer_file_ops.h"
+#include "update/install/installer_file_ops.h"
 
 #include <cerrno>
 #include <cstdio>

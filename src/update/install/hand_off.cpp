@@ -1,11 +1,11 @@
-#include "update/hand_off.h"
+#include "update/install/hand_off.h"
 
 #include <cstdio>
 
 #include "platform/byte_sink.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
-#include "update/installer_file_ops.h"
+#include "update/install/installer_file_ops.h"
 
 namespace {
 

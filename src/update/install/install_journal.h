@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "update/hand_off.h"
+#include "update/install/hand_off.h"
 
 // Four paths per move, twice the hand-off file's limit and some room.
 constexpr size_t kMaxJournalBytes = 2 * kMaxHandOffBytes + 4096;
