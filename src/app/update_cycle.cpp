@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "journal/journal.h"
-#include "update/status_texts.h"
+#include "update/report/status_texts.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "net/rate_limiter.h"
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"
-#include "update/status_texts.h"
+#include "update/report/status_texts.h"
 
 namespace {
 

@@ -28,7 +28,7 @@
 #include "update/install/hand_off.h"
 #include "update/mirrored_transfer.h"
 #include "update/step_context.h"
-#include "update/step_progress.h"
+#include "update/report/step_progress.h"
 #include "update/update_delta_stage.h"
 #include "update/update_lists.h"
 #include "update/updater_ports.h"

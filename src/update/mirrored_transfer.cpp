@@ -5,7 +5,7 @@
 #include "journal/journal.h"
 #include "platform/file_system.h"
 #include "platform/text_format.h"
-#include "update/status_texts.h"
+#include "update/report/status_texts.h"
 
 namespace {
 

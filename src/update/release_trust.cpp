@@ -5,7 +5,7 @@
 #include "platform/text_format.h"
 #include "trust/file_sha256.h"
 #include "trust/trust_state.h"
-#include "update/status_texts.h"
+#include "update/report/status_texts.h"
 
 namespace {
 

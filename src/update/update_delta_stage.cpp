@@ -16,8 +16,8 @@
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"
 #include "update/install/install_paths.h"
-#include "update/status_texts.h"
-#include "update/step_progress.h"
+#include "update/report/status_texts.h"
+#include "update/report/step_progress.h"
 
 namespace {
 

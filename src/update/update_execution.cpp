@@ -10,7 +10,7 @@
 #include "update/game_updater.h"
 #include "update/install/install_paths.h"
 #include "update/install/installer.h"
-#include "update/status_texts.h"
+#include "update/report/status_texts.h"
 #include "update/update_hand_over_stage.h"
 #include "update/update_list_stage.h"
 #include "update/update_pipeline.h"

@@ -6,7 +6,7 @@
 #include "platform/text_format.h"
 #include "update/install/install_paths.h"
 #include "update/install/installer.h"
-#include "update/status_texts.h"
+#include "update/report/status_texts.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "journal/journal.h"
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"
-#include "update/status_texts.h"
+#include "update/report/status_texts.h"
 
 namespace {
 

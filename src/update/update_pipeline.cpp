@@ -24,8 +24,8 @@
 #include "update/update_pipeline.h"
 #include "update/install/install_paths.h"
 #include "update/install/installer.h"
-#include "update/status_texts.h"
-#include "update/step_progress.h"
+#include "update/report/status_texts.h"
+#include "update/report/step_progress.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "platform/file_system.h"
 #include "platform/text_format.h"
 #include "update/install/installer.h"
-#include "update/status_texts.h"
+#include "update/report/status_texts.h"
 
 namespace {
 

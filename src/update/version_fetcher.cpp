@@ -13,7 +13,7 @@
 #include "platform/file_system.h"
 #include "platform/text_format.h"
 #include "trust/trust_state.h"
-#include "update/status_texts.h"
+#include "update/report/status_texts.h"
 #include "update/mirrored_transfer.h"
 #include "update/version_list.h"
 

@@ -15,7 +15,7 @@
 
 #include "journal/journal.h"
 #include "maintenance/journal_lines.h"
-#include "update/status_texts.h"
+#include "update/report/status_texts.h"
 #include "support/test_support.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "update/step_progress.h"
+#include "update/report/step_progress.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "update/support/updater_fixture.h"
 #include "update/disk_space.h"
 #include "update/game_updater.h"
-#include "update/status_texts.h"
+#include "update/report/status_texts.h"
 
 namespace {
 

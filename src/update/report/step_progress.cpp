@@ -1,4 +1,4 @@
-#include "update/step_progress.h"
+#include "update/report/step_progress.h"
 
 #include <cmath>
 #include <system_error>
