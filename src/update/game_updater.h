@@ -24,15 +24,15 @@
 
 #include "app/launcher_settings.h"
 #include "maintenance/verify_cache.h"
-#include "update/byte_counting_transfer.h"
+#include "update/fetch/byte_counting_transfer.h"
 #include "update/install/hand_off.h"
-#include "update/mirrored_transfer.h"
+#include "update/fetch/mirrored_transfer.h"
 #include "update/step_context.h"
 #include "update/report/step_progress.h"
 #include "update/update_delta_stage.h"
 #include "update/update_lists.h"
 #include "update/updater_ports.h"
-#include "update/version_fetcher.h"
+#include "update/fetch/version_fetcher.h"
 #include "update/version_list.h"
 
 // Outcomes of RunUpdate and CheckVersion.

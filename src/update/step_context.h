@@ -15,7 +15,7 @@
 #include "net/transfer_control.h"
 #include "update/install/hand_off.h"
 #include "update/update_lists.h"
-#include "update/version_fetcher.h"
+#include "update/fetch/version_fetcher.h"
 
 class IStepReport {
 public:

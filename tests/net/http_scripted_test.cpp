@@ -15,7 +15,7 @@
 #include "support/journal_capture.h"
 #include "support/scripted_server.h"
 #include "support/test_support.h"
-#include "update/mirrored_transfer.h"
+#include "update/fetch/mirrored_transfer.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "update/version_fetcher.h"
+#include "update/fetch/version_fetcher.h"
 
 #include <gtest/gtest.h>
 

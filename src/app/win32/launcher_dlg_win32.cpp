@@ -6,7 +6,7 @@
 #include "platform/win32/wide.h"
 #include "resource.h"
 #include "trust/built_in_keys.h"
-#include "update/release_trust.h"
+#include "update/fetch/release_trust.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "trust/file_sha256.h"
 #include "trust/minisign.h"
 #include "trust/release_manifest.h"
-#include "update/release_trust.h"
+#include "update/fetch/release_trust.h"
 #include "update/updater_ports.h"
 #include "update/version_list.h"
 

@@ -1,4 +1,4 @@
-#include "update/mirrored_transfer.h"
+#include "update/fetch/mirrored_transfer.h"
 
 #include <thread>
 

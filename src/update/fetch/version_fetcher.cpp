@@ -1,4 +1,4 @@
-#include "update/version_fetcher.h"
+#include "update/fetch/version_fetcher.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,7 +14,7 @@
 #include "platform/text_format.h"
 #include "trust/trust_state.h"
 #include "update/report/status_texts.h"
-#include "update/mirrored_transfer.h"
+#include "update/fetch/mirrored_transfer.h"
 #include "update/version_list.h"
 
 namespace {

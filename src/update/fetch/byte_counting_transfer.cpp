@@ -1,4 +1,4 @@
-#include "update/byte_counting_transfer.h"
+#include "update/fetch/byte_counting_transfer.h"
 
 #include "platform/file_system.h"
 

@@ -1,4 +1,4 @@
-#include "update/release_trust.h"
+#include "update/fetch/release_trust.h"
 
 #include "journal/journal.h"
 #include "platform/file_system.h"
