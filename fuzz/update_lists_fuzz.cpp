@@ -11,7 +11,7 @@
 
 #include "app/util/launcher_util.h"
 #include "platform/text_encoding.h"
-#include "update/update_lists.h"
+#include "update/engine/update_lists.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "update/version_list.h"
+#include "update/engine/version_list.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string raw(reinterpret_cast<const char*>(data), size);

@@ -15,7 +15,7 @@
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"
 #include "update/install/installer.h"
-#include "update/version_list.h"
+#include "update/engine/version_list.h"
 
 namespace {
 

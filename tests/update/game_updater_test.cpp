@@ -11,10 +11,10 @@
 #include "maintenance/verify_version.h"
 #include "platform/text_encoding.h"
 #include "support/updater_fixture.h"
-#include "update/game_updater.h"
+#include "update/engine/game_updater.h"
 #include "update/install/hand_off.h"
 #include "update/install/installer.h"
-#include "update/version_list.h"
+#include "update/engine/version_list.h"
 
 namespace {
 

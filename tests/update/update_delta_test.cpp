@@ -10,9 +10,9 @@
 #include "delta/vcdiff_delta.h"
 #include "package/patch_kit.h"
 #include "support/updater_fixture.h"
-#include "update/game_updater.h"
+#include "update/engine/game_updater.h"
 #include "update/install/installer.h"
-#include "update/update_delta_stage.h"
+#include "update/engine/update_delta_stage.h"
 
 namespace {
 

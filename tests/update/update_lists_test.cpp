@@ -2,7 +2,7 @@
 
 #include "app/util/launcher_util.h"
 #include "update/install/install_paths.h"
-#include "update/update_lists.h"
+#include "update/engine/update_lists.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "update/version_list.h"
+#include "update/engine/version_list.h"
 
 namespace {
 

@@ -26,7 +26,7 @@
 #include "ui/win32/web_browser2.h"
 #include "ui/win32/x_button.h"
 #include "ui/win32/x_static.h"
-#include "update/game_updater.h"
+#include "update/engine/game_updater.h"
 
 // Messages that workers post to the window; the window's thread applies them.
 constexpr UINT kPostStatusText = WM_APP + 1;   // lParam: std::string* to delete

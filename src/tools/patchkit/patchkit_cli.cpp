@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "tools/patchkit/patchkit_verbs.h"
-#include "update/headless_update.h"
+#include "update/engine/headless_update.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "package/bundle.h"
 #include "package/zip_writer.h"
 #include "platform/file_system.h"
-#include "update/update_lists.h"
+#include "update/engine/update_lists.h"
 
 namespace {
 

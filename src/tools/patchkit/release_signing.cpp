@@ -10,7 +10,7 @@
 #include "trust/file_sha256.h"
 #include "trust/release_manifest.h"
 #include "update/install/installer_file_ops.h"
-#include "update/version_list.h"
+#include "update/engine/version_list.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "tools/patchkit/patchkit_verbs.h"
 #include "tools/patchkit/release_deltas.h"
 #include "tools/patchkit/release_plan.h"
-#include "update/update_lists.h"
+#include "update/engine/update_lists.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "update/updater_ports.h"
+#include "update/engine/updater_ports.h"
 
 class ByteCountingTransfer : public IUpdateTransfer {
 public:

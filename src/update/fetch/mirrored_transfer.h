@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "update/updater_ports.h"
+#include "update/engine/updater_ports.h"
 
 // Resumes of a stalled download on one host, and the pause before the first
 // (it doubles before every further one: 2, 4, 8, 16 s).

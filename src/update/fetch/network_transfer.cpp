@@ -5,7 +5,7 @@
 #include "net/ftp_client.h"
 #include "net/http_client.h"
 #include "update/install/program_start.h"
-#include "update/updater_ports.h"
+#include "update/engine/updater_ports.h"
 
 namespace {
 

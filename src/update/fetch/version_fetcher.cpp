@@ -15,7 +15,7 @@
 #include "trust/trust_state.h"
 #include "update/report/status_texts.h"
 #include "update/fetch/mirrored_transfer.h"
-#include "update/version_list.h"
+#include "update/engine/version_list.h"
 
 namespace {
 

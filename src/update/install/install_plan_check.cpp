@@ -6,7 +6,7 @@
 #include "platform/file_system.h"
 #include "update/install/install_paths.h"
 #include "update/install/installer.h"
-#include "update/update_lists.h"
+#include "update/engine/update_lists.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include "support/test_support.h"
 
 // The engine's own list parsers, once they are part of the core.
-#if __has_include("update/update_lists.h") && __has_include("update/version_list.h")
-#include "update/update_lists.h"
-#include "update/version_list.h"
+#if __has_include("update/engine/update_lists.h") && __has_include("update/engine/version_list.h")
+#include "update/engine/update_lists.h"
+#include "update/engine/version_list.h"
 #define VANTOREL_HAVE_ENGINE_LISTS 1
 #endif
 

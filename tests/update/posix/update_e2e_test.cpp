@@ -25,7 +25,7 @@
 #include "maintenance/verify_version.h"
 #include "platform/text_encoding.h"
 #include "trust/built_in_keys.h"
-#include "update/headless_update.h"
+#include "update/engine/headless_update.h"
 
 #define VANTOREL_PEERS_DIR VANTOREL_SOURCE_DIR "/tests/peers"
 #include "net/posix/peer_server.h"

@@ -24,8 +24,8 @@
 #include "trust/minisign.h"
 #include "trust/release_manifest.h"
 #include "update/fetch/release_trust.h"
-#include "update/updater_ports.h"
-#include "update/version_list.h"
+#include "update/engine/updater_ports.h"
+#include "update/engine/version_list.h"
 
 namespace test_update {
 

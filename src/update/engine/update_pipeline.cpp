@@ -21,7 +21,7 @@
 #include "platform/file_system.h"
 #include "platform/saturated_sum.h"
 #include "platform/text_format.h"
-#include "update/update_pipeline.h"
+#include "update/engine/update_pipeline.h"
 #include "update/install/install_paths.h"
 #include "update/install/installer.h"
 #include "update/report/status_texts.h"

@@ -14,7 +14,7 @@
 #include "maintenance/verify_cache.h"
 #include "net/transfer_control.h"
 #include "update/install/hand_off.h"
-#include "update/update_lists.h"
+#include "update/engine/update_lists.h"
 #include "update/fetch/version_fetcher.h"
 
 class IStepReport {

@@ -1,4 +1,4 @@
-#include "update/headless_update.h"
+#include "update/engine/headless_update.h"
 
 #include <chrono>
 #include <mutex>
@@ -11,7 +11,7 @@
 #include "platform/file_system.h"
 #include "platform/progress_pacer.h"
 #include "trust/built_in_keys.h"
-#include "update/game_updater.h"
+#include "update/engine/game_updater.h"
 #include "update/install/install_paths.h"
 #include "update/install/installer.h"
 #include "update/install/program_start.h"

@@ -27,13 +27,13 @@
 #include "update/fetch/byte_counting_transfer.h"
 #include "update/install/hand_off.h"
 #include "update/fetch/mirrored_transfer.h"
-#include "update/step_context.h"
+#include "update/engine/step_context.h"
 #include "update/report/step_progress.h"
-#include "update/update_delta_stage.h"
-#include "update/update_lists.h"
-#include "update/updater_ports.h"
+#include "update/engine/update_delta_stage.h"
+#include "update/engine/update_lists.h"
+#include "update/engine/updater_ports.h"
 #include "update/fetch/version_fetcher.h"
-#include "update/version_list.h"
+#include "update/engine/version_list.h"
 
 // Outcomes of RunUpdate and CheckVersion.
 namespace update_outcome {

@@ -1,4 +1,4 @@
-#include "update/update_hand_over_stage.h"
+#include "update/engine/update_hand_over_stage.h"
 
 #include "app/util/launcher_util.h"
 #include "journal/journal.h"

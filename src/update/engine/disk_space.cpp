@@ -1,4 +1,4 @@
-#include "update/disk_space.h"
+#include "update/engine/disk_space.h"
 
 #include <algorithm>
 #include <map>

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "trust/minisign.h"
-#include "update/updater_ports.h"
+#include "update/engine/updater_ports.h"
 
 struct HeadlessUpdateOptions {
     std::string server;  // "http://host[:port][/base]" or, with ftp, "[ftp://]host[:port]"

@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "update/install/hand_off.h"
-#include "update/update_lists.h"
-#include "update/step_context.h"
-#include "update/updater_ports.h"
+#include "update/engine/update_lists.h"
+#include "update/engine/step_context.h"
+#include "update/engine/updater_ports.h"
 
 class CBundle;
 

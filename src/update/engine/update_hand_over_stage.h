@@ -7,9 +7,9 @@
 
 #include "maintenance/verify_cache.h"
 #include "update/install/hand_off.h"
-#include "update/step_context.h"
-#include "update/update_lists.h"
-#include "update/updater_ports.h"
+#include "update/engine/step_context.h"
+#include "update/engine/update_lists.h"
+#include "update/engine/updater_ports.h"
 
 // False, shown, when the installer would refuse the plan that the lists
 // promise: a list that deletes what it installs, deletes a program or

@@ -12,8 +12,8 @@
 
 #include "maintenance/verify_cache.h"
 #include "update/install/hand_off.h"
-#include "update/step_context.h"
-#include "update/update_lists.h"
+#include "update/engine/step_context.h"
+#include "update/engine/update_lists.h"
 
 class CBundle;
 

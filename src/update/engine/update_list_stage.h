@@ -3,9 +3,9 @@
 // fetched, read and turned into a plan, and the plan's paths checked.
 #pragma once
 
-#include "update/step_context.h"
-#include "update/update_lists.h"
-#include "update/version_list.h"
+#include "update/engine/step_context.h"
+#include "update/engine/update_lists.h"
+#include "update/engine/version_list.h"
 
 enum class ListStage { Failed, NothingToInstall, Ready };
 

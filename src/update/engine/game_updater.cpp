@@ -1,4 +1,4 @@
-#include "update/game_updater.h"
+#include "update/engine/game_updater.h"
 
 #include "app/util/launcher_util.h"
 #include "journal/journal.h"

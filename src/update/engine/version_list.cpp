@@ -1,4 +1,4 @@
-#include "update/version_list.h"
+#include "update/engine/version_list.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,8 +1,8 @@
 // The step's progress as the engine feeds it: the planned bytes from the
 // lists (and the signed manifest's package sizes), the transfers' and the
 // unpacking's reports, paced on their way to the window.
-#include "update/game_updater.h"
-#include "update/update_pipeline.h"
+#include "update/engine/game_updater.h"
+#include "update/engine/update_pipeline.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "update/update_lists.h"
+#include "update/engine/update_lists.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,7 +10,7 @@
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"
 #include "update/install/install_paths.h"
-#include "update/version_list.h"
+#include "update/engine/version_list.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "update/disk_space.h"
-#include "update/step_context.h"
+#include "update/engine/disk_space.h"
+#include "update/engine/step_context.h"
 
 // What the packages of plan write (see the definition); appended to needsOut.
 void AddPackageSpaceNeeds(const StepContext& step, const UpdatePlan& plan, std::vector<SpaceNeed>* needsOut);

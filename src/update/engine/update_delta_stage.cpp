@@ -1,4 +1,4 @@
-#include "update/update_delta_stage.h"
+#include "update/engine/update_delta_stage.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "update/update_space_stage.h"
+#include "update/engine/update_space_stage.h"
 
 #include "journal/journal.h"
 #include "platform/file_system.h"

@@ -1,4 +1,4 @@
-#include "update/step_context.h"
+#include "update/engine/step_context.h"
 
 #include "update/install/install_paths.h"
 
