@@ -4,8 +4,8 @@
 #include <string>
 
 #include "journal/journal.h"
-#include "package/patch_kit.h"
 #include "maintenance/verify_version.h"
+#include "package/patch_kit.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "package/patch_kit.h"
 #include "maintenance/verify_cache.h"
+#include "package/patch_kit.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string bytes(reinterpret_cast<const char*>(data), size);

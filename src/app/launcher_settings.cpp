@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "app/util/launcher_util.h"
-#include "package/fast_file.h"
 #include "journal/journal.h"
+#include "package/fast_file.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 

@@ -8,14 +8,14 @@
 #include <thread>
 
 #include "journal/journal.h"
+#include "maintenance/verify_cache.h"
 #include "package/patch_kit.h"
 #include "package/sealed_content.h"
-#include "maintenance/verify_cache.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"
-#include "update/install/installer.h"
 #include "update/engine/version_list.h"
+#include "update/install/installer.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "package/fast_file.h"
 #include "journal/journal.h"
+#include "package/fast_file.h"
 #include "support/test_support.h"
 
 namespace {

@@ -15,8 +15,8 @@
 
 #include "journal/journal.h"
 #include "maintenance/journal_lines.h"
-#include "update/report/status_texts.h"
 #include "support/test_support.h"
+#include "update/report/status_texts.h"
 
 namespace {
 

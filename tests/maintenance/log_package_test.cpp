@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "package/bundle.h"
 #include "journal/journal.h"
+#include "package/bundle.h"
 #include "platform/file_system.h"
 #include "support/test_support.h"
 

@@ -10,14 +10,14 @@
 #include <thread>
 #include <vector>
 
+#include "maintenance/journal_lines.h"
+#include "maintenance/verify_cache.h"
 #include "package/fast_file.h"
 #include "package/patch_kit.h"
 #include "platform/file_system.h"
 #include "platform/progress_pacer.h"
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"
-#include "maintenance/journal_lines.h"
-#include "maintenance/verify_cache.h"
 #include "support/test_support.h"
 
 namespace {

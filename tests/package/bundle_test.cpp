@@ -7,9 +7,9 @@
 
 #include "package/bundle.h"
 #include "package/patch_kit.h"
-#include "package/zip_reader.h"
 #include "package/test_data.h"
 #include "package/zip_builder.h"
+#include "package/zip_reader.h"
 #include "platform/file_system.h"
 #include "support/test_support.h"
 

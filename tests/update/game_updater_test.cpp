@@ -7,14 +7,14 @@
 
 #include "support/test_support.h"
 
-#include "package/patch_kit.h"
 #include "maintenance/verify_version.h"
+#include "package/patch_kit.h"
 #include "platform/text_encoding.h"
 #include "support/updater_fixture.h"
 #include "update/engine/game_updater.h"
+#include "update/engine/version_list.h"
 #include "update/install/hand_off.h"
 #include "update/install/installer.h"
-#include "update/engine/version_list.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include "package/patch_kit.h"
 #include "support/updater_fixture.h"
 #include "update/engine/game_updater.h"
-#include "update/install/installer.h"
 #include "update/engine/update_delta_stage.h"
+#include "update/install/installer.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "app/util/launcher_util.h"
-#include "update/install/install_paths.h"
 #include "update/engine/update_lists.h"
+#include "update/install/install_paths.h"
 
 namespace {
 

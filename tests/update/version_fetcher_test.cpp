@@ -5,9 +5,9 @@
 #include <string>
 
 #include "platform/file_system.h"
-#include "trust/file_sha256.h"
 #include "support/test_support.h"
 #include "support/updater_fixture.h"
+#include "trust/file_sha256.h"
 
 namespace {
 

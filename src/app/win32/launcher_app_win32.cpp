@@ -6,11 +6,11 @@
 #include <shellapi.h>
 
 #include "app/util/launcher_util.h"
-#include "resource.h"
 #include "app/win32/launcher_dlg.h"
 #include "journal/journal.h"
 #include "platform/file_system.h"
 #include "platform/win32/wide.h"
+#include "resource.h"
 
 namespace {
 

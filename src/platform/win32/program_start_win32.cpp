@@ -4,8 +4,8 @@
 
 #include "app/util/launcher_util.h"
 #include "platform/win32/wide.h"
-#include "update/install/program_start.h"
 #include "update/engine/update_lists.h"
+#include "update/install/program_start.h"
 
 bool StartProgramDetached(const std::string& path, const std::string& parameters, int* codeOut) {
     const std::wstring widePath = ToWide(path);

@@ -9,8 +9,8 @@
 #include "tools/patchkit/operator_console.h"
 #include "trust/file_sha256.h"
 #include "trust/release_manifest.h"
-#include "update/install/installer_file_ops.h"
 #include "update/engine/version_list.h"
+#include "update/install/installer_file_ops.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <string>
 
 #include "app/util/launcher_util.h"
+#include "maintenance/verify_version.h"
 #include "package/bundle.h"
 #include "package/fast_file.h"
 #include "package/patch_kit.h"
-#include "maintenance/verify_version.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "tools/patchkit/patchkit_verbs.h"

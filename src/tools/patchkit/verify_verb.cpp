@@ -4,8 +4,8 @@
 #include <string>
 
 #include "app/util/launcher_util.h"
-#include "package/patch_kit.h"
 #include "maintenance/verify_version.h"
+#include "package/patch_kit.h"
 #include "platform/file_system.h"
 #include "tools/patchkit/patchkit_verbs.h"
 

@@ -24,16 +24,16 @@
 
 #include "app/launcher_settings.h"
 #include "maintenance/verify_cache.h"
-#include "update/fetch/byte_counting_transfer.h"
-#include "update/install/hand_off.h"
-#include "update/fetch/mirrored_transfer.h"
 #include "update/engine/step_context.h"
-#include "update/report/step_progress.h"
 #include "update/engine/update_delta_stage.h"
 #include "update/engine/update_lists.h"
 #include "update/engine/updater_ports.h"
-#include "update/fetch/version_fetcher.h"
 #include "update/engine/version_list.h"
+#include "update/fetch/byte_counting_transfer.h"
+#include "update/fetch/mirrored_transfer.h"
+#include "update/fetch/version_fetcher.h"
+#include "update/install/hand_off.h"
+#include "update/report/step_progress.h"
 
 // Outcomes of RunUpdate and CheckVersion.
 namespace update_outcome {

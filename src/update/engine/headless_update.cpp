@@ -5,9 +5,9 @@
 
 #include "app/startup.h"
 #include "app/util/launcher_util.h"
-#include "package/fast_file.h"
 #include "journal/journal.h"
 #include "maintenance/verify_version.h"
+#include "package/fast_file.h"
 #include "platform/file_system.h"
 #include "platform/progress_pacer.h"
 #include "trust/built_in_keys.h"

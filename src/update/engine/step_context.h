@@ -13,9 +13,9 @@
 
 #include "maintenance/verify_cache.h"
 #include "net/transfer_control.h"
-#include "update/install/hand_off.h"
 #include "update/engine/update_lists.h"
 #include "update/fetch/version_fetcher.h"
+#include "update/install/hand_off.h"
 
 class IStepReport {
 public:

@@ -7,10 +7,10 @@
 
 #include "app/util/launcher_util.h"
 #include "delta/vcdiff_delta.h"
-#include "package/bundle.h"
 #include "journal/journal.h"
-#include "package/patch_kit.h"
 #include "maintenance/verify_cache.h"
+#include "package/bundle.h"
+#include "package/patch_kit.h"
 #include "platform/file_system.h"
 #include "platform/saturated_sum.h"
 #include "platform/text_encoding.h"

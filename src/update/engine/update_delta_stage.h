@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "update/install/hand_off.h"
-#include "update/engine/update_lists.h"
 #include "update/engine/step_context.h"
+#include "update/engine/update_lists.h"
 #include "update/engine/updater_ports.h"
+#include "update/install/hand_off.h"
 
 class CBundle;
 

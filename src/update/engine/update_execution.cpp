@@ -8,13 +8,13 @@
 #include "platform/saturated_sum.h"
 #include "platform/text_format.h"
 #include "update/engine/game_updater.h"
-#include "update/install/install_paths.h"
-#include "update/install/installer.h"
-#include "update/report/status_texts.h"
 #include "update/engine/update_hand_over_stage.h"
 #include "update/engine/update_list_stage.h"
 #include "update/engine/update_pipeline.h"
 #include "update/engine/update_space_stage.h"
+#include "update/install/install_paths.h"
+#include "update/install/installer.h"
+#include "update/report/status_texts.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "maintenance/verify_cache.h"
-#include "update/install/hand_off.h"
 #include "update/engine/step_context.h"
 #include "update/engine/update_lists.h"
 #include "update/engine/updater_ports.h"
+#include "update/install/hand_off.h"
 
 // False, shown, when the installer would refuse the plan that the lists
 // promise: a list that deletes what it installs, deletes a program or

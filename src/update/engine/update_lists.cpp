@@ -9,8 +9,8 @@
 #include "app/util/launcher_util.h"
 #include "platform/text_encoding.h"
 #include "platform/text_format.h"
-#include "update/install/install_paths.h"
 #include "update/engine/version_list.h"
+#include "update/install/install_paths.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <system_error>
 
 #include "app/util/launcher_util.h"
-#include "package/bundle.h"
 #include "journal/journal.h"
+#include "package/bundle.h"
 #include "package/patch_kit.h"
 #include "platform/file_system.h"
 #include "platform/saturated_sum.h"

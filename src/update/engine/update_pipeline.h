@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "maintenance/verify_cache.h"
-#include "update/install/hand_off.h"
 #include "update/engine/step_context.h"
 #include "update/engine/update_lists.h"
+#include "update/install/hand_off.h"
 
 class CBundle;
 

@@ -4,8 +4,8 @@
 #include "app/launcher_settings.h"
 #include "net/ftp_client.h"
 #include "net/http_client.h"
-#include "update/install/program_start.h"
 #include "update/engine/updater_ports.h"
+#include "update/install/program_start.h"
 
 namespace {
 

@@ -7,15 +7,15 @@
 #include <memory>
 
 #include "app/util/launcher_util.h"
-#include "package/patch_kit.h"
 #include "journal/journal.h"
+#include "package/patch_kit.h"
 #include "package/sealed_content.h"
 #include "platform/file_system.h"
 #include "platform/text_format.h"
 #include "trust/trust_state.h"
-#include "update/report/status_texts.h"
-#include "update/fetch/mirrored_transfer.h"
 #include "update/engine/version_list.h"
+#include "update/fetch/mirrored_transfer.h"
+#include "update/report/status_texts.h"
 
 namespace {
 

@@ -28,8 +28,8 @@
 
 #include "app/launcher_settings.h"
 #include "platform/file_system.h"
-#include "update/fetch/release_trust.h"
 #include "update/engine/updater_ports.h"
+#include "update/fetch/release_trust.h"
 
 // A failure as the player sees it and, for the log only, its cause.
 struct StepFailure {

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "update/engine/update_lists.h"
 #include "update/install/install_paths.h"
 #include "update/install/installer.h"
-#include "update/engine/update_lists.h"
 
 namespace {
 

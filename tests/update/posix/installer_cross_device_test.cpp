@@ -10,8 +10,8 @@
 
 #include <cstdlib>
 
-#include "update/install_scenario.h"
 #include "update/install/installer.h"
+#include "update/install_scenario.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <unistd.h>
 
-#include "update/install_scenario.h"
 #include "update/install/installer.h"
+#include "update/install_scenario.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <cstring>
 #include <sstream>
 
-#include "update/install_scenario.h"
 #include "update/install/installer.h"
+#include "update/install_scenario.h"
 
 extern char** environ;
 

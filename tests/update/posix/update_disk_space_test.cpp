@@ -7,10 +7,10 @@
 
 #include "package/patch_kit.h"
 #include "platform/text_format.h"
-#include "update/support/updater_fixture.h"
 #include "update/engine/disk_space.h"
 #include "update/engine/game_updater.h"
 #include "update/report/status_texts.h"
+#include "update/support/updater_fixture.h"
 
 namespace {
 

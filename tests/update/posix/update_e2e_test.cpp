@@ -20,12 +20,12 @@
 #include <thread>
 
 #include "app/util/launcher_util.h"
-#include "package/patch_kit.h"
-#include "update/support/updater_fixture.h"
 #include "maintenance/verify_version.h"
+#include "package/patch_kit.h"
 #include "platform/text_encoding.h"
 #include "trust/built_in_keys.h"
 #include "update/engine/headless_update.h"
+#include "update/support/updater_fixture.h"
 
 #define VANTOREL_PEERS_DIR VANTOREL_SOURCE_DIR "/tests/peers"
 #include "net/posix/peer_server.h"

@@ -13,19 +13,19 @@
 #include <vector>
 
 #include "app/util/launcher_util.h"
+#include "journal/journal.h"
 #include "package/bundle.h"
 #include "package/fast_file.h"
 #include "package/patch_kit.h"
-#include "journal/journal.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "support/test_support.h"
 #include "trust/file_sha256.h"
 #include "trust/minisign.h"
 #include "trust/release_manifest.h"
-#include "update/fetch/release_trust.h"
 #include "update/engine/updater_ports.h"
 #include "update/engine/version_list.h"
+#include "update/fetch/release_trust.h"
 
 namespace test_update {
 

@@ -3,10 +3,10 @@
 
 #include <windows.h>
 
-#include "package/fast_file.h"
 #include "journal/journal.h"
-#include "package/patch_kit.h"
 #include "maintenance/verify_version.h"
+#include "package/fast_file.h"
+#include "package/patch_kit.h"
 #include "platform/win32/wide.h"
 #include "tools/installer/win32/folder_lock_win32.h"
 #include "update/install_scenario.h"
