@@ -208,7 +208,7 @@ int RunOneStep(const HeadlessUpdateOptions& options, const LauncherSettings& set
                IUpdateTransfer* transfer, StepBytes* bytes) {
     int32_t installed = 0;
     if (!ReadInstalledVersionNumber(options.folder, &installed)) {
-        std::fprintf(out, "no readable version.data in %s\n", options.folder.c_str());
+        std::fprintf(out, "no readable version.data in %s\n", fs_port::NativePath(options.folder).c_str());
         return 1;
     }
     ConsoleWindow window(out, settings, installed);

@@ -710,6 +710,8 @@ TEST(UpdateEndToEnd, UpdateVerbTakesOneStepWithOnce) {
         {{"--server", url, "--folder", inst.launcher.Path(), "--bogus"}, 2},
         {{"--server", "http://", "--folder", inst.launcher.Path()}, 1},
         {{"--server", url + "missing", "--folder", inst.launcher.Path()}, 1},
+        // A folder that holds no installation is named as the operator wrote it.
+        {{"--server", url, "--folder", configs.Path()}, 1},
     };
     for (const auto& c : cases) EXPECT_EQ(RunUpdateVerb(c.args, out, err), c.rc) << c.args.size() << c.args[1];
     std::fclose(out);
@@ -717,6 +719,8 @@ TEST(UpdateEndToEnd, UpdateVerbTakesOneStepWithOnce) {
     EXPECT_EQ(DifferenceFromRelease(inst.launcher.Path(), 3), "");
     EXPECT_EQ(Patchkit("verify '" + inst.launcher.Path() + "'"), 0);
     EXPECT_NE(ReadTextFile(outDir.File("out")).find("正在安装更新..."), std::string::npos);
+    EXPECT_NE(ReadTextFile(outDir.File("out")).find("no readable version.data in " + configs.Path() + "\n"),
+              std::string::npos);
     EXPECT_NE(ReadTextFile(outDir.File("err")).find("see " + inst.launcher.File("Log/launcher.log")), std::string::npos);
     // The log beside the installation says why the last run failed.
     const std::string log = ReadTextFile(inst.launcher.File("Log/launcher.log"));
