@@ -179,12 +179,12 @@ bool ComputeFileMd5(const std::string& path, std::string* hexOut) {
     return ComputeFileDigest(path, DigestAlgorithm::Md5, hexOut);
 }
 
-std::string Md5OfBytes(std::string_view bytes) {
-    EnsureCryptoLibrary();
-    unsigned char value[16];
-    gcry_md_hash_buffer(GCRY_MD_MD5, value, bytes.data(), bytes.size());
-    return LowerHex(value, sizeof value);
+std::string DigestOfBytes(DigestAlgorithm algorithm, std::string_view bytes) {
+    DigestSink digest(algorithm);
+    return digest.Write(bytes.data(), bytes.size()) ? digest.FinishHex() : std::string();
 }
+
+std::string Md5OfBytes(std::string_view bytes) { return DigestOfBytes(DigestAlgorithm::Md5, bytes); }
 
 struct DigestSink::Impl {
     int algorithm = GCRY_MD_MD5;

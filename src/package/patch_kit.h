@@ -20,7 +20,9 @@ enum class DigestAlgorithm { Md5, Sha256 };
                                      uint64_t* sizeOut = nullptr, const std::atomic<bool>* stop = nullptr);
 // The launcher's digest of a file: ComputeFileDigest with MD5.
 bool ComputeFileMd5(const std::string& path, std::string* hexOut);
-// MD5 of bytes in memory, in the same text form.
+// The digest of bytes in memory, in the same text form; empty when the hash
+// could not be started.
+std::string DigestOfBytes(DigestAlgorithm algorithm, std::string_view bytes);
 std::string Md5OfBytes(std::string_view bytes);
 
 // Takes bytes only to hash them. Set beside a write (CBundle::Extract's copy

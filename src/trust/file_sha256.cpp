@@ -7,7 +7,4 @@ bool ComputeFileSha256(const std::string& path, std::string* hexOut, std::uint64
     return ComputeFileDigest(path, DigestAlgorithm::Sha256, hexOut, sizeOut, stop);
 }
 
-std::string Sha256Hex(std::string_view data) {
-    DigestSink digest(DigestAlgorithm::Sha256);
-    return digest.Write(data.data(), data.size()) ? digest.FinishHex() : std::string();
-}
+std::string Sha256Hex(std::string_view data) { return DigestOfBytes(DigestAlgorithm::Sha256, data); }

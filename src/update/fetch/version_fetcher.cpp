@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <ctime>
 #include <limits>
 #include <memory>
@@ -10,8 +11,10 @@
 #include "journal/journal.h"
 #include "package/patch_kit.h"
 #include "package/sealed_content.h"
+#include "platform/byte_sink.h"
 #include "platform/file_system.h"
 #include "platform/text_format.h"
+#include "trust/file_sha256.h"
 #include "trust/trust_state.h"
 #include "update/engine/version_list.h"
 #include "update/fetch/mirrored_transfer.h"
@@ -24,6 +27,16 @@ int64_t AsCap(uint64_t size) {
 }
 
 StepFailure FailureOf(const TrustRefusal& refusal) { return {refusal.shown, refusal.reason}; }
+
+// A fetched file whole; the transfer's cap has bounded its size.
+bool ReadFetched(const std::string& path, std::string* bytesOut) {
+    const UniqueFile file(fs_port::OpenFile(path, "rb"));
+    if (!file) return false;
+    char block[64 * 1024];
+    size_t got = 0;
+    while ((got = std::fread(block, 1, sizeof block, file.get())) > 0) bytesOut->append(block, got);
+    return std::ferror(file.get()) == 0;
+}
 
 // Hashes a download's bytes as the transfer writes them. A transfer that
 // starts over writes at 0 again and the hash starts over with it; any other
@@ -93,7 +106,7 @@ int CVersionFetcher::FetchIntoMemory(const std::string& url, const std::string& 
     (void)fs_port::RemoveFile(localPath);
     const int result = m_transfer->FetchToFile(m_transferMode, url, localPath, cap, m_stop, notFoundOut, {});
     bytesOut->clear();
-    if (result == 0) (void)ReadWholeFile(localPath, nullptr, false, bytesOut);
+    if (result == 0 && !ReadFetched(localPath, bytesOut)) bytesOut->clear();
     // Also what a failed fetch left: at most the cap, or an empty file.
     (void)fs_port::RemoveFile(localPath);
     return result;
@@ -189,19 +202,18 @@ FetchedFile CVersionFetcher::FetchSmallFile(const std::string& name, VersionFile
         }
         cap = std::min(cap, AsCap(size));
     }
-    const std::string localPath = m_launcherFolder + "\\" + name;
-    (void)fs_port::RemoveFile(localPath);
     bool notFound = false;
-    file.result = m_transfer->FetchToFile(m_transferMode, UrlOf(name), localPath, cap, m_stop,
-                                          mayBeMissing ? &notFound : nullptr, {});
+    file.result = FetchIntoMemory(UrlOf(name), name, cap, mayBeMissing ? &notFound : nullptr, &file.bytes);
     file.absent = file.result != 0 && notFound;
+    // The bytes that are used are the bytes that are checked: the file is
+    // read once, and not again by path after its check.
     TrustRefusal refusal;
-    if (file.result == 0 && m_trust.Enabled() && !m_trust.CheckFile(name, localPath, &refusal)) {
+    if (file.result == 0 && m_trust.Enabled() &&
+        !m_trust.CheckDigest(name, file.bytes.size(), Sha256Hex(file.bytes), &refusal)) {
         file.refused = true;
         file.failure = FailureOf(refusal);
+        file.bytes.clear();
     }
-    if (file.result == 0 && !file.refused) (void)ReadWholeFile(localPath, nullptr, false, &file.bytes);
-    (void)fs_port::RemoveFile(localPath);
     return file;
 }
 
