@@ -90,4 +90,31 @@ def cross(d, cx, cy, s):
     d.line((cx - r, cy + r, cx + r, cy - r), fill=255, width=lw)
 
 
-GLYPHS = {f.__name__: f for f in (gear, monitor, headset, home, weibo, bag, download, copy, minus, cross)}
+def pause(d, cx, cy, s):
+    w, h = s * 0.16, s * 0.44
+    for sx in (-1, 1):
+        x = cx + sx * s * 0.2
+        d.rounded_rectangle((x - w, cy - h, x + w, cy + h), s * 0.04, fill=255)
+
+
+def play(d, cx, cy, s):
+    # Drawn a little right of centre: a triangle's weight lies towards its base.
+    d.polygon([(cx - s * 0.3, cy - s * 0.46), (cx + s * 0.44, cy), (cx - s * 0.3, cy + s * 0.46)], fill=255)
+
+
+def wrench(d, cx, cy, s):
+    # A handle from the lower left into a round head whose jaw opens to the upper right.
+    lw = _w(s, 0.18)
+    ex, ey = cx - s * 0.36, cy + s * 0.36
+    d.line((ex, ey, cx + s * 0.12, cy - s * 0.12), fill=255, width=lw)
+    d.ellipse((ex - lw / 2, ey - lw / 2, ex + lw / 2, ey + lw / 2), fill=255)
+    r, hx, hy = s * 0.26, cx + s * 0.18, cy - s * 0.18
+    d.ellipse((hx - r, hy - r, hx + r, hy + r), fill=255)
+    u, v, w = (math.sqrt(0.5), -math.sqrt(0.5)), (math.sqrt(0.5), math.sqrt(0.5)), s * 0.09
+    near, far = 0.0, r * 1.6
+    d.polygon([(hx + u[0] * t + v[0] * side * w, hy + u[1] * t + v[1] * side * w)
+               for t, side in ((near, -1), (far, -1), (far, 1), (near, 1))], fill=0)
+
+
+GLYPHS = {f.__name__: f for f in (gear, monitor, headset, home, weibo, bag, download, copy, minus, cross, pause,
+                                  play, wrench)}

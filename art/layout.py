@@ -33,6 +33,12 @@ BUTTONS = {
     "settings": (324, "nav", "游戏设置", "gear"),
     "sysinfo": (328, "nav", "系统信息", "monitor"),
     "update": (332, "wide", "更新", "download"),
+    # The update button while a version step runs, and after it was paused
+    # (or at a start that finds its downloads kept).
+    "pause": (336, "wide", "暂停", "pause"),
+    "continue": (340, "wide", "继续", "play"),
+    # The update button while damaged files wait for their repair.
+    "repair": (344, "wide", "修复", "wrench"),
     "minimise": (348, "sys", "", "minus"),
     "close": (352, "sys", "", "cross"),
     "copy": (812, "panel", "复制信息", "copy"),

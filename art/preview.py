@@ -78,7 +78,10 @@ def main_window(skin, inside, images, pieces):
     x, y, w, h = win["browser"]
     _frame(img, pieces, *win["frame"])
     img.paste(_page((w, h), "VANTOREL 最新动态"), (x, y))
-    _place_buttons(img, images, win["buttons"], {"sysinfo": "hover", "update": "disabled"})
+    # While a version step downloads, the update button is the pause button
+    # and the game cannot start.
+    buttons = [("pause" if name == "update" else name, pos) for name, pos in win["buttons"]]
+    _place_buttons(img, images, buttons, {"sysinfo": "hover", "start": "disabled"})
     d = ImageDraw.Draw(img)
     d.text((340, 604), "正在下载 patch_1001.pak  (45%)", font=ak.font(12), fill=(255, 255, 255))
     d.text((340, 628), "当前版本 : 1.0.0.0   最新版本 : 1.0.0.1", font=ak.font(12), fill=(255, 255, 255))

@@ -1,6 +1,7 @@
 // One download with our HTTP or FTP client, for bench/run_bench.py to time
 // and to measure (peak memory) against curl on the same file and server.
 //   download_bench http://HOST:PORT/PATH FILE
+//   download_bench https://HOST:PORT/PATH FILE  (a test CA: VANTOREL_TEST_CA_FILE)
 //   download_bench ftp://HOST:PORT/PATH FILE
 //   download_bench URL FILE KIBPS        under the process's download limit
 // The FTP client takes "\" after the host, as the update lists give it; "/"
@@ -19,7 +20,7 @@ bool StartsWith(const std::string& text, const char* prefix) {
 }
 
 int Download(const std::string& url, const std::string& target) {
-    if (StartsWith(url, "http://")) {
+    if (StartsWith(url, "http://") || StartsWith(url, "https://")) {
         CNetworkHTTP http;
         return http.Download(url, target);
     }

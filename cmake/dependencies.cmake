@@ -22,6 +22,9 @@ else()
   find_library(GPG_ERROR_LIB gpg-error REQUIRED)
   add_library(vantorel_gcrypt INTERFACE)
   target_link_libraries(vantorel_gcrypt INTERFACE ${GCRYPT_LIB} ${GPG_ERROR_LIB})
+  # https natively: Debian's GnuTLS with the system's trust store. The
+  # Windows build uses Schannel, which ships with the system.
+  find_package(GnuTLS REQUIRED)
 endif()
 
 # GoogleTest: Debian's package natively, built from its sources for Windows.

@@ -1,6 +1,6 @@
 // The control connection's bytes as the FTP client receives them: whole
-// replies taken off the front one by one, each read as a PASV and a SIZE
-// answer.
+// replies taken off the front one by one, each read as a PASV, a SIZE and
+// an MDTM answer.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,6 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         (void)ParsePasvReply(reply.text, &host, &port);
         int64_t fileSize = 0;
         (void)ParseSizeReply(reply.text, &fileSize);
+        std::string time;
+        (void)ParseTimeReply(reply.text, &time);
     }
     return 0;
 }

@@ -21,6 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)ParseContentLength(response, headerSize, &length);
     ContentRange range;
     (void)ParseContentRange(response, headerSize, &range);
+    // The validator is kept and sent back as If-Range: never unsafe text.
+    const std::string validator = ReadValidator(response, headerSize);
+    if (!validator.empty() && !IsSafeValidator(validator)) __builtin_trap();
     std::string location;
     if (FindFieldValue(response, headerSize, "Location", &location)) {
         HttpUrlParts from;

@@ -12,10 +12,12 @@ committed; run this again only when a format changes. Files it does not make
 """
 import os
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
 import zipfile
+import zlib
 
 from PIL import Image
 
@@ -99,6 +101,20 @@ def release_seeds(patchkit, work):
     sealed = os.path.join(work, "config.data")
     subprocess.run([patchkit, "encipher", config, sealed], check=True)
     write("sealed_file", "config.data", b"\0" + read(sealed))
+
+
+def state_index_seeds(patchkit, work):
+    """The state.data of a third release, whose files come from all three."""
+    old, new = game_folders(os.path.join(work, "state"))
+    empty, server = os.path.join(work, "state", "empty"), os.path.join(work, "state", "server")
+    os.makedirs(empty)
+    for source, target, version in ((empty, old, "1.0.0.1"), (old, new, "1.0.0.2"), (new, new, "1.0.0.3")):
+        subprocess.run([patchkit, "release", "--from", source, "--to", target, "--version", version,
+                        "--server-root", server], check=True, stdout=subprocess.DEVNULL)
+    plain = os.path.join(work, "state.plain")
+    subprocess.run([patchkit, "decipher", os.path.join(server, "1.0.0.3", "state.data"), plain], check=True)
+    write("state_index", "release", read(plain))
+    write("state_index", "empty", b"vantorel-state\t1\t1.0.0.1\t0\n")
 
 
 def text_seeds():
@@ -246,6 +262,20 @@ def vcdiff_old_file():
     return bytes(out)
 
 
+def patchkit_deltas(patchkit, work, kind, old, versions):
+    """Seeds of the KIND target: patchkit's deltas of that kind from old to
+    each of versions (name: content); gives the old file's path."""
+    old_path = os.path.join(work, kind + "-old")
+    put(old_path, old)
+    for name, content in versions.items():
+        new_path, delta = os.path.join(work, kind + "-" + name), os.path.join(work, name + "." + kind)
+        put(new_path, content)
+        subprocess.run([patchkit, "delta", "--format", kind, old_path, new_path, delta], check=True,
+                       stdout=subprocess.DEVNULL)
+        write(kind, "patchkit-" + name, read(delta))
+    return old_path
+
+
 def vcdiff_seeds(patchkit, work):
     """Deltas from the target's old file made by patchkit, one by the xdelta3
     tool without and one with its default secondary compression."""
@@ -257,18 +287,43 @@ def vcdiff_seeds(patchkit, work):
         "shrunk": old[:1000],
         "empty": b"",
     }
-    old_path = os.path.join(work, "vcdiff-old")
-    put(old_path, old)
-    for name, content in versions.items():
-        new_path, delta = os.path.join(work, "vcdiff-" + name), os.path.join(work, name + ".vcdiff")
-        put(new_path, content)
-        subprocess.run([patchkit, "delta", old_path, new_path, delta], check=True, stdout=subprocess.DEVNULL)
-        write("vcdiff", "patchkit-" + name, read(delta))
+    old_path = patchkit_deltas(patchkit, work, "vcdiff", old, versions)
     for name, options in (("xdelta3-plain", ["-S", "none"]), ("xdelta3-lzma", [])):
         delta = os.path.join(work, name)
         subprocess.run(["xdelta3", "-e", "-f"] + options + ["-s", old_path, os.path.join(work, "vcdiff-moved"), delta],
                        check=True)
         write("vcdiff", name, read(delta))
+
+
+def bsdiff_seeds(patchkit, work):
+    """bsdiff deltas from the same old file (bsdiff_fuzz.cpp has vcdiff's):
+    patchkit's, and one by Debian's bsdiff tool."""
+    old = vcdiff_old_file()
+    versions = {
+        "insert-delete": old[:5000] + b"new bytes" * 50 + old[5000:60000] + old[70000:],
+        "moved": old[50000:] + old[:50000],
+        "shrunk": old[:1000],
+        "empty": b"",
+    }
+    old_path = patchkit_deltas(patchkit, work, "bsdiff", old, versions)
+    delta = os.path.join(work, "tool.bsdiff")
+    subprocess.run(["bsdiff", old_path, os.path.join(work, "bsdiff-moved"), delta], check=True)
+    write("bsdiff", "bsdiff-moved", read(delta))
+
+
+def ranged_member_seeds():
+    """Spans of the member ranged_member_fuzz.cpp expects: with sizes in the header, and with a descriptor."""
+    content = b"the member that the index names\n" * 8
+    packer = zlib.compressobj(6, zlib.DEFLATED, -15, 8)
+    packed = packer.compress(content) + packer.flush()
+    name, crc = b"Root/data/a.txt", zlib.crc32(content)
+
+    def header(flags, crc, packed_size, size):
+        return struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, flags, 8, 0, 0x21, crc, packed_size, size, len(name), 0) + name
+
+    write("ranged_member", "sized", header(0, crc, len(packed), len(content)) + packed)
+    descriptor = struct.pack("<IIII", 0x08074B50, crc, len(packed), len(content))
+    write("ranged_member", "descriptor", header(8, 0, 0, 0) + packed + descriptor)
 
 
 def main():
@@ -280,7 +335,10 @@ def main():
         http_seeds(work)
         ftp_seeds(work)
         signing_seeds(os.path.abspath(patchkit), work)
+        state_index_seeds(os.path.abspath(patchkit), work)
         vcdiff_seeds(os.path.abspath(patchkit), work)
+        bsdiff_seeds(os.path.abspath(patchkit), work)
+        ranged_member_seeds()
 
 
 if __name__ == "__main__":

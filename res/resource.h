@@ -7,9 +7,10 @@
 //  - the skin is 820 x 670 pixels, 24 bits; magenta (255, 0, 255) pixels are
 //    cut out of the window, including the hole in the crest at the top;
 //  - button icons are 32-bit with alpha, one image per icon: 123 x 37 for the
-//    header buttons, 196 x 48 for shop and update, 172 x 131 for start,
-//    43 x 37 for minimise and close, 136 x 44 for the two buttons of the
-//    system information window. Their last column and row are transparent;
+//    header buttons, 196 x 48 for shop and update (and its pause, continue
+//    and repair looks), 172 x 131 for start, 43 x 37 for minimise and close,
+//    136 x 44 for the two buttons of the system information window. Their
+//    last column and row are transparent;
 //  - the frame pieces are 20 x 20; the edges and the centre are opaque so that
 //    they can be loaded stretched (678 or 688 wide, 370 high);
 //  - the image tiles are 140 x 60, the system information title 240 x 36.
@@ -66,6 +67,19 @@
 #define IDI_UPDATE_HOVER 333
 #define IDI_UPDATE_PRESSED 334
 #define IDI_UPDATE_DISABLED 335
+// the update button while a step runs ("暂停"), and for a step to go on ("继续")
+#define IDI_PAUSE_NORMAL 336
+#define IDI_PAUSE_HOVER 337
+#define IDI_PAUSE_PRESSED 338
+#define IDI_PAUSE_DISABLED 339
+#define IDI_CONTINUE_NORMAL 340
+#define IDI_CONTINUE_HOVER 341
+#define IDI_CONTINUE_PRESSED 342
+#define IDI_CONTINUE_DISABLED 343
+#define IDI_REPAIR_NORMAL 344
+#define IDI_REPAIR_HOVER 345
+#define IDI_REPAIR_PRESSED 346
+#define IDI_REPAIR_DISABLED 347
 #define IDI_MINIMISE_NORMAL 348
 #define IDI_MINIMISE_HOVER 349
 #define IDI_MINIMISE_PRESSED 350

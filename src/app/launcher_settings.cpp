@@ -73,19 +73,23 @@ bool SameAsciiKey(const std::string& a, const char* b) {
 }
 
 // A host as UpdateIP holds it: a leading "http://" or "ftp://" and trailing
-// separators go; what is left must be printable ASCII without blanks.
+// separators go, "https://" stays (in lower case) since it picks TLS; what
+// is left must be printable ASCII without blanks.
 bool BareHost(const std::string& entry, std::string* hostOut) {
     std::string host = entry;
-    for (const char* scheme : {"http://", "ftp://"}) {
+    bool secure = false;
+    for (const char* scheme : {"http://", "ftp://", "https://"}) {
         const size_t length = std::char_traits<char>::length(scheme);
-        if (host.size() >= length && SameAsciiKey(host.substr(0, length), scheme)) host.erase(0, length);
+        if (host.size() < length || !SameAsciiKey(host.substr(0, length), scheme)) continue;
+        host.erase(0, length);
+        secure = length == 8;
     }
     while (!host.empty() && (host.back() == '/' || host.back() == '\\')) host.pop_back();
     if (host.empty() || host.size() > kMaxMirrorBytes) return false;
     for (char c : host) {
         if (c <= 0x20 || c >= 0x7F) return false;
     }
-    *hostOut = host;
+    *hostOut = secure ? "https://" + host : host;
     return true;
 }
 

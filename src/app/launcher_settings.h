@@ -47,7 +47,7 @@ struct LauncherSettings {
     std::string UpdatePort;
     int32_t TransferMode = kTransferModeHttp;
     // Hosts as UpdateIP is written ("host[:port]", for HTTP also with a base
-    // path), without a scheme.
+    // path), without a scheme but "https://" for a host served over TLS.
     std::vector<std::string> Mirrors;
     int64_t MaxDownloadKiBps = 0;
 };

@@ -11,6 +11,10 @@ bool IsFullVerification(const std::vector<std::string>& arguments) {
     return !arguments.empty() && arguments.front() == kFullVerifySwitch;
 }
 
+bool IsRepairStart(const std::vector<std::string>& arguments) {
+    return !arguments.empty() && arguments.front() == kRepairSwitch;
+}
+
 std::string LogFolderPath(const std::string& currentFolder) {
     if (!currentFolder.empty() && currentFolder.back() == '\\') return currentFolder + "Log";
     return currentFolder + "\\Log";

@@ -31,10 +31,16 @@ constexpr const char kUpdateRestartLogText[] = "更新完成通知2.";
 // whatever the verification cache says. Compared like "/update".
 constexpr const char kFullVerifySwitch[] = "/verify";
 
+// For support: the window's first check reads every installed file (as
+// "/verify") and repairs the damaged ones without a press.
+constexpr const char kRepairSwitch[] = "/repair";
+
 // True when the first argument after the program name is exactly "/update".
 bool IsUpdateHandOff(const std::vector<std::string>& arguments);
 // True when it is exactly "/verify".
 bool IsFullVerification(const std::vector<std::string>& arguments);
+// True when it is exactly "/repair".
+bool IsRepairStart(const std::vector<std::string>& arguments);
 // "<current folder>\Log", without doubling a trailing back-slash.
 std::string LogFolderPath(const std::string& currentFolder);
 std::string LogFilePath(const std::string& logFolder);

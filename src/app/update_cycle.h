@@ -1,7 +1,7 @@
 // The update cycle seen from the main window: when a check begins, the one
 // update worker that runs the engine, what each outcome does to the buttons
-// and texts, the update button, and the update-end notice of a second
-// launcher.
+// and texts, the update button (update, pause while a step runs, continue a
+// paused or kept step), and the update-end notice of a second launcher.
 //
 // Workers never touch the window: every change goes through
 // UpdateCycleWindow, whose Win32 side posts it to the window's thread. A
@@ -13,10 +13,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "update/fetch/kept_downloads.h"
 
 class CJournal;
 
@@ -24,18 +28,31 @@ namespace cycle_text {
 constexpr const char kGameRunningBox[] = "游戏正在运行 ,不能进行更新!";
 constexpr const char kCheckingUpdate[] = "执行检查更新";
 constexpr const char kVerifyFailedLog[] = "本地版本验证失败";
-constexpr const char kAlreadyLatest[] = "当前已经是最新版本";
 constexpr const char kAskingState[] = "请求版本升级状态...";
 constexpr const char kNewVersion[] = "发现可用的新版本";
 constexpr const char kUpdateEndLog[] = "Update end.";
 constexpr const char kUpdateFinishedLog[] = "更新完成!";
 constexpr const char kUpdateInstalled[] = "更新安装完成!";
+// The kept bytes alone, for a state that does not know the step's size.
+constexpr const char kPausedKeptFormat[] = "已暂停 : 已下载 %s";
+constexpr const char kCanContinueKeptFormat[] = "可继续更新 : 已下载 %s";
+constexpr const char kDamagedFilesFormat[] = "发现 %d 个文件损坏";
 }  // namespace cycle_text
+
+// What the update button does when pressed, and so which pictures it shows.
+enum class UpdateButtonRole {
+    Update,    // install the offered version
+    Pause,     // a step runs: stop it and keep its downloads
+    Continue,  // install, going on from the kept downloads
+    Repair,    // fetch again the installed files that differ (the update button's pictures)
+};
 
 // How long the window waits for a worker it has asked to stop.
 constexpr std::chrono::milliseconds kWorkerStopWait{5000};
 
-enum class VerifyOutcome { Verified, Failed, Stopped };
+// Failed: version.data could not be read. Damaged: it was, the installed
+// version is set, but some listed files differ or are missing.
+enum class VerifyOutcome { Verified, Failed, Damaged, Stopped };
 
 // What the cycle needs of the window. Safe to call from any thread.
 class UpdateCycleWindow {
@@ -47,13 +64,18 @@ public:
     // Verifies the installed files on the update worker, showing its
     // progress in the status line when asked; on success the installed
     // version is set. Once stop is set it ends within a block's read and
-    // gives Stopped.
-    virtual VerifyOutcome VerifyInstalledVersion(const std::atomic<bool>& stop, bool showProgress) = 0;
+    // gives Stopped. With Damaged, damagedOut gets the places that differ,
+    // as version.data names them.
+    virtual VerifyOutcome VerifyInstalledVersion(const std::atomic<bool>& stop, bool showProgress,
+                                                 std::vector<std::string>* damagedOut) = 0;
     // While verifying, the start and update buttons are off; what the cycle
     // asks of them meanwhile is applied when the verification ends.
     virtual void SetVerifying(bool verifying) = 0;
     [[nodiscard]] virtual int32_t InstalledVersion() const = 0;
     virtual void ShowVersionLine(int32_t latestVersion) = 0;
+    // Called only when the role changes; the window shows the role's pictures
+    // and hands a press to OnPauseButton while it shows Pause.
+    virtual void SetUpdateButtonRole(UpdateButtonRole role) = 0;
     virtual void ShowStatus(const std::string& text) = 0;
     virtual void EnableUpdateButton(bool enable) = 0;
     virtual void EnableStartButton(bool enable) = 0;
@@ -68,10 +90,22 @@ class UpdateEngine {
 public:
     virtual ~UpdateEngine() = default;
     // Runs on the worker; the outcome of the engine (1, 2, 3, or 0).
-    virtual int RunUpdate() = 0;
+    // mandatoryStep is called on the worker when the check found a mandatory
+    // version and the run goes on to install it without having been asked.
+    virtual int RunUpdate(const std::function<void()>& mandatoryStep) = 0;
+    // Runs on the worker: fetches the damaged places of the installed
+    // version again and hands them to the installer; the outcome as RunUpdate's.
+    virtual int RunRepair(const std::vector<std::string>& damaged) = 0;
+    // Runs on the worker: what RunRepair would download, asked of the
+    // server with nothing shown; -1 when it cannot tell.
+    virtual int64_t RepairDownloadBytes(const std::vector<std::string>& damaged) = 0;
     virtual void SetInstall(bool install) = 0;
     [[nodiscard]] virtual bool Install() const = 0;
     [[nodiscard]] virtual int32_t LatestVersion() const = 0;
+    // The version the last check found to install next; 0 for none.
+    [[nodiscard]] virtual int32_t OfferedVersion() const = 0;
+    // What the work folder keeps of an unfinished step, read now.
+    [[nodiscard]] virtual KeptDownloadsSummary KeptDownloads() const = 0;
     // From any thread: the running RunUpdate ends soon, or the next one at
     // once when it has not begun yet.
     virtual void RequestStop() = 0;
@@ -99,8 +133,19 @@ public:
     CUpdateCycle& operator=(const CUpdateCycle&) = delete;
 
     void BeginUpdateCheck();
-    // The update button.
+    // The update button showing Update or Continue: installs, on a new worker
+    // that asks the server at once.
     void OnUpdateButton();
+    // The update button showing Pause: the running step stops (cooperatively,
+    // never waited for here) and its downloads stay for a continue. Nothing
+    // happens when no step runs (a press that raced the step's end).
+    void OnPauseButton();
+    // The update button showing Repair: the files the last check found
+    // damaged come again, on a new worker.
+    void OnRepairButton();
+    // The next check repairs the damaged files it finds without a press
+    // (the launcher started with "/repair"); only that check.
+    void RepairAtOnce();
     // The notice WM_USER+100; only wParam 0 with lParam 1 is acted on.
     void OnUpdateEnd(uintptr_t wParam, intptr_t lParam);
 

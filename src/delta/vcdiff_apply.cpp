@@ -2,6 +2,9 @@
 // small block cache, the new file streamed to a part file beside its place.
 #include <memory>
 
+#include <cstring>
+
+#include "delta/bsdiff_delta.h"
 #include "delta/vcdiff_delta.h"
 #include "delta/vcdiff_stream.h"
 #include "platform/file_system.h"
@@ -85,6 +88,20 @@ DeltaResult ApplyDeltaStreams(std::FILE* source, int64_t sourceSize, std::FILE* 
     return DecodeDelta(&run, delta);
 }
 
+namespace {
+
+// A delta is BSDIFF40 when it starts so, and VCDIFF otherwise (whose decoder
+// names anything else as no delta at all).
+bool IsBsdiffDelta(std::FILE* delta) {
+    char magic[kBsdiffMagicBytes];
+    const bool bsdiff = std::fread(magic, 1, sizeof magic, delta) == sizeof magic &&
+                        std::memcmp(magic, kBsdiffMagic, sizeof magic) == 0;
+    std::rewind(delta);
+    return bsdiff;
+}
+
+}  // namespace
+
 DeltaResult ApplyDeltaFile(const std::string& sourcePath, const std::string& deltaPath,
                            const std::string& outPath, const std::atomic<bool>* stop,
                            const std::function<void(int64_t done, int64_t total)>& progress) {
@@ -103,8 +120,11 @@ DeltaResult ApplyDeltaFile(const std::string& sourcePath, const std::string& del
         return DeltaFailure(DeltaFault::WriteFailed, "cannot create " + fs_port::NativePath(outPath) + ".part");
     }
     FileSink sink(out.File());
-    DeltaResult result = ApplyDeltaStreams(source.get(), sourceSize, delta.get(), fs_port::NativePath(deltaPath),
-                                           &sink, stop, progress);
+    const std::string deltaName = fs_port::NativePath(deltaPath);
+    DeltaResult result =
+        IsBsdiffDelta(delta.get())
+            ? ApplyBsdiffStreams(source.get(), sourceSize, delta.get(), deltaSize, deltaName, &sink, stop, progress)
+            : ApplyDeltaStreams(source.get(), sourceSize, delta.get(), deltaName, &sink, stop, progress);
     if (!result.ok) return result;
     // The old file is closed first: outPath may name it, and Windows renames
     // nothing over an open file.

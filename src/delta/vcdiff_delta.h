@@ -57,8 +57,9 @@ struct DeltaResult {
                                           const std::string& deltaPath, const DeltaEncodeOptions& options);
 
 // Rebuilds the new file at outPath from the old file sourcePath and the delta
-// deltaPath. The output is written beside outPath and renamed in only when
-// complete and checked against the delta's own window checksums; on any
+// deltaPath, VCDIFF or BSDIFF40 (bsdiff_delta.h) as its first bytes say. The
+// output is written beside outPath and renamed in only when complete (and,
+// for VCDIFF, checked against the delta's own window checksums); on any
 // failure nothing is left at outPath's side and a file already at outPath
 // stays as it was. outPath may name sourcePath. stop (may be null) is read
 // between output blocks; progress (may be empty) gets the bytes written so

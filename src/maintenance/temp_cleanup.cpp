@@ -5,11 +5,19 @@
 #include "app/util/launcher_util.h"
 #include "journal/journal.h"
 #include "platform/file_system.h"
+#include "update/fetch/kept_downloads.h"
+#include "update/install/installer.h"
 
 void ClearTempFolders(const std::string& launcherFolder, CJournal& journal,
                       const std::atomic<bool>* stop) {
     if (launcherFolder.empty()) return;
-    (void)RemoveFolderTree(launcherFolder + "\\_temp", stop);
+    const std::string workFolder = launcherFolder + "\\" + kWorkFolderName;
+    CKeptDownloads kept;
+    if (kept.Open(workFolder)) {
+        kept.KeepOnlyItsFiles();
+    } else {
+        (void)RemoveFolderTree(workFolder, stop);
+    }
     // The hand-off file of the same name is the installer's and stays.
     const std::string handOff = launcherFolder + "\\udo.temp";
     if (fs_port::IsDirectory(handOff)) (void)RemoveFolderTree(handOff, stop);

@@ -14,7 +14,8 @@ class CJournal;
 
 // Removes <launcherFolder>\_temp and, only when it is a folder,
 // <launcherFolder>\udo.temp, then writes the Notice "Clear dir." whatever the
-// removals achieved. Files that cannot be removed stay, and so does whatever
+// removals achieved. The downloads of a step that was not handed over (its
+// state file still in "_temp") stay for that step to continue; all else goes. Files that cannot be removed stay, and so does whatever
 // is left once stop (may be null) is set. An empty launcher folder does
 // nothing at all: the paths would otherwise name the root.
 void ClearTempFolders(const std::string& launcherFolder, CJournal& journal,

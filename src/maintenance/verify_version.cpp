@@ -280,6 +280,13 @@ ListedFilesCheck CheckListedFiles(const std::string& folder, const std::vector<F
     return check;
 }
 
+bool ReadUsableVersionFile(const std::string& folder, const FileKey& key, ParsedVersionFile* parsedOut) {
+    std::string content;
+    bool opened = false;
+    return ReadVersionFile(folder, key, &content, &opened) &&
+           ParseVersionContent(content, parsedOut) == VersionContentState::Usable;
+}
+
 VerifyReport VerifyGameVersion(const std::string& launcherFolder, CPatchKit& patchKit,
                                CJournal& journal, const FileKey& key, const VerifyOptions& options) {
     VerifyReport report;

@@ -121,6 +121,9 @@ constexpr std::chrono::milliseconds kVerifyProgressInterval{100};
                                              const FileKey& key = LauncherFileKey(),
                                              const VerifyOptions& options = VerifyOptions());
 
+// <folder>\version.data read, deciphered and parsed; false unless usable.
+[[nodiscard]] bool ReadUsableVersionFile(const std::string& folder, const FileKey& key, ParsedVersionFile* parsedOut);
+
 // The deciphered content of <folder>\version.data; false when it cannot be
 // opened (openedOut false), is larger than kMaxVersionFileBytes (tooLargeOut
 // true, when given; nothing of it is read) or gives no content.

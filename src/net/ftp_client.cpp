@@ -37,11 +37,36 @@ void CNetworkFTP::Cancel() {
 
 int CNetworkFTP::Download(const std::string& url, const std::string& localPath, bool toMemory,
                           std::string* contentOut) {
+    m_nSpanFirst = -1;
+    return Fetch("FTP RETR " + url, url, localPath, toMemory, contentOut);
+}
+
+int CNetworkFTP::DownloadSpan(const std::string& url, const std::string& localPath, int64_t first,
+                              int64_t length) {
+    m_nSpanFirst = -1;
+    if (first < 0 || length <= 0 || length - 1 > kMaxFtpFileBytes - first) {
+        m_bNotFound = m_bStalled = m_bRangesIgnored = false;
+        LogTransfer(EntryKind::Error, "FTP RETR " + url,
+                    "unusable span of " + std::to_string(length) + " bytes from byte " + std::to_string(first));
+        return ftp_result::kTransfer;
+    }
+    m_nSpanFirst = first;
+    m_nSpanLength = length;
+    const std::string what =
+        "FTP RETR " + url + " bytes " + std::to_string(first) + "-" + std::to_string(first + length - 1);
+    const int result = Fetch(what, url, localPath, false, nullptr);
+    m_nSpanFirst = -1;
+    return result;
+}
+
+int CNetworkFTP::Fetch(const std::string& what, const std::string& url, const std::string& localPath,
+                       bool toMemory, std::string* contentOut) {
     m_failure.clear();
     m_bNotFound = false;
     m_bStalled = false;
+    m_bRangesIgnored = false;
     const int result = Run(url, localPath, toMemory, contentOut);
-    if (result != ftp_result::kOk) LogTransfer(EntryKind::Error, "FTP RETR " + url, m_failure);
+    if (result != ftp_result::kOk) LogTransfer(EntryKind::Error, what, m_failure);
     return result;
 }
 
@@ -64,7 +89,7 @@ int CNetworkFTP::Run(const std::string& url, const std::string& localPath, bool 
         Disconnect();
         return ftp_result::kNoControl;
     }
-    const int prepared = PrepareTransfer();
+    const int prepared = PrepareTransfer(!toMemory);
     if (prepared != kPrepared) {
         Disconnect();
         return prepared * 10;
@@ -74,21 +99,43 @@ int CNetworkFTP::Run(const std::string& url, const std::string& localPath, bool 
         // cut the front off the content.
         m_nOffset = 0;
     }
-    const int64_t limit = toMemory && kMaxFtpMemoryBytes < m_byteCap ? kMaxFtpMemoryBytes : m_byteCap;
-    if (m_nRemoteSize > limit) {
-        Refuse("SIZE announces " + std::to_string(m_nRemoteSize) + " bytes, more than the cap of " +
-               std::to_string(limit) + " bytes for this file");
+    const int sized = CheckSize(toMemory);
+    if (sized != ftp_result::kOk) {
         Disconnect();
-        return ftp_result::kTransfer;
+        return sized;
     }
-    if (!toMemory && OpenLocalFile(localPath) != 0) {
+    if (!toMemory && OpenLocalFile(localPath, url) != 0) {
         Refuse("the local file " + localPath + " cannot be opened or cut");
         Disconnect();
         return ftp_result::kLocalFile;
     }
+    if (!toMemory && m_answered) m_answered(m_strRemoteTime, m_nRemoteSize);
     const int result = Retrieve(toMemory, contentOut);
     if (result != ftp_result::kOk) Disconnect();
     return result;
+}
+
+// What SIZE gave must fit the cap, and hold the whole span of a span
+// download, which needs REST as well.
+int CNetworkFTP::CheckSize(bool toMemory) {
+    const int64_t limit = toMemory && kMaxFtpMemoryBytes < m_byteCap ? kMaxFtpMemoryBytes : m_byteCap;
+    const int64_t wanted = IsSpan() ? m_nSpanLength : m_nRemoteSize;
+    if (wanted > limit) {
+        Refuse((IsSpan() ? "the span of " : "SIZE announces ") + std::to_string(wanted) +
+               " bytes, more than the cap of " + std::to_string(limit) + " bytes for this file");
+        return ftp_result::kTransfer;
+    }
+    if (!IsSpan()) return ftp_result::kOk;
+    if (!m_bCanResume) {
+        m_bRangesIgnored = true;
+        Refuse("the server takes no REST, so it cannot send a span");
+        return ftp_result::kRest;
+    }
+    if (m_nRemoteSize - m_nSpanFirst < m_nSpanLength) {
+        Refuse("SIZE gives " + std::to_string(m_nRemoteSize) + " bytes, too few for the span");
+        return ftp_result::kSize;
+    }
+    return ftp_result::kOk;
 }
 
 bool CNetworkFTP::ParseUrl(const std::string& url) {
@@ -103,7 +150,7 @@ bool CNetworkFTP::ParseUrl(const std::string& url) {
     return true;
 }
 
-int CNetworkFTP::PrepareTransfer() {
+int CNetworkFTP::PrepareTransfer(bool askTime) {
     if ((m_strConnectedHost != m_strHost || m_nConnectedPort != m_nPort) && m_control.IsOpen()) {
         Disconnect();
     }
@@ -119,7 +166,7 @@ int CNetworkFTP::PrepareTransfer() {
     }
     m_bCompletionDue = false;
     const int cwd = ChangeDirectory();
-    return cwd != kPrepared ? cwd : AskSizeAndPassive();
+    return cwd != kPrepared ? cwd : AskSizeAndPassive(askTime);
 }
 
 int CNetworkFTP::LogIn() {
@@ -152,12 +199,21 @@ int CNetworkFTP::ChangeDirectory() {
     return answered && reply.code == 250 ? kPrepared : Refused(6, "CWD", answered, reply);
 }
 
-int CNetworkFTP::AskSizeAndPassive() {
+// askTime: MDTM as well, whose time tells a partial local file's server
+// file from a newer one of the same size. A server without MDTM (500, 502,
+// 550) or with a time of another shape gives none, and the download goes on.
+int CNetworkFTP::AskSizeAndPassive(bool askTime) {
     FtpReply reply;
     bool answered = Command("SIZE " + m_strRemoteFile + "\r\n", &reply);
     if (!answered || reply.code != 213 || !ParseSizeReply(reply.text, &m_nRemoteSize)) {
         m_bNotFound = answered && reply.code == kFileUnavailable;
         return Refused(7, "SIZE", answered, reply);
+    }
+    m_strRemoteTime.clear();
+    if (askTime) {
+        answered = Command("MDTM " + m_strRemoteFile + "\r\n", &reply);
+        if (!answered) return Refused(7, "MDTM", false, reply);
+        if (reply.code != 213 || !ParseTimeReply(reply.text, &m_strRemoteTime)) m_strRemoteTime.clear();
     }
     answered = Command("PASV \r\n", &reply);
     if (!answered || reply.code != 227) return Refused(8, "PASV", answered, reply);
@@ -170,19 +226,43 @@ int CNetworkFTP::AskSizeAndPassive() {
 // launcher to other machines (and is wrong behind NAT anyway).
 const std::string& CNetworkFTP::DataConnectionHost() const { return m_strHost; }
 
-int CNetworkFTP::OpenLocalFile(const std::string& localPath) {
+int CNetworkFTP::OpenLocalFile(const std::string& localPath, const std::string& url) {
     m_hFile.reset();
     m_hFile = OpenOrCreateFile(localPath);
+    if (m_hFile && IsSpan()) {
+        m_nOffset = m_nSpanFirst;
+        return fs_port::TruncateFile(m_hFile.get(), 0) ? 0 : 1;
+    }
     if (!m_hFile || !fs_port::SeekFile(m_hFile.get(), 0, SEEK_END)) return 1;
     m_nOffset = fs_port::TellFile(m_hFile.get());
     if (m_nOffset < 0) return 1;
-    if (m_bCanResume && m_nOffset < m_nRemoteSize) return 0;
+    if (m_bCanResume && m_nOffset < m_nRemoteSize) {
+        const std::string fault = m_nOffset == 0 ? std::string() : TermsFault();
+        if (fault.empty()) return 0;
+        LogTransfer(EntryKind::Notice, "FTP RETR " + url,
+                    fault + "; the local file is cut and fetched again from its first byte");
+    }
     // A download from the start: cut the old bytes at once, so that a break
     // later leaves only good bytes for the next resume.
     m_nOffset = 0;
     return fs_port::SeekFile(m_hFile.get(), 0, SEEK_SET) && fs_port::TruncateFile(m_hFile.get(), 0)
                ? 0
                : 1;
+}
+
+// Why the partial local file must not be continued: the server's file is
+// not the one its bytes came with. Empty when the terms hold; a server that
+// gives no MDTM time cannot contradict a validator.
+std::string CNetworkFTP::TermsFault() const {
+    if (m_terms.wholeSize >= 0 && m_terms.wholeSize != m_nRemoteSize) {
+        return "SIZE gives " + std::to_string(m_nRemoteSize) + " bytes, not the " +
+               std::to_string(m_terms.wholeSize) + " bytes the local file's bytes came with";
+    }
+    if (!m_terms.validator.empty() && !m_strRemoteTime.empty() && m_terms.validator != m_strRemoteTime) {
+        return "MDTM gives " + QuoteServerText(m_strRemoteTime) + ", not " +
+               QuoteServerText(m_terms.validator) + ", the time the local file's bytes came with";
+    }
+    return std::string();
 }
 
 int CNetworkFTP::Retrieve(bool toMemory, std::string* contentOut) {
@@ -213,6 +293,8 @@ int CNetworkFTP::Retrieve(bool toMemory, std::string* contentOut) {
             return ftp_result::kTransfer;
         }
     }
+    // After a span the server still sends: it answers the cut with 426 (or
+    // 226 when all was sent already), read as the completion reply.
     data.Close();
     m_bCompletionDue = true;
     return ftp_result::kOk;
@@ -246,26 +328,32 @@ long CNetworkFTP::ReceiveData(CNetworkSocket& data, char* buffer, size_t capacit
     return n;
 }
 
+// Counts in the server file's offsets: the local file starts at base, and
+// the bytes wanted end at end. A span stops reading at its end, and the
+// caller closes the data connection with the rest of the file unread.
 bool CNetworkFTP::ReceiveToFile(CNetworkSocket& data) {
     std::vector<char> buffer(kFtpFileBufferBytes);
     FileSink sink(m_hFile.get());
     StallWatch watch(m_stallPolicy, StallWatch::Clock::now());
+    const int64_t base = IsSpan() ? m_nSpanFirst : 0;
+    const int64_t end = IsSpan() ? m_nSpanFirst + m_nSpanLength : m_nRemoteSize;
     int64_t have = m_nOffset;
-    for (;;) {
+    while (!IsSpan() || have < end) {
         const long n = ReceiveData(data, buffer.data(), buffer.size(), &watch, have);
         if (n < 0) return false;
         if (n == 0) break;
-        // Bytes beyond the announced size are not part of the file.
-        const int64_t room = m_nRemoteSize - have;
+        // Bytes beyond the announced size (or the span) are not part of the file.
+        const int64_t room = end - have;
         const size_t take = n > room ? static_cast<size_t>(room < 0 ? 0 : room) : static_cast<size_t>(n);
         if (!sink.Write(buffer.data(), take)) return Refuse(kLocalWriteFailed);
-        if (m_tap) m_tap(have, buffer.data(), take);
+        if (m_tap) m_tap(have - base, buffer.data(), take);
         have += static_cast<int64_t>(take);
-        if (m_progress) m_progress(have, m_nRemoteSize);
+        if (m_progress) m_progress(have - base, end - base);
     }
     // A close before SIZE bytes arrived is a broken transfer, not a file.
-    if (have < m_nRemoteSize) return Refuse("closed early, " + ReceivedText(have, m_nRemoteSize));
-    return fs_port::TruncateFile(m_hFile.get(), m_nRemoteSize) || Refuse("the local file could not be cut");
+    if (have < end) return Refuse("closed early, " + ReceivedText(have - base, end - base));
+    return IsSpan() || fs_port::TruncateFile(m_hFile.get(), m_nRemoteSize) ||
+           Refuse("the local file could not be cut");
 }
 
 bool CNetworkFTP::ReceiveToMemory(CNetworkSocket& data, std::string* contentOut) {

@@ -128,6 +128,26 @@ bool ParsePasvReply(const std::string& text, std::string* hostOut, int* portOut)
     return true;
 }
 
+bool ParseTimeReply(const std::string& text, std::string* timeOut) {
+    constexpr size_t kDateDigits = 14;
+    const size_t begin = 4;
+    if (text.compare(0, begin, "213 ") != 0) return false;
+    size_t end = begin;
+    while (end < text.size() && net_text::IsDigit(text[end])) ++end;
+    if (end - begin != kDateDigits) return false;
+    if (end < text.size() && text[end] == '.') {
+        const size_t fraction = ++end;
+        while (end < text.size() && net_text::IsDigit(text[end])) ++end;
+        if (end == fraction || end - fraction > kMaxFtpTimeFractionDigits) return false;
+    }
+    if (text.compare(end, std::string::npos, "\r\n") != 0 &&
+        text.compare(end, std::string::npos, "\n") != 0) {
+        return false;
+    }
+    timeOut->assign(text, begin, end - begin);
+    return true;
+}
+
 bool ParseSizeReply(const std::string& text, int64_t* sizeOut) {
     const char* cursor = text.c_str();
     const char* end = cursor + text.size();

@@ -55,3 +55,10 @@ enum class ReplyScan { kIncomplete, kComplete, kTooLong };
 // The size in a 213 reply ("213 12345"); false when missing, negative or
 // beyond kMaxFtpFileBytes.
 [[nodiscard]] bool ParseSizeReply(const std::string& text, int64_t* sizeOut);
+
+// Digits of a fraction of a second an MDTM time may carry.
+constexpr size_t kMaxFtpTimeFractionDigits = 9;
+// The time of a 213 reply to MDTM (RFC 3659 3.1), "YYYYMMDDHHMMSS" with an
+// optional "." and 1..kMaxFtpTimeFractionDigits digits, as sent; false when
+// the reply is not exactly that shape (then the file has no validator).
+[[nodiscard]] bool ParseTimeReply(const std::string& text, std::string* timeOut);

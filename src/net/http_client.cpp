@@ -2,6 +2,7 @@
 
 #include "net/network_socket.h"
 #include "net/rate_limiter.h"
+#include "net/tls_stream.h"
 #include "net/transfer_log.h"
 #include "platform/file_system.h"
 
@@ -12,17 +13,32 @@ constexpr int kTransferFailed = 1;
 constexpr int kTransferRangeRefused = -3;
 constexpr int kTransferRedirect = 2;
 constexpr int kBodyMore = 3;  // TakeBody: the body goes on
+// The answer was for another file than the local bytes: they are cut, and
+// the same URL is asked again from byte 0.
+constexpr int kTransferStartOver = 4;
+// A whole-file answer to a span: closed unread, and no second attempt.
+constexpr int kTransferRangesIgnored = 5;
 
 constexpr int kStatusOk = 0;
 constexpr int kStatusRefused = 1;
 constexpr int kStatusRangeRefused = 2;
 constexpr int kStatusRedirect = 3;
+constexpr int kStatusStartOver = 4;
+constexpr int kStatusRangesIgnored = 5;
 
 constexpr int kOpenOk = 0;
 constexpr int kOpenFailed = 1;
 constexpr int kOpenSizeUnreadable = 2;
 
-std::string UrlText(const HttpUrlParts& parts) { return "http://" + parts.hostPart + parts.path; }
+std::string BytesText(int64_t first, int64_t last) {
+    return "bytes " + std::to_string(first) + "-" + std::to_string(last);
+}
+
+// Validators passed IsSafeValidator, so they go into the journal as they are.
+std::string ValidatorsText(const std::string& before, const std::string& now) {
+    return "(validator then: " + (before.empty() ? "none" : before) +
+           "; now: " + (now.empty() ? "none" : now) + ")";
+}
 
 }  // namespace
 
@@ -59,7 +75,32 @@ bool CNetworkHTTP::Refuse(const std::string& why) {
 int64_t CNetworkHTTP::Limit() const { return m_byteCap < kMaxHttpFileBytes ? m_byteCap : kMaxHttpFileBytes; }
 
 int CNetworkHTTP::Download(const std::string& url, const std::string& localPath) {
-    m_bNotFound = m_bStalled = m_bTooSlow = false;
+    m_spanFirst = -1;
+    m_spanLength = 0;
+    return Run(url, localPath);
+}
+
+int CNetworkHTTP::DownloadSpan(const std::string& url, const std::string& localPath, int64_t first,
+                               int64_t length) {
+    m_spanFirst = -1;
+    if (first < 0 || length <= 0 || length - 1 > kMaxHttpFileBytes - first) {
+        m_bNotFound = m_bStalled = m_bRangesIgnored = false;
+        LogTransfer(EntryKind::Error, "HTTP GET " + url,
+                    "unusable span of " + std::to_string(length) + " bytes from byte " + std::to_string(first));
+        return http_result::kTransferFailed;
+    }
+    m_spanFirst = first;
+    m_spanLength = length;
+    const int result = Run(url, localPath);
+    m_spanFirst = -1;
+    return result;
+}
+
+int CNetworkHTTP::Run(const std::string& url, const std::string& localPath) {
+    m_bNotFound = m_bStalled = m_bTooSlow = m_bRangesIgnored = false;
+    m_secureFailure.clear();
+    m_validator = IsSafeValidator(m_terms.validator) ? m_terms.validator : std::string();
+    m_wholeSize = m_terms.wholeSize;
     HttpUrlParts parts;
     if (!SplitHttpUrl(url, &parts)) {
         LogTransfer(EntryKind::Error, "HTTP GET " + url, "unusable URL");
@@ -70,39 +111,46 @@ int CNetworkHTTP::Download(const std::string& url, const std::string& localPath)
         m_bStalled = m_bTooSlow = false;
         const int result = Attempt(parts, localPath, attempt);
         if (result != http_result::kTransferFailed) return result;
-        if (attempt >= kHttpAttempts || m_stop.Requested() || m_bTooSlow) return http_result::kTransferFailed;
+        if (attempt >= kHttpAttempts || m_stop.Requested() || m_bTooSlow || m_bRangesIgnored) {
+            return http_result::kTransferFailed;
+        }
     }
 }
 
 // One attempt: local file, then request after request while the answers
-// redirect. kTransferFailed asks the caller for another attempt.
+// redirect or start the file over. kTransferFailed asks the caller for
+// another attempt.
 int CNetworkHTTP::Attempt(const HttpUrlParts& start, const std::string& localPath, int attempt) {
-    const std::string what = "HTTP GET " + UrlText(start) + " (attempt " + std::to_string(attempt) +
-                             " of " + std::to_string(kHttpAttempts) + ")";
-    if (OpenLocalFile(localPath) != kOpenOk) {
+    const std::string span = IsSpan() ? " " + BytesText(m_spanFirst, m_spanFirst + m_spanLength - 1) : "";
+    const std::string what = "HTTP GET " + HttpUrlText(start) + span + " (attempt " +
+                             std::to_string(attempt) + " of " + std::to_string(kHttpAttempts) + ")";
+    if (OpenLocalFile(localPath, attempt == 1) != kOpenOk) {
         Reset();
         LogTransfer(EntryKind::Error, what, "the local file " + localPath + " cannot be opened or measured");
         return http_result::kLocalFile;
     }
     HttpUrlParts parts = start;
     int transfer = kTransferFailed;
-    for (int hop = 0;; ++hop) {
+    for (int hop = 0;;) {
         const int exchanged = Exchange(parts, &transfer);
         if (exchanged != http_result::kOk) {
             Reset();
             LogTransfer(EntryKind::Error, what, m_failure);
             return exchanged;
         }
+        // The local file is empty after a start-over, so it comes at most once.
+        if (transfer == kTransferStartOver) continue;
         if (transfer != kTransferRedirect) break;
         if (hop == kMaxHttpRedirects) {
             transfer = kTransferFailed;
             Refuse("more than " + std::to_string(kMaxHttpRedirects) + " redirects, the last to " +
-                   UrlText(m_redirect));
+                   HttpUrlText(m_redirect));
             break;
         }
         LogTransfer(EntryKind::Notice, what,
-                    "redirected from " + UrlText(parts) + " to " + UrlText(m_redirect));
+                    "redirected from " + HttpUrlText(parts) + " to " + HttpUrlText(m_redirect));
         parts = m_redirect;
+        ++hop;
     }
     Reset();
     if (transfer == kTransferOk) {
@@ -112,9 +160,12 @@ int CNetworkHTTP::Attempt(const HttpUrlParts& start, const std::string& localPat
         return http_result::kOk;
     }
     // The server refused the range: the local file is complete, longer than
-    // the remote one or stale. Start over from nothing.
-    if (transfer == kTransferRangeRefused) fs_port::RemoveFile(localPath);
-    LogTransfer(EntryKind::Error, what, m_failure);
+    // the remote one or stale (or a span lies past the file's end). Start
+    // over from nothing. A span answered with the whole file keeps no bytes:
+    // the caller fetches the whole file instead.
+    const bool ignored = transfer == kTransferRangesIgnored;
+    if (transfer == kTransferRangeRefused || ignored) fs_port::RemoveFile(localPath);
+    LogTransfer(ignored ? EntryKind::Notice : EntryKind::Error, what, m_failure);
     return http_result::kTransferFailed;
 }
 
@@ -131,9 +182,12 @@ void CNetworkHTTP::StartExchange(const HttpUrlParts& parts) {
 // went out (*transferOut tells how it ended), else the result for Download.
 int CNetworkHTTP::Exchange(const HttpUrlParts& parts, int* transferOut) {
     StartExchange(parts);
-    int port = kDefaultHttpPort;
+    const int defaultPort = parts.secure ? kDefaultHttpsPort : kDefaultHttpPort;
+    int port = defaultPort;
+    std::string name;
     std::string address;
-    if (ResolveHost(parts.hostPart, &port, &address) != 0) {
+    if (!SplitHostPort(parts.hostPart, &name, &port, defaultPort) ||
+        ResolveHost(parts.hostPart, &port, &address, defaultPort) != 0) {
         Refuse("the host " + parts.hostPart + " cannot be resolved");
         return http_result::kUnknownHost;
     }
@@ -146,12 +200,36 @@ int CNetworkHTTP::Exchange(const HttpUrlParts& parts, int* transferOut) {
         Refuse("no connection to " + address + ":" + std::to_string(port));
         return http_result::kNoConnection;
     }
-    *transferOut = Transfer(BuildRequest(parts), socket);
+    if (!parts.secure) {
+        *transferOut = Transfer(BuildRequest(parts), socket);
+    } else {
+        CTlsStream tls(&socket, m_stallPolicy);
+        if (!Secure(tls, name, transferOut)) return http_result::kNoConnection;
+        if (*transferOut == kTransferOk) *transferOut = Transfer(BuildRequest(parts), tls);
+    }
     socket.Close();
     return http_result::kOk;
 }
 
-int CNetworkHTTP::OpenLocalFile(const std::string& localPath) {
+// The TLS handshake: false for a server that cannot be trusted or refused
+// the handshake (no second attempt: it would answer the same); a connection
+// that broke or stalled under it fails this attempt like any cut one.
+bool CNetworkHTTP::Secure(CTlsStream& tls, const std::string& hostName, int* transferOut) {
+    *transferOut = kTransferOk;
+    if (tls.Handshake(hostName)) return true;
+    Refuse("no secure connection to " + m_parts.hostPart + ": " + tls.FailureText());
+    if (tls.Fault() != TlsFault::kTransport) {
+        m_secureFailure = m_parts.hostPart + " : " + TlsFaultText(tls.Fault());
+        return false;
+    }
+    m_bStalled = tls.ReceiveTimedOut() || tls.ReceiveStalled();
+    m_bTooSlow = tls.ReceiveStalled();
+    *transferOut = kTransferFailed;
+    return true;
+}
+
+// A span's file is new in the first attempt; a later one continues it.
+int CNetworkHTTP::OpenLocalFile(const std::string& localPath, bool firstAttempt) {
     Reset();
     m_hFile = OpenOrCreateFile(localPath);
     if (!m_hFile) return kOpenFailed;
@@ -159,14 +237,18 @@ int CNetworkHTTP::OpenLocalFile(const std::string& localPath) {
     const int64_t size = fs_port::TellFile(m_hFile.get());
     if (size < 0 || size > kMaxHttpFileBytes) return kOpenSizeUnreadable;
     m_nReceived = size;
+    // Bytes that fill a span or more are none of this span's.
+    if (IsSpan() && (firstAttempt || size >= m_spanLength) && !RewriteFromStart()) return kOpenSizeUnreadable;
     return kOpenOk;
 }
 
 std::string CNetworkHTTP::BuildRequest(const HttpUrlParts& parts) const {
-    return FormatHttpRequest(parts, m_nReceived);
+    const std::string ifRange = SendsIfRange() ? m_validator : std::string();
+    if (!IsSpan()) return FormatHttpRequest(parts, m_nReceived, ifRange);
+    return FormatHttpRequest(parts, m_spanFirst + m_nReceived, ifRange, m_spanFirst + m_spanLength - 1);
 }
 
-int CNetworkHTTP::Transfer(const std::string& request, CNetworkSocket& socket) {
+int CNetworkHTTP::Transfer(const std::string& request, IByteStream& socket) {
     if (socket.SendAll(request.data(), static_cast<int>(request.size())) != kSocketOk) {
         Refuse("the request could not be sent");
         return kTransferFailed;
@@ -178,7 +260,8 @@ int CNetworkHTTP::Transfer(const std::string& request, CNetworkSocket& socket) {
     for (;;) {
         const long n = socket.Receive(buffer, receiveBuffer.size());
         if (n < 0) {
-            m_bStalled = socket.ReceiveTimedOut();
+            m_bStalled = socket.ReceiveTimedOut() || socket.ReceiveStalled();
+            m_bTooSlow = socket.ReceiveStalled();
             Refuse(socket.ReceiveFailureText() + ", " + ReceivedText(m_nReceived, m_nTotal));
             return kTransferFailed;
         }
@@ -198,6 +281,8 @@ int CNetworkHTTP::Transfer(const std::string& request, CNetworkSocket& socket) {
             if (header == Header::kIncomplete) continue;
             if (header == Header::kRangeRefused) return kTransferRangeRefused;
             if (header == Header::kRedirect) return kTransferRedirect;
+            if (header == Header::kStartOver) return kTransferStartOver;
+            if (header == Header::kRangesIgnored) return kTransferRangesIgnored;
             if (header == Header::kRefused) return kTransferFailed;
             headerComplete = true;
             body = m_header.data() + bodyOffset;
@@ -248,7 +333,7 @@ int CNetworkHTTP::OnClose(bool headerComplete) {
     }
     // Nothing tells a whole body from a cut one here; the file's own checks
     // (the lists' seal, the packages' CRC and MD5) catch a cut.
-    LogTransfer(EntryKind::Info, "HTTP GET " + UrlText(m_parts),
+    LogTransfer(EntryKind::Info, "HTTP GET " + HttpUrlText(m_parts),
                 "no length announced; the body ended at the server's close, " +
                     ReceivedText(m_nReceived, -1));
     return Finish();
@@ -281,6 +366,10 @@ CNetworkHTTP::Header CNetworkHTTP::CollectHeader(const char* data, size_t size,
             return Header::kRangeRefused;
         case kStatusRedirect:
             return Header::kRedirect;
+        case kStatusStartOver:
+            return Header::kStartOver;
+        case kStatusRangesIgnored:
+            return Header::kRangesIgnored;
         default:
             return Header::kRefused;
     }
@@ -303,11 +392,17 @@ int CNetworkHTTP::ParseStatus(size_t headerEnd) {
     }
     int64_t length = -1;
     if (!ReadFraming(headerEnd, &length)) return kStatusRefused;
+    ServerFile file{ReadValidator(header, headerEnd), -1};
     if (status == 206) {
-        if (!CheckRange(headerEnd, &length)) return kStatusRefused;
-    } else if (!RewriteFromStart()) {
-        Refuse("the local file could not be cut for a whole-file answer");
+        const int partial =
+            IsSpan() ? TakeSpanPart(headerEnd, &length, &file) : TakePartial(headerEnd, &length, &file);
+        if (partial != kStatusOk) return partial;
+    } else if (IsSpan()) {
+        return RefuseWholeFile(file.validator);
+    } else if (!TakeWholeFile(file.validator)) {
         return kStatusRefused;
+    } else {
+        file.wholeSize = length;
     }
     if (length > Limit() - m_nReceived) {
         // The sum itself may not fit in 64 bits: then it is shown as the two parts.
@@ -319,6 +414,10 @@ int CNetworkHTTP::ParseStatus(size_t headerEnd) {
         return kStatusRefused;
     }
     m_nTotal = length < 0 ? -1 : m_nReceived + length;
+    // A later attempt of this Download continues these bytes on these terms.
+    m_validator = file.validator;
+    m_wholeSize = file.wholeSize;
+    if (m_answered) m_answered(file.validator, file.wholeSize);
     if (m_progress) m_progress(m_nReceived, m_nTotal);
     return kStatusOk;
 }
@@ -333,7 +432,11 @@ int CNetworkHTTP::TakeRedirect(size_t headerEnd) {
         case RedirectTarget::kOk:
             return kStatusRedirect;
         case RedirectTarget::kNotHttp:
-            Refuse("redirect to " + QuoteServerText(location) + " refused: only http:// is followed");
+            Refuse("redirect to " + QuoteServerText(location) +
+                   " refused: only http:// and https:// are followed");
+            return kStatusRefused;
+        case RedirectTarget::kDowngrade:
+            Refuse("redirect to " + QuoteServerText(location) + " refused: it leaves https for plain http");
             return kStatusRefused;
         default:
             Refuse("redirect to an unusable Location " + QuoteServerText(location));
@@ -370,12 +473,102 @@ bool CNetworkHTTP::ReadFraming(size_t headerEnd, int64_t* lengthOut) {
     return true;
 }
 
+// A 206: continues the local file's bytes, or starts the file over when it
+// belongs to another server file or a range the server got wrong.
+int CNetworkHTTP::TakePartial(size_t headerEnd, int64_t* lengthInOut, ServerFile* fileInOut) {
+    ContentRange range;
+    const FieldResult found = ParseContentRange(m_header.data(), headerEnd, &range);
+    const std::string fault = ContinuationFault(headerEnd, found, range, fileInOut->validator);
+    if (!fault.empty()) return StartOver(fault);
+    if (!CheckRange(headerEnd, found, range, lengthInOut)) return kStatusRefused;
+    fileInOut->wholeSize = found == FieldResult::kOk ? range.complete : -1;
+    // A 206 to an If-Range vouches for the validator it carried.
+    if (fileInOut->validator.empty() && SendsIfRange()) fileInOut->validator = m_validator;
+    return kStatusOk;
+}
+
+// A 206 to a span must give exactly the rest of the span asked for. One of
+// another server file than an earlier attempt's bytes starts the span over.
+int CNetworkHTTP::TakeSpanPart(size_t headerEnd, int64_t* lengthInOut, ServerFile* fileInOut) {
+    ContentRange range;
+    const FieldResult found = ParseContentRange(m_header.data(), headerEnd, &range);
+    const std::string field = FieldText(headerEnd, "Content-Range");
+    if (found != FieldResult::kOk) {
+        Refuse(found == FieldResult::kMissing ? "a 206 answer to a span without Content-Range"
+                                              : field + " unreadable");
+        return kStatusRefused;
+    }
+    if (m_nReceived > 0) {
+        const std::string fault = OtherFileFault(headerEnd, found, range, fileInOut->validator);
+        if (!fault.empty()) return StartOver(fault);
+    }
+    const int64_t from = m_spanFirst + m_nReceived;
+    const int64_t last = m_spanFirst + m_spanLength - 1;
+    if (range.first != from || range.last != last) {
+        Refuse(field + " is not the range asked for, " + BytesText(from, last));
+        return kStatusRefused;
+    }
+    if (*lengthInOut >= 0 && *lengthInOut != last - from + 1) {
+        Refuse(field + " does not match " + FieldText(headerEnd, "Content-Length"));
+        return kStatusRefused;
+    }
+    *lengthInOut = last - from + 1;
+    if (m_framing == Framing::kClose) m_framing = Framing::kLength;
+    fileInOut->wholeSize = range.complete;
+    if (fileInOut->validator.empty() && SendsIfRange()) fileInOut->validator = m_validator;
+    return kStatusOk;
+}
+
+// A whole-file answer to a span: the server ignores ranges, or the file
+// changed since the validator that went out as If-Range. Not a byte of its
+// body is read: the file may be far larger than the span.
+int CNetworkHTTP::RefuseWholeFile(const std::string& validator) {
+    m_bRangesIgnored = true;
+    const std::string span = BytesText(m_spanFirst + m_nReceived, m_spanFirst + m_spanLength - 1);
+    Refuse((SendsIfRange() ? "the file changed on the server " + ValidatorsText(m_validator, validator)
+                           : "the server ignores ranges: the whole file came instead of " + span) +
+           "; closed without reading it");
+    return kStatusRangesIgnored;
+}
+
+// Why a 206 cannot continue the local file's bytes; empty when it can, or
+// when there are no bytes to be continued (then CheckRange judges it).
+std::string CNetworkHTTP::ContinuationFault(size_t headerEnd, FieldResult found, const ContentRange& range,
+                                            const std::string& validator) const {
+    if (m_nReceived == 0 || found == FieldResult::kInvalid) return std::string();
+    const std::string other = OtherFileFault(headerEnd, found, range, validator);
+    if (!other.empty() || found == FieldResult::kMissing) return other;
+    const std::string field = FieldText(headerEnd, "Content-Range");
+    if (range.first != m_nReceived) {
+        return field + " does not start at the local file's " + std::to_string(m_nReceived) + " bytes";
+    }
+    if (range.complete >= 0 && range.last + 1 != range.complete) {
+        return field + " does not reach the file's end";
+    }
+    return std::string();
+}
+
+// Why a 206 is for another server file than the one the local file's bytes
+// came from: another whole size or validator. Empty when it is not.
+std::string CNetworkHTTP::OtherFileFault(size_t headerEnd, FieldResult found, const ContentRange& range,
+                                         const std::string& validator) const {
+    if (m_wholeSize >= 0 && (found == FieldResult::kMissing || range.complete != m_wholeSize)) {
+        return FieldText(headerEnd, "Content-Range") +
+               " does not give the whole size the local file's bytes came with, " + std::to_string(m_wholeSize) +
+               " bytes";
+    }
+    // A server that ignores If-Range still names the file it sends.
+    if (!m_validator.empty() && !validator.empty() && validator != m_validator) {
+        return "a 206 for another file " + ValidatorsText(m_validator, validator);
+    }
+    return std::string();
+}
+
 // A 206 must continue the local file and run to the file's end (only
 // "bytes=N-" is ever asked for). Without a length of its own, only a
 // Content-Range with the complete length says where it ends.
-bool CNetworkHTTP::CheckRange(size_t headerEnd, int64_t* lengthInOut) {
-    ContentRange range;
-    const FieldResult found = ParseContentRange(m_header.data(), headerEnd, &range);
+bool CNetworkHTTP::CheckRange(size_t headerEnd, FieldResult found, const ContentRange& range,
+                              int64_t* lengthInOut) {
     if (found == FieldResult::kInvalid) return Refuse(FieldText(headerEnd, "Content-Range") + " unreadable");
     if (found == FieldResult::kMissing) {
         return m_framing == Framing::kLength ||
@@ -398,9 +591,34 @@ bool CNetworkHTTP::CheckRange(size_t headerEnd, int64_t* lengthInOut) {
     return true;
 }
 
-// Any answer but 206 means the server ignored the range and sends the whole
-// file: start over, and cut the old bytes so none survive past the new end
-// (also when this attempt breaks off early and a later one resumes).
+// Cuts the local file so that the same URL is asked again from byte 0: a
+// server that gets ranges wrong still delivers the file, and no bytes of
+// another file stay in front of the new ones.
+int CNetworkHTTP::StartOver(const std::string& why) {
+    LogTransfer(EntryKind::Notice, "HTTP GET " + HttpUrlText(m_parts),
+                why + "; the local file is cut and fetched again from its first byte");
+    if (RewriteFromStart()) return kStatusStartOver;
+    Refuse("the local file could not be cut to start over");
+    return kStatusRefused;
+}
+
+// A whole-file answer to a request with a range: the server ignored the
+// range, or (after If-Range) the file changed there. Either way the local
+// bytes are not continued.
+bool CNetworkHTTP::TakeWholeFile(const std::string& validator) {
+    if (m_nReceived > 0) {
+        const std::string why = SendsIfRange() ? "the file changed on the server " +
+                                                     ValidatorsText(m_validator, validator)
+                                               : "the whole file came instead of the range from byte " +
+                                                     std::to_string(m_nReceived);
+        LogTransfer(EntryKind::Notice, "HTTP GET " + HttpUrlText(m_parts),
+                    why + "; fetched again from its first byte");
+    }
+    return RewriteFromStart() || Refuse("the local file could not be cut for a whole-file answer");
+}
+
+// Writes from byte 0 again and cuts the old bytes, so that none survive past
+// the new end (also when this attempt breaks off early and a later one resumes).
 bool CNetworkHTTP::RewriteFromStart() {
     m_nReceived = 0;
     return fs_port::SeekFile(m_hFile.get(), 0, SEEK_SET) && fs_port::TruncateFile(m_hFile.get(), 0);

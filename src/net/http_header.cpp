@@ -46,25 +46,40 @@ bool ReadDigits(const char* begin, const char* end, int64_t* valueOut) {
 
 }  // namespace
 
+std::string HttpUrlText(const HttpUrlParts& parts) {
+    return (parts.secure ? "https://" : "http://") + parts.hostPart + parts.path;
+}
+
+bool IsHttpsUrl(const std::string& url) {
+    return url.size() >= kHttpsSchemeLength &&
+           net_text::EqualsNoCase(url.data(), kHttpsSchemeLength, "https://");
+}
+
 bool SplitHttpUrl(const std::string& url, HttpUrlParts* partsOut) {
-    if (url.size() <= kHttpSchemeLength) return false;
-    const size_t separator = url.find_first_of("/\\", kHttpSchemeLength);
-    if (separator == std::string::npos || separator == kHttpSchemeLength) return false;
     HttpUrlParts parts;
-    parts.hostPart = url.substr(kHttpSchemeLength, separator - kHttpSchemeLength);
+    parts.secure = IsHttpsUrl(url);
+    const size_t schemeLength = parts.secure ? kHttpsSchemeLength : kHttpSchemeLength;
+    if (url.size() <= schemeLength) return false;
+    const size_t separator = url.find_first_of("/\\", schemeLength);
+    if (separator == std::string::npos || separator == schemeLength) return false;
+    parts.hostPart = url.substr(schemeLength, separator - schemeLength);
     parts.path = url.substr(separator);
     if (parts.hostPart.size() > kMaxUrlHostBytes || parts.path.size() > kMaxUrlPathBytes) return false;
     if (!IsRequestSafe(parts.hostPart) || !IsRequestSafe(parts.path)) return false;
-    if (FormatHttpRequest(parts, kMaxHttpFileBytes).size() > kMaxRequestBytes) return false;
+    const std::string longest = FormatHttpRequest(parts, kMaxHttpFileBytes, std::string(), kMaxHttpFileBytes);
+    if (longest.size() > kMaxRequestBytes) return false;
     *partsOut = std::move(parts);
     return true;
 }
 
-std::string FormatHttpRequest(const HttpUrlParts& parts, int64_t offset) {
+std::string FormatHttpRequest(const HttpUrlParts& parts, int64_t offset, const std::string& ifRange,
+                              int64_t last) {
     return "GET " + parts.path + " HTTP/1.1\r\nHost: " + parts.hostPart +
            "\r\nAccept: */*\r\nUser-Agent: DAzudO/1.25\r\nPragma: no-cache\r\n"
            "Cache-Control: no-cache\r\nRange: bytes=" +
-           std::to_string(offset) + "-\r\nConnection: close\r\n\r\n";
+           std::to_string(offset) + "-" + (last < 0 ? std::string() : std::to_string(last)) + "\r\n" +
+           (ifRange.empty() ? "" : "If-Range: " + ifRange + "\r\n") +
+           "Connection: close\r\n\r\n";
 }
 
 size_t FindHeaderEnd(const char* data, size_t size) {
@@ -164,6 +179,27 @@ bool FindFieldValue(const char* header, size_t size, const char* name, std::stri
     return found;
 }
 
+bool IsSafeValidator(const std::string& text) {
+    if (text.empty() || text.size() > kMaxValidatorBytes) return false;
+    for (char c : text) {
+        if (c < 0x20 || c > 0x7E) return false;
+    }
+    return true;
+}
+
+std::string ReadValidator(const char* header, size_t size) {
+    std::string value;
+    if (FindFieldValue(header, size, "ETag", &value)) {
+        // entity-tag = [ "W/" ] DQUOTE *etagc DQUOTE; a weak or malformed
+        // one gives no validator at all.
+        const bool strong = value.size() >= 2 && value.front() == '"' && value.back() == '"' &&
+                            value.find_first_of("\" ", 1) == value.size() - 1;
+        return strong && IsSafeValidator(value) ? value : std::string();
+    }
+    if (FindFieldValue(header, size, "Last-Modified", &value) && IsSafeValidator(value)) return value;
+    return std::string();
+}
+
 bool IsRedirectStatus(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -173,23 +209,26 @@ RedirectTarget ResolveRedirect(const HttpUrlParts& from, std::string location, H
     if (location.empty()) return RedirectTarget::kUnusable;
     const size_t colon = location.find(':');
     const size_t slash = location.find_first_of("/\\?");
+    const std::string scheme = from.secure ? "https:" : "http:";
     std::string url;
     if (colon != std::string::npos && (slash == std::string::npos || colon < slash)) {
-        // An absolute URL: only plain http can be followed (no https here).
-        if (!net_text::EqualsNoCase(location.data(), colon, "http") ||
+        // An absolute URL: only http and https can be followed.
+        const bool secure = net_text::EqualsNoCase(location.data(), colon, "https");
+        if ((!secure && !net_text::EqualsNoCase(location.data(), colon, "http")) ||
             location.compare(colon, 3, "://") != 0) {
             return RedirectTarget::kNotHttp;
         }
-        url = "http://" + location.substr(colon + 3);
+        if (from.secure && !secure) return RedirectTarget::kDowngrade;
+        url = (secure ? "https://" : "http://") + location.substr(colon + 3);
     } else if (location.compare(0, 2, "//") == 0) {
-        url = "http:" + location;
+        url = scheme + location;
     } else if (!location.empty() && location[0] == '/') {
-        url = "http://" + from.hostPart + location;
+        url = scheme + "//" + from.hostPart + location;
     } else {
         const size_t dirEnd = from.path.find_last_of("/\\");
-        url = "http://" + from.hostPart + from.path.substr(0, dirEnd + 1) + location;
+        url = scheme + "//" + from.hostPart + from.path.substr(0, dirEnd + 1) + location;
     }
     // "http://host" without a path asks for the top of the site.
-    if (url.find_first_of("/\\", kHttpSchemeLength) == std::string::npos) url += "/";
+    if (url.find_first_of("/\\", scheme.size() + 2) == std::string::npos) url += "/";
     return SplitHttpUrl(url, partsOut) ? RedirectTarget::kOk : RedirectTarget::kUnusable;
 }

@@ -99,6 +99,12 @@ int CNetworkSocket::SendText(const std::string& text) {
 long CNetworkSocket::Receive(char* buffer, size_t capacity) {
     m_lastWait = sp::WaitResult::kFailed;
     if (m_hSocket == sp::kNoSocket) return -1;
+    // A stop takes effect before the next piece, however fast the pieces
+    // come: a paused download writes nothing more.
+    if (StopRequested()) {
+        m_lastWait = sp::WaitResult::kStopped;
+        return -1;
+    }
     // The limiter's wait comes before the receive wait, so that a low limit
     // never looks like a silent server.
     const size_t room = m_limiter != nullptr ? m_limiter->Acquire(capacity, m_stop) : capacity;
@@ -177,8 +183,8 @@ bool ParseDottedIpv4(const std::string& text, uint32_t* addressOut) {
     return true;
 }
 
-bool SplitHostPort(const std::string& text, std::string* nameOut, int* portOut) {
-    *portOut = kDefaultHttpPort;
+bool SplitHostPort(const std::string& text, std::string* nameOut, int* portOut, int defaultPort) {
+    *portOut = defaultPort;
     const size_t colon = text.find(':');
     const std::string name = text.substr(0, colon);
     if (name.empty() || name.size() >= kHostNameSize) return false;
@@ -197,8 +203,8 @@ bool SplitHostPort(const std::string& text, std::string* nameOut, int* portOut) 
     return true;
 }
 
-int ResolveHost(const std::string& name, int* portOut, std::string* addressOut) {
+int ResolveHost(const std::string& name, int* portOut, std::string* addressOut, int defaultPort) {
     std::string host;
-    if (!SplitHostPort(name, &host, portOut)) return 1;
+    if (!SplitHostPort(name, &host, portOut, defaultPort)) return 1;
     return sp::LookupIpv4(host, addressOut) ? 0 : 1;
 }

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "net/byte_stream.h"
 #include "net/socket_port.h"
 
 class RateLimiter;
@@ -29,10 +30,10 @@ constexpr int kSocketFailed = 1;
 
 using ReplyBuffer = char[kReplyBufferSize];
 
-class CNetworkSocket {
+class CNetworkSocket : public IByteStream {
 public:
     CNetworkSocket() = default;
-    virtual ~CNetworkSocket();
+    ~CNetworkSocket() override;
     CNetworkSocket(const CNetworkSocket&) = delete;
     CNetworkSocket& operator=(const CNetworkSocket&) = delete;
 
@@ -52,7 +53,7 @@ public:
     [[nodiscard]] int Open(const char* host, int port);
     // Sends every byte; 0 = all sent (nothing to send counts as sent), 1 = a
     // send failed (what went before stays sent).
-    [[nodiscard]] int SendAll(const char* data, int length);
+    [[nodiscard]] int SendAll(const char* data, int length) override;
     // Sends a text without its terminator. Callers may ignore the result: a
     // lost command shows up as a missing or wrong reply.
     int SendText(const std::string& text);
@@ -67,12 +68,14 @@ public:
     // One receive of at most capacity bytes after waiting up to the receive
     // wait: the count, 0 when the peer closed, -1 on an error,
     // a time-out or a stop request.
-    [[nodiscard]] long Receive(char* buffer, size_t capacity);
+    [[nodiscard]] long Receive(char* buffer, size_t capacity) override;
     // Why the last Receive gave -1, for the log: "no data for 5000 ms",
     // "stopped" or "receive error".
-    [[nodiscard]] std::string ReceiveFailureText() const;
+    [[nodiscard]] std::string ReceiveFailureText() const override;
     // True when the last Receive gave -1 because no data came in the wait.
-    [[nodiscard]] bool ReceiveTimedOut() const { return m_lastWait == socket_port::WaitResult::kTimedOut; }
+    [[nodiscard]] bool ReceiveTimedOut() const override {
+        return m_lastWait == socket_port::WaitResult::kTimedOut;
+    }
 
     [[nodiscard]] bool IsOpen() const;
     // Releases the socket; the object is idle afterwards.
@@ -108,11 +111,13 @@ private:
 // Strict dotted IPv4 text ("a.b.c.d", each 0..255) to a host-order address.
 [[nodiscard]] bool ParseDottedIpv4(const std::string& text, uint32_t* addressOut);
 
-// Splits "name" or "name:port". A missing or unreadable number keeps port 80.
-// False when the name is empty or longer than 255 characters, or the port is
-// outside 1..65535.
-[[nodiscard]] bool SplitHostPort(const std::string& text, std::string* nameOut, int* portOut);
+// Splits "name" or "name:port". A missing or unreadable number keeps
+// defaultPort. False when the name is empty or longer than 255 characters,
+// or the port is outside 1..65535.
+[[nodiscard]] bool SplitHostPort(const std::string& text, std::string* nameOut, int* portOut,
+                                 int defaultPort = kDefaultHttpPort);
 
 // Resolves "name" or "name:port" to the host's first IPv4 address as dotted
 // text. 0 = resolved, 1 = unknown host or a text that SplitHostPort refuses.
-[[nodiscard]] int ResolveHost(const std::string& name, int* portOut, std::string* addressOut);
+[[nodiscard]] int ResolveHost(const std::string& name, int* portOut, std::string* addressOut,
+                              int defaultPort = kDefaultHttpPort);

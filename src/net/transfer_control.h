@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <vector>
 
 class CNetworkSocket;
@@ -25,17 +26,39 @@ constexpr int kStopPollMs = 100;
 // have, or -1 while that is not known yet.
 using ProgressFn = std::function<void(int64_t bytesSoFar, int64_t totalBytes)>;
 
-// Watches a download as it writes its local file, on the downloading thread:
-// progress as above, and wrote with every piece at the file offset where it
-// landed (a download that starts over writes at 0 again), so the bytes can
-// be checked as they pass instead of read back. Either may be empty.
+// Called on the downloading thread after each piece written, at the file
+// offset where it landed (a download that starts over writes at 0 again), so
+// the bytes can be checked as they pass instead of read back.
 using WriteTapFn = std::function<void(int64_t offset, const char* data, size_t size)>;
+
+// What the server said of the file, before the first byte of an answer is
+// written: its validator (HTTP: a strong ETag, else Last-Modified; FTP: the
+// MDTM time; empty when it gave none) and the file's whole size (-1 while
+// unknown). A caller that keeps a partial file across runs records both, so
+// that a later run resumes only the same file.
+using AnsweredFn = std::function<void(const std::string& validator, int64_t wholeSize)>;
+
+// What must still hold on the server for a partial local file to be
+// continued instead of fetched again from its first byte.
+struct ResumeTerms {
+    // The validator the partial bytes came with: HTTP sends it as If-Range
+    // (a changed file is then sent whole), FTP compares it with MDTM.
+    std::string validator;
+    // The file's whole size when the partial bytes came; a server that now
+    // gives another size sends the file from its first byte. -1: no size.
+    int64_t wholeSize = -1;
+};
+
+// A download's terms and watchers, all optional: the terms a partial local
+// file resumes under, progress and wrote as above, and answered.
 struct FetchWatch {
     FetchWatch() = default;
     // A watch of the progress alone, where a ProgressFn was passed before.
     FetchWatch(ProgressFn progressFn) : progress(std::move(progressFn)) {}  // NOLINT(google-explicit-constructor)
+    ResumeTerms resume;
     ProgressFn progress;
     WriteTapFn wrote;
+    AnsweredFn answered;
 };
 
 // How slow a transfer may get before it counts as stalled: over every window

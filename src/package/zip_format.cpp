@@ -65,23 +65,6 @@ bool Fail(std::string* errorOut, const char* text) {
     return false;
 }
 
-// Walks the extra field's (id, length, data) blocks; returns the data of the
-// first block with this id.
-bool FindExtraBlock(const std::string& extra, uint16_t id, std::string* dataOut) {
-    ByteReader reader(reinterpret_cast<const unsigned char*>(extra.data()), extra.size());
-    while (reader.Remaining() >= 4) {
-        const uint16_t blockId = reader.U16();
-        const uint16_t length = reader.U16();
-        std::string data = reader.Bytes(length);
-        if (!reader.Ok()) return false;
-        if (blockId == id) {
-            *dataOut = std::move(data);
-            return true;
-        }
-    }
-    return false;
-}
-
 // Fills the fields that hold their marker from the ZIP64 extra block, which
 // lists only those fields, in this order.
 bool ApplyZip64Extra(CentralEntry* entry, bool sizeMarked, bool packedMarked, bool offsetMarked,
@@ -120,6 +103,21 @@ bool UnicodePathName(const CentralEntry& entry, std::string* nameOut) {
 }
 
 }  // namespace
+
+bool FindExtraBlock(const std::string& extra, uint16_t id, std::string* dataOut) {
+    ByteReader reader(reinterpret_cast<const unsigned char*>(extra.data()), extra.size());
+    while (reader.Remaining() >= 4) {
+        const uint16_t blockId = reader.U16();
+        const uint16_t length = reader.U16();
+        std::string data = reader.Bytes(length);
+        if (!reader.Ok()) return false;
+        if (blockId == id) {
+            *dataOut = std::move(data);
+            return true;
+        }
+    }
+    return false;
+}
 
 EndSearch FindEndRecord(const unsigned char* tail, size_t tailSize, size_t* posOut) {
     if (tailSize < kEndRecordBytes) return EndSearch::Missing;

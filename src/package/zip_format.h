@@ -70,6 +70,10 @@ void PutU16(std::string* out, uint16_t value);
 void PutU32(std::string* out, uint32_t value);
 void PutU64(std::string* out, uint64_t value);
 
+// Walks an extra field's (id, length, data) blocks; the data of the first
+// block with this id. False when there is none or the field is cut off first.
+[[nodiscard]] bool FindExtraBlock(const std::string& extra, uint16_t id, std::string* dataOut);
+
 // What the end-of-central-directory record (and, when present, its ZIP64
 // counterpart) says about the directory.
 struct EndRecord {

@@ -39,6 +39,9 @@ public:
     bool IsOpen() const { return m_file != nullptr; }
 
     const std::vector<BundleMember>& Members() const { return m_members; }
+    // The directory's record of Members()[index]: where its local header
+    // lies, its method and sizes, what a fetch of the member alone needs.
+    const CentralEntry& Entry(size_t index) const { return m_entries[index]; }
     const std::string& Comment() const { return m_comment; }
     // Finds a member by name, "\" and "/" counting as the same separator.
     [[nodiscard]] bool FindMember(const std::string& name, size_t* indexOut,

@@ -194,6 +194,8 @@ TEST(SettingsParse, NamedSettingsAfterTheEighthLine) {
         {"beyond 64 bits", "MaxDownloadKiBps=99999999999999999999999\n", {}, 0, 1},
         {"a bad number keeps the good one before it", "MaxDownloadKiBps=64\nMaxDownloadKiBps=1e3\n", {}, 64, 1},
         {"under the floor is raised to it", "MaxDownloadKiBps=1\n", {}, kMinDownloadKiBps, 1},
+        {"https stays, in lower case", "Mirrors=HTTPS://cdn.example/base/;https://m3:8443\n",
+         {"https://cdn.example/base", "https://m3:8443"}, 0, 0},
         {"too many mirrors", "Mirrors=a;b;c;d;e;f;g;h;i;j\n", {"a", "b", "c", "d", "e", "f", "g", "h"}, 0, 1},
         {"a mirror with a blank or over its length is left out",
          "Mirrors=a b;" + std::string(kMaxMirrorBytes + 1, 'x') + ";c;\xD6\xD0\n", {"c"}, 0, 3},

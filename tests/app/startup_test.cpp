@@ -132,6 +132,16 @@ TEST(Startup, MissingCurrentFolderStillRunsTheWindow) {
     EXPECT_EQ(port.events, (std::vector<std::string>{"controls", "window"}));
 }
 
+// Only an exact first argument asks the window's first check for a repair.
+TEST(StartupSwitches, RepairOnlyWhenTheFirstArgumentIsExactlyTheSwitch) {
+    using Args = std::vector<std::string>;
+    EXPECT_TRUE(IsRepairStart(Args{"/repair", "x"}));
+    for (const Args& other : {Args{"/Repair"}, Args{"/repair "}, Args{"x", "/repair"}, Args{"/verify"}, Args{}}) {
+        EXPECT_FALSE(IsRepairStart(other)) << (other.empty() ? "" : other.back());
+    }
+    EXPECT_FALSE(IsFullVerification(Args{"/repair"}));
+}
+
 TEST(StartupPaths, LogFolderAndFile) {
     struct Case {
         const char* current;

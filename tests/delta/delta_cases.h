@@ -2,6 +2,8 @@
 // update makes to a file.
 #pragma once
 
+#include <bzlib.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -116,6 +118,45 @@ inline BigSparseCase WriteBigSparseCase(const std::string& oldPath, const std::s
     BigSparseCase big;
     big.expected = std::string(1000, '\0') + noise.substr(0, 99000) + change + noise.substr(99010);
     return big;
+}
+
+}  // namespace deltacases
+
+namespace deltacases {
+
+// A bsdiff delta made by hand: the header, then the control triples, the
+// diff bytes and the extra bytes, each stream compressed by bzip2.
+struct Control {
+    int64_t add, copy, seek;
+};
+
+inline std::string BsdiffOffset(int64_t value) {
+    uint64_t magnitude = static_cast<uint64_t>(value < 0 ? -value : value);
+    std::string out;
+    for (int i = 0; i < 8; ++i, magnitude >>= 8) out += static_cast<char>(magnitude & 0xFF);
+    if (value < 0) out[7] = static_cast<char>(out[7] | 0x80);
+    return out;
+}
+
+inline std::string Bzip2(const std::string& data) {
+    auto size = static_cast<unsigned>(data.size() + data.size() / 100 + 600);
+    std::string out(size, '\0');
+    if (BZ2_bzBuffToBuffCompress(&out[0], &size, const_cast<char*>(data.data()), static_cast<unsigned>(data.size()),
+                                 9, 0, 0) != BZ_OK) {
+        return std::string();
+    }
+    out.resize(size);
+    return out;
+}
+
+inline std::string HandMadeBsdiff(int64_t newSize, const std::vector<Control>& controls, const std::string& diff,
+                                  const std::string& extra) {
+    std::string triples;
+    for (const Control& c : controls) triples += BsdiffOffset(c.add) + BsdiffOffset(c.copy) + BsdiffOffset(c.seek);
+    const std::string control = Bzip2(triples), diffStream = Bzip2(diff);
+    return "BSDIFF40" + BsdiffOffset(static_cast<int64_t>(control.size())) +
+           BsdiffOffset(static_cast<int64_t>(diffStream.size())) + BsdiffOffset(newSize) + control + diffStream +
+           Bzip2(extra);
 }
 
 }  // namespace deltacases

@@ -1,11 +1,13 @@
-// Deltas made and applied by our xdelta3 library: the pairs of files a game
-// update meets, the faults a broken download or a wrong installation makes.
+// Deltas made and applied by our xdelta3 library and by our bsdiff encoder
+// and applier: the pairs of files a game update meets, the faults a broken
+// download, a hostile server or a wrong installation makes.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <string>
 #include <vector>
 
+#include "delta/bsdiff_delta.h"
 #include "delta/delta_cases.h"
 #include "delta/vcdiff_delta.h"
 #include "platform/file_system.h"
@@ -13,24 +15,40 @@
 
 using deltacases::DeltaCase;
 
+namespace {
+
+DeltaResult EncodeVcdiff(const std::string& oldPath, const std::string& newPath, const std::string& deltaPath) {
+    return EncodeDeltaFile(oldPath, newPath, deltaPath, {});
+}
+
+const struct {
+    const char* name;
+    DeltaResult (*encode)(const std::string&, const std::string&, const std::string&);
+} kEncoders[] = {{"vcdiff", EncodeVcdiff}, {"bsdiff", EncodeBsdiffFile}};
+
+}  // namespace
+
 TEST(VcdiffDelta, RebuildsEveryKindOfChangeByteForByte) {
-    for (const DeltaCase& c : deltacases::Cases()) {
-        SCOPED_TRACE(c.name);
-        TempDir dir;
-        WriteTextFile(dir.File("old"), c.oldContent);
-        WriteTextFile(dir.File("new"), c.newContent);
-        const DeltaResult made = EncodeDeltaFile(dir.File("old"), dir.File("new"), dir.File("delta"), {});
-        ASSERT_TRUE(made.ok) << made.error;
-        EXPECT_EQ(made.written, fs_port::FileSize(dir.File("delta")));
-        EXPECT_LE(made.written, c.maxDeltaBytes);
-        int64_t lastDone = 0;
-        const DeltaResult applied = ApplyDeltaFile(dir.File("old"), dir.File("delta"), dir.File("out"), nullptr,
-                                                   [&](int64_t done, int64_t) { lastDone = done; });
-        ASSERT_TRUE(applied.ok) << applied.error;
-        EXPECT_EQ(applied.written, static_cast<int64_t>(c.newContent.size()));
-        EXPECT_EQ(lastDone, static_cast<int64_t>(c.newContent.size()));
-        EXPECT_TRUE(ReadTextFile(dir.File("out")) == c.newContent);
-        EXPECT_FALSE(fs_port::PathExists(dir.File("out") + ".part"));
+    for (const auto& encoder : kEncoders) {
+        for (const DeltaCase& c : deltacases::Cases()) {
+            SCOPED_TRACE(std::string(encoder.name) + ": " + c.name);
+            TempDir dir;
+            WriteTextFile(dir.File("old"), c.oldContent);
+            WriteTextFile(dir.File("new"), c.newContent);
+            const DeltaResult made = encoder.encode(dir.File("old"), dir.File("new"), dir.File("delta"));
+            ASSERT_TRUE(made.ok) << made.error;
+            EXPECT_EQ(made.written, fs_port::FileSize(dir.File("delta")));
+            EXPECT_LE(made.written, c.maxDeltaBytes);
+            int64_t lastDone = 0;
+            const DeltaResult applied =
+                ApplyDeltaFile(dir.File("old"), dir.File("delta"), dir.File("out"), nullptr,
+                               [&](int64_t done, int64_t) { lastDone = done; });
+            ASSERT_TRUE(applied.ok) << applied.error;
+            EXPECT_EQ(applied.written, static_cast<int64_t>(c.newContent.size()));
+            EXPECT_EQ(lastDone, static_cast<int64_t>(c.newContent.size()));
+            EXPECT_TRUE(ReadTextFile(dir.File("out")) == c.newContent);
+            EXPECT_FALSE(fs_port::PathExists(dir.File("out") + ".part"));
+        }
     }
 }
 
@@ -43,6 +61,7 @@ struct ApplyFault {
     void (*spoil)(const TempDir& dir, std::string* oldPath, std::string* deltaPath, std::string* outPath);
     DeltaFault fault;
     const char* errorPart;
+    bool bsdiff = false;  // spoils a bsdiff delta of the same files
 };
 
 void Rewrite(const std::string& path, void (*change)(std::string* bytes)) {
@@ -94,6 +113,34 @@ const ApplyFault kApplyFaults[] = {
     {"output folder missing", [](const TempDir& dir, std::string*, std::string*, std::string* out) {
          *out = dir.File("missing") + "\\out";
      }, DeltaFault::WriteFailed, "cannot create"},
+    {"bsdiff cut short", [](const TempDir&, std::string*, std::string* delta, std::string*) {
+         Rewrite(*delta, [](std::string* b) { b->resize(b->size() - 100); });
+     }, DeltaFault::Damaged, "cut short", true},
+    {"bsdiff cut inside its header", [](const TempDir&, std::string*, std::string* delta, std::string*) {
+         Rewrite(*delta, [](std::string* b) { b->resize(20); });
+     }, DeltaFault::Damaged, "header is cut short", true},
+    {"bsdiff magic changed", [](const TempDir&, std::string*, std::string* delta, std::string*) {
+         Rewrite(*delta, [](std::string* b) { (*b)[7] = '1'; });
+     }, DeltaFault::NotDelta, "not a VCDIFF", true},
+    {"bsdiff streams longer than the delta", [](const TempDir&, std::string*, std::string* delta, std::string*) {
+         Rewrite(*delta, [](std::string* b) { b->replace(8, 8, deltacases::BsdiffOffset(int64_t{1} << 40)); });
+     }, DeltaFault::Damaged, "do not fit", true},
+    {"bsdiff control not bzip2", [](const TempDir&, std::string*, std::string* delta, std::string*) {
+         Rewrite(*delta, [](std::string* b) { (*b)[32 + 4] ^= 0x7F; });
+     }, DeltaFault::Damaged, "not valid bzip2", true},
+    {"bsdiff reads past the old file", [](const TempDir&, std::string* old, std::string* delta, std::string*) {
+         const int64_t last5 = fs_port::FileSize(*old) - 5;
+         WriteTextFile(*delta, deltacases::HandMadeBsdiff(10, {{0, 0, last5}, {10, 0, 0}}, std::string(10, 1), ""));
+     }, DeltaFault::Damaged, "outside the old file", true},
+    {"bsdiff reads before the old file", [](const TempDir&, std::string*, std::string* delta, std::string*) {
+         WriteTextFile(*delta, deltacases::HandMadeBsdiff(10, {{0, 0, -1}, {10, 0, 0}}, std::string(10, 1), ""));
+     }, DeltaFault::Damaged, "outside the old file", true},
+    {"bsdiff writes past its new size", [](const TempDir&, std::string*, std::string* delta, std::string*) {
+         WriteTextFile(*delta, deltacases::HandMadeBsdiff(5, {{0, 10, 0}}, "", std::string(10, 'x')));
+     }, DeltaFault::Damaged, "past the new file", true},
+    {"bsdiff control that writes nothing", [](const TempDir&, std::string*, std::string* delta, std::string*) {
+         WriteTextFile(*delta, deltacases::HandMadeBsdiff(1, std::vector<deltacases::Control>(5000, {0, 0, 0}), "", ""));
+     }, DeltaFault::Damaged, "does not end", true},
 };
 
 }  // namespace
@@ -106,13 +153,13 @@ TEST(VcdiffDelta, RefusesDamagedOrMismatchedInputsAndLeavesNoOutput) {
     WriteTextFile(made.File("old"), c.oldContent);
     WriteTextFile(made.File("new"), c.newContent);
     ASSERT_TRUE(EncodeDeltaFile(made.File("old"), made.File("new"), made.File("delta"), {}).ok);
-    const std::string goodDelta = ReadTextFile(made.File("delta"));
+    ASSERT_TRUE(EncodeBsdiffFile(made.File("old"), made.File("new"), made.File("bsdiff")).ok);
     for (const ApplyFault& row : kApplyFaults) {
         SCOPED_TRACE(row.name);
         TempDir dir;
         std::string oldPath = dir.File("old"), deltaPath = dir.File("delta"), outPath = dir.File("out");
         WriteTextFile(oldPath, c.oldContent);
-        WriteTextFile(deltaPath, goodDelta);
+        WriteTextFile(deltaPath, ReadTextFile(made.File(row.bsdiff ? "bsdiff" : "delta")));
         WriteTextFile(outPath, "installed before");
         row.spoil(dir, &oldPath, &deltaPath, &outPath);
         const DeltaResult result = ApplyDeltaFile(oldPath, deltaPath, outPath, nullptr, nullptr);
@@ -129,19 +176,22 @@ TEST(VcdiffDelta, RefusesDamagedOrMismatchedInputsAndLeavesNoOutput) {
 TEST(VcdiffDelta, StopsWhenTheFlagIsRaisedAndLeavesNoOutput) {
     // Two windows of new bytes, so that a stop can come between them.
     const std::string old = testdata::Noise(9u << 20, 7);
-    TempDir dir;
-    WriteTextFile(dir.File("old"), old);
-    WriteTextFile(dir.File("new"), old.substr(1000) + "tail");
-    ASSERT_TRUE(EncodeDeltaFile(dir.File("old"), dir.File("new"), dir.File("delta"), {}).ok);
-    for (const int64_t stopAfter : {int64_t{0}, int64_t{1}}) {
-        std::atomic<bool> stop{stopAfter == 0};
-        const DeltaResult result =
-            ApplyDeltaFile(dir.File("old"), dir.File("delta"), dir.File("out"), &stop,
-                           [&](int64_t done, int64_t) { stop = stop || done >= stopAfter; });
-        EXPECT_EQ(static_cast<int>(result.fault), static_cast<int>(DeltaFault::Stopped));
-        EXPECT_EQ(result.error, "stopped");
-        EXPECT_FALSE(fs_port::PathExists(dir.File("out")));
-        EXPECT_FALSE(fs_port::PathExists(dir.File("out.part")));
+    for (const auto& encoder : kEncoders) {
+        SCOPED_TRACE(encoder.name);
+        TempDir dir;
+        WriteTextFile(dir.File("old"), old);
+        WriteTextFile(dir.File("new"), old.substr(1000) + "tail");
+        ASSERT_TRUE(encoder.encode(dir.File("old"), dir.File("new"), dir.File("delta")).ok);
+        for (const int64_t stopAfter : {int64_t{0}, int64_t{1}}) {
+            std::atomic<bool> stop{stopAfter == 0};
+            const DeltaResult result =
+                ApplyDeltaFile(dir.File("old"), dir.File("delta"), dir.File("out"), &stop,
+                               [&](int64_t done, int64_t) { stop = stop || done >= stopAfter; });
+            EXPECT_EQ(static_cast<int>(result.fault), static_cast<int>(DeltaFault::Stopped));
+            EXPECT_EQ(result.error, "stopped");
+            EXPECT_FALSE(fs_port::PathExists(dir.File("out")));
+            EXPECT_FALSE(fs_port::PathExists(dir.File("out.part")));
+        }
     }
 }
 

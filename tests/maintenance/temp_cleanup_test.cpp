@@ -13,6 +13,7 @@
 #include "maintenance/journal_lines.h"
 #include "platform/file_system.h"
 #include "support/test_support.h"
+#include "update/fetch/kept_downloads.h"
 
 namespace {
 
@@ -41,11 +42,13 @@ TEST(ClearTempFolders, RemovesWorkFoldersAndKeepsTheHandOffFile) {
         bool workFolder;
         bool handOffIsFolder;
         bool handOffIsFile;
+        bool keptDownloads = false;  // a step not handed over left its state
     } cases[] = {
         {"nothing there", false, false, false},
         {"work folder with read-only members", true, false, false},
         {"udo.temp as a folder", true, true, false},
         {"udo.temp as a file stays", true, false, true},
+        {"a step not handed over keeps its downloads alone", true, false, false, true},
     };
     for (const auto& c : cases) {
         TempDir game;
@@ -54,8 +57,15 @@ TEST(ClearTempFolders, RemovesWorkFoldersAndKeepsTheHandOffFile) {
         if (c.workFolder) FillWorkFolder(game.File("_temp"));
         if (c.handOffIsFolder) FillWorkFolder(game.File("udo.temp"));
         if (c.handOffIsFile) WriteTextFile(game.File("udo.temp"), "a\tb\n");
+        if (c.keptDownloads) {
+            CKeptDownloads kept;
+            kept.Start(game.File("_temp/"), "1.0.0.2", "http://server/1.0.0.2/");
+            kept.Record({"data1.pak", "data1.pak", 7, "", "", true});
+        }
         ClearTempFolders(game.Path(), log.Journal());
-        EXPECT_FALSE(fs_port::PathExists(game.File("_temp"))) << c.name;
+        EXPECT_EQ(fs_port::PathExists(game.File("_temp/data1.pak")), c.keptDownloads) << c.name;
+        EXPECT_FALSE(fs_port::PathExists(game.File("_temp/Root"))) << c.name;
+        EXPECT_EQ(fs_port::PathExists(game.File("_temp")), c.keptDownloads) << c.name;
         EXPECT_EQ(fs_port::IsRegularFile(game.File("udo.temp")), c.handOffIsFile) << c.name;
         EXPECT_FALSE(fs_port::IsDirectory(game.File("udo.temp"))) << c.name;
         EXPECT_EQ(ReadTextFile(game.File("Vantorel.exe")), "game") << c.name;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "net/ftp_reply.h"
 
@@ -143,6 +144,20 @@ TEST(FtpSize, ReadsTheSecondNumberWithinTheFileLimit) {
         if (c.ok) {
             EXPECT_EQ(size, c.size) << c.reply;
         }
+    }
+}
+
+TEST(FtpTime, ReadsOnlyAnMdtmTimeOfTheRightShape) {
+    const std::pair<std::string, std::string> cases[] = {  // reply, time ("" refused)
+        {"213 20240102030405\r\n", "20240102030405"}, {"213 20240102030405.123\n", "20240102030405.123"},
+        {"213 2024010203040\r\n", ""}, {"213 202401020304050\r\n", ""}, {"213 20240102030405.\r\n", ""},
+        {"213 20240102030405.1234567890\r\n", ""}, {"213 20240102030405 \x1b[2J\r\n", ""},
+        {"550 20240102030405\r\n", ""},
+    };
+    for (const auto& c : cases) {
+        std::string time;
+        EXPECT_EQ(ParseTimeReply(c.first, &time), !c.second.empty()) << c.first;
+        EXPECT_EQ(time, c.second) << c.first;
     }
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "net/ftp_client.h"
@@ -41,8 +42,8 @@ TEST(FtpDownload, SendsTheExactCommandsAndWritesTheFile) {
     EXPECT_EQ(ReadTextFile(local), kTen);
     EXPECT_TRUE(ftp.IsLoggedIn());
     const std::vector<std::string> expected = {
-        "USER update\r\n", "PASS stream907\r\n", "TYPE I\r\n",      "REST 100\r\n",     "CWD /\r\n",
-        "SIZE file.bin\r\n", "PASV \r\n",       "REST 0\r\n",       "RETR file.bin\r\n"};
+        "USER update\r\n",   "PASS stream907\r\n", "TYPE I\r\n", "REST 100\r\n", "CWD /\r\n",
+        "SIZE file.bin\r\n", "MDTM file.bin\r\n",  "PASV \r\n",  "REST 0\r\n",   "RETR file.bin\r\n"};
     EXPECT_EQ(server.Commands(), expected);
 }
 
@@ -158,13 +159,23 @@ TEST(FtpDownload, ResumesOnlyAShorterFileFromAServerThatAcceptsRest) {
         int64_t announced;       // -1: the content's size
         std::string restSent;
         std::string after;
+        ResumeTerms terms = {};
+        std::string time = "";    // MDTM answers "213 <time>"; "": 500
+        std::string logged = "";  // why the partial file was cut
     };
+    const std::string time = "20240102030405";
     const Case cases[] = {
         {"shorter file resumes", "01234", "", -1, "REST 5\r\n", kTen},
         {"probe refused: from the start", "abcde", "502 no\r\n", -1, "REST 0\r\n", kTen},
         {"longer file is rewritten and cut", "abcdefghijklmnopqrstuvwxyz", "", -1, "REST 0\r\n", kTen},
         {"complete file is fetched again", kTen, "", -1, "REST 0\r\n", kTen},
         {"bytes beyond SIZE are not kept", "", "", 8, "REST 0\r\n", "01234567"},
+        {"the same MDTM and SIZE resume", "01234", "", -1, "REST 5\r\n", kTen, {time, 10}, time},
+        {"no MDTM: SIZE alone decides", "01234", "", -1, "REST 5\r\n", kTen, {time, 10}},
+        {"another MDTM starts over", "abcde", "", -1, "REST 0\r\n", kTen, {"20230102030405", 10}, time,
+         "MDTM gives \"" + time + "\", not \"20230102030405\""},
+        {"another SIZE starts over", "abcde", "", -1, "REST 0\r\n", kTen, {time, 12}, time,
+         "SIZE gives 10 bytes, not the 12 bytes"},
     };
     for (const Case& c : cases) {
         FakeFtpOptions options;
@@ -173,13 +184,21 @@ TEST(FtpDownload, ResumesOnlyAShorterFileFromAServerThatAcceptsRest) {
         options.answer = [probe](const std::string& verb, const std::string& argument) {
             return probe.empty() ? std::string() : ProbeAnswer(verb, argument, probe);
         };
+        if (!c.time.empty()) options.replies["MDTM"] = "213 " + c.time + "\r\n";
         FakeFtpServer server(options);
+        test_net::JournalCapture journal;
         TempDir dir;
         const std::string local = dir.File("file.bin");
         if (!c.before.empty()) WriteTextFile(local, c.before);
+        std::pair<std::string, int64_t> answered;
         CNetworkFTP ftp;
+        ftp.SetResumeTerms(c.terms);
+        ftp.SetAnswered([&](const std::string& validator, int64_t size) { answered = {validator, size}; });
         EXPECT_EQ(ftp.Download(UrlOf(server), local, false, nullptr), ftp_result::kOk) << c.name;
         EXPECT_EQ(ReadTextFile(local), c.after) << c.name;
+        EXPECT_EQ(answered, std::make_pair(c.time, c.announced < 0 ? int64_t{10} : c.announced)) << c.name;
+        const std::string cutLine = c.logged.empty() ? "; the local file is cut" : c.logged;
+        EXPECT_EQ(journal.Count(cutLine), c.logged.empty() ? 0 : 1) << c.name;
         const std::vector<std::string> commands = server.Commands();
         ASSERT_GE(commands.size(), 2u) << c.name;
         EXPECT_EQ(commands[commands.size() - 2], c.restSent) << c.name;
@@ -200,7 +219,8 @@ void KeepsTheLogin(const FakeFtpOptions& options) {
     EXPECT_EQ(ReadTextFile(dir.File("a.zip")), kTen);
     EXPECT_EQ(server.Connections(), 1);
     const std::vector<std::string> commands = server.Commands();
-    ASSERT_EQ(commands.size(), 14u);
+    // The version list goes to memory without MDTM; the package asks it.
+    ASSERT_EQ(commands.size(), 15u);
     EXPECT_EQ(commands[9], "CWD /1002\r\n");
     EXPECT_EQ(commands[10], "SIZE pack1.zip\r\n");
 }
@@ -211,6 +231,28 @@ TEST(FtpDownload, KeepsTheLoginAndPassesOverTheLeftCompletionReply) {
         FakeFtpOptions options;
         options.completionDelayMs = delayMs;
         KeepsTheLogin(options);
+    }
+}
+
+// A span's bytes alone, cut from the old file, and the login goes on. A file
+// too short has none, nor has a server without REST (it ignores ranges).
+TEST(FtpDownload, FetchesASpanAndKeepsTheLogin) {
+    const struct { int64_t first; bool acceptRest; int result; } cases[] = {
+        {3, true, ftp_result::kOk}, {6, true, ftp_result::kOk}, {7, true, ftp_result::kSize},
+        {3, false, ftp_result::kRest}};
+    for (const auto& c : cases) {
+        FakeFtpOptions options;
+        options.acceptRest = c.acceptRest;
+        FakeFtpServer server(options);
+        TempDir dir;
+        WriteTextFile(dir.File("span.bin"), "old bytes");
+        CNetworkFTP ftp;
+        EXPECT_EQ(ftp.DownloadSpan(UrlOf(server), dir.File("span.bin"), c.first, 4), c.result) << c.first;
+        EXPECT_EQ(ftp.RangesIgnored(), !c.acceptRest) << c.first;
+        if (c.result != ftp_result::kOk) continue;
+        EXPECT_EQ(ReadTextFile(dir.File("span.bin")), kTen.substr(static_cast<size_t>(c.first), 4)) << c.first;
+        EXPECT_EQ(ftp.Download(UrlOf(server), dir.File("whole.bin"), false, nullptr), ftp_result::kOk) << c.first;
+        EXPECT_EQ(server.Connections(), 1) << c.first;
     }
 }
 

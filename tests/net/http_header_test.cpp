@@ -14,6 +14,7 @@ TEST(HttpUrl, SplitsHostPartAndPathOrRefusesUnusableUrls) {
         bool ok;
         std::string hostPart;
         std::string path;
+        bool secure = false;
     };
     const std::string longHost(256, 'h');
     const std::string longPath = "/" + std::string(255, 'p');
@@ -32,6 +33,9 @@ TEST(HttpUrl, SplitsHostPartAndPathOrRefusesUnusableUrls) {
         {"http://h/" + std::string(254, 'p'), true, "h", "/" + std::string(254, 'p')},
         {"http://h/a\r\nX-Evil: 1", false, "", ""}, // would add a header line
         {"http://h/a b", false, "", ""},
+        {"https://cdn.example/v/list.data", true, "cdn.example", "/v/list.data", true},
+        {"HTTPS://cdn.example:8443\\f", true, "cdn.example:8443", "\\f", true},
+        {"https:///file", false, "", ""},
     };
     for (const Case& c : cases) {
         HttpUrlParts parts;
@@ -39,6 +43,7 @@ TEST(HttpUrl, SplitsHostPartAndPathOrRefusesUnusableUrls) {
         if (c.ok) {
             EXPECT_EQ(parts.hostPart, c.hostPart) << c.url;
             EXPECT_EQ(parts.path, c.path) << c.url;
+            EXPECT_EQ(parts.secure, c.secure) << c.url;
         }
     }
 }
@@ -209,6 +214,8 @@ TEST(HttpRedirect, ResolvesTheLocationAgainstTheRequestOrRefusesIt) {
         RedirectTarget result;
         std::string hostPart;
         std::string path;
+        bool fromHttps = false;
+        bool toHttps = false;
     };
     const Case cases[] = {
         {"http://mirror.example:8081/v/list.data", RedirectTarget::kOk, "mirror.example:8081", "/v/list.data"},
@@ -217,20 +224,25 @@ TEST(HttpRedirect, ResolvesTheLocationAgainstTheRequestOrRefusesIt) {
         {"//other:9/y?q=1#part", RedirectTarget::kOk, "other:9", "/y?q=1"},
         {"/moved/pack.zip", RedirectTarget::kOk, "origin:8080", "/moved/pack.zip"},
         {"pack2.zip", RedirectTarget::kOk, "origin:8080", "/1002/pack2.zip"},
-        {"https://origin/1002/pack.zip", RedirectTarget::kNotHttp, "", ""},
+        {"https://origin/1002/pack.zip", RedirectTarget::kOk, "origin", "/1002/pack.zip", false, true},
+        {"HTTPS://cdn/x", RedirectTarget::kOk, "cdn", "/x", true, true},
+        {"//other/y", RedirectTarget::kOk, "other", "/y", true, true},
+        {"pack2.zip", RedirectTarget::kOk, "origin:8080", "/1002/pack2.zip", true, true},
+        {"http://origin/1002/pack.zip", RedirectTarget::kDowngrade, "", "", true},
         {"ftp://origin/pack.zip", RedirectTarget::kNotHttp, "", ""},
         {"http:/no-host", RedirectTarget::kNotHttp, "", ""},
         {"", RedirectTarget::kUnusable, "", ""},
         {"/with space", RedirectTarget::kUnusable, "", ""},
         {"/" + std::string(300, 'p'), RedirectTarget::kUnusable, "", ""},
     };
-    const HttpUrlParts from{"origin:8080", "/1002/pack.zip"};
     for (const Case& c : cases) {
+        const HttpUrlParts from{"origin:8080", "/1002/pack.zip", c.fromHttps};
         HttpUrlParts to;
         EXPECT_EQ(ResolveRedirect(from, c.location, &to), c.result) << c.location;
         if (c.result == RedirectTarget::kOk) {
             EXPECT_EQ(to.hostPart, c.hostPart) << c.location;
             EXPECT_EQ(to.path, c.path) << c.location;
+            EXPECT_EQ(to.secure, c.toHttps) << c.location;
         }
     }
 }

@@ -147,6 +147,10 @@ TEST(HttpDownload, RefusesBrokenOrHostileAnswersInBothAttemptsAndLogsWhy) {
         std::string logged;       // in the journal entry of each failed attempt
         std::string kept = "-";   // the local file afterwards; "-": as before
         int64_t cap = -1;         // the download's byte cap; -1 none
+        bool https = false;
+        // The secure-connection status reason of a handshake the TLS library
+        // judged: that fails at once, with no second attempt.
+        std::string secure = "";
     };
     const Case cases[] = {
         {"404", "", Answer(Response("404 Not Found", "Content-Length: 9\r\n", "not found")),
@@ -170,9 +174,6 @@ TEST(HttpDownload, RefusesBrokenOrHostileAnswersInBothAttemptsAndLogsWhy) {
          Answer(Response("200 OK", "X-Pad: " + std::string(70 * 1024, 'p') + "\r\nContent-Length: 10\r\n",
                          kTen)),
          "a header over 65536 bytes"},
-        {"range that starts elsewhere", "abc",
-         Answer(Response("206 Partial", "Content-Range: bytes 0-9/10\r\nContent-Length: 10\r\n", kTen)),
-         "does not start at the local file's 3 bytes"},
         {"range that stops short of the whole file", "",
          Answer(Response("206 Partial", "Content-Range: bytes 0-9/20\r\nContent-Length: 10\r\n", kTen)),
          "does not reach a known end"},
@@ -200,9 +201,19 @@ TEST(HttpDownload, RefusesBrokenOrHostileAnswersInBothAttemptsAndLogsWhy) {
         {"coding that cannot be undone", "",
          Answer(Response("200 OK", "Transfer-Encoding: gzip, chunked\r\n", kChunkedTen)),
          "Transfer-Encoding \"gzip, chunked\" cannot be decoded"},
-        {"redirect to https", "",
-         Answer(Response("301 Moved", "Location: https://127.0.0.1/dir/file.bin\r\nContent-Length: 0\r\n", "")),
-         "refused: only http:// is followed"},
+        {"redirect to ftp", "",
+         Answer(Response("301 Moved", "Location: ftp://127.0.0.1/dir/file.bin\r\nContent-Length: 0\r\n", "")),
+         "refused: only http:// and https:// are followed"},
+        {"TLS handshake cut after the first bytes of the server's hello", "",
+         [](TestConnection& c, int) {
+             if (c.ReceiveUntil("\x16\x03")) c.Send(std::string("\x16\x03\x03\x00\x7a\x02\x00\x00\x76\x03\x03", 11));
+         },
+         "failed during the TLS handshake (closed by the server)", "-", -1, true},
+        {"TLS alert handshake_failure in answer to the client's hello", "",
+         [](TestConnection& c, int) {
+             if (c.ReceiveUntil("\x16\x03")) c.Send(std::string("\x15\x03\x03\x00\x02\x02\x28", 7));
+         },
+         "the server sent a TLS alert (Handshake failed)", "-", -1, true, "the server sent a TLS alert"},
         {"redirect without a Location", "", Answer(Response("302 Found", "Content-Length: 0\r\n", "")),
          "without Location"},
         {"announced length over the cap", "", Answer(Response("200 OK", "Content-Length: 10\r\n", kTen)),
@@ -220,14 +231,21 @@ TEST(HttpDownload, RefusesBrokenOrHostileAnswersInBothAttemptsAndLogsWhy) {
         if (!c.before.empty()) WriteTextFile(local, c.before);
         CNetworkHTTP http;
         if (c.cap >= 0) http.SetByteCap(c.cap);
-        EXPECT_EQ(http.Download(UrlOf(server), local), http_result::kTransferFailed) << c.name;
-        EXPECT_EQ(server.Connections(), kHttpAttempts) << c.name;
+        const std::string url = UrlOf(server);
+        const int attempts = c.secure.empty() ? kHttpAttempts : 1;
+        EXPECT_EQ(http.Download(c.https ? "https" + url.substr(4) : url, local),
+                  c.secure.empty() ? http_result::kTransferFailed : http_result::kNoConnection)
+            << c.name;
+        EXPECT_EQ(server.Connections(), attempts) << c.name;
         // The refused answers leave the partial file as it was, except
         // that a body cut short keeps what arrived.
         EXPECT_TRUE(fs_port::IsRegularFile(local)) << c.name;
         EXPECT_EQ(ReadTextFile(local), c.kept == "-" ? c.before : c.kept) << c.name;
-        EXPECT_EQ(journal.Count(c.logged), kHttpAttempts) << c.name;
-        EXPECT_EQ(journal.Count("/dir/file.bin (attempt 2 of 2)"), 1) << c.name;
+        EXPECT_EQ(journal.Count(c.logged), attempts) << c.name;
+        EXPECT_EQ(journal.Count("/dir/file.bin (attempt 2 of 2)"), attempts - 1) << c.name;
+        EXPECT_EQ(http.SecureFailure(), c.secure.empty() ? "" : "127.0.0.1:" + std::to_string(server.Port()) +
+                                                                     " : " + c.secure)
+            << c.name;
     }
 }
 
@@ -242,6 +260,116 @@ void ServeTenFromRange(TestConnection& c, int) {
     }
     c.Send(Response("206 Partial", "Content-Range: bytes " + std::to_string(from) + "-9/10\r\n",
                     kTen.substr(from)));
+}
+
+// A partial file goes on only with the server file it came from (If-Range,
+// the whole size, the range); else it starts over within the same Download.
+TEST(HttpDownload, ContinuesOnlyTheSameServerFileAndElseStartsOverAtOnce) {
+    using Answers = std::vector<std::pair<std::string, int64_t>>;
+    const std::string date = "Tue, 15 Nov 1994 08:12:31 GMT", v1 = "\"v1\"", v2 = "\"v2\"";
+    const auto cut = [](const std::string& fields) {  // breaks off after 5 of 10 bytes
+        return Answer(Response("200 OK", "Content-Length: 10\r\n" + fields, "01234"));
+    };
+    const auto partial = [](const std::string& range, const std::string& fields = "") {
+        return Answer(Response("206 Partial", "Content-Range: bytes " + range + "\r\n" + fields,
+                               kTen.substr(static_cast<size_t>(std::stoi(range)))));
+    };
+    const struct {
+        const char* name;
+        std::string before;
+        ResumeTerms terms;
+        ScriptedServer::Script script;
+        std::string ifRange;  // in the last request; "" none
+        size_t requests;
+        Answers answered;
+        std::string logged;
+    } cases[] = {
+        {"the known ETag goes as If-Range", "01234", {v1, 10}, partial("5-9/10", "ETag: " + v1 + "\r\n"), v1,
+         1, {{v1, 10}}, ""},
+        {"a 200 to If-Range starts over", "abcde", {v1, 10},
+         Answer(Response("200 OK", "ETag: " + v2 + "\r\nContent-Length: 10\r\n", kTen)), v1, 1, {{v2, 10}},
+         "the file changed on the server (validator then: " + v1 + "; now: " + v2 + ")"},
+        {"attempt 2 sends the Last-Modified of attempt 1", "", {},
+         InTurn({cut("Last-Modified: " + date + "\r\n"), partial("5-9/10")}), date, 2, {{date, 10}, {date, 10}},
+         ""},
+        {"a weak ETag rules out the date as well", "", {},
+         InTurn({cut("ETag: W/\"w\"\r\nLast-Modified: " + date + "\r\n"), partial("5-9/10")}), "", 2,
+         {{"", 10}, {"", 10}}, ""},
+        {"an overlong ETag is none", "", {}, InTurn({cut("ETag: \"" + std::string(300, 'e') + "\"\r\n"),
+         partial("5-9/10")}), "", 2, {{"", 10}, {"", 10}}, ""},
+        {"a 206 of another whole size", "abcde", {"", 12}, InTurn({partial("5-9/10"), ServeTenFromRange}), "", 2,
+         {{"", 10}}, "the local file's bytes came with, 12 bytes"},
+        {"a 206 with another ETag", "abcde", {v1, -1}, InTurn({partial("5-9/10", "ETag: " + v2 + "\r\n"),
+         ServeTenFromRange}), "", 2, {{"", 10}}, "another file (validator then: " + v1 + "; now: " + v2 + ")"},
+        {"a range that starts elsewhere", "abc", {}, partial("0-9/10"), "", 2, {{"", 10}},
+         "does not start at the local file's 3 bytes"},
+        {"a range short of the end", "abcde", {}, InTurn({partial("5-9/20"), ServeTenFromRange}), "", 2,
+         {{"", 10}}, "does not reach the file's end"},
+    };
+    for (const auto& c : cases) {
+        test_net::JournalCapture journal;
+        ScriptedServer server(c.script);
+        TempDir dir;
+        const std::string local = dir.File("file.bin");
+        WriteTextFile(local, c.before);
+        Answers answered;
+        CNetworkHTTP http;
+        http.SetResumeTerms(c.terms);
+        http.SetAnswered([&](const std::string& v, int64_t size) { answered.emplace_back(v, size); });
+        EXPECT_EQ(http.Download(UrlOf(server), local), http_result::kOk) << c.name;
+        EXPECT_EQ(ReadTextFile(local), kTen) << c.name;
+        EXPECT_EQ(answered, c.answered) << c.name;
+        server.Finish();
+        ASSERT_EQ(server.Received().size(), c.requests) << c.name;
+        const std::string sent = c.ifRange.empty() ? "If-Range" : "\r\nIf-Range: " + c.ifRange + "\r\n";
+        EXPECT_EQ(server.Received().back().find(sent) != std::string::npos, !c.ifRange.empty()) << c.name;
+        EXPECT_EQ(journal.Count(c.logged + "; "), c.logged.empty() ? 0 : 1) << c.name;
+    }
+}
+
+// A span is exactly the bytes asked for, in a file written from its start; a
+// whole-file answer is left unread and told apart, with no second attempt.
+TEST(HttpDownload, FetchesExactlyTheSpanOrTellsThatRangesAreIgnored) {
+    const int failed = http_result::kTransferFailed;
+    const auto part = [](const std::string& range, const std::string& body) {
+        return Answer(Response("206 Partial", "Content-Range: bytes " + range + "\r\n", body));
+    };
+    const std::string whole = Response("200 OK", "ETag: \"v2\"\r\nContent-Length: 10\r\n", kTen);
+    // after: the local file, "-" for none; asked: the last request from its Range on.
+    const struct { const char* name; ResumeTerms terms; ScriptedServer::Script script; int result, connections;
+                   std::string after, asked, logged; bool ignored = false; } cases[] = {
+        {"exact span", {}, part("3-6/*", "3456789"), 0, 1, "3456", "bytes=3-6\r\nConnection", ""},
+        {"cut span goes on in attempt 2", {}, InTurn({part("3-6/10", "34"), part("5-6/10", "56")}), 0, 2, "3456",
+         "bytes=5-6\r\n", ""},
+        {"short body in both attempts", {}, InTurn({part("3-6/10", "34"), part("5-6/10", "5")}), failed, 2, "345",
+         "bytes=5-6\r\n", "closed early, received "},
+        {"another range", {}, part("3-9/10", "3456789"), failed, 2, "", "bytes=3-6\r\n",
+         "Content-Range \"bytes 3-9/10\" is not the range asked for, bytes 3-6"},
+        {"416", {}, Answer(Response("416 Range Not Satisfiable", "", "")), failed, 2, "-", "bytes=3-6\r\n",
+         "status line \"HTTP/1.1 416 Range Not Satisfiable\""},
+        {"200", {}, Answer(whole), failed, 1, "-", "bytes=3-6\r\n",
+         "the server ignores ranges: the whole file came instead of bytes 3-6", true},
+        {"200 to If-Range", {"\"v1\"", 10}, Answer(whole), failed, 1, "-", "bytes=3-6\r\nIf-Range: \"v1\"\r\n",
+         "the file changed on the server", true},
+    };
+    for (const auto& c : cases) {
+        test_net::JournalCapture journal;
+        ScriptedServer server(c.script);
+        TempDir dir;
+        const std::string local = dir.File("file.bin");
+        WriteTextFile(local, "old bytes");
+        CNetworkHTTP http;
+        http.SetResumeTerms(c.terms);
+        EXPECT_EQ(http.DownloadSpan(UrlOf(server), local, 3, 4), c.result) << c.name;
+        EXPECT_EQ(fs_port::PathExists(local) ? ReadTextFile(local) : "-", c.after) << c.name;
+        EXPECT_EQ(http.RangesIgnored(), c.ignored) << c.name;
+        server.Finish();
+        EXPECT_EQ(server.Connections(), c.connections) << c.name;
+        EXPECT_NE(server.Received().back().find("\r\nRange: " + c.asked), std::string::npos) << c.name;
+        if (!c.logged.empty()) {
+            EXPECT_EQ(journal.Count(c.logged), c.connections) << c.name;
+        }
+    }
 }
 
 TEST(HttpDownload, FollowsRedirectsToOtherPathsPortsAndHostsKeepingTheOffset) {

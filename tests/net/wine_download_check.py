@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """The Windows build's clients against real servers: starts nginx and an FTP
 server natively, runs net_fetch.exe under Wine for each case and checks the
-files. Usage: wine_download_check.py NET_FETCH_EXE WINE_RUN
+files; https against nginx with certificates of a test CA that test_root.exe
+puts into the Wine prefix's root store for the run.
+Usage: wine_download_check.py NET_FETCH_EXE WINE_RUN TEST_ROOT_EXE
 """
 import os
 import random
@@ -22,12 +24,12 @@ class Checker:
         self.fetch, self.wine_run = fetch, wine_run
         self.failures = 0
 
-    def run(self, *args):
+    def run(self, *args, program=None):
         # Output goes to a file, not a pipe: Wine's own helper processes
         # inherit pipes and would keep them open long after the program ends.
         with tempfile.TemporaryFile(mode="w+") as out:
             try:
-                rc = subprocess.call([self.wine_run, self.fetch] + list(args), stdin=subprocess.DEVNULL,
+                rc = subprocess.call([self.wine_run, program or self.fetch] + list(args), stdin=subprocess.DEVNULL,
                                      stdout=out, stderr=subprocess.STDOUT, timeout=120)
             except subprocess.TimeoutExpired:
                 return "no result: time-out"
@@ -89,6 +91,42 @@ def http_cases(c, work, content):
         peer.stop(state)
 
 
+def https_cases(c, work, content, test_root):
+    site, state, local, certs = (os.path.join(work, n) for n in ("tlssite", "tls", "tlslocal", "certs"))
+    os.makedirs(site)
+    os.makedirs(local)
+    with open(os.path.join(site, "pack.zip"), "wb") as f:
+        f.write(content)
+    peer.make_certs(certs)
+    ca = win_path(os.path.join(certs, "ca.der"))
+    c.expect("test CA into the prefix's root store", c.run("add", ca, program=test_root), 0)
+    port = peer.start("nginx", state, site, owner=os.getpid(), certs=certs)
+    try:
+        def https(name, path="/pack.zip"):
+            with open(os.path.join(state, "tls-port-" + name)) as f:
+                return "https://localhost:%s%s" % (f.read().strip(), path)
+        target = os.path.join(local, "pack.zip")
+        c.expect("https whole file", c.run("http", https("good"), win_path(target)), 0)
+        c.expect("https whole file content", read(target), content)
+        with open(target, "wb") as f:
+            f.write(b"X" * 1000)
+        c.expect("https resume", c.run("http", https("good"), win_path(target)), 0)
+        c.expect("https resume content", read(target), b"X" * 1000 + content[1000:])
+        os.remove(target)
+        up = "http://127.0.0.1:%d/up/pack.zip" % port
+        c.expect("http redirected to https", c.run("http", up, win_path(target)), 0)
+        c.expect("http redirected to https content", read(target), content)
+        refused = os.path.join(local, "refused.zip")
+        for name, url, result in (("https redirected to http", https("good", "/down/pack.zip"), 5),
+                                  ("expired", https("expired"), 4), ("not yet valid", https("future"), 4),
+                                  ("wrong host name", https("wronghost"), 4), ("unknown issuer", https("foreign"), 4),
+                                  ("plain http on the https port", "https://localhost:%d/pack.zip" % port, 4)):
+            c.expect("https refused: " + name, c.run("http", url, win_path(refused)), result)
+    finally:
+        peer.stop(state)
+        c.expect("test CA out of the root store", c.run("remove", ca, program=test_root), 0)
+
+
 def ftp_cases(c, work, content):
     site, state, local = (os.path.join(work, n) for n in ("ftpsite", "ftp", "ftplocal"))
     os.makedirs(os.path.join(site, "1003"))
@@ -119,7 +157,7 @@ def ftp_cases(c, work, content):
 
 
 def main(argv):
-    if len(argv) != 2:
+    if len(argv) != 3:
         print(__doc__, file=sys.stderr)
         return 2
     c = Checker(argv[0], argv[1])
@@ -127,6 +165,7 @@ def main(argv):
     with tempfile.TemporaryDirectory(prefix="vnet_wine_") as work:
         http_cases(c, work, content)
         ftp_cases(c, work, content)
+        https_cases(c, work, content, argv[2])
     print("%d failed" % c.failures)
     return 1 if c.failures else 0
 

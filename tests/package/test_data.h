@@ -32,6 +32,24 @@ inline std::string Lines(size_t size) {
     return out;
 }
 
+// A program's code as a linker lays it out: records of an address, a call
+// target and eight bytes of instructions. A build that inserts shift bytes
+// at record shiftAt moves every address past it, as a small source change
+// does: a change every 16 bytes, each the same.
+inline std::string ProgramBuild(uint32_t records, uint32_t shiftAt, uint32_t shift) {
+    const std::string code = Noise(64 * 8, 11);
+    const auto moved = [&](uint32_t record) { return 0x401000u + 16u * record + (record >= shiftAt ? shift : 0); };
+    std::string out;
+    for (uint32_t i = 0; i < records; ++i) {
+        if (i == shiftAt) out.append(shift, '\x90');
+        for (const uint32_t word : {moved(i), moved(i * 7919u % records)}) {
+            for (int b = 0; b < 4; ++b) out += static_cast<char>(word >> (8 * b));
+        }
+        out.append(code, (i % 64) * 8, 8);
+    }
+    return out;
+}
+
 // path + "\" + name: the program's own path form, which the file port
 // accepts on both sides.
 inline std::string Under(const TempDir& dir, const std::string& name) {

@@ -2,18 +2,29 @@
 """Starts and stops real servers for the tests, each on 127.0.0.1 with a free
 port and with all its files in a state folder of the test's own.
 
-    peer.py start nginx STATE ROOT [--owner PID] [--slow URI[@RATE]]
+    peer.py certs DIR                              makes a test CA (DIR/ca.pem, ca.der) and the
+                                                   certificates of TLS_NAMES in DIR
+    peer.py start nginx STATE ROOT [--owner PID] [--slow URI[@RATE[/BURST]]]
+                                   [--tls DIR]
                                                    serves ROOT over HTTP; URI
                                                    at 128 bytes a second, or at
-                                                   RATE (nginx's units: 4k)
+                                                   RATE (nginx's units: 4k),
+                                                   sent BURST bytes at a time
+                                                   (default: up to a second's)
     peer.py start ftp STATE ROOT [--owner PID]     FTP (pyftpdlib), account
                                                    "update"/"stream907", ROOT as home
     peer.py stop STATE                             stops what start started
 
-"start" writes the port to STATE/port and prints it. nginx also answers
+"start" writes the port to STATE/port and prints it. nginx's access.log has
+the combined format, then the time the line was written and the request's
+duration, both in seconds with milliseconds ($msec $request_time). nginx also answers
 /chunked/... with a chunked body (SSI strips the length and the ranges), and
 listens on a second port (STATE/redirect-port) that answers every request
-with a 301 to the same path on the first one. With --owner, a watcher
+with a 301 to the same path on the first one. With --tls, nginx also
+serves ROOT over https on one port for each certificate of TLS_NAMES in DIR
+(STATE/tls-port-NAME); on the "good" one /down/X answers with a 301 to
+http://127.0.0.1:PORT/X, and on the plain port /up/X with a 301 to
+https://localhost:GOOD/X. With --owner, a watcher
 stops the server when that process ends, so a crashed test leaves nothing
 running. The FTP server counts logins in STATE/logins (one line each).
 Run with /usr/bin/python3 (Debian's pyftpdlib).
@@ -73,7 +84,9 @@ error_log {state}/error.log;
 {user}
 events {{ worker_connections 64; }}
 http {{
-    access_log {state}/access.log;
+    log_format timed '$remote_addr - $remote_user [$time_local] "$request" $status $body_bytes_sent '
+                     '"$http_referer" "$http_user_agent" $msec $request_time';
+    access_log {state}/access.log timed;
     client_body_temp_path {state}/body;
     proxy_temp_path {state}/proxy;
     fastcgi_temp_path {state}/fastcgi;
@@ -87,28 +100,100 @@ http {{
         location / {{ }}
         location /chunked/ {{ ssi on; ssi_types *; }}
 {slow}
-    }}
+{up}    }}
     server {{
         listen 127.0.0.1:{redirect_port};
         return 301 http://127.0.0.1:{port}$request_uri;
     }}
-}}
+{tls}}}
 """
 
 
-def start_nginx(state, root, slow=None):
+# The test certificates: all for localhost and 127.0.0.1 except "wronghost",
+# and all from the test CA except "foreign". Days are from now.
+TLS_NAMES = ("good", "expired", "future", "wronghost", "foreign")
+CERT_DAYS = {"expired": (-20, -10), "future": (10, 20)}
+
+
+def openssl(*args):
+    subprocess.check_call(["openssl"] + list(args), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def new_key(folder, name, *args):
+    """openssl req with a new P-256 key NAME.key (and, with -x509, a CA NAME.pem)."""
+    base = os.path.join(folder, name)
+    openssl("req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
+            base + ".key", *args)
+    return base + ".key", base + ".pem"
+
+
+def make_certs(folder):
+    """A test CA, another CA nobody trusts, and the server certificates."""
+    os.makedirs(folder, exist_ok=True)
+    cas = {ca: new_key(folder, ca, "-x509", "-days", "30", "-subj", "/CN=Vantorel " + ca, "-out",
+                       os.path.join(folder, ca + ".pem")) for ca in ("ca", "other-ca")}
+    openssl("x509", "-in", cas["ca"][1], "-outform", "der", "-out", os.path.join(folder, "ca.der"))
+    write(os.path.join(folder, "index.txt"), "")
+    write(os.path.join(folder, "serial"), "1000\n")
+    write(os.path.join(folder, "ca.cnf"), "[ca]\ndefault_ca = d\n[d]\ndatabase = %s/index.txt\n"
+          "new_certs_dir = %s\nserial = %s/serial\ndefault_md = sha256\npolicy = p\n"
+          "unique_subject = no\n[p]\ncommonName = supplied\n" % (folder, folder, folder))
+    now = time.time()
+    for name in TLS_NAMES:
+        base = os.path.join(folder, name)
+        new_key(folder, name, "-new", "-out", base + ".csr", "-subj", "/CN=" + name)
+        hosts = "DNS:other.example" if name == "wronghost" else "DNS:localhost,IP:127.0.0.1"
+        write(base + ".ext", "subjectAltName=%s\nbasicConstraints=CA:FALSE\n"
+              "keyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n" % hosts)
+        first, last = CERT_DAYS.get(name, (-1, 10))
+        dates = [time.strftime("%Y%m%d%H%M%SZ", time.gmtime(now + d * 86400)) for d in (first, last)]
+        key, pem = cas["other-ca" if name == "foreign" else "ca"]
+        openssl("ca", "-batch", "-config", os.path.join(folder, "ca.cnf"), "-cert", pem, "-keyfile", key,
+                "-in", base + ".csr", "-out", base + ".pem", "-startdate", dates[0], "-enddate", dates[1],
+                "-extfile", base + ".ext", "-notext")
+
+
+TLS_SERVER = """
+    server {{
+        listen 127.0.0.1:{port} ssl;
+        ssl_certificate {certs}/{name}.pem;
+        ssl_certificate_key {certs}/{name}.key;
+        root {root};
+        location ^~ /down/ {{ rewrite ^/down/(.*)$ http://127.0.0.1:{plain}/$1 permanent; }}
+{slow}
+    }}
+"""
+
+
+def tls_servers(state, root, certs, plain, slow):
+    ports = {name: free_port() for name in TLS_NAMES}
+    for name, port in ports.items():
+        write(os.path.join(state, "tls-port-" + name), str(port))
+    text = "".join(TLS_SERVER.format(port=port, certs=certs, name=name, root=root, plain=plain, slow=slow)
+                   for name, port in ports.items())
+    up = "        location ^~ /up/ { rewrite ^/up/(.*)$ https://localhost:%d/$1 permanent; }\n" % ports["good"]
+    return text, up
+
+
+def start_nginx(state, root, slow=None, certs=None):
     user = "user root;" if os.geteuid() == 0 else ""
     # A slow file stretches an exchange that would otherwise end before a
     # test can see the window's state during it.
     uri, _, rate = (slow or "").partition("@")
-    slow = "        location = %s { limit_rate %s; }" % (uri, rate or "128") if slow else ""
+    rate, _, burst = rate.partition("/")
+    # nginx hands the socket up to a second's worth (at most its sendfile
+    # chunk) and then waits: a client cut off has up to that much on the way.
+    # A small burst bounds what the server sends that the client never sees.
+    burst = " sendfile_max_chunk %s;" % burst if burst else ""
+    slow = "        location = %s { limit_rate %s;%s }" % (uri, rate or "128", burst) if slow else ""
     for _ in range(5):
         port, redirect_port = free_port(), free_port()
         if port == redirect_port:
             continue
         conf = os.path.join(state, "nginx.conf")
+        tls, up = tls_servers(state, root, certs, port, slow) if certs else ("", "")
         write(conf, NGINX_CONF.format(state=state, root=root, port=port, user=user, slow=slow,
-                                      redirect_port=redirect_port))
+                                      redirect_port=redirect_port, tls=tls, up=up))
         write(os.path.join(state, "redirect-port"), str(redirect_port))
         rc = subprocess.call([NGINX, "-p", state, "-c", conf, "-e", os.path.join(state, "error.log")],
                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -188,11 +273,12 @@ def stop(state, from_watcher=False):
         os.kill(watcher, signal.SIGTERM)
 
 
-def start(kind, state, root, owner=None, slow=None):
+def start(kind, state, root, owner=None, slow=None, certs=None):
     """Starts "nginx" or "ftp" and gives its port; stop(state) ends it."""
     state, root = os.path.abspath(state), os.path.abspath(root)
     os.makedirs(state, exist_ok=True)
-    port, pid = start_nginx(state, root, slow) if kind == "nginx" else start_ftp(state, root)
+    certs = os.path.abspath(certs) if certs else None
+    port, pid = start_nginx(state, root, slow, certs) if kind == "nginx" else start_ftp(state, root)
     write(os.path.join(state, "server.pid"), str(pid))
     write(os.path.join(state, "port"), str(port))
     if owner:
@@ -204,8 +290,11 @@ def start(kind, state, root, owner=None, slow=None):
 def main(argv):
     options = dict(zip(argv[4::2], argv[5::2]))
     if (len(argv) >= 4 and len(argv) % 2 == 0 and argv[0] == "start" and argv[1] in ("nginx", "ftp")
-            and set(options) <= {"--owner", "--slow"}):
-        print(start(argv[1], argv[2], argv[3], options.get("--owner"), options.get("--slow")))
+            and set(options) <= {"--owner", "--slow", "--tls"}):
+        print(start(argv[1], argv[2], argv[3], options.get("--owner"), options.get("--slow"),
+                    options.get("--tls")))
+    elif len(argv) == 2 and argv[0] == "certs":
+        make_certs(os.path.abspath(argv[1]))
     elif len(argv) == 2 and argv[0] == "stop":
         stop(os.path.abspath(argv[1]))
     elif len(argv) == 3 and argv[0] == "serve-ftp":

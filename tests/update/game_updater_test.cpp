@@ -10,8 +10,11 @@
 #include "maintenance/verify_version.h"
 #include "package/patch_kit.h"
 #include "platform/text_encoding.h"
+#include "update/fetch/kept_downloads.h"
 #include "support/updater_fixture.h"
+#include "trust/file_sha256.h"
 #include "update/engine/game_updater.h"
+#include "update/fetch/kept_downloads.h"
 #include "update/engine/version_list.h"
 #include "update/install/hand_off.h"
 #include "update/install/installer.h"
@@ -708,7 +711,12 @@ TEST(GameUpdater, PackageThatFailsItsCheckIsFetchedFromTheNextHost) {
         const char* last;
         std::vector<std::string> left;
         bool cutB = false;  // b.pak's download is cut short by a.pak's failed check
+        bool keptDamagedA = false;  // an earlier run left a whole a.pak, damaged on the disk since
     } cases[] = {
+        {"a kept a.pak damaged on the disk is fetched again from its host", false, none, none, "正在安装更新...",
+         {}, false, true},
+        {"signed: a kept a.pak damaged on the disk is fetched again from its host", true, none, none,
+         "正在安装更新...", {}, false, true},
         {"a.pak cut off on host 1", false, cut, none, "正在安装更新...", {a}},
         {"signed: a.pak changed on host 1, found while b.pak downloads", true, alterA, none, "正在安装更新...", {a},
          true},
@@ -729,7 +737,16 @@ TEST(GameUpdater, PackageThatFailsItsCheckIsFetchedFromTheNextHost) {
         for (FolderTransfer& host : hosts.hosts) host.lastReportAfter = kProgressReportInterval * 3 / 2;
         hosts.hosts[0].cutOnce = c.cutB ? "b.pak" : "";
         s.use = &hosts;
-        const bool good = c.left.size() == 1;
+        if (c.keptDamagedA) {
+            CKeptDownloads kept;
+            kept.Start(s.launcher.File("_temp/"), "1.0.0.2", "http://127.0.0.1/1.0.0.2/");
+            std::string bytes = ReadTextFile(s.server.Path() + "/1.0.0.2/a.pak");
+            const std::string sha256 = c.sign ? Sha256Hex(bytes) : "";
+            bytes[bytes.size() / 3] ^= 0x5a;
+            WriteTextFile(s.launcher.File("_temp/a.pak"), bytes);
+            kept.Record({"a.pak", "a.pak", static_cast<int64_t>(bytes.size()), sha256, "", true});
+        }
+        const bool good = c.left.size() == 1 || c.keptDamagedA;
         EXPECT_EQ(s.Run(), good ? update_outcome::kHandedOver : update_outcome::kFailed) << c.name;
         EXPECT_EQ(s.window.Last(), c.last) << c.name;
         EXPECT_EQ(hosts.left, c.left) << c.name;
@@ -742,7 +759,9 @@ TEST(GameUpdater, PackageThatFailsItsCheckIsFetchedFromTheNextHost) {
         if (good) {
             EXPECT_EQ(ReadTextFile(s.launcher.File("_temp/Root/a.dat")), kContentA) << c.name;
             EXPECT_EQ(ReadTextFile(s.launcher.File("_temp/Root/Data/x.dat")), kContentX) << c.name;
-            EXPECT_EQ(std::count(hosts.hosts[1].urls.begin(), hosts.hosts[1].urls.end(), c.left.back()), 1) << c.name;
+            const FolderTransfer& refetched = hosts.hosts[c.keptDamagedA ? 0 : 1];
+            EXPECT_EQ(std::count(refetched.urls.begin(), refetched.urls.end(), c.keptDamagedA ? a : c.left.back()), 1)
+                << c.name;
         }
     }
 }

@@ -23,7 +23,14 @@ public:
     int FetchToMemory(int32_t, const std::string&, int64_t, std::string*, const std::atomic<bool>*) override {
         return 1004;
     }
+    int FetchSpanToFile(int32_t, const std::string& url, const std::string& localPath, int64_t first, int64_t,
+                        const std::atomic<bool>*, bool*, const FetchWatch&) override {
+        if (ignoring.count(url)) return kFetchRangesIgnored;
+        WriteTextFile(localPath, url + "@" + std::to_string(first));
+        return failing.count(url) ? 4 : 0;
+    }
     std::set<std::string> failing;
+    std::set<std::string> ignoring;
 };
 
 // A file is never made of two hosts' bytes: a failed host's part goes before
@@ -52,6 +59,30 @@ TEST(MirroredTransfer, LeavesFailingHostsWithoutMixingTheirBytes) {
     inner.failing.clear();
     EXPECT_EQ(fetch(), 0);
     EXPECT_EQ(ReadTextFile(file), url + "|") << "a new step starts on the first host again";
+}
+
+// A span goes to the next host when one fails; a host that sends whole
+// files for spans is not left, since the caller then fetches the whole file.
+TEST(MirroredTransfer, FetchesASpanFromTheNextHostAndKeepsOneThatIgnoresRanges) {
+    TempDir local;
+    const std::string file = local.File("p.pak"), url = "http://first/p.pak";
+    AppendingTransfer inner;
+    inner.failing = {url};
+    CMirroredTransfer hosts(&inner);
+    LauncherSettings settings;
+    settings.UpdateIP = "first";
+    settings.Mirrors = {"second", "third"};
+    hosts.StartStep(settings);
+    const auto span = [&] {
+        return hosts.FetchSpanToFile(kTransferModeHttp, url, file, 5, 7, nullptr, nullptr, {});
+    };
+    EXPECT_EQ(span(), 0);
+    EXPECT_EQ(ReadTextFile(file), "http://second/p.pak@5");
+    inner.ignoring = {"http://second/p.pak"};
+    EXPECT_EQ(span(), kFetchRangesIgnored);
+    inner.ignoring.clear();
+    EXPECT_EQ(span(), 0);
+    EXPECT_EQ(ReadTextFile(file), "http://second/p.pak@5") << "the host that ignored ranges is still asked";
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <functional>
 
+#include "delta/bsdiff_delta.h"
 #include "delta/vcdiff_delta.h"
 #include "package/patch_kit.h"
 #include "support/updater_fixture.h"
@@ -26,12 +27,14 @@ std::string Lines(int count, const std::string& tag) {
     return text;
 }
 
-std::string Delta(const std::string& from, const std::string& to) {
+std::string Delta(const std::string& from, const std::string& to, bool bsdiff = false) {
     TempDir dir;
     WriteTextFile(dir.File("from"), from);
     WriteTextFile(dir.File("to"), to);
-    EXPECT_TRUE(EncodeDeltaFile(dir.File("from"), dir.File("to"), dir.File("delta"), DeltaEncodeOptions{}).ok);
-    return ReadTextFile(dir.File("delta"));
+    const std::string fromPath = dir.File("from"), toPath = dir.File("to"), deltaPath = dir.File("delta");
+    EXPECT_TRUE((bsdiff ? EncodeBsdiffFile(fromPath, toPath, deltaPath)
+                        : EncodeDeltaFile(fromPath, toPath, deltaPath, {})).ok);
+    return ReadTextFile(deltaPath);
 }
 
 // 1.0.0.1 installed; 1.0.0.2 changes a.dat (in a.pak) and Data\x.dat (in
@@ -125,6 +128,15 @@ TEST(DeltaRoad, EveryFailureFallsBackToTheFullPackage) {
          [](DeltaScenario& s) { s.Deltas(Delta(s.oldA, s.newA), Delta(s.oldX, s.newX.substr(1) + "!")); },
          {"delta1.pak", "b.pak"}, fallback + "MD5 of the result "},
         {"delta to a larger file", [](DeltaScenario& s) { s.Deltas(Delta(s.oldA, s.newA), Delta(s.oldX, s.newX + "!")); },
+         {"delta1.pak", "b.pak"}, fallback + "the delta makes more than the list's "},
+        {"one file by each kind of delta",
+         [](DeltaScenario& s) { s.Deltas(Delta(s.oldA, s.newA, true), Delta(s.oldX, s.newX)); }, {"delta1.pak"},
+         "[Info] 增量更新 : 2 个文件, 1 个补丁包"},
+        {"damaged bsdiff delta",
+         [](DeltaScenario& s) { s.Deltas(Delta(s.oldA, s.newA), Delta(s.oldX, s.newX, true).substr(0, 60)); },
+         {"delta1.pak", "b.pak"}, fallback + "delta not applied: damaged delta "},
+        {"bsdiff delta to a larger file",
+         [](DeltaScenario& s) { s.Deltas(Delta(s.oldA, s.newA), Delta(s.oldX, s.newX + std::string(300000, '!'), true)); },
          {"delta1.pak", "b.pak"}, fallback + "the delta makes more than the list's "},
         {"delta package missing", [](DeltaScenario& s) { fs_port::RemoveFile(s.tree.Path("1.0.0.2/delta1.pak")); },
          {"delta1.pak", "a.pak", "b.pak"}, fallback + "delta package delta1.pak not received (error 50)"},

@@ -37,7 +37,8 @@ def lay_out(bin_dir, demo):
 
 def play(bin_dir, game):
     print("demo: starting the launcher on %s. Press the update button (更新), watch 1.0.0.2"
-          " and then the mandatory 1.0.0.3 install, then start the game (开始游戏) or close"
+          " and then the mandatory 1.0.0.3 install (while a version downloads, the same button"
+          " pauses it (暂停) and goes on (继续)), then start the game (开始游戏) or close"
           " the window to end the demo." % os.environ["DISPLAY"])
     subprocess.call([WINE_RUN, win_path(os.path.join(game, "VantorelLauncher.exe"))], cwd=game,
                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

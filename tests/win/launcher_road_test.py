@@ -14,25 +14,30 @@ import sys
 import time
 
 import road
-from road import (ALREADY_NEWEST, CLOSE, GAME_RUNNING_BOX, NEW_VERSION, PROGRESS_BAR, QUIT_QUESTION, START,
-                  STATUS_LINE, SUPPORT, UPDATE, UPDATE_END_MESSAGE, UPDATE_INSTALLED, Road, Server)
+from road import (ALREADY_NEWEST, CLOSE, CONTINUE_NAME, GAME_RUNNING_BOX, NEW_VERSION, PAUSE_NAME, PROGRESS_BAR,
+                  QUIT_QUESTION, START, STATUS_LINE, SUPPORT, UPDATE, UPDATE_END_MESSAGE, UPDATE_INSTALLED, Road,
+                  Server)
 from wine_session import check, run_cases, wait_game_started
 
 
 class Stage:
     """A release tree served by nginx and a game folder at 1.0.0.1."""
 
-    def __init__(self, s, slow=None):
+    def __init__(self, s, slow=None, certs=None):
         self.s = s
         self.slow = slow
         self.site = road.make_release(s.bin_dir, s.path("release"))
-        self.server = Server(s.path("nginx"), self.site, slow)
+        self.server = Server(s.path("nginx"), self.site, slow, certs)
+        self.update_ip = None
+        if certs:
+            with open(s.path("nginx", "tls-port-good")) as f:
+                self.update_ip = "https://localhost:" + f.read().strip()
         self.count = 0
 
     def game(self):
         self.count += 1
         folder = self.s.path("game%d" % self.count)
-        road.make_installation(self.s.bin_dir, self.site, folder, self.server.port)
+        road.make_installation(self.s.bin_dir, self.site, folder, self.server.port, self.update_ip)
         return folder
 
     def road(self, case, game=None):
@@ -63,10 +68,29 @@ def case_road(s, stage):
     road.play_road(s, r)
     road.check_installed(s.bin_dir, r.game, 3)
     check(not os.path.exists(os.path.join(r.game, "udo.temp")), "udo.temp left behind")
-    # 1.0.0.3's big.dat was made from the installed one and a delta.
+    # 1.0.0.3's big.dat and code.dll were made from the installed ones and a
+    # delta each, one VCDIFF and one bsdiff.
     log = s.read(os.path.join(r.game, "Log", "launcher.log"))
-    check("增量更新 : 1 个文件, 1 个补丁包" in log and "增量更新失败" not in log, "no delta taken:\n" + log)
+    check("增量更新 : 2 个文件, 1 个补丁包" in log and "增量更新失败" not in log, "no delta taken:\n" + log)
     road.start_game_and_close(s, r)
+
+
+def case_road_https(s):
+    """The road with UpdateIP over https (the only way to the server), the
+    test CA in the Wine prefix's root store for the run."""
+    certs = s.path("certs")
+    subprocess.check_call(["/usr/bin/python3", road.PEER, "certs", certs], stdout=subprocess.DEVNULL)
+    ca = "Z:" + os.path.join(certs, "ca.der").replace("/", "\\")
+    test_root = os.path.join(s.bin_dir, "test_root.exe")
+    check(s.run_wine([test_root, "add", ca])[1].strip() == "result 0", "the test CA is not in the root store")
+    stage = Stage(s, certs=certs)
+    try:
+        r = stage.road("road_https")
+        road.play_road(s, r)
+        road.check_installed(s.bin_dir, r.game, 3)
+    finally:
+        stage.close()
+        s.run_wine([test_root, "remove", ca])
 
 
 def start_game_standin(s, game):
@@ -252,6 +276,61 @@ def case_progress_bar(s, stage):
     r.wait_gone()
 
 
+def package_size(game, beyond=-1):
+    """The offered version's package in the work folder: its size once past beyond (30 s at most)."""
+    path, deadline = os.path.join(game, "_temp", "data1.pak"), time.time() + 30
+    while (os.path.getsize(path) if os.path.exists(path) else 0) <= beyond and time.time() < deadline:
+        time.sleep(0.1)
+    return os.path.getsize(path) if os.path.exists(path) else 0
+
+
+def package_answers(s, stage):
+    """The status codes that nginx gave the package's requests, in order."""
+    return re.findall(r'"GET /1\.0\.0\.2/data1\.pak HTTP/1\.1" (\d+)',
+                      s.read(os.path.join(stage.server.state, "access.log")))
+
+
+# The offered version's package (about 13 KB) comes at a kilobyte a second
+# (nginx sends it in bursts of 4 KB): the step is paused and continued, the
+# launcher closed in the middle of it, and the next start goes on from the
+# bytes kept, up to the newest version.
+@staged_slowly("/1.0.0.2/data1.pak@1k")
+def case_pause_and_continue(s, stage):
+    game = stage.game()
+    r = Road(s, game, "pause").start()
+    r.wait_text(STATUS_LINE, NEW_VERSION)
+    r.click(UPDATE)
+    r.wait_text(UPDATE, PAUSE_NAME)
+    r.expect_buttons(False, True, "during the step")
+    check(package_size(game, 1024) > 1024, "the download did not begin")
+    r.click(UPDATE)
+    r.wait_text(UPDATE, CONTINUE_NAME)
+    check(re.fullmatch(r"已暂停 : 已下载 \d+\.\d KB / \d+\.\d KB", r.text(STATUS_LINE)), r.text(STATUS_LINE))
+    r.expect_buttons(True, True, "paused")
+    held = package_size(game)
+    time.sleep(2)
+    check(package_size(game) == held, "the paused step went on fetching")
+    r.shot("paused")
+    r.click(UPDATE)
+    r.wait_text(PROGRESS_BAR, "正在下载 : data1.pak", contains=True)
+    check(package_size(game, held) > held and r.text(UPDATE) == PAUSE_NAME, "the step did not go on")
+    r.click(CLOSE)
+    r.message_box(QUIT_QUESTION, "ok", "quit_question")
+    r.wait_gone()
+    answered = len(package_answers(s, stage))
+
+    r = Road(s, game, "pause_restarted").start()
+    r.wait_text(STATUS_LINE, "可继续更新 : 已下载 ", contains=True)
+    check(r.text(UPDATE) == CONTINUE_NAME, "the update button reads %r" % r.text(UPDATE))
+    r.shot("can_continue")
+    watch = r.watch(ALREADY_NEWEST)
+    r.click(UPDATE)
+    check(watch.wait(240) == "done", "the road did not end up to date: %r" % watch.lines()[-12:])
+    road.check_installed(s.bin_dir, game, 3)
+    answers = package_answers(s, stage)
+    check(answers[answered:] == ["206"], "after the restart: %r, not one range" % answers)
+
+
 @staged
 def case_support_package(s, stage):
     game = stage.game()
@@ -315,6 +394,62 @@ def case_interrupted_install(s, stage):
     road.check_installed(s.bin_dir, game, 3)
 
 
+def damage(game):
+    road.write_file(os.path.join(game, "Data", "a.dat"), b"damaged\n")
+    os.remove(os.path.join(game, "keep.txt"))
+
+
+# With each version's state index (written by patchkit release) on the
+# server, a damaged and a missing file come again by byte range through the
+# installer, on a press and then unasked after "/repair"; the check after the
+# repair offers the newer version.
+@staged
+def case_repair(s, stage):
+    check(os.path.exists(os.path.join(stage.site, "1.0.0.1", "state.data")), "no state index")
+    game = stage.game()
+    damage(game)
+    r = stage.road("repair", game)
+    # The count at once, then what the repair downloads when the server has told.
+    r.wait_text(STATUS_LINE, "发现 2 个文件损坏, 修复需下载 ", contains=True)
+    check(r.text(UPDATE) == "修复", "the update button reads %r" % r.text(UPDATE))
+    r.expect_buttons(True, True, "damaged files found")
+    r.shot("damaged")
+    r.click(UPDATE)
+    r.wait_text(STATUS_LINE, NEW_VERSION, timeout=120)
+    road.check_installed(s.bin_dir, game, 1)
+    r.click(CLOSE)
+    r.message_box(QUIT_QUESTION, "ok", "quit_question")
+    r.wait_gone()
+
+    damage(game)
+    r = Road(s, game, "repair_switch")
+    r.launcher = s.start(os.path.join(game, "VantorelLauncher.exe"), "/repair", cwd=game)
+    r.hwnd = s.wait_launcher(r.launcher)
+    r.wait_text(STATUS_LINE, NEW_VERSION, timeout=120)
+    road.check_installed(s.bin_dir, game, 1)
+    check(r.log().count("[Notice] 发现 2 个文件损坏, 修复需下载") == 2, "not two repairs:\n" + r.log())
+
+
+# version.data lost at 1.0.0.1, with 1.0.0.3's state index on the server:
+# the launcher takes the installed version from the files and goes to 1.0.0.3
+# in one step, unasked (1.0.0.3 is mandatory), with one installer run.
+@staged
+def case_catch_up(s, stage):
+    rc, out = road.run_native([road.native_patchkit(s.bin_dir), "index", "--server-root", stage.site,
+                               "--version", "1.0.0.3"])
+    check(rc == 0, "patchkit index: " + out)
+    road.sign_release(s.bin_dir, stage.site)
+    game = stage.game()
+    os.remove(os.path.join(game, "version.data"))
+    r = stage.road("catch_up", game)
+    r.wait_text(STATUS_LINE, ALREADY_NEWEST, timeout=120)
+    road.check_installed(s.bin_dir, game, 3)
+    log = r.log()
+    check("根据游戏文件确定当前版本为 1.0.0.1" in log and "从 1.0.0.1 直接更新至 1.0.0.3" in log,
+          "no catch-up from the files:\n" + log)
+    check(log.count("Update end.") == 1, "not one installer run:\n" + log)
+
+
 # How the quit question is asked: the close button, the system close command
 # (what Alt+F4 becomes), and the Alt+F4 key itself.
 QUIT_TRIGGERS = [
@@ -343,13 +478,17 @@ def case_quit_question(s, stage):
 
 CASES = {
     "road": case_road,
+    "road_https": case_road_https,
     "game_running": case_game_running,
     "game_running_update_button": case_game_running_update_button,
     "failed_download": case_failed_download,
     "progress_bar": case_progress_bar,
+    "pause_and_continue": case_pause_and_continue,
     "support_package": case_support_package,
     "quit_question": case_quit_question,
     "interrupted_install": case_interrupted_install,
+    "repair": case_repair,
+    "catch_up": case_catch_up,
 }
 
 if __name__ == "__main__":

@@ -82,7 +82,7 @@ def case_update_over_http(s):
         road.check_installed(s.bin_dir, game, 3)
         check("installer result: installed" in s.read(os.path.join(game, "Log", "installer.log")), "no installer log")
         # What the steps cost over the network ends the output.
-        counted = re.match(r"downloaded \d+ bytes \(full update \d+ bytes\)$", out.strip().splitlines()[-1])
+        counted = re.match(r"downloaded \d+ bytes \(full update \d+ bytes\), reused \d+ bytes$", out.strip().splitlines()[-1])
         check(counted, "update printed: " + out)
     finally:
         server.stop()

@@ -8,6 +8,7 @@ update button, follows the window through both installations and ends at
 """
 import os
 import shutil
+import struct
 import subprocess
 import time
 
@@ -27,6 +28,8 @@ ALREADY_NEWEST = "已经是最新版本."
 ASKING_STATE = "请求版本升级状态..."
 GAME_RUNNING_BOX = "游戏正在运行 ,不能进行更新!"
 QUIT_QUESTION = "确定要退出游戏吗?"
+# The update button's name for what a press does.
+UPDATE_NAME, PAUSE_NAME, CONTINUE_NAME = "更新", "暂停", "继续"
 
 # Files of the game folder that belong to the launcher, not to a release.
 LAUNCHER_OWN = {"VantorelLauncher.exe", "VantorelPath.exe", "GameConfig.exe", "libgcrypt-20.dll",
@@ -50,6 +53,19 @@ def write_file(path, content):
         f.write(content if isinstance(content, bytes) else content.encode("utf-8"))
 
 
+def program_build(records, shift_at, shift):
+    """Records of an address, a call target and 8 bytes of code; shift bytes
+    inserted at record shift_at move every address past it."""
+    code = bytes((i * 131 + 17) & 0xFF for i in range(64 * 8))
+    moved = lambda r: 0x401000 + 16 * r + (shift if r >= shift_at else 0)
+    out = bytearray()
+    for i in range(records):
+        if i == shift_at:
+            out += b"\x90" * shift
+        out += struct.pack("<II", moved(i), moved(i * 7919 % records)) + code[(i % 64) * 8:(i % 64) * 8 + 8]
+    return bytes(out)
+
+
 def game_files(bin_dir, n):
     """The game of version 1.0.0.n: path with "/" -> bytes. The game program is
     the stand-in in every version, so that the start button runs it."""
@@ -65,6 +81,11 @@ def game_files(bin_dir, n):
         if n >= 3:
             big[1 << 20:(1 << 20) + 8] = b"1.0.0.3!"
         tree["Data/big.dat"] = bytes(big)
+    # A program's code, the same until 1.0.0.3 moves its addresses, which a
+    # bsdiff delta carries far smaller than a VCDIFF one (big.dat's stays
+    # VCDIFF). Unchanged in 1.0.0.2, it stays out of that version's package,
+    # which the slow rows fetch at a kilobyte or two a second.
+    tree["Data/code.dll"] = program_build(40000, 13000 if n >= 3 else 40000, 64)
     if n >= 3:
         tree["Data/sub/c.dat"] = b"c3\n"
         tree["数据/文件.dat"] = "中文名字\n".encode("utf-8")
@@ -109,22 +130,27 @@ def make_release(bin_dir, work):
         rc, out = run_native(args)
         check(rc == 0, "patchkit release 1.0.0.%d: %s" % (n, out))
         previous = folder
+    # Without the later versions' state indexes the launcher steps through
+    # every version, as the road's rows expect (with 1.0.0.3's it would go
+    # there at once); 1.0.0.1's stays for the repair of an installed 1.0.0.1.
+    for n in (2, 3):
+        os.remove(os.path.join(site, "1.0.0.%d" % n, "state.data"))
     sign_release(bin_dir, site)
     return site
 
 
-def write_config(bin_dir, game, port):
+def write_config(bin_dir, game, port, update_ip=None):
     """config.data enciphered by patchkit; an empty support link opens no browser.
     Over HTTP the server's address alone makes the URL, so it carries the port."""
     lines = ["HomePage=", "Support=", "WeiBo=", "Shop=", "Buy=", "ShowPage=",
-             "UpdateIP=127.0.0.1:%d" % port, "UpdatePort=%d" % port]
+             "UpdateIP=" + (update_ip or "127.0.0.1:%d" % port), "UpdatePort=%d" % port]
     ini = os.path.join(game, "..", "config.ini")
     write_file(ini, ("\n".join(lines) + "\n").encode("gbk"))
     rc, out = run_native([native_patchkit(bin_dir), "encipher", ini, os.path.join(game, "config.data")])
     check(rc == 0, "patchkit encipher: " + out)
 
 
-def make_installation(bin_dir, site, game, port):
+def make_installation(bin_dir, site, game, port, update_ip=None):
     """A game folder at 1.0.0.1: the release's packages unpacked, the launcher
     programs beside them, the configuration pointing at the server."""
     os.makedirs(game, exist_ok=True)
@@ -143,7 +169,7 @@ def make_installation(bin_dir, site, game, port):
         source = os.path.join(bin_dir, name)
         if os.path.isfile(source):
             shutil.copy(source, game)
-    write_config(bin_dir, game, port)
+    write_config(bin_dir, game, port, update_ip)
     check(verify(bin_dir, game)[0] == 0, "the fresh installation does not verify")
 
 
@@ -188,11 +214,11 @@ def has_picture(path):
 class Server:
     """nginx over a folder, stopped with the session (or when the owner ends)."""
 
-    def __init__(self, state, root, slow=None):
+    def __init__(self, state, root, slow=None, certs=None):
         self.state = state
         out = subprocess.check_output(["/usr/bin/python3", PEER, "start", "nginx", state, root,
-                                       "--owner", str(os.getpid())] +
-                                      (["--slow", slow] if slow else []), stdin=subprocess.DEVNULL)
+                                       "--owner", str(os.getpid())] + (["--slow", slow] if slow else []) +
+                                      (["--tls", certs] if certs else []), stdin=subprocess.DEVNULL)
         self.port = int(out.decode().strip())
 
     def stop(self):
@@ -366,13 +392,15 @@ def check_road_rows(rows):
     """What the watch must have seen between the click and the end: the
     start button off from the click until the run that found nothing newer,
     so also while the mandatory 1.0.0.3 installed without a click (the log
-    tells that there were two installations), and the update button off
-    from the click on."""
+    tells that there were two installations), and the update button a pause
+    button during each installation's step, off after it."""
     seen = statuses(rows)
     check(seen and seen[-1][1] == ALREADY_NEWEST, "the road ended at %r" % seen[-1:])
     check(installers_started(rows), "the installer was never seen starting: %r" % seen)
     check(flips(rows, START) == [True, False, True], "start button went %r" % flips(rows, START))
-    check(flips(rows, UPDATE) == [True, False], "update button went %r" % flips(rows, UPDATE))
+    # The watch prints a control only when it changes.
+    update = [(row[2], row[3]) for row in rows if row[1] == UPDATE]
+    check(update.count((True, PAUSE_NAME)) == 2 and update[-1] == (False, UPDATE_NAME), "update button: %r" % update)
     enabled_again = [i for i, r in enumerate(rows) if r[1] == START and r[2]][-1]
     check(enabled_again > installers_started(rows)[-1],
           "the start button came back before the last installation")

@@ -88,6 +88,8 @@ void CLauncherApp::RunMainWindow(bool updateRestart) {
     CLauncherDlg dialog;
     // After an update restart the work files go before the window opens.
     if (updateRestart) dialog.StartTempCleanup();
-    if (IsFullVerification(Arguments())) dialog.RequestFullVerification();
+    const std::vector<std::string> arguments = Arguments();
+    if (IsFullVerification(arguments)) dialog.RequestFullVerification();
+    if (IsRepairStart(arguments)) dialog.RequestRepair();
     dialog.DoModal();
 }

@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/launcher_settings.h"
 #include "app/update_cycle.h"
@@ -34,6 +35,7 @@ constexpr UINT kPostVersionLine = WM_APP + 2;  // lParam: std::string* to delete
 constexpr UINT kPostEnableButton = WM_APP + 3; // wParam: control id, lParam: 0 or 1
 constexpr UINT kPostProgress = WM_APP + 4;     // wParam: fraction in kProgressSteps, lParam: std::string* to delete
 constexpr UINT kPostEndProgress = WM_APP + 5;
+constexpr UINT kPostUpdateRole = WM_APP + 6;   // wParam: UpdateButtonRole
 
 // The fraction of a posted progress travels as a whole number of these.
 constexpr WPARAM kProgressSteps = 10000;
@@ -61,10 +63,12 @@ public:
 
     bool IsGameRunning() override;
     void ShowGameRunningBox(const std::string& text) override;
-    VerifyOutcome VerifyInstalledVersion(const std::atomic<bool>& stop, bool showProgress) override;
+    VerifyOutcome VerifyInstalledVersion(const std::atomic<bool>& stop, bool showProgress,
+                                         std::vector<std::string>* damagedOut) override;
     void SetVerifying(bool verifying) override;
     int32_t InstalledVersion() const override;
     void ShowVersionLine(int32_t latestVersion) override;
+    void SetUpdateButtonRole(UpdateButtonRole role) override;
     void ShowStatus(const std::string& text) override;
     void EnableUpdateButton(bool enable) override;
     void EnableStartButton(bool enable) override;
@@ -93,6 +97,9 @@ private:
     bool m_bStartWanted = true;
     std::atomic<bool> m_bFullVerification{false};
     std::atomic<int32_t> m_nInstalledVersion{1000};
+    // Cleared by a check that found version.data missing or unreadable: the
+    // engine then takes the installed version from the files.
+    std::atomic<bool> m_bVersionFileRead{true};
     CTempCleanup m_cleanup;
 };
 
@@ -105,6 +112,11 @@ public:
     void StartTempCleanup();
     // The first check reads every file, whatever the verification cache says.
     void RequestFullVerification() { m_pPort->RequestFullVerification(); }
+    // The first check reads every file and repairs the damaged ones unasked.
+    void RequestRepair() {
+        m_pPort->RequestFullVerification();
+        m_pCycle->RepairAtOnce();
+    }
     void ShowVersionLine(int32_t latestVersion);
     void ShowStatus(const std::string& text);
 
@@ -133,6 +145,9 @@ private:
 
     // The window's thread applies what workers posted.
     INT_PTR OnPosted(UINT message, WPARAM wParam, LPARAM lParam);
+    // The update button's pictures and name for what a press does now.
+    void ShowUpdateButtonRole(UpdateButtonRole role);
+    void OnUpdateButton();
     // Stops the worker and frees the texts still queued for the window.
     void DrainPostedTexts();
     void SetLineText(CXStatic& line, const std::string& text);
@@ -152,5 +167,6 @@ private:
     CXStatic m_stcVersion;
     CXStatic m_stcStatus;
     CProgressStrip m_stcProgress;  // shown while a version step moves bytes
+    UpdateButtonRole m_updateRole = UpdateButtonRole::Update;  // as the button shows it
     std::unique_ptr<CUpdateCycle> m_pCycle;  // declared last: stopped first
 };

@@ -28,6 +28,7 @@ INT_PTR CLauncherDlg::DialogProc(UINT message, WPARAM wParam, LPARAM lParam) {
         case kPostEnableButton:
         case kPostProgress:
         case kPostEndProgress:
+        case kPostUpdateRole:
             return OnPosted(message, wParam, lParam);
         case WM_SYSCOMMAND:
             // A close command sent straight to the window (Alt+F4) asks too.
@@ -58,7 +59,7 @@ INT_PTR CLauncherDlg::OnCommand(int id) {
             OnSystemInfo();
             return TRUE;
         case IDC_BTN_UPDATE:
-            m_pCycle->OnUpdateButton();
+            OnUpdateButton();
             return TRUE;
         case IDC_BTN_SUPPORT:
             OnSupport();

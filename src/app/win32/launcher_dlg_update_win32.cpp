@@ -1,6 +1,7 @@
 #include "app/win32/launcher_dlg.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -12,8 +13,35 @@
 #include "platform/progress_pacer.h"
 #include "platform/win32/wide.h"
 #include "resource.h"
+#include "update/fetch/kept_downloads.h"
 
 namespace {
+
+// The window as the engine sees it during a run: all goes on to the port.
+// The engine turns the start button off itself only when its check found a
+// mandatory version that it now installs unasked: that starts a step.
+class StepWatchingWindow final : public IUpdaterWindow {
+public:
+    explicit StepWatchingWindow(std::shared_ptr<IUpdaterWindow> window) : m_window(std::move(window)) {}
+    // On the worker, before and after each run.
+    void WatchRun(std::function<void()> mandatoryStep) { m_mandatoryStep = std::move(mandatoryStep); }
+
+    void SetStatusText(const std::string& text) override { m_window->SetStatusText(text); }
+    void ShowVersionLine(int32_t version) override { m_window->ShowVersionLine(version); }
+    void EnableStartButton(bool enable) override {
+        m_window->EnableStartButton(enable);
+        if (!enable && m_mandatoryStep) m_mandatoryStep();
+    }
+    void ShowMessageBox(const std::string& text) override { m_window->ShowMessageBox(text); }
+    void ShowProgress(double fraction, const std::string& text) override { m_window->ShowProgress(fraction, text); }
+    void EndProgress() override { m_window->EndProgress(); }
+    int32_t InstalledVersion() const override { return m_window->InstalledVersion(); }
+    LauncherSettings Settings() const override { return m_window->Settings(); }
+
+private:
+    const std::shared_ptr<IUpdaterWindow> m_window;
+    std::function<void()> m_mandatoryStep;
+};
 
 // The update cycle's engine: the updater, reporting to the window's port.
 // Both are shared with a worker that may outlive the window.
@@ -21,10 +49,23 @@ class GameUpdaterEngine final : public UpdateEngine {
 public:
     GameUpdaterEngine(std::shared_ptr<CGameUpdater> updater, std::shared_ptr<IUpdaterWindow> window)
         : m_updater(std::move(updater)), m_window(std::move(window)) {}
-    int RunUpdate() override { return m_updater->RunUpdate(m_window.get()); }
+    int RunUpdate(const std::function<void()>& mandatoryStep) override {
+        m_window.WatchRun(mandatoryStep);
+        const int outcome = m_updater->RunUpdate(&m_window);
+        m_window.WatchRun(nullptr);
+        return outcome;
+    }
+    int RunRepair(const std::vector<std::string>& damaged) override { return m_updater->RunRepair(&m_window, damaged); }
+    int64_t RepairDownloadBytes(const std::vector<std::string>& damaged) override {
+        return m_updater->RepairDownloadBytes(&m_window, damaged);
+    }
     void SetInstall(bool install) override { m_updater->m_bInstall = install ? 1 : 0; }
     bool Install() const override { return m_updater->m_bInstall != 0; }
     int32_t LatestVersion() const override { return m_updater->m_nLatestVersion; }
+    int32_t OfferedVersion() const override { return m_updater->OfferedVersion(); }
+    KeptDownloadsSummary KeptDownloads() const override {
+        return SummarizeKeptDownloads(m_updater->LauncherFolder());
+    }
     void RequestStop() override { m_updater->RequestStop(); }
     void ClearStop() override { m_updater->ClearStop(); }
     const std::atomic<bool>& StopFlag() const override { return m_updater->StopFlag(); }
@@ -32,8 +73,36 @@ public:
 
 private:
     const std::shared_ptr<CGameUpdater> m_updater;
-    const std::shared_ptr<IUpdaterWindow> m_window;
+    // Kept as long as the updater, which holds on to the window of its last run.
+    StepWatchingWindow m_window;
 };
+
+struct UpdateRoleLook {
+    int icons[4];      // normal, hover, pressed, disabled
+    const char* name;  // the pictures' caption, for tools that read the button
+};
+
+const UpdateRoleLook& LookOf(UpdateButtonRole role) {
+    static const UpdateRoleLook kUpdate{{IDI_UPDATE_NORMAL, IDI_UPDATE_HOVER, IDI_UPDATE_PRESSED, IDI_UPDATE_DISABLED},
+                                        "更新"};
+    static const UpdateRoleLook kPause{{IDI_PAUSE_NORMAL, IDI_PAUSE_HOVER, IDI_PAUSE_PRESSED, IDI_PAUSE_DISABLED},
+                                       "暂停"};
+    static const UpdateRoleLook kContinue{
+        {IDI_CONTINUE_NORMAL, IDI_CONTINUE_HOVER, IDI_CONTINUE_PRESSED, IDI_CONTINUE_DISABLED}, "继续"};
+    static const UpdateRoleLook kRepair{{IDI_REPAIR_NORMAL, IDI_REPAIR_HOVER, IDI_REPAIR_PRESSED, IDI_REPAIR_DISABLED},
+                                        "修复"};
+    switch (role) {
+        case UpdateButtonRole::Pause:
+            return kPause;
+        case UpdateButtonRole::Continue:
+            return kContinue;
+        case UpdateButtonRole::Repair:
+            return kRepair;
+        case UpdateButtonRole::Update:
+            break;
+    }
+    return kUpdate;
+}
 
 }  // namespace
 
@@ -84,7 +153,8 @@ void LauncherWindowPort::ShowGameRunningBox(const std::string& text) {
                   MB_OKCANCEL | (onWindowThread ? 0 : MB_TOPMOST));
 }
 
-VerifyOutcome LauncherWindowPort::VerifyInstalledVersion(const std::atomic<bool>& stop, bool showProgress) {
+VerifyOutcome LauncherWindowPort::VerifyInstalledVersion(const std::atomic<bool>& stop, bool showProgress,
+                                                         std::vector<std::string>* damagedOut) {
     CPatchKit patchKit;
     VerifyOptions options;
     options.stop = &stop;
@@ -103,9 +173,13 @@ VerifyOutcome LauncherWindowPort::VerifyInstalledVersion(const std::atomic<bool>
         if (full) m_bFullVerification = true;  // the next check still owes the full read
         return VerifyOutcome::Stopped;
     }
+    m_bVersionFileRead = report.verified;
     if (!report.verified) return VerifyOutcome::Failed;
+    // Set with damaged files too: a repair fetches the installed version's files.
     m_nInstalledVersion = report.installedVersion;
-    return VerifyOutcome::Verified;
+    if (report.mismatches.empty()) return VerifyOutcome::Verified;
+    *damagedOut = report.mismatches;
+    return VerifyOutcome::Damaged;
 }
 
 void LauncherWindowPort::SetVerifying(bool verifying) {
@@ -114,7 +188,9 @@ void LauncherWindowPort::SetVerifying(bool verifying) {
     PostButtonStates();
 }
 
-int32_t LauncherWindowPort::InstalledVersion() const { return m_nInstalledVersion; }
+int32_t LauncherWindowPort::InstalledVersion() const {
+    return m_bVersionFileRead ? m_nInstalledVersion.load() : kInstalledVersionUnknown;
+}
 
 void LauncherWindowPort::ShowVersionLine(int32_t latestVersion) {
     const std::string text = "当前版本 : " + VersionNumberToText(m_nInstalledVersion) +
@@ -123,6 +199,11 @@ void LauncherWindowPort::ShowVersionLine(int32_t latestVersion) {
 }
 
 void LauncherWindowPort::ShowStatus(const std::string& text) { PostText(kPostStatusText, text); }
+
+void LauncherWindowPort::SetUpdateButtonRole(UpdateButtonRole role) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (m_hWnd != nullptr) ::PostMessageW(m_hWnd, kPostUpdateRole, static_cast<WPARAM>(role), 0);
+}
 
 void LauncherWindowPort::EnableUpdateButton(bool enable) {
     std::lock_guard<std::mutex> hold(m_lock);
@@ -207,7 +288,34 @@ void CLauncherDlg::DrainPostedTexts() {
     }
 }
 
+void CLauncherDlg::ShowUpdateButtonRole(UpdateButtonRole role) {
+    m_updateRole = role;
+    CXButton& button = Button(IDC_BTN_UPDATE);
+    const UpdateRoleLook& look = LookOf(role);
+    (void)button.SetStateIcons(look.icons[0], look.icons[1], look.icons[2], look.icons[3]);
+    // The button is sized to its pictures, which leave the name no room:
+    // it is never drawn, only read (screen readers, the window tests).
+    ::SetWindowTextW(button.GetSafeHwnd(), ToWide(look.name).c_str());
+    ::InvalidateRect(button.GetSafeHwnd(), nullptr, FALSE);
+}
+
+// The press does what the button showed when it was pressed: a pause that
+// raced the step's end does nothing, rather than start another step.
+void CLauncherDlg::OnUpdateButton() {
+    if (m_updateRole == UpdateButtonRole::Pause) {
+        m_pCycle->OnPauseButton();
+    } else if (m_updateRole == UpdateButtonRole::Repair) {
+        m_pCycle->OnRepairButton();
+    } else {
+        m_pCycle->OnUpdateButton();
+    }
+}
+
 INT_PTR CLauncherDlg::OnPosted(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kPostUpdateRole) {
+        ShowUpdateButtonRole(static_cast<UpdateButtonRole>(wParam));
+        return TRUE;
+    }
     if (message == kPostEnableButton) {
         ::EnableWindow(::GetDlgItem(m_hWnd, static_cast<int>(wParam)), lParam != 0);
         return TRUE;

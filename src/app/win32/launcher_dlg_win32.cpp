@@ -126,6 +126,7 @@ void CLauncherDlg::SetupSkin() {
     for (int i = 0; i < kLauncherButtonCount; ++i) {
         SetUpSkinButton(m_aButtons[i], kButtonPlaces[i].icons, IDCUR_HAND);
     }
+    ShowUpdateButtonRole(UpdateButtonRole::Update);
     Button(IDC_BTN_HOME).SetLink(m_settings.HomePage);
     Button(IDC_BTN_SUPPORT).SetLink(m_settings.Support);
     Button(IDC_BTN_WEIBO).SetLink(m_settings.WeiBo);

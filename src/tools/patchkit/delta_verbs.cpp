@@ -1,7 +1,9 @@
 // patchkit delta and patchkit apply: binary deltas between two versions of a
-// file, in the VCDIFF format that the xdelta3 tool reads and writes too.
+// file, in the VCDIFF format that the xdelta3 tool reads and writes too, or
+// the bsdiff format of the bsdiff and bspatch tools.
 #include "delta/vcdiff_delta.h"
 #include "platform/file_system.h"
+#include "tools/patchkit/delta_formats.h"
 #include "tools/patchkit/patchkit_verbs.h"
 
 namespace {
@@ -32,13 +34,20 @@ int VerbDelta(const VerbCall& call) {
     DeltaEncodeOptions options;
     const std::string problem = ReadEncodeOptions(call, &options);
     if (!problem.empty()) return call.Usage(problem);
+    DeltaFormat format = DeltaFormat::Vcdiff;
+    const std::string* formatText = call.Option("--format");
+    if (formatText && !ParseDeltaFormat(*formatText, &format)) {
+        return call.Usage("--format takes vcdiff, bsdiff or best");
+    }
     const std::string& newPath = call.operands[1];
     const std::string& deltaPath = call.operands[2];
-    const DeltaResult result = EncodeDeltaFile(call.operands[0], newPath, deltaPath, options);
+    DeltaFormat made = format;
+    const DeltaResult result = EncodeDeltaAs(format, call.operands[0], newPath, deltaPath, options, nullptr, &made);
     if (!result.ok) return call.Fail(result.error);
     const int64_t newSize = fs_port::FileSize(newPath);
-    std::fprintf(call.out, "%s: %lld bytes for %lld bytes of %s\n", deltaPath.c_str(),
-                 static_cast<long long>(result.written), static_cast<long long>(newSize), newPath.c_str());
+    std::fprintf(call.out, "%s: %lld bytes (%s) for %lld bytes of %s\n", deltaPath.c_str(),
+                 static_cast<long long>(result.written), DeltaFormatName(made), static_cast<long long>(newSize),
+                 newPath.c_str());
     return kExitOk;
 }
 

@@ -14,6 +14,7 @@ constexpr int kAnyCount = -1;
 // Runs the launcher's own engine and installer on an installation; the verb
 // reads its options itself.
 int VerbUpdate(const VerbCall& call) { return RunUpdateVerb(call.operands, call.out, call.err); }
+int VerbRepair(const VerbCall& call) { return RunRepairVerb(call.operands, call.out, call.err); }
 
 // One option of a verb, as its help lists it.
 struct VerbOption {
@@ -66,7 +67,7 @@ const Verb kVerbs[] = {
      kAnyCount, VerbDigest, {}},
     {"release",
      "--from OLD --to NEW --version a.b.c.d --server-root ROOT [--mandatory] "
-     "[--delta-threshold PERCENT | --no-delta] [--sign SECRETKEY [--expires DAYS]]",
+     "[--delta-threshold PERCENT] [--delta-format FORMAT | --no-delta] [--sign SECRETKEY [--expires DAYS]]",
      "build a version's release tree for the update server",
      "Compares the game folders OLD and NEW by MD5 and writes into ROOT the\n"
      "version's folder (named by the version, e.g. ROOT/1.0.0.2): ZIP packages\n"
@@ -74,10 +75,16 @@ const Verb kVerbs[] = {
      "enciphered updatelist.data and dellist.data; then adds or replaces the\n"
      "version's line in ROOT/versionlist.data. The folder appears only when\n"
      "complete. For each file present in both folders with other content, a\n"
-     "VCDIFF delta from the old file to the new one goes into delta packages\n"
-     "delta1.pak... and patchlist.data, when it is small enough; the files with\n"
+     "delta from the old file to the new one goes into delta packages\n"
+     "delta1.pak... and patchlist.data, when it is small enough: both a VCDIFF\n"
+     "and a bsdiff delta are made (bsdiff only for files up to 512 MiB, 128 MiB\n"
+     "for the 32-bit Windows patchkit, as it takes about 9 times the old file's\n"
+     "size in memory) and the smaller as stored is kept; the files with\n"
      "deltas get full packages of their own. A launcher whose installed file is\n"
-     "the old one downloads the delta; any other still has the full packages.\n",
+     "the old one downloads the delta; any other still has the full packages.\n"
+     "It also writes state.data: for every file of the version, the package of\n"
+     "this or an earlier listed version that holds its content, and where.\n"
+     "A launcher uses it to catch up from any version and to repair files.\n",
      0, 0, VerbRelease,
      {{"--from", "OLD", "the previous version's game folder (an empty\none for the first version)"},
       {"--to", "NEW", "the new version's game folder"},
@@ -85,10 +92,30 @@ const Verb kVerbs[] = {
       {"--server-root", "ROOT", "the update server's release tree"},
       {"--mandatory", nullptr, "installed by the launcher without asking"},
       {"--delta-threshold", "PERCENT", "keep a delta only when smaller than PERCENT of\n"
-                                       "the file's full member (1 to 100, default 50)"},
+                                       "the file's full member, both as stored in their\n"
+                                       "packages (1 to 100, default 50)"},
+      {"--delta-format", "FORMAT", "best (default): both kinds, the smaller kept;\n"
+                                   "vcdiff: spares large files bsdiff's time and\n"
+                                   "memory; bsdiff: bsdiff where the limit allows"},
       {"--no-delta", nullptr, "make no deltas"},
       {"--sign", "SECRETKEY", "sign the whole tree afterwards as 'patchkit\n"
                               "sign' does; the key is opened before any work"},
+      {"--expires", "DAYS", "with --sign: the version list's signature\nexpires after DAYS (default 30)"},
+      kKeyOption}},
+    {"index", "--server-root ROOT [--version a.b.c.d] [--sign SECRETKEY [--expires DAYS]]",
+     "write state.data for versions released without it",
+     "For every version in ROOT/versionlist.data whose folder lacks state.data,\n"
+     "or only for the version given, writes the state.data that release would\n"
+     "have written: each file that the version's version.data names, with the\n"
+     "newest listed version folder, not newer than the version, whose package\n"
+     "holds its content. A version with files that no package holds (folders\n"
+     "removed from the server, a version installed by other means) is listed\n"
+     "with those files and gets no state.data; the exit status is then 1. The\n"
+     "manifests of a signed tree do not list the new files: sign it again.\n",
+     0, 0, VerbIndex,
+     {{"--server-root", "ROOT", "the update server's release tree"},
+      {"--version", "a.b.c.d", "only this version, whether it has state.data or not"},
+      {"--sign", "SECRETKEY", "sign the whole tree afterwards as 'patchkit sign' does"},
       {"--expires", "DAYS", "with --sign: the version list's signature\nexpires after DAYS (default 30)"},
       kKeyOption}},
     {"keygen", "--public FILE --secret FILE [--no-password] [--force]",
@@ -124,22 +151,28 @@ const Verb kVerbs[] = {
      {{"--server-root", "ROOT", "the release tree"},
       {"--secret-key", "FILE", "the secret key"},
       {"--expires", "DAYS", "the new signature expires after DAYS (default 30, at\nmost 3650)"}}},
-    {"delta", "[--level N] [--source-window MIB] OLD NEW OUT",
+    {"delta", "[--format vcdiff|bsdiff|best] [--level N] [--source-window MIB] OLD NEW OUT",
      "write a binary delta from one version of a file to the next",
-     "Writes OUT as a VCDIFF delta (RFC 3284) that turns the file OLD into NEW,\n"
-     "with a checksum of every window, so applying it to another OLD fails.\n"
-     "OUT appears only when complete. 'xdelta3 -d' reads it.\n",
+     "Writes OUT as a delta that turns the file OLD into NEW; OUT appears only\n"
+     "when complete. A VCDIFF delta (RFC 3284) has a checksum of every window,\n"
+     "so applying it to another OLD fails; 'xdelta3 -d' reads it. A bsdiff delta\n"
+     "is far smaller for programs, whose code moves between builds; 'bspatch'\n"
+     "reads it. Making one takes about 9 times OLD's size in memory, so bsdiff\n"
+     "takes files up to 512 MiB (128 MiB for the 32-bit Windows patchkit);\n"
+     "'best' then makes the VCDIFF delta alone.\n",
      3, 3, VerbDelta,
-     {{"--level", "N", "1 (fastest) to 9 (smallest delta), default 6"},
-      {"--source-window", "MIB", "how many MiB of OLD around the place being encoded\n"
-                                 "are searched for matches (default 64, up to 1024;\n"
-                                 "more finds blocks that moved far, and takes about\n"
-                                 "as much memory)"}}},
+     {{"--format", "FORMAT", "vcdiff (default), bsdiff, or best: the smaller of the two"},
+      {"--level", "N", "VCDIFF: 1 (fastest) to 9 (smallest delta), default 6"},
+      {"--source-window", "MIB", "VCDIFF: how many MiB of OLD around the place being\n"
+                                 "encoded are searched for matches (default 64, up to\n"
+                                 "1024; more finds blocks that moved far, and takes\n"
+                                 "about as much memory)"}}},
     {"apply", "OLD DELTA OUT", "rebuild a file from its old version and a delta",
-     "Writes OUT from the file OLD and the VCDIFF delta DELTA (made by\n"
-     "'patchkit delta' or by 'xdelta3 -e -S none'). Fails when DELTA is damaged\n"
-     "or cut short, or was made from another OLD; OUT then stays as it was.\n"
-     "OUT may name OLD, which is replaced only by the complete new file.\n",
+     "Writes OUT from the file OLD and the delta DELTA: VCDIFF (made by\n"
+     "'patchkit delta' or by 'xdelta3 -e -S none') or bsdiff (made by 'patchkit\n"
+     "delta' or by 'bsdiff'), as its first bytes say. Fails when\n"
+     "DELTA is damaged or cut short, or was made from another OLD; OUT then stays\n"
+     "as it was. OUT may name OLD, which is replaced only by the complete new file.\n",
      3, 3, VerbApply, {}},
     {"verify", "[--full] DIR", "check an installation against its version.data",
      "Reads DIR/version.data and compares every listed file's MD5 with it.\n"
@@ -161,7 +194,7 @@ const Verb kVerbs[] = {
      "keys built into patchkit, or against those given with --trust-key; the\n"
      "last accepted serial is kept in DIR\\trust.state as the launcher keeps it.\n",
      4, kAnyCount, VerbUpdate,
-     {{"--server", "URL", "the update server: http://host[:port][/folder], or with\n--ftp host[:port] of an FTP server"},
+     {{"--server", "URL", "the update server: http[s]://host[:port][/folder], or\nwith --ftp host[:port] of an FTP server"},
       {"--config", "FILE", "settings read as the launcher reads config.data (a name\n"
                            "ending in .data is deciphered, any other is plain GBK):\n"
                            "line 7 (and 8 with --ftp), Mirrors, MaxDownloadKiBps;\n"
@@ -174,6 +207,23 @@ const Verb kVerbs[] = {
       {"--trust-key", "FILE", "check releases against this minisign public key instead\n"
                               "of the built-in ones, to try a release before a launcher\n"
                               "with its key is built (repeatable)"}}},
+    {"repair",
+     "(--server URL | --config FILE) --folder DIR [--ftp] [--mirror URL]... [--limit KIBPS] [--trust-key FILE]...",
+     "repair damaged or missing files of an installation",
+     "Reads every file DIR/version.data lists in full and fetches those that\n"
+     "differ or are missing again from the installed version's folder on the\n"
+     "server, each alone by byte range where its state.data says its bytes are\n"
+     "(the whole package from a server without ranges), checked against the\n"
+     "index before the installer program puts it in place. The server needs\n"
+     "state.data in that folder ('patchkit index' writes it for older releases).\n",
+     4, kAnyCount, VerbRepair,
+     {{"--server", "URL", "the update server, as for update"},
+      {"--config", "FILE", "settings read as the launcher reads config.data, as for update"},
+      {"--folder", "DIR", "the installation"},
+      {"--ftp", nullptr, "the server and mirrors are FTP servers"},
+      {"--mirror", "URL", "a further host (repeatable)"},
+      {"--limit", "KIBPS", "the download limit in KiB/s"},
+      {"--trust-key", "FILE", "check releases against this minisign public key (repeatable)"}}},
 };
 
 const Verb* FindVerb(const std::string& name) {
@@ -264,7 +314,7 @@ int ParseVerbArgs(const Verb& verb, const std::vector<std::string>& args, VerbCa
         const VerbOption* option = FindOption(verb, arg);
         if (!option) return call->Usage("unknown option " + arg);
         if (option->value && i + 1 >= args.size()) return call->Usage(arg + " needs a value");
-        if (verb.run == VerbUpdate) {
+        if (verb.run == VerbUpdate || verb.run == VerbRepair) {
             // The verb reads its options itself: a repeated one keeps every value.
             call->operands.push_back(arg);
             if (option->value) call->operands.push_back(args[++i]);

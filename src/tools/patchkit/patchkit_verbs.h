@@ -47,6 +47,7 @@ int VerbList(const VerbCall& call);
 int VerbExtract(const VerbCall& call);
 int VerbDigest(const VerbCall& call);
 int VerbRelease(const VerbCall& call);
+int VerbIndex(const VerbCall& call);
 int VerbVerify(const VerbCall& call);
 int VerbKeygen(const VerbCall& call);
 int VerbSign(const VerbCall& call);

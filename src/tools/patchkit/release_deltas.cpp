@@ -6,10 +6,10 @@
 #include <map>
 #include <vector>
 
-#include "delta/vcdiff_delta.h"
 #include "package/bundle.h"
 #include "package/zip_writer.h"
 #include "platform/file_system.h"
+#include "tools/patchkit/delta_formats.h"
 #include "update/engine/update_lists.h"
 
 namespace {
@@ -83,8 +83,14 @@ std::set<std::string> DeltaSet::Files() const {
 
 uint64_t DeltaSet::DeltaBytes() const {
     uint64_t total = 0;
-    for (const ReleaseDelta& delta : kept) total += delta.size;
+    for (const ReleaseDelta& delta : kept) total += delta.storedBytes;
     return total;
+}
+
+size_t DeltaSet::BsdiffCount() const {
+    size_t count = 0;
+    for (const ReleaseDelta& delta : kept) count += delta.bsdiff ? 1 : 0;
+    return count;
 }
 
 uint64_t DeltaSet::FullBytes() const {
@@ -101,15 +107,26 @@ std::string MakeReleaseDeltas(const std::string& oldDir, const std::string& newD
     DeltaEncodeOptions encode;
     for (const auto& [relative, file] : newTree) {
         if (!IsDeltaCandidate(relative, oldTree, file)) continue;
-        ReleaseDelta delta{relative, Join(scratch, std::to_string(setOut->tried++) + ".vcdiff"), 0, 0,
+        ReleaseDelta delta{relative, Join(scratch, std::to_string(setOut->tried++) + ".delta"), 0, 0, 0, false,
                            oldTree.at(relative).md5, file.md5};
         const std::string target = Join(newDir, relative);
-        const DeltaResult made = EncodeDeltaFile(Join(oldDir, relative), target, delta.path, encode);
-        if (!made.ok) return "cannot make the delta of " + relative + ": " + made.error;
+        DeltaFormat made = DeltaFormat::Vcdiff;
+        DeltaResult result = EncodeDeltaAs(options.format, Join(oldDir, relative), target, delta.path, encode,
+                                           DeflatedSize, &made);
+        if (!result.ok && options.format == DeltaFormat::Bsdiff) {
+            // Beyond bsdiff's limit, or out of memory: the file still gets a VCDIFF delta.
+            result = EncodeDeltaAs(DeltaFormat::Vcdiff, Join(oldDir, relative), target, delta.path, encode,
+                                   DeflatedSize, &made);
+        }
+        if (!result.ok) return "cannot make the delta of " + relative + ": " + result.error;
         const int64_t size = fs_port::FileSize(delta.path);
-        if (size < 0 || !DeflatedSize(target, &delta.fullBytes)) return "cannot read " + target;
+        if (size < 0 || !DeflatedSize(delta.path, &delta.storedBytes) ||
+            !DeflatedSize(target, &delta.fullBytes)) {
+            return "cannot read " + target;
+        }
         delta.size = static_cast<uint64_t>(size);
-        if (delta.size * 100 < delta.fullBytes * static_cast<uint64_t>(options.thresholdPercent)) {
+        delta.bsdiff = made == DeltaFormat::Bsdiff;
+        if (delta.storedBytes * 100 < delta.fullBytes * static_cast<uint64_t>(options.thresholdPercent)) {
             setOut->kept.push_back(delta);
         } else {
             (void)fs_port::RemoveFile(delta.path);

@@ -23,7 +23,8 @@ constexpr char kVersionFileName[] = "version.data";
 
 struct TreeFile {
     uint64_t size = 0;
-    std::string md5;  // 32 lower-case hex digits
+    std::string md5;     // 32 lower-case hex digits
+    std::string sha256 = {};  // 64 lower-case hex digits; only of the new version's files
 };
 
 // Relative path (back-slashes, UTF-8) -> the file's size and digest.

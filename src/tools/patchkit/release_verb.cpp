@@ -2,17 +2,22 @@
 // update server and the version's line in the version list.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/util/launcher_util.h"
 #include "maintenance/verify_version.h"
 #include "package/bundle.h"
 #include "package/fast_file.h"
 #include "package/patch_kit.h"
+#include "platform/byte_sink.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "tools/patchkit/patchkit_verbs.h"
 #include "tools/patchkit/release_deltas.h"
 #include "tools/patchkit/release_plan.h"
+#include "tools/patchkit/state_sources.h"
+#include "trust/file_sha256.h"
+#include "update/engine/state_index.h"
 #include "update/engine/update_lists.h"
 
 namespace {
@@ -26,9 +31,25 @@ std::string Join(const std::string& folder, const std::string& name) {
     return name.empty() ? folder : folder + "\\" + name;
 }
 
+// The file's MD5 and, for the new version's files, its SHA-256 for
+// state.data, in one read.
+bool DigestFile(const std::string& path, bool withSha256, TreeFile* fileOut) {
+    if (!withSha256) return ComputeFileMd5(path, &fileOut->md5);
+    UniqueFile file(fs_port::OpenFile(path, "rb"));
+    if (!file) return false;
+    DigestSink md5(DigestAlgorithm::Md5), sha256(DigestAlgorithm::Sha256);
+    std::vector<char> block(256u * 1024u);
+    for (size_t got; (got = std::fread(block.data(), 1, block.size(), file.get())) > 0;) {
+        if (!md5.Write(block.data(), got) || !sha256.Write(block.data(), got)) return false;
+    }
+    fileOut->md5 = md5.FinishHex();
+    fileOut->sha256 = sha256.FinishHex();
+    return !std::ferror(file.get()) && !fileOut->md5.empty() && !fileOut->sha256.empty();
+}
+
 // Fills index with every file below root; false with *problemOut set on
 // anything that cannot be released as it stands.
-bool IndexTree(const std::string& root, const std::string& relative, TreeIndex* index,
+bool IndexTree(const std::string& root, const std::string& relative, bool withSha256, TreeIndex* index,
                std::string* problemOut) {
     std::vector<fs_port::DirEntry> entries;
     if (!fs_port::ListDirectory(Join(root, relative), &entries)) {
@@ -43,7 +64,7 @@ bool IndexTree(const std::string& root, const std::string& relative, TreeIndex* 
             return false;
         }
         if (entry.isDirectory) {
-            if (!IndexTree(root, name, index, problemOut)) return false;
+            if (!IndexTree(root, name, withSha256, index, problemOut)) return false;
             continue;
         }
         const std::string why = ReleaseNameProblem(name);
@@ -53,7 +74,7 @@ bool IndexTree(const std::string& root, const std::string& relative, TreeIndex* 
         }
         TreeFile file;
         const int64_t size = fs_port::FileSize(path);
-        if (size < 0 || !ComputeFileMd5(path, &file.md5)) {
+        if (size < 0 || !DigestFile(path, withSha256, &file)) {
             *problemOut = "cannot read " + path;
             return false;
         }
@@ -91,6 +112,12 @@ struct ReleaseArgs {
 
 std::string CheckDeltaArgs(const VerbCall& call, DeltaOptions* deltas) {
     deltas->enabled = call.flags.count("--no-delta") == 0;
+    if (const std::string* format = call.Option("--delta-format")) {
+        if (!deltas->enabled) return "--delta-format and --no-delta exclude each other";
+        if (!ParseDeltaFormat(*format, &deltas->format)) {
+            return "--delta-format must be vcdiff, bsdiff or best: " + *format;
+        }
+    }
     const std::string* threshold = call.Option("--delta-threshold");
     if (!threshold) return "";
     if (!deltas->enabled) return "--delta-threshold and --no-delta exclude each other";
@@ -154,18 +181,20 @@ bool WritePackage(const PackagePlan& package, const std::string& newDir,
     return true;
 }
 
-// Writes packages and lists into the staging folder.
+// Writes packages and lists into the staging folder; gives what the new
+// version.data holds, which goes only into a package.
 std::string BuildVersionFolder(const VerbCall& call, const ReleaseArgs& args,
                                const TreeIndex& newTree, const DeltaSet& deltas, ReleasePlan* plan,
-                               const std::string& staging) {
+                               const std::string& staging, TreeFile* writtenOut) {
     const std::string versionFile = Join(staging, kVersionFileName);
     if (!WriteListFile(versionFile, VersionFileText(args.versionNumber, newTree), call.key)) {
         return "cannot write " + versionFile;
     }
-    TreeFile written;
+    TreeFile& written = *writtenOut;
     const int64_t size = fs_port::FileSize(versionFile);
-    if (size < 0 || !ComputeFileMd5(versionFile, &written.md5)) return "cannot read " + versionFile;
-    AddVersionFile(static_cast<uint64_t>(size), written.md5, plan);
+    if (size < 0 || !DigestFile(versionFile, true, &written)) return "cannot read " + versionFile;
+    written.size = static_cast<uint64_t>(size);
+    AddVersionFile(written.size, written.md5, plan);
     for (const PackagePlan& package : plan->packages) {
         std::string why;
         if (!WritePackage(package, args.to, versionFile, staging, &why)) {
@@ -187,6 +216,50 @@ std::string BuildVersionFolder(const VerbCall& call, const ReleaseArgs& args,
     return "";
 }
 
+// The files of the new version as state.data lists them: those version.data
+// names, and version.data itself, which a launcher catching up needs as much.
+std::vector<IndexedFile> ReleasedFiles(const TreeIndex& newTree, const TreeFile& versionFile) {
+    std::vector<IndexedFile> files;
+    for (const auto& [relative, file] : newTree) {
+        if (relative != kVersionFileName) files.push_back({relative, file.md5, file.size, true, file.sha256});
+    }
+    files.push_back({kVersionFileName, versionFile.md5, versionFile.size, true, versionFile.sha256});
+    return files;
+}
+
+// Writes state.data into the staging folder, each file located in this
+// version's packages or in those of the listed earlier versions. A file that
+// no folder on the server holds (the --from version was installed by other
+// means, or its folders are gone) leaves the version without state.data and
+// the operator with a note; only a failed write fails the release.
+std::string WriteReleaseIndex(const VerbCall& call, const ReleaseArgs& args, const TreeIndex& newTree,
+                              const TreeFile& versionFile, const std::string& staging,
+                              std::vector<std::string>* notesOut) {
+    CStateSources sources(call.key);
+    std::vector<ServedVersion> served;
+    std::vector<std::string> missing;
+    StateIndex index;
+    std::string why, text;
+    if (!sources.AddFolder(staging, args.versionText, &why)) return why;
+    if (!ReadServedVersions(args.root, &served, &why)) served.clear();
+    for (const ServedVersion& earlier : served) {
+        if (earlier.number < args.versionNumber && !sources.AddFolder(earlier.folder, earlier.version, &why)) {
+            notesOut->push_back("the packages of " + earlier.version + " are not used for state.data: " + why);
+        }
+    }
+    if (sources.BuildIndex(args.versionText, ReleasedFiles(newTree, versionFile), &index, &missing, &why) &&
+        missing.empty() && FormatStateIndex(index, &text, &why)) {
+        const std::string path = Join(staging, kStateIndexName);
+        return WriteListFile(path, text, call.key) ? "" : "cannot write " + path;
+    }
+    if (!missing.empty()) {
+        why = std::to_string(missing.size()) + " of its files are in no package on the server, such as " +
+              missing.front() + " (the versions that brought them have no folder or are not listed)";
+    }
+    notesOut->push_back("no state.data for " + args.versionText + ": " + why);
+    return "";
+}
+
 // Puts the finished folder in place of an earlier release of the same version.
 bool Publish(const std::string& staging, const std::string& folder) {
     const std::string retired = folder + kRetiredSuffix;
@@ -204,7 +277,7 @@ bool Publish(const std::string& staging, const std::string& folder) {
 // The deltas' scratch folder is gone afterwards, whatever happened.
 std::string BuildWithDeltas(const VerbCall& call, const ReleaseArgs& args, const TreeIndex& oldTree,
                             const TreeIndex& newTree, const std::string& folder, ReleasePlan* planOut,
-                            DeltaSet* deltasOut) {
+                            DeltaSet* deltasOut, std::vector<std::string>* notesOut) {
     const std::string staging = folder + kStagingSuffix;
     const std::string scratch = folder + kDeltaScratchSuffix;
     DeleteFolderTree(staging);
@@ -215,7 +288,9 @@ std::string BuildWithDeltas(const VerbCall& call, const ReleaseArgs& args, const
     std::string problem =
         MakeReleaseDeltas(args.from, args.to, oldTree, newTree, args.deltas, scratch, deltasOut);
     *planOut = PlanRelease(oldTree, newTree, deltasOut->Files());
-    if (problem.empty()) problem = BuildVersionFolder(call, args, newTree, *deltasOut, planOut, staging);
+    TreeFile versionFile;
+    if (problem.empty()) problem = BuildVersionFolder(call, args, newTree, *deltasOut, planOut, staging, &versionFile);
+    if (problem.empty()) problem = WriteReleaseIndex(call, args, newTree, versionFile, staging, notesOut);
     DeleteFolderTree(scratch);
     if (problem.empty() && !Publish(staging, folder)) problem = "cannot put " + folder + " in place";
     if (!problem.empty()) DeleteFolderTree(staging);
@@ -226,9 +301,10 @@ void PrintDeltaSummary(const VerbCall& call, const DeltaSet& deltas) {
     if (deltas.tried == 0) return;
     const uint64_t full = deltas.FullBytes();
     std::fprintf(call.out,
-                 "deltas: %llu of %llu changed files by delta, %llu bytes of deltas for %llu bytes of full "
-                 "members (%.1f%%)\n",
+                 "deltas: %llu of %llu changed files by delta (%llu bsdiff), %llu bytes of deltas for %llu "
+                 "bytes of full members as stored (%.1f%%)\n",
                  static_cast<unsigned long long>(deltas.kept.size()), static_cast<unsigned long long>(deltas.tried),
+                 static_cast<unsigned long long>(deltas.BsdiffCount()),
                  static_cast<unsigned long long>(deltas.DeltaBytes()), static_cast<unsigned long long>(full),
                  full == 0 ? 0.0 : 100.0 * static_cast<double>(deltas.DeltaBytes()) / static_cast<double>(full));
 }
@@ -269,6 +345,19 @@ void WarnAboutUnlistedBase(const VerbCall& call, const ReleaseArgs& args,
                  oldText.c_str(), args.from.c_str(), oldText.c_str(), args.versionText.c_str());
 }
 
+// A later version's state.data that locates files in this version's
+// packages points at bytes this release may have moved.
+void AddStaleIndexNotes(const VerbCall& call, const ReleaseArgs& args, std::vector<std::string>* notesOut) {
+    std::vector<ServedVersion> served;
+    std::string why;
+    if (!ReadServedVersions(args.root, &served, &why)) return;
+    for (const std::string& later : IndexesPointingInto(served, args.versionText, call.key)) {
+        notesOut->push_back("state.data of " + later + " locates files in the packages of " + args.versionText +
+                            ", which this release replaced; run 'patchkit index --server-root " + args.root +
+                            " --version " + later + "'");
+    }
+}
+
 }  // namespace
 
 int VerbRelease(const VerbCall& call) {
@@ -286,8 +375,8 @@ int VerbRelease(const VerbCall& call) {
     }
     TreeIndex oldTree, newTree;
     std::string problem;
-    if (!IndexTree(args.from, "", &oldTree, &problem) ||
-        !IndexTree(args.to, "", &newTree, &problem)) {
+    if (!IndexTree(args.from, "", false, &oldTree, &problem) ||
+        !IndexTree(args.to, "", true, &newTree, &problem)) {
         return call.Fail(problem);
     }
     if (newTree.empty() || (newTree.size() == 1 && newTree.count(kVersionFileName))) {
@@ -295,8 +384,9 @@ int VerbRelease(const VerbCall& call) {
     }
     ReleasePlan plan;
     DeltaSet deltas;
+    std::vector<std::string> notes;
     const std::string folder = Join(args.root, args.versionText);
-    problem = BuildWithDeltas(call, args, oldTree, newTree, folder, &plan, &deltas);
+    problem = BuildWithDeltas(call, args, oldTree, newTree, folder, &plan, &deltas, &notes);
     if (!problem.empty()) return call.Fail(problem);
     std::string versionList;
     if (!WriteVersionList(args.root, args, &versionList)) {
@@ -311,5 +401,7 @@ int VerbRelease(const VerbCall& call) {
                  static_cast<unsigned long long>(plan.packages.size()),
                  static_cast<unsigned long long>(plan.deletions.size()));
     PrintDeltaSummary(call, deltas);
+    AddStaleIndexNotes(call, args, &notes);
+    for (const std::string& note : notes) std::fprintf(call.out, "note: %s\n", note.c_str());
     return keyPath ? SignWithOptions(call, args.root, signingKey) : kExitOk;
 }

@@ -37,20 +37,30 @@ void CGameUpdater::Clear() {
     m_settings.TransferMode = kTransferModeHttp;
     m_bInstall = 0;
     m_target = VersionEntry{};
+    m_catchUp.reset();
     m_nLatestVersion = 0;
     m_strTempFolder.clear();
     m_pWindow = nullptr;
 }
 
-int CGameUpdater::RunUpdate(IUpdaterWindow* window) {
-    if (window == nullptr) return update_outcome::kFailed;
+void CGameUpdater::BeginRun(IUpdaterWindow* window) {
     m_pWindow = window;
     m_settings = window->Settings();
     m_hosts.StartStep(m_settings);
     m_fetcher.BeginStep(m_settings, m_strLauncherFolder, &m_bStopRequested);
     DownloadRateLimiter().SetLimit(m_settings.MaxDownloadKiBps * 1024);
+}
+
+int CGameUpdater::RunUpdate(IUpdaterWindow* window) {
+    if (window == nullptr) return update_outcome::kFailed;
+    BeginRun(window);
     const int checked = CheckVersion();
     if (checked != update_outcome::kHandedOver) return checked;
+    if (m_catchUp) {
+        const int caughtUp = RunCatchUp();
+        EndStepProgress();
+        return caughtUp;
+    }
     if (!PrepareUpdate()) return update_outcome::kFailed;
     const int executed = ExecuteUpdate();
     EndStepProgress();
@@ -131,34 +141,57 @@ bool CGameUpdater::ReadVersionList(std::vector<VersionEntry>* entriesOut) {
 
 int CGameUpdater::CheckVersion() {
     m_target = VersionEntry{};
+    m_newest = VersionEntry{};
+    m_nOfferedVersion = 0;
+    m_catchUp.reset();
     Log(EntryKind::Info, update_text::kRequestingVersionList);
     ReportStatus(0, 0.0f, update_text::kRequestingUpdate);
     std::vector<VersionEntry> entries;
     if (!ReadVersionList(&entries)) return update_outcome::kFailed;
     m_nLatestVersion = entries.front().nVersion;
+    m_newest = entries.front();
+    m_nInstalled = m_pWindow->InstalledVersion();
+    // Without version.data nothing can be verified or stepped from: the run
+    // recovers it whether or not the player asked for an update.
+    const bool recovering = m_nInstalled == kInstalledVersionUnknown;
+    if (recovering && !RecoverInstalledVersion(entries)) return update_outcome::kFailed;
     VersionEntry target;
-    if (ChooseTarget(entries, m_pWindow->InstalledVersion(), &target) == VersionChoice::UpToDate) {
+    if (m_catchUp) {
+        target = m_newest;
+    } else if (ChooseTarget(entries, m_nInstalled, &target) == VersionChoice::UpToDate) {
         ReportStatus(0, 0.0f, update_text::kAlreadyNewest);
         Log(EntryKind::Info, update_text::kAlreadyNewest);
         return update_outcome::kUpToDate;
     }
-    if (target.nMandatory == 0 && m_bInstall == 0) {
+    // A catch-up passes over every version between: one of them mandatory
+    // makes it mandatory, so it is probed for whenever one is.
+    const bool mandatoryAhead = std::any_of(entries.begin(), entries.end(), [&](const VersionEntry& entry) {
+        return entry.nVersion > m_nInstalled && entry.nMandatory != 0;
+    });
+    const bool installing = target.nMandatory != 0 || m_bInstall != 0 || mandatoryAhead;
+    // Two or more behind: one step to the newest when its folder's state
+    // index allows it.
+    if (!m_catchUp && installing && m_newest.nVersion != target.nVersion && ProbeCatchUp(m_newest)) target = m_newest;
+    if (m_catchUp && mandatoryAhead) target.nMandatory = 1;
+    m_nOfferedVersion = target.nVersion;
+    if (target.nMandatory == 0 && m_bInstall == 0 && !recovering) {
         Log(EntryKind::Notice, update_text::kNewVersionAvailable);
         return update_outcome::kNewerAvailable;
     }
     if (target.nMandatory != 0) {
         m_pWindow->ShowVersionLine(m_nLatestVersion);
         m_pWindow->EnableStartButton(false);
-        if (target.nVersion == m_nHandedOverVersion) {
-            // Handed to the installer already and still not installed: the
-            // installer put the old files back, or the packages do not carry
-            // the new version. Installing it again without asking would
-            // download and fail the same way without end.
-            Fail(StringPrintf(update_text::kInstallNotTaken, VersionNumberToText(target.nVersion).c_str()));
-            m_pWindow->ShowMessageBox(update_text::kInstallFailedBox);
-            return update_outcome::kFailed;
-        }
     }
+    if ((target.nMandatory != 0 || recovering) && target.nVersion == m_nHandedOverVersion) {
+        // Handed to the installer already and still not installed: the
+        // installer put the old files back, or the packages do not carry
+        // the new version. Installing it again without asking would
+        // download and fail the same way without end.
+        Fail(StringPrintf(update_text::kInstallNotTaken, VersionNumberToText(target.nVersion).c_str()));
+        m_pWindow->ShowMessageBox(update_text::kInstallFailedBox);
+        return update_outcome::kFailed;
+    }
+    if (StopHere()) return update_outcome::kFailed;
     const std::string updatingTo =
         StringPrintf(update_text::kUpdatingTo, VersionNumberToText(target.nVersion).c_str());
     ReportStatus(0, 0.0f, updatingTo);

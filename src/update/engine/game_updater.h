@@ -24,6 +24,7 @@
 
 #include "app/launcher_settings.h"
 #include "maintenance/verify_cache.h"
+#include "update/engine/catch_up_plan.h"
 #include "update/engine/step_context.h"
 #include "update/engine/update_delta_stage.h"
 #include "update/engine/update_lists.h"
@@ -43,6 +44,10 @@ constexpr int kNewerAvailable = 2;  // optional version, not asked to install
 constexpr int kUpToDate = 3;
 }  // namespace update_outcome
 
+// How many listed versions, newest first, a run that finds version.data
+// missing or unreadable compares the installed files against.
+constexpr size_t kMaxRecoveryVersions = 32;
+
 // A status text longer than this is shortened (at a character boundary) for
 // the status line; the journal always gets the whole text.
 constexpr size_t kMaxShownStatusBytes = 4096;
@@ -58,6 +63,17 @@ public:
     CGameUpdater& operator=(const CGameUpdater&) = delete;
 
     [[nodiscard]] int RunUpdate(IUpdaterWindow* window);
+    // Repairs the installed version (update_repair.cpp): the files of
+    // damaged (places as version.data names them; missing ones too) come
+    // again from the server, by byte range as the installed version's state
+    // index places them, and go in through the installer program as a step's
+    // files do; with a newer version to catch up to, they come along with
+    // that step. kHandedOver also when there is nothing to repair.
+    [[nodiscard]] int RunRepair(IUpdaterWindow* window, const std::vector<std::string>& damaged);
+    // What RunRepair would download for damaged, asked of the server without
+    // touching the work folder; -1 when the server cannot tell (no index for
+    // the installed version, a failed fetch, a package of unknown size).
+    [[nodiscard]] int64_t RepairDownloadBytes(IUpdaterWindow* window, const std::vector<std::string>& damaged);
     [[nodiscard]] int CheckVersion();
     [[nodiscard]] int PrepareUpdate();
     [[nodiscard]] int ExecuteUpdate();
@@ -85,6 +101,12 @@ public:
     [[nodiscard]] const std::atomic<bool>& StopFlag() const { return m_bStopRequested; }
 
     const std::string& LauncherFolder() const { return m_strLauncherFolder; }
+    // The version the last check found to install next (installed or not);
+    // 0 when it found none.
+    [[nodiscard]] int32_t OfferedVersion() const { return m_nOfferedVersion.load(); }
+    // Bytes a run used from the work folder's kept downloads instead of
+    // fetching them again.
+    [[nodiscard]] int64_t ReusedBytes() const { return m_fetcher.ReusedBytes(); }
     // Bytes received over the network by this updater so far.
     [[nodiscard]] int64_t ReceivedBytes() const { return m_counting.Received(); }
     // What the full packages of the last executed step weigh (see FullPackageBytes).
@@ -98,14 +120,41 @@ public:
 
     std::string m_strTempFolder;
     std::atomic<int32_t> m_bInstall{0};
+    std::atomic<int32_t> m_nOfferedVersion{0};
     LauncherSettings m_settings;
     IUpdaterWindow* m_pWindow = nullptr;
     VersionEntry m_target;
+    // The newest entry of the last version list read.
+    VersionEntry m_newest;
+    // What a probe found for a catch-up to m_target; null: a step to the next version.
+    std::unique_ptr<CatchUpState> m_catchUp;
     std::atomic<int32_t> m_nLatestVersion{0};
     // The version last given to the installer program by this updater.
     int32_t m_nHandedOverVersion = 0;
 
 private:
+    // When the installed version is two or more behind the newest and the
+    // newest folder has a usable state index: one step straight to the
+    // newest (update_catch_up.cpp). The probe fetches the index and reads
+    // the installed files; false, logged, when the engine steps as before.
+    // A run's start: the window, its settings, the hosts, the fetcher, the limit.
+    void BeginRun(IUpdaterWindow* window);
+    [[nodiscard]] bool ProbeCatchUp(const VersionEntry& newest);
+    // The repair of damaged from the installed version's index (the plan
+    // points into state), or, when a newer version's folder has an index,
+    // the catch-up to it with damaged among the files it fetches (then
+    // m_catchUp holds it); false, shown, when neither can be made.
+    [[nodiscard]] bool PlanRepair(IUpdaterWindow* window, const std::vector<std::string>& damaged,
+                                  CatchUpState* state, CatchUpPlan* planOut);
+    // version.data missing or unreadable (update_recovery.cpp): sets the
+    // installed version from the files against the listed versions' state
+    // indexes, else the oldest listed one, and with the newest version's
+    // index a catch-up to it; false when stopped.
+    [[nodiscard]] bool RecoverInstalledVersion(const std::vector<VersionEntry>& entries);
+    // A plan's package sizes: those of the version folder whose manifest is open.
+    [[nodiscard]] std::function<int64_t(const std::string&, const std::string&)> PackageSizes(
+        const std::string& openVersion) const;
+    [[nodiscard]] int RunCatchUp();
     [[nodiscard]] bool FetchVersionList(std::string* contentOut);
     // Fetched, checked and parsed, sorted highest first; false, shown, when not.
     [[nodiscard]] bool ReadVersionList(std::vector<VersionEntry>* entriesOut);
@@ -138,6 +187,9 @@ private:
     void EndStepProgress();
 
     std::string m_strLauncherFolder;
+    // The installed version the run works from: the window's, or the one
+    // the files showed when version.data could not be read.
+    int32_t m_nInstalled = 0;
     // Counts the bytes the network delivers to the step.
     ByteCountingTransfer m_counting;
     // The step's update hosts in front of the counted transfer.

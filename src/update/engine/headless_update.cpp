@@ -1,13 +1,22 @@
 #include "update/engine/headless_update.h"
 
+#include "net/http_header.h"
+
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <functional>
 #include <mutex>
+#include <thread>
 
 #include "app/startup.h"
 #include "app/util/launcher_util.h"
 #include "journal/journal.h"
 #include "maintenance/verify_version.h"
+#include "net/http_header.h"
 #include "package/fast_file.h"
+#include "package/patch_kit.h"
 #include "platform/file_system.h"
 #include "platform/progress_pacer.h"
 #include "trust/built_in_keys.h"
@@ -91,6 +100,15 @@ public:
     int exitCode = -1;
 };
 
+// False, with a line saying so, when the installer ran and left the hand-off
+// file: it did not install.
+bool InstallerTookIt(const HeadlessUpdateOptions& options, const WaitingStarter& starter, ConsoleWindow& window) {
+    if (!starter.started || !fs_port::PathExists(options.folder + "\\" + kHandOffFileName)) return true;
+    window.Print("installer did not install (exit " + std::to_string(starter.exitCode) + "); see " +
+                 fs_port::NativePath("Log\\installer.log"));
+    return false;
+}
+
 // The engine's and the clients' journal entries go where the launcher writes
 // them when it runs from the installation's folder, DIR\Log\launcher.log, for
 // the operator to read why a step failed. The journal attached before comes
@@ -158,9 +176,9 @@ bool ReadPublicKeyFile(const std::string& path, MinisignPublicKey* keyOut) {
 }  // namespace
 
 bool ReadInstalledVersionNumber(const std::string& launcherFolder, int32_t* versionOut) {
-    std::string content;
-    if (!ReadWholeFile(launcherFolder + "\\version.data", &LauncherFileKey(), true, &content)) return false;
-    *versionOut = LeadingNumber(content.substr(0, content.find('\n')));
+    ParsedVersionFile parsed;
+    if (!ReadUsableVersionFile(launcherFolder, LauncherFileKey(), &parsed)) return false;
+    *versionOut = parsed.installedVersion;
     return true;
 }
 
@@ -174,7 +192,9 @@ bool SettingsFromServer(const std::string& server, bool ftp, LauncherSettings* s
         settingsOut->UpdateIP = host.substr(0, colon);
         settingsOut->TransferMode = 0;
     } else {
-        std::string host = WithoutScheme(server, "http");
+        // "https://" stays in UpdateIP: it is what makes the fetches use TLS.
+        std::string host = IsHttpsUrl(server) ? "https://" + server.substr(kHttpsSchemeLength)
+                                              : WithoutScheme(server, "http");
         while (!host.empty() && host.back() == '/') host.pop_back();
         settingsOut->UpdateIP = host;
         settingsOut->TransferMode = kTransferModeHttp;
@@ -198,34 +218,89 @@ bool ApplyOption(const char* key, const std::string& value, LauncherSettings* se
 struct StepBytes {
     int64_t received = 0;
     int64_t full = 0;
+    int64_t reused = 0;  // taken from the downloads an earlier run kept
 };
 
+// Passes a stop asked for from outside (a signal) on to the running step:
+// the flag is looked at every few tens of milliseconds, well within the
+// second a stop may take.
+class StopRelay {
+public:
+    StopRelay(const std::atomic<bool>* stop, CGameUpdater* updater) {
+        if (stop == nullptr) return;
+        m_thread = std::thread([this, stop, updater] {
+            std::unique_lock<std::mutex> hold(m_mutex);
+            while (!m_done) {
+                if (stop->load()) updater->RequestStop();
+                m_wake.wait_for(hold, std::chrono::milliseconds(50));
+            }
+        });
+    }
+    ~StopRelay() {
+        if (!m_thread.joinable()) return;
+        {
+            std::lock_guard<std::mutex> hold(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    StopRelay(const StopRelay&) = delete;
+    StopRelay& operator=(const StopRelay&) = delete;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_done = false;
+    std::thread m_thread;
+};
+
+// One run of the engine for a verb: checked against the keys asked for,
+// with the verb's stop relayed to it while it runs; the run's outcome.
+int RunRelayed(const HeadlessUpdateOptions& options, CGameUpdater* updater, const std::function<int()>& run) {
+    if (options.checkReleases) updater->UseTrustKeys(options.trustKeys);
+    const StopRelay relay(options.stop, updater);
+    return run();
+}
+
 // 0 when the step handed over and the installer installed it; 1 when it
-// failed; kUpToDateStep when there was nothing to do.
+// failed; kUpToDateStep when there was nothing to do; kStoppedStep when a
+// stop ended it.
 constexpr int kUpToDateStep = 2;
+constexpr int kStoppedStep = 3;
+
+void PrintBytes(std::FILE* out, const StepBytes& bytes) {
+    std::fprintf(out, "downloaded %lld bytes (full update %lld bytes), reused %lld bytes\n",
+                 static_cast<long long>(bytes.received), static_cast<long long>(bytes.full),
+                 static_cast<long long>(bytes.reused));
+}
 
 int RunOneStep(const HeadlessUpdateOptions& options, const LauncherSettings& settings, std::FILE* out,
                IUpdateTransfer* transfer, StepBytes* bytes) {
-    int32_t installed = 0;
+    // Without a readable version.data the engine takes the version from the
+    // files, in a folder that holds an installation: one with the installer
+    // program or a version.data, never one that an operator mistyped.
+    int32_t installed = kInstalledVersionUnknown;
     if (!ReadInstalledVersionNumber(options.folder, &installed)) {
-        std::fprintf(out, "no readable version.data in %s\n", fs_port::NativePath(options.folder).c_str());
-        return 1;
+        installed = kInstalledVersionUnknown;
+        if (!fs_port::PathExists(options.folder + "\\version.data") &&
+            !fs_port::PathExists(options.folder + "\\" + kInstallerFileName)) {
+            std::fprintf(out, "no readable version.data in %s\n", fs_port::NativePath(options.folder).c_str());
+            return 1;
+        }
     }
     ConsoleWindow window(out, settings, installed);
     WaitingStarter starter;
     CGameUpdater updater(options.folder, transfer, &starter);
-    if (options.checkReleases) updater.UseTrustKeys(options.trustKeys);
     updater.m_bInstall = 1;
-    const int outcome = updater.RunUpdate(&window);
+    const int outcome = RunRelayed(options, &updater, [&] { return updater.RunUpdate(&window); });
     bytes->received += updater.ReceivedBytes();
     bytes->full += updater.FullUpdateBytes();
+    bytes->reused += updater.ReusedBytes();
     if (outcome == update_outcome::kUpToDate) return kUpToDateStep;
+    if (updater.StopRequested()) return kStoppedStep;
     if (outcome != update_outcome::kHandedOver) return 1;
-    if (starter.started && fs_port::PathExists(options.folder + "\\" + kHandOffFileName)) {
-        window.Print("installer did not install (exit " + std::to_string(starter.exitCode) +
-                     "); see " + fs_port::NativePath("Log\\installer.log"));
-        return 1;
-    }
+    if (!InstallerTookIt(options, starter, window)) return 1;
     int32_t now = 0;
     if (!ReadInstalledVersionNumber(options.folder, &now) || now == installed) {
         window.Print("the step did not change the installed version");
@@ -276,9 +351,13 @@ int RunHeadlessUpdate(const HeadlessUpdateOptions& options, std::FILE* out, IUpd
     for (int step = 0; step < kMaxHeadlessSteps; ++step) {
         const int result = RunOneStep(options, settings, out, transfer, &bytes);
         if (result == 1) return 1;
+        if (result == kStoppedStep) {
+            PrintBytes(out, bytes);
+            std::fputs("stopped; what was fetched stays for the next run\n", out);
+            return kHeadlessStopped;
+        }
         if (result == kUpToDateStep || options.once) {
-            std::fprintf(out, "downloaded %lld bytes (full update %lld bytes)\n",
-                         static_cast<long long>(bytes.received), static_cast<long long>(bytes.full));
+            PrintBytes(out, bytes);
             return 0;
         }
     }
@@ -287,8 +366,50 @@ int RunHeadlessUpdate(const HeadlessUpdateOptions& options, std::FILE* out, IUpd
 
 namespace {
 
+// Every listed file read in full: the places whose MD5 differs or that are missing.
+std::vector<std::string> DamagedFiles(const std::string& folder, bool* readOut) {
+    CPatchKit patchKit;
+    const VerifyReport report = VerifyGameVersion(folder, patchKit, TheJournal());
+    *readOut = report.verified;
+    return report.mismatches;
+}
+
+}  // namespace
+
+int RunHeadlessRepair(const HeadlessUpdateOptions& options, std::FILE* out, IUpdateTransfer* transfer) {
+    LauncherSettings settings;
+    std::string problem;
+    if (!HeadlessSettings(options, &settings, &problem)) {
+        std::fprintf(out, "%s\n", problem.c_str());
+        return 1;
+    }
+    int32_t installed = 0;
+    bool read = false;
+    const std::vector<std::string> damaged = DamagedFiles(options.folder, &read);
+    if (!read || !ReadInstalledVersionNumber(options.folder, &installed)) {
+        std::fprintf(out, "no readable version.data in %s\n", fs_port::NativePath(options.folder).c_str());
+        return 1;
+    }
+    ConsoleWindow window(out, settings, installed);
+    WaitingStarter starter;
+    CGameUpdater updater(options.folder, transfer, &starter);
+    const int outcome = RunRelayed(options, &updater, [&] { return updater.RunRepair(&window, damaged); });
+    if (updater.StopRequested()) return kHeadlessStopped;
+    if (outcome != update_outcome::kHandedOver) return 1;
+    if (!InstallerTookIt(options, starter, window)) return 1;
+    const std::vector<std::string> left = DamagedFiles(options.folder, &read);
+    DeleteFolderTree(options.folder + "\\" + kWorkFolderName);
+    std::fprintf(out, "repaired %d of %d files, downloaded %lld bytes\n",
+                 static_cast<int>(damaged.size() - std::min(left.size(), damaged.size())),
+                 static_cast<int>(damaged.size()), static_cast<long long>(updater.ReceivedBytes()));
+    return left.empty() ? 0 : 1;
+}
+
+namespace {
+
 // Reads the verb's arguments into options; false after a line on err.
-bool ParseUpdateArgs(const std::vector<std::string>& args, HeadlessUpdateOptions* options, std::FILE* err) {
+bool ParseUpdateArgs(const char* verb, const std::vector<std::string>& args, HeadlessUpdateOptions* options,
+                     std::FILE* err) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const bool hasValue = i + 1 < args.size();
@@ -309,41 +430,76 @@ bool ParseUpdateArgs(const std::vector<std::string>& args, HeadlessUpdateOptions
         } else if (arg == "--trust-key" && hasValue) {
             MinisignPublicKey key;
             if (!ReadPublicKeyFile(args[++i], &key)) {
-                std::fprintf(err, "patchkit update: '%s' is not a minisign public key file\n", args[i].c_str());
+                std::fprintf(err, "patchkit %s: '%s' is not a minisign public key file\n", verb, args[i].c_str());
                 return false;
             }
             options->checkReleases = true;
             options->trustKeys.push_back(key);
         } else {
-            std::fprintf(err, "patchkit update: unexpected argument '%s'\n", arg.c_str());
+            std::fprintf(err, "patchkit %s: unexpected argument '%s'\n", verb, arg.c_str());
             return false;
         }
     }
     if ((options->server.empty() && options->configFile.empty()) || options->folder.empty()) {
-        std::fputs("patchkit update: expects --server URL or --config FILE, --folder DIR [--ftp] [--once]"
-                   " [--trust-key FILE]... [--mirror URL]... [--limit KIBPS]\n",
-                   err);
+        std::fprintf(err,
+                     "patchkit %s: expects --server URL or --config FILE, --folder DIR [--ftp] [--once]"
+                     " [--trust-key FILE]... [--mirror URL]... [--limit KIBPS]\n",
+                     verb);
         return false;
     }
     return true;
 }
 
+// Ctrl-C and SIGTERM: the step stops and keeps its downloads. A lock-free
+// atomic is all a handler may touch.
+std::atomic<bool> g_stopSignalled{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler sets the flag");
+
+extern "C" void OnStopSignal(int) { g_stopSignalled.store(true); }
+
 }  // namespace
 
-int RunUpdateVerb(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+namespace {
+
+// The update and repair verbs: arguments, keys, the log, the signals.
+int RunEngineVerb(const char* verb, const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
+                  int (*run)(const HeadlessUpdateOptions&, std::FILE*, IUpdateTransfer*)) {
     HeadlessUpdateOptions options;
-    if (!ParseUpdateArgs(args, &options, err)) return 2;
+    if (!ParseUpdateArgs(verb, args, &options, err)) return 2;
     if (!options.checkReleases) options.checkReleases = BuiltInTrustKeys(&options.trustKeys);
     options.folder = FullFolderPath(options.folder);
     const UpdateLog log(options.folder);
     if (!log.Attached()) {
-        std::fprintf(err, "patchkit update: the log %s cannot be written\n", fs_port::NativePath(log.Path()).c_str());
+        std::fprintf(err, "patchkit %s: the log %s cannot be written\n", verb, fs_port::NativePath(log.Path()).c_str());
     }
     LogTrustKeys(options.trustKeys, options.checkReleases);
-    const int rc = RunHeadlessUpdate(options, out, nullptr);
-    if (rc != 0) {
-        std::fprintf(err, "patchkit update: the update did not complete; see %s\n",
+    options.stop = &g_stopSignalled;
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+    const int rc = run(options, out, nullptr);
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    if (rc == kHeadlessStopped) {
+        std::fprintf(err, "patchkit %s: stopped\n", verb);
+    } else if (rc != 0) {
+        std::fprintf(err, "patchkit %s: the %s did not complete; see %s\n", verb, verb,
                      fs_port::NativePath(log.Path()).c_str());
     }
     return rc;
+}
+
+}  // namespace
+
+int RunUpdateVerb(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+    return RunEngineVerb("update", args, out, err, [](const HeadlessUpdateOptions& options, std::FILE* printed,
+                                                      IUpdateTransfer* transfer) {
+        return RunHeadlessUpdate(options, printed, transfer);
+    });
+}
+
+int RunRepairVerb(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+    return RunEngineVerb("repair", args, out, err, [](const HeadlessUpdateOptions& options, std::FILE* printed,
+                                                      IUpdateTransfer* transfer) {
+        return RunHeadlessRepair(options, printed, transfer);
+    });
 }

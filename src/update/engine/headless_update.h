@@ -3,6 +3,7 @@
 // release before publishing it (patchkit update).
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -23,6 +24,9 @@ struct HeadlessUpdateOptions {
     // Releases are checked against trustKeys (an empty list refuses all).
     bool checkReleases = false;
     std::vector<MinisignPublicKey> trustKeys;
+    // Set from any thread (a signal handler included): the running step
+    // stops within a second and keeps what it fetched for the next run.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 // A public key file (minisign .pub) is two short lines.
@@ -43,15 +47,29 @@ constexpr int kMaxHeadlessSteps = 1000;
 [[nodiscard]] bool HeadlessSettings(const HeadlessUpdateOptions& options, LauncherSettings* settingsOut,
                                     std::string* problemOut);
 
+// A step that options.stop ended: its downloads stay for the next run.
+constexpr int kHeadlessStopped = 3;
+
 // 0 when the installation ends up at the server's newest version (or did its
-// one step with once), 1 otherwise; the reason is the last line printed.
+// one step with once), kHeadlessStopped after a stop, 1 otherwise; the
+// reason is the last line printed.
 // transfer null: the network clients.
 int RunHeadlessUpdate(const HeadlessUpdateOptions& options, std::FILE* out,
+                      IUpdateTransfer* transfer = nullptr);
+
+// Reads every file of the installation in full and repairs those that
+// differ from version.data or are missing, from the installed version's
+// folder on the server (its state index says where each file's bytes are);
+// 0 when every file then checks out.
+int RunHeadlessRepair(const HeadlessUpdateOptions& options, std::FILE* out,
                       IUpdateTransfer* transfer = nullptr);
 
 // The "update" verb's arguments: --server URL --folder DIR [--ftp] [--once]
 // [--trust-key FILE]... [--mirror URL]... [--limit KIBPS] [--config FILE]
 // (--config may stand in for --server). Releases are checked against the keys of the
 // --trust-key files, else against the built-in keys (when the build has any).
-// Exit status 0 success, 1 failure, 2 wrong usage (one line on err).
+// Ctrl-C and SIGTERM stop it within a second, keeping what it fetched.
+// Exit status 0 success, 1 failure, 2 wrong usage (one line on err), 3 stopped.
 int RunUpdateVerb(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+// The "repair" verb: the same arguments (--once means nothing to it).
+int RunRepairVerb(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);

@@ -52,7 +52,8 @@ bool CDeltaStage::Run(UpdatePlan* remaining, HandOffPlan* handOff, std::vector<V
     for (const auto& [package, members] : byPackage) {
         if (!PatchFromPackage(package, members, handOff)) return false;
     }
-    DeleteFolderTree(m_step.workFolder + kDeltaFolderName);
+    // The delta packages stay in their folder with the step's other kept
+    // downloads: a step paused after this stage takes them up again unfetched.
     std::set<std::string> patched(m_patchedMembers.begin(), m_patchedMembers.end());
     std::vector<PackageGroup> still;
     for (PackageGroup& group : remaining->packages) {
@@ -158,6 +159,7 @@ bool CDeltaStage::PatchFromPackage(const std::string& package, const std::vector
     // Packages in a folder of their own: no name of the list meets the delta file.
     const std::string localPath = m_step.workFolder + kDeltaFolderName + "\\pak\\" + package;
     std::string why = FetchDeltaPackage(package, localPath);
+    if (why.empty()) m_fetchedBytes = SaturatedSum(m_fetchedBytes, std::max<int64_t>(0, fs_port::FileSize(localPath)));
     if (m_step.report.StopHere()) return false;
     CBundle bundle;
     bundle.SetStopFlag(&m_step.stopRequested);
@@ -205,7 +207,7 @@ std::string CDeltaStage::PatchMember(CBundle& bundle, const Candidate& candidate
                             static_cast<unsigned long long>(packed->size), static_cast<long long>(delta.size));
     }
     m_step.report.Unpacking(StringPrintf(update_text::kWaitForPatching, delta.place.c_str()));
-    const std::string deltaPath = m_step.workFolder + kDeltaFolderName + "\\patch.vcdiff";
+    const std::string deltaPath = m_step.workFolder + kDeltaFolderName + "\\patch.delta";
     if (!bundle.Extract(delta.member.c_str(), deltaPath.c_str())) return "delta not unpacked: " + bundle.LastError();
     const std::string outPath = m_step.workFolder + candidate.member.strMember;
     (void)CreateFolderChain(outPath);

@@ -1,7 +1,7 @@
 // The delta road of a version step. When the version folder has
 // patchlist.data, a file whose installed copy is the delta's source is made
-// from the installed copy and a small VCDIFF delta instead of its full
-// package. The result lands in the work folder where the full package's
+// from the installed copy and a small delta (VCDIFF or bsdiff) instead of its
+// full package. The result lands in the work folder where the full package's
 // member would have been unpacked, checked against its MD5, and joins the
 // hand-off like any unpacked member; the installer never knows the
 // difference. Every failure costs only that file's full package, in the same
@@ -39,6 +39,8 @@ public:
     // ended the run.
     [[nodiscard]] bool Run(UpdatePlan* remaining, HandOffPlan* handOff, std::vector<VerifyCacheLine>* checkedOut);
     [[nodiscard]] size_t PatchedFiles() const { return m_patched; }
+    // The bytes of the delta packages the stage took.
+    [[nodiscard]] int64_t FetchedBytes() const { return m_fetchedBytes; }
 
 private:
     struct Candidate {
@@ -59,4 +61,5 @@ private:
     std::vector<VerifyCacheLine>* m_checked = nullptr;
     std::vector<std::string> m_patchedMembers;  // member paths made by delta
     size_t m_patched = 0;
+    int64_t m_fetchedBytes = 0;
 };

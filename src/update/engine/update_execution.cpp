@@ -29,8 +29,8 @@ int CGameUpdater::PrepareUpdate() {
     // An installer still running from an earlier update may hold files in
     // the work folder: stop it first.
     m_pStarter->StopLeftoverInstaller();
-    DeleteFolderTree(folder);
-    if (!fs_port::MakeDirectory(folder)) {
+    // Downloads toward the same version stay for this step to continue.
+    if (!m_fetcher.PrepareWorkFolder(folder + "\\", VersionNumberToText(m_target.nVersion))) {
         Fail(StringPrintf(update_text::kWorkFolderFailed, fs_port::NativePath(folder).c_str()));
         return 0;
     }
@@ -61,6 +61,11 @@ int CGameUpdater::ExecuteUpdate() {
     CDeltaStage deltas(step);
     if (!deltas.Run(&remaining, &handOff, &m_checkedFiles)) return 0;
     Log(EntryKind::Info, StringPrintf(update_text::kDownloadStart, static_cast<long long>(plan.totalSize)));
+    int64_t stepBytes = deltas.FetchedBytes();
+    for (const PackageGroup& group : remaining.packages) {
+        stepBytes = SaturatedSum(stepBytes, PlannedDownloadBytes(m_fetcher, group));
+    }
+    m_fetcher.SetStepBytes(stepBytes);
     BeginStepProgress(remaining);
     CPackagePipeline pipeline(step);
     if (!pipeline.Run(remaining, &handOff, &m_checkedFiles)) return 0;
@@ -71,9 +76,11 @@ int CGameUpdater::ExecuteUpdate() {
     ReportStatus(0, 0.0f, update_text::kPreparingInstall);
     Log(EntryKind::Info, update_text::kPreparingInstall);
     if (StopHere()) return 0;
-    if (handOff.IsEmpty()) return 1;
-    if (!HandOver(step, *m_pStarter, handOff, m_checkedFiles)) return 0;
-    m_nHandedOverVersion = m_target.nVersion;
+    if (!handOff.IsEmpty() && !HandOver(step, *m_pStarter, handOff, m_checkedFiles)) return 0;
+    // Handed over (or nothing to install): the installation's end empties
+    // the work folder, and nothing in it continues any more.
+    m_fetcher.EndKeeping();
+    if (!handOff.IsEmpty()) m_nHandedOverVersion = m_target.nVersion;
     return 1;
 }
 

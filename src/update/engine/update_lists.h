@@ -68,9 +68,10 @@ std::string SameFileKey(const std::string& path);
 // True when the extra field is an MD5 digest (32 hex digits, either case).
 bool IsDigestText(const std::string& text);
 
-// One line of patchlist.data: a VCDIFF delta, a member of a delta package,
-// that turns the installed file whose MD5 is sourceMd5 into the new file
-// whose MD5 is targetMd5. Fields in this order, tab-separated.
+// One line of patchlist.data: a delta (VCDIFF or bsdiff, as its first bytes
+// say), a member of a delta package, that turns the installed file whose MD5
+// is sourceMd5 into the new file whose MD5 is targetMd5. Fields in this
+// order, tab-separated.
 struct DeltaMember {
     std::string package;    // the delta package, a plain file name
     std::string member;     // the delta's name inside it

@@ -114,9 +114,9 @@ bool CPackagePipeline::Run(const UpdatePlan& plan, HandOffPlan* handOff, std::ve
         const bool haltedHere = result != 0 && previous.kind == UnpackedPackage::Kind::Halted;
         if (!haltedHere && !SettleUnpack(std::move(previous), handOff)) return false;
         if (result != 0 && cutShort) {
-            // That failure may have cut this download short: fetch it anew.
+            // That failure may have cut this download short: it continues
+            // from the bytes it has.
             ResetHalt();
-            (void)fs_port::RemoveFile(m_step.workFolder + group.name);
             continue;
         }
         if (result != 0) {
@@ -151,7 +151,6 @@ void CPackagePipeline::FailDownload(int result, const PackageGroup& group) {
     m_step.report.Fail(m_step.fetcher.FailureText(StringPrintf(update_text::kPackageDownloadFailed, result * 10)));
     Log(EntryKind::Error, m_plan->baseUrl + group.name);
     Log(EntryKind::Error, m_step.workFolder + group.name);
-    if (m_step.fetcher.AllOrNothing()) DiscardDownloads();
 }
 
 void CPackagePipeline::AnnounceUnpack(const PackageGroup& group, bool first) {
@@ -162,21 +161,27 @@ void CPackagePipeline::AnnounceUnpack(const PackageGroup& group, bool first) {
     m_step.report.Unpacking(StringPrintf(update_text::kWaitForUnpackaging, group.name.c_str()));
 }
 
-void CPackagePipeline::DiscardDownloads() { DeleteFolderTree(m_step.launcherFolder + "\\" + kWorkFolderName); }
-
 // Takes what a package's unpacking gave. A package that failed its check is
-// fetched again, and unpacked here, for as long as the transfer has another
-// host for it; nothing else runs meanwhile.
+// fetched again, and unpacked here: a kept download from the same host, one
+// fetched in this step from the next host for as long as the transfer has
+// one; nothing else runs meanwhile. A damaged package does not stay.
 bool CPackagePipeline::SettleUnpack(UnpackedPackage unpacked, HandOffPlan* handOff) {
     for (int fetches = 1; unpacked.kind == UnpackedPackage::Kind::Damaged && fetches < kMaxFetchesPerPackage;
          ++fetches) {
         const PackageGroup& group = *unpacked.group;
         const std::string url = m_plan->baseUrl + group.name;
-        if (!m_step.fetcher.LeaveHostOf(group.name)) break;
-        Log(EntryKind::Notice, unpacked.reason.empty() ? unpacked.text : unpacked.text + " : " + unpacked.reason);
-        TheJournal().AddEntryF(EntryKind::Notice, update_text::kPackageFetchAgain, group.name.c_str(), url.c_str());
+        const std::string why = unpacked.reason.empty() ? unpacked.text : unpacked.text + " : " + unpacked.reason;
+        if (m_step.fetcher.DropDownload(group.name)) {
+            TheJournal().AddEntryF(EntryKind::Notice, update_text::kKeptDownloadAgain, group.name.c_str(),
+                                   why.c_str());
+        } else if (m_step.fetcher.LeaveHostOf(group.name)) {
+            Log(EntryKind::Notice, why);
+            TheJournal().AddEntryF(EntryKind::Notice, update_text::kPackageFetchAgain, group.name.c_str(),
+                                   url.c_str());
+        } else {
+            break;
+        }
         ResetHalt();
-        (void)fs_port::RemoveFile(m_step.workFolder + group.name);
         const int result = FetchPackage(group);
         if (m_step.report.StopHere()) return false;
         if (result != 0) {
@@ -209,7 +214,9 @@ void CPackagePipeline::ReportUnpackFailure(const UnpackedPackage& unpacked) {
     m_step.report.Fail(unpacked.text, unpacked.reason);
     TheJournal().TrapFaults(false);
     if (unpacked.box) m_step.report.ManualUpdateBox();
-    if (unpacked.refused) DiscardDownloads();
+    if (unpacked.group != nullptr && unpacked.kind == UnpackedPackage::Kind::Damaged) {
+        (void)m_step.fetcher.DropDownload(unpacked.group->name);
+    }
 }
 
 // On the second thread: the signed manifest's check of the package, then its
@@ -225,7 +232,6 @@ UnpackedPackage CPackagePipeline::UnpackPackage(const PackageGroup& group) {
         unpacked.kind = m_step.halt.load() ? UnpackedPackage::Kind::Halted : UnpackedPackage::Kind::Damaged;
         unpacked.text = failure.shown;
         unpacked.reason = failure.reason;
-        unpacked.refused = true;
         return unpacked;
     }
     CBundle bundle;

@@ -35,7 +35,6 @@ struct UnpackedPackage {
     std::string text;     // the failure as shown
     std::string reason;   // and its cause, for the log
     bool box = false;     // the failure asks the player for a manual update
-    bool refused = false; // the signed manifest refused it: the version's downloads go
 };
 
 // A package's download as planned before its transfer begins: its size in
@@ -63,8 +62,6 @@ private:
     [[nodiscard]] bool PlaceInstallerProgram(const PackageMember& member, UnpackedPackage* unpackOut);
     [[nodiscard]] bool SettleUnpack(UnpackedPackage unpacked, HandOffPlan* handOff);
     void ReportUnpackFailure(const UnpackedPackage& unpacked);
-    // A signed release is all or nothing: no part of it stays behind.
-    void DiscardDownloads();
 
     const StepContext& m_step;
     const UpdatePlan* m_plan = nullptr;

@@ -31,9 +31,14 @@ public:
     }
     // The step has ended (handed over, failed or stopped): no progress shows.
     virtual void EndProgress() {}
+    // kInstalledVersionUnknown when version.data is missing or unreadable.
     [[nodiscard]] virtual int32_t InstalledVersion() const = 0;
     [[nodiscard]] virtual LauncherSettings Settings() const = 0;
 };
+
+// The installed version of a game folder whose version.data is missing or
+// cannot be read: the engine takes it from the files (see CGameUpdater).
+constexpr int32_t kInstalledVersionUnknown = -1;
 
 // maxBytes of a fetch that has no cap of its own (the clients' file limits
 // still hold).
@@ -42,6 +47,11 @@ constexpr int64_t kNoByteCap = -1;
 // The result of a fetch that stalled (too few bytes over a stall window, or
 // none): no client gives this code itself.
 constexpr int kFetchStalled = 6;
+// The result of a span fetch that the server answered with the whole file
+// (it ignores ranges, or the file changed) or cannot serve by ranges at all
+// (an FTP server without REST), or of a transfer without spans: the caller
+// fetches the whole file instead. No client gives this code itself.
+constexpr int kFetchRangesIgnored = 7;
 
 // One remote file per call, with the clients' result codes (0 success). The
 // stop flag is the engine's; an implementation gives up soon after it is set.
@@ -62,11 +72,25 @@ public:
     [[nodiscard]] virtual int FetchToMemory(int32_t transferMode, const std::string& url,
                                             int64_t maxBytes, std::string* contentOut,
                                             const std::atomic<bool>* stop) = 0;
+    // Bytes [first, first + length) of the remote file into localPath,
+    // written from its start; watch.answered hears the file's whole size.
+    // kFetchRangesIgnored with *rangesIgnoredOut (may be null) true when the
+    // server cannot give the span alone; that does not count against the
+    // host. This default has no spans at all.
+    [[nodiscard]] virtual int FetchSpanToFile(int32_t transferMode, const std::string& url,
+                                              const std::string& localPath, int64_t first, int64_t length,
+                                              const std::atomic<bool>* stop, bool* rangesIgnoredOut,
+                                              const FetchWatch& watch) {
+        (void)transferMode, (void)url, (void)localPath, (void)first, (void)length, (void)stop, (void)watch;
+        if (rangesIgnoredOut) *rangesIgnoredOut = true;
+        return kFetchRangesIgnored;
+    }
     // After a file from url failed its check: leaves url's host for the rest
     // of the step and gives true when another host remains to fetch from.
     virtual bool LeaveHostOf(const std::string& url) { (void)url; return false; }
     // The status text of the last failed fetch when the failure has one of
-    // its own (a stall that its resumes did not end); empty otherwise.
+    // its own (a stall that its resumes did not end, an https host that
+    // cannot be trusted); empty otherwise.
     [[nodiscard]] virtual std::string FailureText() const { return std::string(); }
 };
 

@@ -21,6 +21,17 @@ int ByteCountingTransfer::FetchToFile(int32_t transferMode, const std::string& u
     return result;
 }
 
+int ByteCountingTransfer::FetchSpanToFile(int32_t transferMode, const std::string& url, const std::string& localPath,
+                                          int64_t first, int64_t length, const std::atomic<bool>* stop,
+                                          bool* rangesIgnoredOut, const FetchWatch& watch) {
+    FetchWatch counted = watch;
+    counted.wrote = [this, &watch](int64_t offset, const char* data, size_t size) {
+        m_received += static_cast<int64_t>(size);
+        if (watch.wrote) watch.wrote(offset, data, size);
+    };
+    return m_inner->FetchSpanToFile(transferMode, url, localPath, first, length, stop, rangesIgnoredOut, counted);
+}
+
 int ByteCountingTransfer::FetchToMemory(int32_t transferMode, const std::string& url, int64_t maxBytes,
                                         std::string* contentOut, const std::atomic<bool>* stop) {
     const int result = m_inner->FetchToMemory(transferMode, url, maxBytes, contentOut, stop);

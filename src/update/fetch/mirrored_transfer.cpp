@@ -3,16 +3,22 @@
 #include <thread>
 
 #include "journal/journal.h"
+#include "net/http_header.h"
 #include "platform/file_system.h"
 #include "platform/text_format.h"
 #include "update/report/status_texts.h"
 
 namespace {
 
+// A host for HTTP holds "https://" when it is served over TLS.
+std::string HttpUrlPrefix(const std::string& host) {
+    return (IsHttpsUrl(host) ? "" : "http://") + host + "/";
+}
+
 // A mirror for FTP may name its own port; without one it listens where
 // UpdateIP does.
 std::string MirrorUrlPrefix(const LauncherSettings& settings, const std::string& host) {
-    if (settings.TransferMode == kTransferModeHttp) return "http://" + host + "/";
+    if (settings.TransferMode == kTransferModeHttp) return HttpUrlPrefix(host);
     if (host.find(':') != std::string::npos) return "ftp://" + host + "\\";
     return "ftp://" + host + ":" + settings.UpdatePort + "\\";
 }
@@ -41,7 +47,7 @@ std::string FileOfUrl(const std::string& url) { return url.substr(url.find_last_
 }  // namespace
 
 std::string ServerUrlPrefix(const LauncherSettings& settings) {
-    if (settings.TransferMode == kTransferModeHttp) return StringPrintf("http://%s/", settings.UpdateIP.c_str());
+    if (settings.TransferMode == kTransferModeHttp) return HttpUrlPrefix(settings.UpdateIP);
     return StringPrintf("ftp://%s:%s\\", settings.UpdateIP.c_str(), settings.UpdatePort.c_str());
 }
 
@@ -68,6 +74,17 @@ int CMirroredTransfer::FetchToFile(int32_t transferMode, const std::string& url,
         return m_inner->FetchToFile(transferMode, hostUrl, localPath, maxBytes, stop, notFound, watch);
     };
     return Rotate(url, fetch, [&] { (void)fs_port::RemoveFile(localPath); }, stop, notFoundOut);
+}
+
+int CMirroredTransfer::FetchSpanToFile(int32_t transferMode, const std::string& url, const std::string& localPath,
+                                       int64_t first, int64_t length, const std::atomic<bool>* stop,
+                                       bool* rangesIgnoredOut, const FetchWatch& watch) {
+    if (rangesIgnoredOut) *rangesIgnoredOut = false;
+    const Fetch fetch = [&](const std::string& hostUrl, bool*) {
+        return m_inner->FetchSpanToFile(transferMode, hostUrl, localPath, first, length, stop, rangesIgnoredOut,
+                                        watch);
+    };
+    return Rotate(url, fetch, [&] { (void)fs_port::RemoveFile(localPath); }, stop, nullptr);
 }
 
 int CMirroredTransfer::FetchToMemory(int32_t transferMode, const std::string& url, int64_t maxBytes,
@@ -102,7 +119,11 @@ int CMirroredTransfer::Rotate(const std::string& url, const Fetch& fetch, const 
                                                            m_hosts[i].name.c_str(), hostUrl.c_str());
             return 0;
         }
-        if (Stopped(stop) || (notFound && notFoundOut != nullptr)) return result;
+        // A host that sends whole files for spans is fine for whole files.
+        if (Stopped(stop) || result == kFetchRangesIgnored || (notFound && notFoundOut != nullptr)) return result;
+        // The client's own words (an https host that cannot be trusted) say
+        // more than the error number.
+        if (m_failureText.empty()) m_failureText = m_inner->FailureText();
         const std::string reason = m_failureText.empty() ? "error " + std::to_string(result) + " on " + path
                                                          : m_failureText;
         if (!Leave(i, reason)) break;

@@ -56,6 +56,11 @@ public:
                                   const FetchWatch& watch) override;
     [[nodiscard]] int FetchToMemory(int32_t transferMode, const std::string& url, int64_t maxBytes,
                                     std::string* contentOut, const std::atomic<bool>* stop) override;
+    // Like FetchToFile; a host that cannot give the span alone
+    // (kFetchRangesIgnored) is not left: the caller fetches the whole file.
+    [[nodiscard]] int FetchSpanToFile(int32_t transferMode, const std::string& url, const std::string& localPath,
+                                      int64_t first, int64_t length, const std::atomic<bool>* stop,
+                                      bool* rangesIgnoredOut, const FetchWatch& watch) override;
     bool LeaveHostOf(const std::string& url) override;
     [[nodiscard]] std::string FailureText() const override { return m_failureText; }
 
@@ -83,6 +88,6 @@ private:
     std::string m_failureText;
 };
 
-// What the engine's URLs start with: "http://UpdateIP/" for HTTP and
-// "ftp://UpdateIP:UpdatePort\" for FTP.
+// What the engine's URLs start with: "http://UpdateIP/" for HTTP (UpdateIP
+// + "/" when it holds "https://") and "ftp://UpdateIP:UpdatePort\" for FTP.
 [[nodiscard]] std::string ServerUrlPrefix(const LauncherSettings& settings);

@@ -1,11 +1,15 @@
 // The engine's transfers through the network clients: a new client for every
 // file, HTTP for transfer mode 1 and FTP otherwise, both watching the
 // engine's stop flag and the stall policy.
+#include <mutex>
+
 #include "app/launcher_settings.h"
 #include "net/ftp_client.h"
 #include "net/http_client.h"
 #include "update/engine/updater_ports.h"
+#include "platform/text_format.h"
 #include "update/install/program_start.h"
+#include "update/report/status_texts.h"
 
 namespace {
 
@@ -15,6 +19,22 @@ template <typename Client>
 int Finish(const Client& client, int result, bool* notFoundOut) {
     if (notFoundOut) *notFoundOut = result != 0 && client.NotFound();
     return result != 0 && client.Stalled() ? kFetchStalled : result;
+}
+
+// A span the server cannot give alone turns into kFetchRangesIgnored.
+template <typename Client>
+int FinishSpan(const Client& client, int result, bool* rangesIgnoredOut) {
+    const bool ignored = result != 0 && client.RangesIgnored();
+    if (rangesIgnoredOut) *rangesIgnoredOut = ignored;
+    return ignored ? kFetchRangesIgnored : Finish(client, result, nullptr);
+}
+
+template <typename Client>
+void Watch(Client* client, const FetchWatch& watch) {
+    client->SetProgress(watch.progress);
+    client->SetWriteTap(watch.wrote);
+    client->SetResumeTerms(watch.resume);
+    client->SetAnswered(watch.answered);
 }
 
 template <typename Client>
@@ -34,15 +54,33 @@ public:
         if (transferMode == kTransferModeHttp) {
             CNetworkHTTP http;
             Configure(&http, maxBytes, stop, m_policy);
-            http.SetProgress(watch.progress);
-            http.SetWriteTap(watch.wrote);
-            return Finish(http, http.Download(url, localPath), notFoundOut);
+            Watch(&http, watch);
+            const int result = http.Download(url, localPath);
+            KeepSecureFailure(http);
+            return Finish(http, result, notFoundOut);
         }
         CNetworkFTP ftp;
         Configure(&ftp, maxBytes, stop, m_policy);
-        ftp.SetProgress(watch.progress);
-        ftp.SetWriteTap(watch.wrote);
+        Watch(&ftp, watch);
         return Finish(ftp, ftp.Download(url, localPath, false, nullptr), notFoundOut);
+    }
+
+    // The span's length is its cap.
+    int FetchSpanToFile(int32_t transferMode, const std::string& url, const std::string& localPath, int64_t first,
+                        int64_t length, const std::atomic<bool>* stop, bool* rangesIgnoredOut,
+                        const FetchWatch& watch) override {
+        if (transferMode == kTransferModeHttp) {
+            CNetworkHTTP http;
+            Configure(&http, kNoByteCap, stop, m_policy);
+            Watch(&http, watch);
+            const int result = http.DownloadSpan(url, localPath, first, length);
+            KeepSecureFailure(http);
+            return FinishSpan(http, result, rangesIgnoredOut);
+        }
+        CNetworkFTP ftp;
+        Configure(&ftp, kNoByteCap, stop, m_policy);
+        Watch(&ftp, watch);
+        return FinishSpan(ftp, ftp.DownloadSpan(url, localPath, first, length), rangesIgnoredOut);
     }
 
     int FetchToMemory(int32_t transferMode, const std::string& url, int64_t maxBytes,
@@ -53,8 +91,23 @@ public:
         return Finish(ftp, ftp.Download(url, "", true, contentOut), nullptr);
     }
 
+    // The last HTTP fetch's failure when it was a secure connection's.
+    [[nodiscard]] std::string FailureText() const override {
+        std::lock_guard<std::mutex> hold(m_failureMutex);
+        return m_failureText;
+    }
+
 private:
+    void KeepSecureFailure(const CNetworkHTTP& http) {
+        std::lock_guard<std::mutex> hold(m_failureMutex);
+        m_failureText = http.SecureFailure().empty()
+                            ? std::string()
+                            : StringPrintf(update_text::kSecureConnectionFailed, http.SecureFailure().c_str());
+    }
+
     const StallPolicy m_policy;
+    mutable std::mutex m_failureMutex;
+    std::string m_failureText;
 };
 
 class DetachedStarter : public IProgramStarter {

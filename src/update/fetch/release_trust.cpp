@@ -145,6 +145,11 @@ bool CReleaseTrust::ExpectedSize(const std::string& name, uint64_t* sizeOut, Tru
     return true;
 }
 
+std::string CReleaseTrust::ExpectedSha256(const std::string& name) const {
+    const ManifestEntry* entry = Find(name);
+    return entry ? entry->sha256Hex : std::string();
+}
+
 bool CReleaseTrust::CheckFile(const std::string& name, const std::string& path, TrustRefusal* refusalOut,
                               const std::atomic<bool>* stop) const {
     uint64_t expected = 0;

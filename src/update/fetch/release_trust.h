@@ -65,6 +65,8 @@ public:
     // fetch; false (refused) when the manifest does not name it.
     [[nodiscard]] bool ExpectedSize(const std::string& name, uint64_t* sizeOut, TrustRefusal* refusalOut) const;
     [[nodiscard]] bool Lists(const std::string& name) const { return Find(name) != nullptr; }
+    // The manifest's SHA-256 of a file (lower-case hex); empty when it names none.
+    [[nodiscard]] std::string ExpectedSha256(const std::string& name) const;
     // The fetched file at path against the manifest's size and SHA-256,
     // streamed from the disk; a set *stop (may be null) ends the read, and the
     // file counts as refused.

@@ -154,9 +154,13 @@ bool CVersionFetcher::CheckVersionList(const std::string& raw, StepFailure* fail
     return false;
 }
 
+std::string CVersionFetcher::VersionBaseUrl(const std::string& versionText) const {
+    return m_serverPrefix + versionText + (m_transferMode == kTransferModeHttp ? "/" : "\\");
+}
+
 bool CVersionFetcher::OpenVersion(const std::string& versionText, const std::string& pinnedSha256,
                                   StepFailure* failureOut) {
-    m_baseUrl = m_serverPrefix + versionText + (m_transferMode == kTransferModeHttp ? "/" : "\\");
+    m_baseUrl = VersionBaseUrl(versionText);
     if (!m_trust.Enabled()) return true;
     std::string manifest;
     std::string signature;
@@ -235,6 +239,74 @@ bool CVersionFetcher::ListedSize(const std::string& name, uint64_t* sizeOut) con
     return m_trust.Enabled() && m_trust.ExpectedSize(name, sizeOut, &refusal);
 }
 
+bool CVersionFetcher::PrepareWorkFolder(const std::string& workFolder, const std::string& versionText) {
+    m_workFolder = workFolder;
+    {
+        std::lock_guard<std::mutex> hold(m_digestMutex);
+        m_usedKept.clear();
+        m_written.clear();
+    }
+    const std::string base = VersionBaseUrl(versionText);
+    if (m_kept.Open(workFolder) && m_kept.IsFor(versionText, base)) {
+        m_kept.KeepOnlyItsFiles();
+        TheJournal().AddEntryF(EntryKind::Notice, update_text::kKeptDownloadsLog, versionText.c_str());
+        return true;
+    }
+    DeleteFolderTree(workFolder);
+    if (!fs_port::MakeDirectory(workFolder.substr(0, workFolder.size() - 1))) return false;
+    m_kept.Start(workFolder, versionText, base);
+    return true;
+}
+
+bool CVersionFetcher::KeptEntry(const std::string& name, const std::string& localPath, KeptFile* fileOut) {
+    KeptFile wanted;
+    wanted.name = name;
+    wanted.localPath = localPath.compare(0, m_workFolder.size(), m_workFolder) == 0
+                           ? localPath.substr(m_workFolder.size())
+                           : std::string();
+    uint64_t listed = 0;
+    if (ListedSize(name, &listed)) {
+        wanted.wholeSize = AsCap(listed);
+        wanted.sha256 = m_trust.ExpectedSha256(name);
+    }
+    KeptFile kept;
+    // A kept file is that release's file only while the release still
+    // describes it the same way; anything else starts from the first byte.
+    const bool same = m_kept.Find(name, &kept) && kept.localPath == wanted.localPath && kept.sha256 == wanted.sha256 &&
+                      (wanted.wholeSize < 0 || kept.wholeSize == wanted.wholeSize);
+    const int64_t size = fs_port::FileSize(localPath);
+    if (same && size > 0 && (kept.wholeSize < 0 || size <= kept.wholeSize) &&
+        (kept.complete || !kept.validator.empty() || kept.wholeSize >= 0)) {
+        *fileOut = kept;
+        return true;
+    }
+    if (size >= 0) {
+        TheJournal().AddEntryF(EntryKind::Info, update_text::kKeptDownloadDropped, name.c_str());
+    }
+    m_kept.Forget(name);
+    (void)fs_port::RemoveFile(localPath);
+    wanted.validator.clear();
+    *fileOut = wanted;
+    return false;
+}
+
+bool CVersionFetcher::UseKeptWhole(const KeptFile& entry, const std::string& localPath, const FetchWatch& watch) {
+    // A file of its whole size is used as it is, marked complete or not (a
+    // run may end between its last byte and the mark): it is checked before
+    // it counts, like any kept file.
+    const int64_t size = fs_port::FileSize(localPath);
+    if (entry.wholeSize < 0 || size != entry.wholeSize) return false;
+    {
+        std::lock_guard<std::mutex> hold(m_digestMutex);
+        m_usedKept.insert(entry.name);
+    }
+    m_reused += size;
+    if (watch.progress) watch.progress(size, size);
+    TheJournal().AddEntryF(EntryKind::Notice, update_text::kKeptDownloadUsed, entry.name.c_str(),
+                           static_cast<long long>(size));
+    return true;
+}
+
 int CVersionFetcher::FetchPackage(const std::string& name, const std::string& localPath,
                                   const std::atomic<bool>* stop, const FetchWatch& watch) {
     int64_t cap = kNoByteCap;
@@ -244,19 +316,57 @@ int CVersionFetcher::FetchPackage(const std::string& name, const std::string& lo
         // nothing fails the fetch rather than taking what the server sends.
         cap = ListedSize(name, &size) ? AsCap(size) : 0;
     }
-    Sha256Tap tap;
-    FetchWatch hashed;
-    hashed.progress = watch.progress;
-    hashed.wrote = [&](int64_t offset, const char* data, size_t size) {
-        if (m_trust.Enabled()) tap.Wrote(offset, data, size);
-        if (watch.wrote) watch.wrote(offset, data, size);
-    };
     {
         std::lock_guard<std::mutex> hold(m_digestMutex);
         m_written.erase(localPath);
+        m_usedKept.erase(name);
     }
-    const int result = m_transfer->FetchToFile(m_transferMode, UrlOf(name), localPath, cap, stop, nullptr, hashed);
+    KeptFile entry;
+    const bool kept = KeptEntry(name, localPath, &entry);
+    if (kept && UseKeptWhole(entry, localPath, watch)) return 0;
+    entry.complete = false;
+    m_kept.Record(entry);
+
+    Sha256Tap tap;
+    FetchWatch fetching = watch;
+    if (kept) fetching.resume = {entry.validator, entry.wholeSize};
+    // The kept bytes a continued fetch began after; a fetch that starts
+    // over writes at 0 and took none of them.
+    int64_t continuedAfter = -1;
+    fetching.wrote = [&](int64_t offset, const char* data, size_t size) {
+        if (continuedAfter < 0 || offset == 0) continuedAfter = offset;
+        if (m_trust.Enabled()) tap.Wrote(offset, data, size);
+        if (watch.wrote) watch.wrote(offset, data, size);
+    };
+    // Recorded before the first byte of the answer lands, so that a run cut
+    // off in the middle knows what the bytes on the disk belong to.
+    fetching.answered = [&](const std::string& validator, int64_t wholeSize) {
+        // A stall resume later in this step continues under this answer.
+        fetching.resume = {validator, wholeSize};
+        if (entry.validator != validator || (!m_trust.Enabled() && entry.wholeSize != wholeSize)) {
+            entry.validator = validator;
+            if (!m_trust.Enabled()) entry.wholeSize = wholeSize;
+            m_kept.Record(entry);
+        }
+        if (watch.answered) watch.answered(validator, wholeSize);
+    };
+    const int result = m_transfer->FetchToFile(m_transferMode, UrlOf(name), localPath, cap, stop, nullptr, fetching);
+    // A failed fetch that kept no byte (a 404 leaves an empty file) keeps nothing.
+    if (result != 0 && fs_port::FileSize(localPath) <= 0) m_kept.Forget(name);
+    if (continuedAfter > 0) m_reused += continuedAfter;
+    if (result == 0 && continuedAfter > 0) {
+        // Its front came from the disk, which a power loss may have left
+        // with a hole: a failed check then is not the host's fault.
+        std::lock_guard<std::mutex> hold(m_digestMutex);
+        m_usedKept.insert(name);
+    }
     fs_port::FileStamp stamp;
+    if (result == 0 && !m_trust.Enabled() && fs_port::ReadFileStamp(localPath, &stamp)) {
+        // Unsigned, a whole download is complete: its unpacking checks it.
+        entry.complete = true;
+        entry.wholeSize = static_cast<int64_t>(stamp.size);
+        m_kept.Record(entry);
+    }
     WrittenDigest written;
     if (result == 0 && m_trust.Enabled() && fs_port::ReadFileStamp(localPath, &stamp) &&
         tap.Digest(static_cast<int64_t>(stamp.size), &written.sha256)) {
@@ -265,6 +375,56 @@ int CVersionFetcher::FetchPackage(const std::string& name, const std::string& lo
         m_written[localPath] = written;
     }
     return result;
+}
+
+int CVersionFetcher::FetchSpan(const std::string& versionText, const std::string& package,
+                               const std::string& localPath, int64_t first, int64_t length,
+                               const std::atomic<bool>* stop, bool* rangesIgnoredOut, const FetchWatch& watch) {
+    (void)fs_port::RemoveFile(localPath);
+    return m_transfer->FetchSpanToFile(m_transferMode, VersionBaseUrl(versionText) + package, localPath, first, length,
+                                       stop, rangesIgnoredOut, watch);
+}
+
+int CVersionFetcher::FetchFromVersion(const std::string& versionText, const std::string& package,
+                                      const std::string& localPath, const std::atomic<bool>* stop,
+                                      const FetchWatch& watch) {
+    (void)fs_port::RemoveFile(localPath);
+    return m_transfer->FetchToFile(m_transferMode, VersionBaseUrl(versionText) + package, localPath, kNoByteCap, stop,
+                                   nullptr, watch);
+}
+
+void CVersionFetcher::KeepMember(const std::string& name, const std::string& localPath, uint64_t size,
+                                 const std::string& sha256) {
+    if (localPath.compare(0, m_workFolder.size(), m_workFolder) != 0) return;
+    KeptFile file;
+    file.name = name;
+    file.localPath = localPath.substr(m_workFolder.size());
+    file.wholeSize = AsCap(size);
+    file.sha256 = sha256;
+    file.complete = true;
+    m_kept.Record(file);
+}
+
+bool CVersionFetcher::FindKeptMember(const std::string& name, const std::string& localPath, uint64_t size,
+                                     const std::string& sha256) const {
+    KeptFile kept;
+    return m_kept.Find(name, &kept) && kept.complete && kept.sha256 == sha256 && kept.wholeSize == AsCap(size) &&
+           m_workFolder + kept.localPath == localPath && fs_port::FileSize(localPath) == kept.wholeSize;
+}
+
+bool CVersionFetcher::DropDownload(const std::string& name) {
+    bool used = false;
+    {
+        std::lock_guard<std::mutex> hold(m_digestMutex);
+        used = m_usedKept.erase(name) > 0;
+    }
+    KeptFile entry;
+    if (m_kept.Find(name, &entry)) {
+        m_kept.Forget(name);
+    } else {
+        (void)fs_port::RemoveFile(m_workFolder + name);
+    }
+    return used;
 }
 
 bool CVersionFetcher::CheckPackage(const std::string& name, const std::string& localPath, StepFailure* failureOut,
@@ -283,6 +443,11 @@ bool CVersionFetcher::CheckPackage(const std::string& name, const std::string& l
     const bool asWritten = known && fs_port::ReadFileStamp(localPath, &stamp) && stamp == written.stamp;
     const bool good = asWritten ? m_trust.CheckDigest(name, stamp.size, written.sha256, &refusal)
                                 : m_trust.CheckFile(name, localPath, &refusal, stop);
+    KeptFile entry;
+    if (good && m_kept.Find(name, &entry) && !entry.complete) {
+        entry.complete = true;
+        m_kept.Record(entry);
+    }
     if (!good) *failureOut = FailureOf(refusal);
     return good;
 }

@@ -23,12 +23,14 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "app/launcher_settings.h"
 #include "platform/file_system.h"
 #include "update/engine/updater_ports.h"
+#include "update/fetch/kept_downloads.h"
 #include "update/fetch/release_trust.h"
 
 // A failure as the player sees it and, for the log only, its cause.
@@ -83,19 +85,58 @@ public:
     [[nodiscard]] bool CheckListed(const std::vector<std::string>& names, StepFailure* failureOut) const;
     // The signed manifest's size of a file; false without keys.
     [[nodiscard]] bool ListedSize(const std::string& name, uint64_t* sizeOut) const;
-    // Whether a failed step keeps nothing it fetched (a signed release is all
-    // or nothing).
-    [[nodiscard]] bool AllOrNothing() const { return m_trust.Enabled(); }
+    // Readies the work folder (its path ends in a separator) for a step
+    // toward versionText: what earlier runs fetched toward the same version
+    // from the same server stays (see CKeptDownloads), everything else goes.
+    // False when the folder cannot be made.
+    [[nodiscard]] bool PrepareWorkFolder(const std::string& workFolder, const std::string& versionText);
+    // What the whole step downloads, for the kept downloads' "x of y".
+    void SetStepBytes(int64_t bytes) { m_kept.SetStepBytes(bytes); }
+    // The step was handed over: the downloads are kept no longer.
+    void EndKeeping() { m_kept.Close(); }
 
-    // A package (or delta package) into localPath, at most its listed size,
-    // hashed as it is written; stop may be the step's halt flag.
+    // A package (or delta package) into localPath under the work folder, at
+    // most its listed size, hashed as it is written; stop may be the step's
+    // halt flag. A complete download kept from an earlier run is used
+    // without a byte fetched (CheckPackage, or the unpacking of an unsigned
+    // package, checks it again), a partial one continues under the terms it
+    // came with.
     [[nodiscard]] int FetchPackage(const std::string& name, const std::string& localPath,
                                    const std::atomic<bool>* stop, const FetchWatch& watch);
     // With keys: the fetched package at localPath against the manifest. The
     // digest taken while it was written serves when the file is as it was
-    // then; else the file is read (a set *stop ends that and refuses).
+    // then; else the file is read (a set *stop ends that and refuses). Only
+    // a package that passes counts as complete among the kept downloads.
     [[nodiscard]] bool CheckPackage(const std::string& name, const std::string& localPath,
                                     StepFailure* failureOut, const std::atomic<bool>* stop);
+    // For a catch-up or a repair, from the folder of another version than
+    // the one open (no manifest of it is at hand: what is taken from these
+    // bytes is checked against the state index): bytes [first, first +
+    // length) of a package (*rangesIgnoredOut: the server gives no ranges),
+    // or the whole package.
+    [[nodiscard]] int FetchSpan(const std::string& versionText, const std::string& package,
+                                const std::string& localPath, int64_t first, int64_t length,
+                                const std::atomic<bool>* stop, bool* rangesIgnoredOut, const FetchWatch& watch);
+    [[nodiscard]] int FetchFromVersion(const std::string& versionText, const std::string& package,
+                                       const std::string& localPath, const std::atomic<bool>* stop,
+                                       const FetchWatch& watch);
+    // The package's local file and its kept state go (it is fetched again).
+    // True when it was a kept download, used whole or continued: such a file
+    // may have failed on the disk, not on its host, which may serve it again.
+    bool DropDownload(const std::string& name);
+    // A member that a catch-up or a repair made and checked against the
+    // state index, kept like a download under a name of its own, so that
+    // the next run toward the same version need not fetch it again.
+    void KeepMember(const std::string& name, const std::string& localPath, uint64_t size, const std::string& sha256);
+    // Whether an earlier run toward the same version kept that member with
+    // this size and SHA-256, its file still of that size; the caller checks
+    // its digests before it counts (then NoteReused), or drops it.
+    [[nodiscard]] bool FindKeptMember(const std::string& name, const std::string& localPath, uint64_t size,
+                                      const std::string& sha256) const;
+    void NoteReused(int64_t bytes) { m_reused += bytes; }
+    // Bytes used from kept downloads instead of fetched: whole files, and
+    // the front of each file that continued.
+    [[nodiscard]] int64_t ReusedBytes() const { return m_reused.load(); }
 
     // The status text of the last failed request: the transfer's own (a
     // stall) when it has one, else generic.
@@ -116,6 +157,12 @@ private:
     [[nodiscard]] bool FetchTrustFile(const std::string& url, const std::string& name, int64_t cap,
                                       std::string* bytesOut, bool* missingOut, StepFailure* failureOut);
     [[nodiscard]] bool Stopped() const { return m_stop != nullptr && m_stop->load(); }
+    [[nodiscard]] std::string VersionBaseUrl(const std::string& versionText) const;
+    // The kept entry for a package about to be fetched, as the release now
+    // describes it; false when it must be fetched from its first byte.
+    [[nodiscard]] bool KeptEntry(const std::string& name, const std::string& localPath, KeptFile* fileOut);
+    // A kept complete download that still has its size: used as it is.
+    [[nodiscard]] bool UseKeptWhole(const KeptFile& entry, const std::string& localPath, const FetchWatch& watch);
 
     IUpdateTransfer* m_transfer;
     CReleaseTrust m_trust;
@@ -127,6 +174,10 @@ private:
     // What each package's bytes hashed to as they were written, by local path.
     std::mutex m_digestMutex;
     std::map<std::string, WrittenDigest> m_written;
+    CKeptDownloads m_kept;
+    std::string m_workFolder;
+    std::set<std::string> m_usedKept;  // kept downloads used or continued (under m_digestMutex)
+    std::atomic<int64_t> m_reused{0};
 };
 
 // A list image as the server sends it, deciphered (up to a NUL, as a C string

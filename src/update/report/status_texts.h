@@ -64,6 +64,10 @@ constexpr char kStallResumeLog[] = "下载停滞, %d 秒后续传 (%d/%d) : %s";
 // Update hosts: the host that served a file, and one left for the rest of
 // the step with the reason.
 constexpr char kServedByLog[] = "下载自 %s : %s";
+// An https host whose certificate could not be trusted or that refused the
+// handshake: "host : reason" (unknown issuer, expired, not yet valid, another
+// host name, refused, an alert). The next host is tried.
+constexpr char kSecureConnectionFailed[] = "无法建立安全连接 : %s";
 constexpr char kHostLeftLog[] = "不再使用更新服务器 %s : %s";
 
 // Delta members. None of these ends a step: a file whose delta cannot be
@@ -130,6 +134,36 @@ constexpr char kTrustFileFetchFailed[] = "请求 %s 失败 . 错误代码 : %d";
 
 // A stop request ended the run between two steps or inside a transfer.
 constexpr char kStopped[] = "更新已停止.";
+
+// The work folder's downloads kept from an earlier run toward the same
+// version: kept, one used as it was, one that cannot be continued.
+constexpr char kKeptDownloadsLog[] = "继续版本 %s 的下载, 保留已下载的文件";
+constexpr char kKeptDownloadUsed[] = "使用已下载的 %s (%lld 字节)";
+constexpr char kKeptDownloadDropped[] = "已下载的 %s 无法续传, 重新下载";
+constexpr char kKeptDownloadAgain[] = "已下载的 %s 已损坏, 重新下载 : %s";
+
+// A catch-up or repair: the server gives no byte ranges of a package, or a
+// span did not hold what the state index says; the whole package serves.
+constexpr char kCatchUpNoRanges[] = "服务器不支持按范围下载 %s, 下载整个更新包";
+constexpr char kCatchUpSpanRefused[] = "按范围下载的 %s 与文件索引不符, 改为下载整个更新包 : %s";
+// The newest version's index could not be used for one step there.
+constexpr char kCatchUpTaken[] = "从 %s 直接更新至 %s";
+constexpr char kCatchUpNotTaken[] = "不能直接更新至 %s, 逐个版本更新 : %s";
+// version.data missing or unreadable: the installed version taken from the
+// files against the versions' indexes, or counted as the oldest listed one.
+constexpr char kRecoveringVersion[] = "版本文件不可用, 正在根据游戏文件确定当前版本";
+constexpr char kRecoveredVersion[] = "根据游戏文件确定当前版本为 %s (%d 个文件相符)";
+constexpr char kRecoveredAsOldest[] = "无法根据游戏文件确定当前版本, 按最早的版本 %s 更新";
+// Repair: what the check found, and the server without an index of it.
+constexpr char kRepairFound[] = "发现 %d 个文件损坏, 修复需下载 %s";
+constexpr char kRepairNothing[] = "没有需要修复的文件";
+constexpr char kRepairNoIndex[] = "服务器没有版本 %s 的文件索引, 无法修复";
+constexpr char kRepairNoVersion[] = "服务器上没有版本 %s, 无法修复";
+
+// A step paused by the player, and at the next start one that can go on:
+// the bytes kept and the step's size.
+constexpr char kPausedFormat[] = "已暂停 : 已下载 %s / %s";
+constexpr char kCanContinueFormat[] = "可继续更新 : 已下载 %s / %s";
 
 // The two reporting formats.
 constexpr char kPercentFormat[] = "正在努力更新 :  %.1f %% ->%s";

@@ -51,21 +51,34 @@ TEST_F(FtpServerDownload, FetchesListAndPackagesOnOneLogin) {
 }
 
 TEST_F(FtpServerDownload, ResumesAPartialFileAndRewritesALongerOne) {
+    std::string time;
+    CNetworkFTP first;
+    first.SetAnswered([&](const std::string& validator, int64_t) { time = validator; });
+    ASSERT_EQ(first.Download(Url("\\1003\\pack1.zip"), m_local.File("first.zip"), false, nullptr),
+              ftp_result::kOk);
+    ASSERT_EQ(time.size(), 14u);
+    const int64_t size = static_cast<int64_t>(m_pack.size());
     struct Case {
         const char* name;
         std::string before;
         std::string after;
+        ResumeTerms terms = {};
     };
     const Case cases[] = {
         {"partial file is continued", std::string(4096, 'X'), std::string(4096, 'X') + m_pack.substr(4096)},
         {"longer file is rewritten and cut", m_pack + "stale tail", m_pack},
         {"no file", "", m_pack},
+        {"partial file with the server's MDTM is continued", std::string(4096, 'X'),
+         std::string(4096, 'X') + m_pack.substr(4096), {time, size}},
+        {"partial file with another MDTM is fetched again", std::string(4096, 'X'), m_pack,
+         {"19990101000000", size}},
     };
     for (const Case& c : cases) {
         const std::string local = m_local.File("pack1.zip");
         fs_port::RemoveFile(local);
         if (!c.before.empty()) WriteTextFile(local, c.before);
         CNetworkFTP ftp;
+        ftp.SetResumeTerms(c.terms);
         EXPECT_EQ(ftp.Download(Url("\\1003\\pack1.zip"), local, false, nullptr), ftp_result::kOk) << c.name;
         EXPECT_TRUE(ReadTextFile(local) == c.after) << c.name;
     }
@@ -81,6 +94,23 @@ TEST_F(FtpServerDownload, ResumesAFileOf5GiBCutAt4AndAHalfGiB) {
     EXPECT_EQ(ftp.Download(Url("\\1003\\big.bin"), local, false, nullptr), ftp_result::kOk);
     EXPECT_TRUE(big.Completed(local));
     fs_port::RemoveFile(local);
+}
+
+// The server answers a span's cut transfer as it likes (426, or 226 at the
+// file's end); the login goes on with the next download.
+TEST_F(FtpServerDownload, FetchesSpansAndThenTheListOnOneLogin) {
+    CNetworkFTP ftp;
+    const std::string local = m_local.File("span.bin");
+    for (size_t first : {size_t{0}, size_t{3000000}, m_pack.size() - 100000}) {
+        ASSERT_EQ(ftp.DownloadSpan(Url("\\1003\\pack1.zip"), local, static_cast<int64_t>(first), 100000),
+                  ftp_result::kOk)
+            << first;
+        EXPECT_TRUE(ReadTextFile(local) == m_pack.substr(first, 100000)) << first;
+    }
+    std::string list;
+    ASSERT_EQ(ftp.Download(Url("\\versionlist.data"), "", true, &list), ftp_result::kOk);
+    EXPECT_EQ(list, "1.0.0.2\t1\r\n1.0.0.3\t0\r\n");
+    EXPECT_EQ(Logins(), 1);
 }
 
 TEST_F(FtpServerDownload, AMissingFileGives70AndAMissingFolder60) {

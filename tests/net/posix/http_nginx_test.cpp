@@ -8,8 +8,10 @@
 #include "net/ftp_client.h"
 #include "net/http_client.h"
 #include "net/rate_limiter.h"
+#include "net/tls_port.h"
 #include "platform/file_system.h"
 #include "posix/peer_server.h"
+#include "support/journal_capture.h"
 
 namespace {
 
@@ -53,27 +55,41 @@ protected:
 };
 
 TEST_F(NginxDownload, FetchesWholeResumesAndRestartsAsTheServerAnswers) {
+    std::string etag;
+    CNetworkHTTP first;
+    first.SetAnswered([&](const std::string& validator, int64_t) { etag = validator; });
+    ASSERT_EQ(first.Download(Url("/small.bin"), m_local.File("first.bin")), http_result::kOk);
+    ASSERT_EQ(etag.front(), '"');
+    const int64_t size = static_cast<int64_t>(m_small.size());
     struct Case {
         const char* name;
         std::string before;  // "-" for no local file
         std::string status;  // what nginx answered last
         int refusals;        // 416 answers
+        ResumeTerms terms = {};
+        int wholeAnswers = 0;  // 200 answers
     };
     const Case cases[] = {
         {"new file", "-", "206", 0},
         {"partial file resumes with 206", m_small.substr(0, 100000), "206", 0},
         {"complete file: 416 deletes it, then from the start", m_small, "206", 1},
         {"longer file: 416 deletes it, then from the start", m_small + "tail", "206", 1},
+        {"partial file with nginx's ETag goes on", m_small.substr(0, 100000), "206", 0, {etag, size}, 0},
+        {"partial file with a stale ETag comes whole", std::string(100000, 'X'), "200", 0, {"\"x\"", size}, 1},
     };
     for (const Case& c : cases) {
         const std::string local = m_local.File("small.bin");
         fs_port::RemoveFile(local);
         if (c.before != "-") WriteTextFile(local, c.before);
         const int refusedBefore = StatusCount("416");
+        const int wholeBefore = StatusCount("200");
         CNetworkHTTP http;
+        http.SetResumeTerms(c.terms);
         EXPECT_EQ(http.Download(Url("/small.bin"), local), http_result::kOk) << c.name;
         EXPECT_TRUE(ReadTextFile(local) == m_small) << c.name;
         EXPECT_EQ(StatusCountReaching("416", refusedBefore + c.refusals) - refusedBefore, c.refusals)
+            << c.name;
+        EXPECT_EQ(StatusCountReaching("200", wholeBefore + c.wholeAnswers) - wholeBefore, c.wholeAnswers)
             << c.name;
     }
 }
@@ -126,6 +142,29 @@ TEST_F(NginxDownload, ResumesAFileOf5GiBCutAt4AndAHalfGiB) {
     fs_port::RemoveFile(local);
 }
 
+// Spans anywhere in a file, also past 4 GiB, hold exactly the file's bytes.
+TEST_F(NginxDownload, FetchesSpansAtTheStartTheMiddleAndTheEnd) {
+    const test_net::CutBigDownload big;
+    ASSERT_TRUE(big.Write(m_site.File("big.bin"), big.kSize, {big.kSize - 4096}));
+    const int64_t size = static_cast<int64_t>(m_small.size());
+    const struct { const char* path; int64_t first, length; std::string bytes; int64_t whole; } cases[] = {
+        {"/small.bin", 0, 1000, m_small.substr(0, 1000), size},
+        {"/small.bin", 100000, 70001, m_small.substr(100000, 70001), size},
+        {"/small.bin", size - 17, 17, m_small.substr(m_small.size() - 17), size},
+        {"/big.bin", big.kSize - 4096, 4096, big.mark, big.kSize},
+    };
+    for (const auto& c : cases) {
+        const std::string local = m_local.File("span.bin");
+        int64_t whole = -1;
+        CNetworkHTTP http;
+        http.SetAnswered([&](const std::string&, int64_t answered) { whole = answered; });
+        EXPECT_EQ(http.DownloadSpan(Url(c.path), local, c.first, c.length), http_result::kOk) << c.first;
+        EXPECT_TRUE(ReadTextFile(local) == c.bytes) << c.first;
+        EXPECT_EQ(whole, c.whole) << c.first;
+    }
+    fs_port::RemoveFile(m_site.File("big.bin"));
+}
+
 TEST_F(NginxDownload, AResumeAppendsToTheBytesAlreadyThere) {
     // Wrong bytes in the partial file stay: only the rest is fetched.
     const std::string local = m_local.File("pack.zip");
@@ -165,6 +204,65 @@ TEST_F(NginxDownload, FetchesALargeFileAndReportsProgressToTheEnd) {
     EXPECT_TRUE(monotonic);
     EXPECT_EQ(lastDone, static_cast<int64_t>(big.size()));
     EXPECT_EQ(lastTotal, static_cast<int64_t>(big.size()));
+}
+
+// https against nginx with certificates of a CA the test makes, trusted
+// through the test trust file alone: every fault has its own reason, and
+// only a connection that broke or stalled is tried a second time.
+TEST(NginxHttps, FetchesFromATrustedHostAndRefusesEveryOtherWithItsReason) {
+    TempDir site, certs, local;
+    const std::string content = PatternBytes(300 * 1024 + 17, 3);
+    WriteTextFile(site.File("small.bin"), content);
+    WriteTextFile(site.File("slow.bin"), PatternBytes(64 * 1024, 4));
+    ASSERT_TRUE(test_net::MakeTestCertificates(certs.Path()));
+    SetTestTrustFile(certs.File("ca.pem"));
+    PeerServer server("nginx", site.Path(), "/slow.bin@512/64", certs.Path());
+    ASSERT_NE(server.Port(), 0);
+    const auto https = [&](const char* name, const char* path) {
+        return "https://localhost:" + server.ReadStateFile(std::string("tls-port-") + name) + path;
+    };
+    const std::string plain = "127.0.0.1:" + std::to_string(server.Port());
+    const std::string x1000(1000, 'X');
+    struct Case {
+        const char* name;
+        std::string url;
+        std::string before;  // the local file before
+        int result;
+        std::string logged;  // in the journal
+        bool secure = false;  // logged is also SecureFailure()'s reason
+        std::string after = "-";  // "-": as before; "*": whatever came
+    };
+    const Case cases[] = {
+        {"good host", https("good", "/small.bin"), "", http_result::kOk, "", false, content},
+        {"resume", https("good", "/small.bin"), x1000, http_result::kOk, "", false, x1000 + content.substr(1000)},
+        {"http redirected to https", "http://" + plain + "/up/small.bin", "", http_result::kOk,
+         "to https://localhost:" + server.ReadStateFile("tls-port-good") + "/small.bin", false, content},
+        {"https redirected to http", https("good", "/down/small.bin"), "", http_result::kTransferFailed,
+         "refused: it leaves https for plain http"},
+        {"expired", https("expired", "/small.bin"), "", http_result::kNoConnection, "has expired", true},
+        {"not yet valid", https("future", "/small.bin"), "", http_result::kNoConnection, "not valid yet", true},
+        {"wrong host name", https("wronghost", "/small.bin"), "", http_result::kNoConnection, "another host", true},
+        {"unknown issuer", https("foreign", "/small.bin"), "", http_result::kNoConnection, "issuer is unknown",
+         true},
+        {"plain http on the https port", "https://" + plain + "/small.bin", "", http_result::kNoConnection,
+         "handshake was refused", true},
+        {"drip feed", https("good", "/slow.bin"), "", http_result::kTransferFailed, "no progress: ", false, "*"},
+    };
+    for (const Case& c : cases) {
+        test_net::JournalCapture journal;
+        const std::string path = local.File("fetched.bin");
+        WriteTextFile(path, c.before);
+        CNetworkHTTP http;
+        http.SetStallPolicy(StallPolicy{std::chrono::milliseconds(1000), 1024});
+        EXPECT_EQ(http.Download(c.url, path), c.result) << c.name;
+        EXPECT_TRUE(c.after == "*" || ReadTextFile(path) == (c.after == "-" ? c.before : c.after)) << c.name;
+        EXPECT_GE(journal.Count(c.logged), 1) << c.name;
+        EXPECT_EQ(http.Stalled(), c.after == "*") << c.name;
+        EXPECT_EQ(!http.SecureFailure().empty() && http.SecureFailure().find(c.logged) != std::string::npos,
+                  c.secure)
+            << c.name;
+    }
+    SetTestTrustFile("");
 }
 
 // The process's limit over real servers: the average over the download

@@ -17,10 +17,15 @@ namespace test_net {
 
 class PeerServer {
 public:
-    PeerServer(const std::string& kind, const std::string& root) : m_state(m_dir.File("state")) {
+    // slow: "URI[@RATE[/BURST]]", a file nginx sends at a limited rate;
+    // certs: a folder made by MakeTestCertificates, for https ports as well.
+    PeerServer(const std::string& kind, const std::string& root, const std::string& slow = "",
+               const std::string& certs = "")
+        : m_state(m_dir.File("state")) {
         const std::string command = "/usr/bin/python3 " VANTOREL_PEERS_DIR "/peer.py start " + kind +
                                     " " + m_state + " " + root + " --owner " +
-                                    std::to_string(::getpid()) + " >/dev/null";
+                                    std::to_string(::getpid()) + (slow.empty() ? "" : " --slow " + slow) +
+                                    (certs.empty() ? "" : " --tls " + certs) + " >/dev/null";
         if (RunShell(command) == 0) m_port = std::stoi("0" + ReadTextFile(m_state + "/port"));
     }
     ~PeerServer() { RunShell("/usr/bin/python3 " VANTOREL_PEERS_DIR "/peer.py stop " + m_state); }
@@ -37,6 +42,12 @@ private:
     std::string m_state;
     int m_port = 0;
 };
+
+// A test CA (folder/ca.pem) and the server certificates peer.py serves
+// with --tls; false when openssl failed.
+inline bool MakeTestCertificates(const std::string& folder) {
+    return RunShell("/usr/bin/python3 " VANTOREL_PEERS_DIR "/peer.py certs " + folder + " >/dev/null") == 0;
+}
 
 // Deterministic bytes that differ at every position of a period longer than
 // any buffer, so a shifted or repeated piece shows.

@@ -3,7 +3,9 @@
 // archives, and carrying out the lists by hand turns the old game into the new.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <zlib.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -11,9 +13,12 @@
 #include "package/bundle.h"
 #include "package/fast_file.h"
 #include "package/patch_kit.h"
+#include "package/test_data.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "support/test_support.h"
+#include "trust/file_sha256.h"
+#include "update/engine/state_index.h"
 
 // The engine's own list parsers, once they are part of the core.
 #if __has_include("update/engine/update_lists.h") && __has_include("update/engine/version_list.h")
@@ -121,6 +126,53 @@ protected:
         for (const std::string& line : Lines(ReadList(folder + "dellist.data"))) {
             ASSERT_TRUE(fs_port::RemoveFile(Path(game) + "\\" + line)) << line;
         }
+    }
+
+    StateIndex ReadState(const std::string& version) {
+        StateIndex index;
+        std::string offending;
+        EXPECT_TRUE(ParseStateIndex(ReadList("root/" + version + "/state.data"), &index, &offending)) << offending;
+        EXPECT_EQ(index.version, version);
+        return index;
+    }
+    // Reads the member an entry points at as a fetch of its byte range would:
+    // the local header there must name it, its data unpack to the file.
+    void ExpectMemberAt(const StateEntry& e) {
+        std::ifstream in(Path("root/" + e.sourceVersion + "/" + e.package), std::ios::binary);
+        std::string header(30, '\0');
+        in.seekg(static_cast<std::streamoff>(e.headerOffset)).read(&header[0], 30);
+        ASSERT_EQ(header.substr(0, 4), "PK\x03\x04") << e.place;
+        const auto u16 = [&](size_t at) { return uint8_t(header[at]) | uint8_t(header[at + 1]) << 8; };
+        std::string name(u16(26), '\0'), data(e.packedSize, '\0'), member = e.member;
+        in.read(&name[0], name.size()).seekg(u16(28), std::ios::cur).read(&data[0], data.size());
+        ASSERT_TRUE(in) << e.place;
+        for (char& c : member) c = c == '\\' ? '/' : c;
+        EXPECT_EQ(name, member);
+        EXPECT_EQ(u16(8), e.method) << e.place;
+        std::string content(e.size, '\0');
+        if (e.method == 8) {
+            z_stream z{};
+            ASSERT_EQ(inflateInit2(&z, -MAX_WBITS), Z_OK);
+            z.next_in = reinterpret_cast<Bytef*>(&data[0]);
+            z.avail_in = static_cast<uInt>(data.size());
+            z.next_out = reinterpret_cast<Bytef*>(&content[0]);
+            z.avail_out = static_cast<uInt>(content.size());
+            EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END) << e.place;
+            inflateEnd(&z);
+        } else {
+            content = data;
+        }
+        EXPECT_EQ(Md5OfBytes(content), e.md5) << e.place;
+        EXPECT_EQ(Sha256Hex(content), e.sha256) << e.place;
+    }
+    // 1.0.0.1 from nothing to OLD, 1.0.0.2 to NEW, 1.0.0.3 the same files.
+    void ReleaseThree() {
+        ASSERT_TRUE(fs_port::MakeDirectories(Path("empty")));
+        ASSERT_EQ(Release("empty", "old", "1.0.0.1").exit, 0);
+        ASSERT_EQ(Release("old", "new", "1.0.0.2").exit, 0);
+        const Result r = Release("new", "new", "1.0.0.3");
+        ASSERT_EQ(r.exit, 0) << r.err;
+        EXPECT_EQ(r.out.find("note:"), std::string::npos) << r.out;
     }
 
     TempDir m_dir;
@@ -236,6 +288,43 @@ TEST_F(PatchkitRelease, BadRequestsFailWithOneLineAndLeaveNoFolder) {
     }
 }
 
+// Each changed file's delta is the smaller as stored of the two kinds: a
+// program rebuilt with its addresses moved by bsdiff, level data with an
+// insertion by VCDIFF; each rebuilds the new file through its own tool.
+TEST_F(PatchkitRelease, KeepsTheSmallerKindOfDeltaForEachFile) {
+    Write("old/Vantorel.dll", testdata::ProgramBuild(20000, 0, 0));
+    Write("new/Vantorel.dll", testdata::ProgramBuild(20000, 7000, 64));
+    const std::string level = std::string(200000, 'L') + Noise(100000, 1);
+    Write("old/level.dat", level);
+    Write("new/level.dat", level.substr(0, 250000) + "changed" + level.substr(250000));
+    // An operator who spares the release bsdiff's time gets VCDIFF deltas alone.
+    const Result vcdiffOnly = Release("old", "new", "1.0.0.2", " --delta-format vcdiff");
+    EXPECT_NE(vcdiffOnly.out.find("(0 bsdiff)"), std::string::npos) << vcdiffOnly.out << vcdiffOnly.err;
+    RemoveTree(Path("root"));
+    const Result r = Release("old", "new", "1.0.0.2");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_NE(r.out.find("deltas: 2 of 3 changed files by delta (1 bsdiff)"), std::string::npos) << r.out;
+    CBundle bundle;
+    ASSERT_TRUE(bundle.Open(Path("root/1.0.0.2/delta1.pak").c_str(), kBundleTag));
+    const struct {
+        const char* file;
+        const char* magic;
+        const char* rebuild;  // the tool's command: old, delta, out
+    } kinds[] = {{"Vantorel.dll", "BSDIFF40", "bspatch '%1' '%3' '%2'"},
+                 {"level.dat", "\xD6\xC3\xC4", "xdelta3 -d -f -s '%1' '%2' '%3'"}};
+    for (const auto& kind : kinds) {
+        ASSERT_TRUE(bundle.Extract((std::string("Vantorel\\") + kind.file).c_str(), Path("d").c_str())) << kind.file;
+        EXPECT_EQ(ReadTextFile(Path("d")).rfind(kind.magic, 0), 0u) << kind.file;
+        std::string command = kind.rebuild;
+        for (const auto& [mark, path] : {std::pair{"%1", Path(std::string("old/") + kind.file)},
+                                         std::pair{"%2", Path("d")}, std::pair{"%3", Path("made")}}) {
+            command.replace(command.find(mark), 2, path);
+        }
+        ASSERT_EQ(RunShell(command + " >/dev/null"), 0) << command;
+        EXPECT_EQ(Md5("made"), Md5(std::string("new/") + kind.file)) << kind.file;
+    }
+}
+
 // A changed file gets a delta beside its full member when the delta is the
 // smaller by far; the delta, applied by the xdelta3 tool to the old file,
 // gives the new one, and the full packages still carry every file.
@@ -257,6 +346,9 @@ TEST_F(PatchkitRelease, DeltasOfChangedFilesUnderTheThreshold) {
         {" --delta-threshold 0", 1, ""},
         {" --delta-threshold 50%", 1, ""},
         {" --no-delta --delta-threshold 50", 1, ""},
+        {" --delta-format bsdiff", 0, "deltas: 1 of 2 changed files by delta"},
+        {" --delta-format zstd", 1, ""},
+        {" --no-delta --delta-format vcdiff", 1, ""},
     };
     for (const auto& c : cases) {
         RemoveTree(Path("root"));
@@ -336,6 +428,71 @@ TEST_F(PatchkitRelease, EngineParsersReadWhatReleaseWrites) {
 #else
     GTEST_SKIP() << "the engine's list parsers are not in this tree yet";
 #endif
+}
+
+// Each file of a version is located in the newest package that holds its
+// content, and the bytes there are that member's local header and data.
+TEST_F(PatchkitRelease, StateIndexPointsAtTheNewestPackageHoldingEachFile) {
+    ReleaseThree();
+    const StateIndex index = ReadState("1.0.0.3");
+    EXPECT_EQ(index.entries.size(), 6u);
+    const struct {
+        const char* place;
+        const char* source;
+    } rows[] = {{"same.dat", "1.0.0.1"},
+                {"changed.dat", "1.0.0.2"},
+                {"sub\\中文.dat", "1.0.0.2"},
+                {"Vantorel_Data\\level2.dat", "1.0.0.2"},
+                {"version.data", "1.0.0.3"}};
+    for (const auto& row : rows) {
+        const StateEntry* entry = FindStateEntry(index, row.place);
+        ASSERT_NE(entry, nullptr) << row.place;
+        EXPECT_EQ(entry->sourceVersion, row.source) << row.place;
+    }
+    for (const StateEntry& entry : index.entries) ExpectMemberAt(entry);
+    // A new release of 1.0.0.2 moves bytes that 1.0.0.3's index points at.
+    const Result again = Release("old", "new", "1.0.0.2");
+    EXPECT_NE(again.out.find("note: state.data of 1.0.0.3 locates files in the packages of 1.0.0.2"),
+              std::string::npos)
+        << again.out;
+}
+
+// index writes for a tree released without state.data what release would
+// have, and names every file whose bytes no listed version folder holds.
+TEST_F(PatchkitRelease, IndexWritesWhatReleaseWouldAndNamesFilesWithoutSource) {
+    ReleaseThree();
+    ASSERT_EQ(Run("keygen --no-password --public k.pub --secret k.key").exit, 0);
+    std::vector<std::string> released;
+    for (const char* version : {"1.0.0.1", "1.0.0.2", "1.0.0.3"}) {
+        released.push_back(ReadList(std::string("root/") + version + "/state.data"));
+        ASSERT_TRUE(fs_port::RemoveFile(Path(std::string("root/") + version + "/state.data")));
+    }
+    const struct {
+        const char* what;
+        const char* shell;  // run before the index verb
+        const char* args;
+        int exit;
+        const char* said;
+    } rows[] = {
+        {"all three", "true", "", 0, "1.0.0.3: state.data written, 6 files, 5 of them from earlier versions"},
+        {"nothing left to do", "true", "", 0, "every listed version has its state.data"},
+        {"one named, and signed", "true", " --version 1.0.0.2 --sign k.key", 0, "1.0.0.2: state.data written"},
+        {"a signed tree", "rm root/1.0.0.2/state.data", "", 0, "note: the tree is signed; run 'patchkit sign"},
+        {"a pruned folder", "rm -r root/1.0.0.1 && rm root/1.0.0.3/state.data", "", 1, "no source\tsame.dat\n"},
+    };
+    for (const auto& row : rows) {
+        ASSERT_EQ(RunShell("cd '" + m_dir.Path() + "' && " + row.shell), 0) << row.what;
+        const Result r = Run(std::string("index --server-root root") + row.args);
+        EXPECT_EQ(r.exit, row.exit) << row.what << r.err;
+        EXPECT_NE(r.out.find(row.said), std::string::npos) << row.what << ": " << r.out;
+        if (row.exit == 0) {
+            for (size_t i = 0; i < released.size(); ++i) {
+                EXPECT_EQ(ReadList("root/1.0.0." + std::to_string(i + 1) + "/state.data"), released[i]) << row.what;
+            }
+        }
+    }
+    EXPECT_FALSE(fs_port::PathExists(Path("root/1.0.0.3/state.data")));
+    EXPECT_NE(ReadTextFile(Path("root/1.0.0.2/release.manifest")).find(" state.data\r\n"), std::string::npos);
 }
 
 }  // namespace

@@ -124,7 +124,7 @@ TEST_F(Patchkit, WrongUsageIsOneLineAndExitTwo) {
                               "delta a b", "apply a b c d", "delta --level 0 a b c", "delta --level 6x a b c",
                               "delta --source-window 0 a b c", "delta --source-window 99999 a b c",
                               "delta --level +3 a b c", "delta --source-window ' 8' a b c",
-                              "apply --level 3 a b c"};
+                              "apply --level 3 a b c", "delta --format zstd a b c"};
     for (const char* command : commands) {
         const Result r = Run(command);
         EXPECT_EQ(r.exit, 2) << command;
@@ -160,6 +160,8 @@ TEST_F(Patchkit, FailuresAreOneLineAndLeaveNoOutput) {
     Write("older.txt", older);
     ASSERT_EQ(Run("delta older.txt b.txt b.delta").exit, 0);
     Write("cut.delta", Read("b.delta").substr(0, 12));
+    ASSERT_EQ(Run("delta --format bsdiff older.txt b.txt b.bsdiff").exit, 0);
+    Write("cut.bsdiff", Read("b.bsdiff").substr(0, Read("b.bsdiff").size() / 2));
 
     struct Case {
         const char* command;
@@ -186,6 +188,10 @@ TEST_F(Patchkit, FailuresAreOneLineAndLeaveNoOutput) {
         {"apply a.txt plain.txt out.bin", "not a VCDIFF delta"},
         {"apply a.txt cut.delta out.bin", "cut short"},
         {"apply a.txt b.delta out.bin", "old file"},
+        {"delta --format bsdiff missing.txt b.txt out.delta", "cannot read the old file"},
+        {"delta --format best a.txt b.txt no-such-folder/out.delta", "cannot create"},
+        {"apply older.txt cut.bsdiff out.bin", "damaged delta"},
+        {"apply a.txt b.bsdiff out.bin", "outside the old file"},
     };
     const std::set<std::string> before = Names();
     for (const Case& c : cases) {

@@ -111,6 +111,7 @@ const ButtonSpec kButtons[] = {
     {"update", IDI_UPDATE_NORMAL, 196, 48},     {"start", IDI_START_NORMAL, 172, 131},
     {"minimise", IDI_MINIMISE_NORMAL, 43, 37},  {"close", IDI_CLOSE_NORMAL, 43, 37},
     {"copy", IDI_COPY_NORMAL, 136, 44},         {"dismiss", IDI_DISMISS_NORMAL, 136, 44},
+    {"pause", IDI_PAUSE_NORMAL, 196, 48},       {"continue", IDI_CONTINUE_NORMAL, 196, 48},
 };
 
 TEST(ResourcePictures, ButtonsHaveFourDistinct32BitLooksAtTheirSizes) {

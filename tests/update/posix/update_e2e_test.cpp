@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -21,10 +22,14 @@
 
 #include "app/util/launcher_util.h"
 #include "maintenance/verify_version.h"
+#include "net/tls_port.h"
 #include "package/patch_kit.h"
 #include "platform/text_encoding.h"
 #include "trust/built_in_keys.h"
+#include "trust/file_sha256.h"
+#include "update/engine/game_updater.h"
 #include "update/engine/headless_update.h"
+#include "update/fetch/kept_downloads.h"
 #include "update/support/updater_fixture.h"
 
 #define VANTOREL_PEERS_DIR VANTOREL_SOURCE_DIR "/tests/peers"
@@ -210,11 +215,12 @@ struct Installation {
             options.checkReleases = true;
             options.trustKeys = keysOf->Keys();
         }
-        const int rc = RunHeadlessUpdate(options, out, transfer);
+        const int rc = repair ? RunHeadlessRepair(options, out, transfer) : RunHeadlessUpdate(options, out, transfer);
         std::fclose(out);
         *printed = ReadTextFile(outDir.File("out"));
         return rc;
     }
+    bool repair = false;  // Update runs a repair instead
 };
 
 // The printed status lines that mark where a run is, in their order.
@@ -324,6 +330,168 @@ TEST(UpdateEndToEnd, ResumesAPackageCutInTheMiddle) {
     EXPECT_EQ(Patchkit("verify '" + inst.launcher.Path() + "'"), 1);
 }
 
+// The first version's folder, released late: the index of the later ones
+// then finds every file a source.
+void ReleaseFirstVersionAndIndex(const Installation& inst) {
+    TempDir empty;
+    ASSERT_EQ(Patchkit("release --from '" + empty.Path() + "' --to '" + inst.games.File("1") +
+                       "' --version 1.0.0.1 --server-root '" + inst.site.Path() + "'"),
+              0);
+    ASSERT_EQ(Patchkit("index --server-root '" + inst.site.Path() + "'"), 0);
+}
+
+// The clients without their spans: every span is answered "no ranges".
+class WholeFilesTransfer : public IUpdateTransfer {
+public:
+    int FetchToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t maxBytes,
+                    const std::atomic<bool>* stop, bool* notFoundOut, const FetchWatch& watch) override {
+        return NetworkTransfer().FetchToFile(mode, url, localPath, maxBytes, stop, notFoundOut, watch);
+    }
+    int FetchToMemory(int32_t mode, const std::string& url, int64_t maxBytes, std::string* contentOut,
+                      const std::atomic<bool>* stop) override {
+        return NetworkTransfer().FetchToMemory(mode, url, maxBytes, contentOut, stop);
+    }
+};
+
+// The clients, but the second span fails once, as a lost link does.
+class SecondSpanFailsTransfer : public WholeFilesTransfer {
+public:
+    int FetchSpanToFile(int32_t mode, const std::string& url, const std::string& localPath, int64_t first,
+                        int64_t length, const std::atomic<bool>* stop, bool* rangesIgnoredOut,
+                        const FetchWatch& watch) override {
+        if (++spans == 2) return 5;
+        return NetworkTransfer().FetchSpanToFile(mode, url, localPath, first, length, stop, rangesIgnoredOut, watch);
+    }
+    int spans = 0;
+};
+
+// Two versions behind with an index on the server: one step to the newest,
+// one installer run, each changed file alone from the folder that holds it
+// (or from its whole package when the server gives no ranges).
+TEST(UpdateEndToEnd, CatchesUpToTheNewestInOneStep) {
+    const struct {
+        const char* name;
+        bool ftp;
+        bool keys;
+        bool noRanges = false;
+        bool cutOnce = false;  // a first run fails after a member; the next uses it as kept
+    } cases[] = {{"http, unsigned", false, false},
+                 {"http, signed", false, true},
+                 {"ftp, signed", true, true},
+                 {"signed, a server without ranges", false, true, true},
+                 {"unsigned, cut after a member", false, false, false, true}};
+    for (const auto& c : cases) {
+        Installation inst;
+        ReleaseFirstVersionAndIndex(inst);
+        test_update::ReleaseSigner signer;
+        if (c.keys) SignTree(inst, signer);
+        PeerServer peer(c.ftp ? "ftp" : "nginx", inst.site.Path());
+        ASSERT_NE(peer.Port(), 0);
+        const std::string server = (c.ftp ? "ftp://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(peer.Port());
+        std::string printed;
+        SecondSpanFailsTransfer cut;
+        if (c.cutOnce) {
+            EXPECT_EQ(inst.Update(server, c.ftp, &printed, &cut), 1) << c.name << printed;
+            ASSERT_EQ(cut.spans, 2) << c.name << printed;
+        }
+        WholeFilesTransfer wholeFiles;
+        EXPECT_EQ(inst.Update(server, c.ftp, &printed, c.noRanges ? &wholeFiles : nullptr, c.keys ? &signer : nullptr),
+                  0)
+            << c.name << printed;
+        if (c.cutOnce) {
+            const long long reused = std::atoll(printed.c_str() + printed.rfind("reused ") + 7);
+            EXPECT_GT(reused, 0) << c.name << printed;
+        }
+        const std::vector<std::string> steps = {"正在请求更新...", "正在更新至 : 1.0.0.3", "正在安装更新...",
+                                                "正在请求更新...", "已经是最新版本."};
+        EXPECT_EQ(Milestones(printed), steps) << c.name << "\n" << printed;
+        EXPECT_EQ(DifferenceFromRelease(inst.launcher.Path(), 3), "") << c.name;
+        EXPECT_FALSE(fs_port::PathExists(inst.launcher.File("Data/old.dat"))) << c.name;
+        EXPECT_EQ(Patchkit("verify '" + inst.launcher.Path() + "'"), 0) << c.name;
+    }
+}
+
+// The catch-up passes over every version between: a mandatory one after an
+// optional next version makes the one step mandatory, unasked.
+TEST(UpdateEndToEnd, AMandatoryVersionBetweenMakesTheCatchUpMandatory) {
+    Installation inst;
+    ReleaseFirstVersionAndIndex(inst);
+    inst.server.VersionList("1.0.0.1\t0\t0\n1.0.0.2\t0\t0\n1.0.0.3\t1\t0\n");
+    PeerServer peer("nginx", inst.site.Path());
+    ASSERT_NE(peer.Port(), 0);
+    HeadlessUpdateOptions options;
+    options.server = "http://127.0.0.1:" + std::to_string(peer.Port());
+    test_update::RecordingWindow window;
+    window.installed = 1001;
+    std::string problem;
+    ASSERT_TRUE(HeadlessSettings(options, &window.settings, &problem)) << problem;
+    test_update::RecordingStarter starter;
+    CGameUpdater updater(inst.launcher.Path(), nullptr, &starter);
+    EXPECT_EQ(updater.RunUpdate(&window), update_outcome::kHandedOver);
+    EXPECT_EQ(updater.m_target.nVersion, 1003);
+    EXPECT_EQ(window.startButton, std::vector<bool>{false});
+    EXPECT_TRUE(window.Shown("正在更新至 : 1.0.0.3"));
+}
+
+// A repair fetches the damaged files' members alone, from whichever version
+// folder holds them, and leaves the rest as it is. An update without a
+// readable version.data takes the installed version from the files and
+// brings them to the newest the same way.
+TEST(UpdateEndToEnd, RepairFetchesTheDamagedFilesAloneFromTheFoldersThatHoldThem) {
+    enum class VersionData { Kept, Deleted, Garbled };
+    const struct {
+        const char* name;
+        bool keys;
+        bool withoutIndex;
+        bool repair;
+        int installedFirst;  // the version installed before the damage
+        VersionData versionData;
+        int rc;
+        const char* printed;
+    } cases[] = {
+        {"a changed and a missing file, unsigned", false, false, true, 3, VersionData::Kept, 0,
+         "repaired 2 of 2 files"},
+        {"a changed and a missing file, signed", true, false, true, 3, VersionData::Kept, 0, "repaired 2 of 2 files"},
+        {"a server without the index repairs nothing", false, true, true, 3, VersionData::Kept, 1,
+         "服务器没有版本 1.0.0.3 的文件索引, 无法修复"},
+        {"two versions behind: the catch-up takes them along", true, false, true, 1, VersionData::Kept, 0,
+         "repaired 2 of 2 files"},
+        {"version.data lost at the newest, signed", true, false, false, 3, VersionData::Deleted, 0,
+         "根据游戏文件确定当前版本为 1.0.0.3"},
+        {"version.data garbled two versions behind", false, false, false, 1, VersionData::Garbled, 0,
+         "根据游戏文件确定当前版本为 1.0.0.1"},
+    };
+    for (const auto& c : cases) {
+        Installation inst;
+        ReleaseFirstVersionAndIndex(inst);
+        test_update::ReleaseSigner signer;
+        if (c.keys) SignTree(inst, signer);
+        PeerServer peer("nginx", inst.site.Path());
+        ASSERT_NE(peer.Port(), 0);
+        const std::string server = "http://127.0.0.1:" + std::to_string(peer.Port());
+        std::string printed;
+        if (c.installedFirst == 3) {
+            ASSERT_EQ(inst.Update(server, false, &printed, nullptr, c.keys ? &signer : nullptr), 0) << printed;
+        }
+        // a.dat comes from 1.0.0.2's package, the game program from 1.0.0.3's.
+        WriteTextFile(inst.launcher.File("Data/a.dat"), "a9");
+        fs_port::RemoveFile(inst.launcher.File("Vantorel.exe"));
+        if (c.versionData == VersionData::Deleted) fs_port::RemoveFile(inst.launcher.File("version.data"));
+        if (c.versionData == VersionData::Garbled) WriteTextFile(inst.launcher.File("version.data"), "\x01\x02");
+        if (c.withoutIndex) fs_port::RemoveFile(inst.server.Path("1.0.0.3/state.data"));
+        inst.repair = c.repair;
+        EXPECT_EQ(inst.Update(server, false, &printed, nullptr, c.keys ? &signer : nullptr), c.rc) << c.name << printed;
+        EXPECT_NE(printed.find(c.printed), std::string::npos) << c.name << "\n" << printed;
+        if (c.rc != 0) continue;
+        EXPECT_EQ(DifferenceFromRelease(inst.launcher.Path(), 3), "") << c.name;
+        EXPECT_FALSE(fs_port::PathExists(inst.launcher.File("Data/old.dat"))) << c.name;
+        if (c.installedFirst != 3) continue;
+        // Small members, not the packages of megabytes that hold them.
+        const long long downloaded = std::atoll(printed.c_str() + printed.rfind("downloaded ") + 11);
+        EXPECT_LT(downloaded, 64 * 1024) << c.name << "\n" << printed;
+    }
+}
+
 // Fetches through the clients, then tells of each package's bytes once more
 // over a second and a half, as a slow link would.
 class SlowReportingTransfer : public HalfDoneTransfer {
@@ -430,9 +598,34 @@ std::string FlipByte(const std::string& path) {
 
 void Copy(const std::string& from, const std::string& to) { WriteTextFile(to, ReadTextFile(from)); }
 
+// What the work folder holds beyond the kept downloads' state and the files
+// it names, and any file it counts as complete that is not as signed.
+std::string UntrustedLeftovers(const std::string& work) {
+    CKeptDownloads state;
+    std::set<std::string> named{kKeptDownloadsFileName};
+    std::string out;
+    if (state.Open(work)) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(work)) {
+            if (!entry.is_regular_file()) continue;
+            std::string rel = entry.path().lexically_relative(work).string();
+            std::replace(rel.begin(), rel.end(), '/', '\\');
+            KeptFile file;
+            if (rel == kKeptDownloadsFileName) continue;
+            if (!state.Find(entry.path().filename().string(), &file) || file.localPath != rel) {
+                out += "unnamed " + rel + "\n";
+            } else if (file.complete && Sha256Hex(ReadTextFile(entry.path().string())) != file.sha256) {
+                out += "complete but not as signed: " + rel + "\n";
+            }
+        }
+    } else if (fs_port::PathExists(work) && !std::filesystem::is_empty(work)) {
+        out += "files without a state\n";
+    }
+    return out;
+}
+
 // One row per threat to a signed release: each is refused with its own text,
 // the installation stays as it was byte for byte (the installer program
-// too), and nothing downloaded for the version stays behind.
+// too), and nothing that failed its check counts as downloaded.
 TEST(UpdateEndToEnd, SignedReleaseRefusesEveryAttack) {
     using Spoil = std::function<void(Installation&, const test_update::ReleaseSigner&, const std::string& url)>;
     const struct {
@@ -500,8 +693,7 @@ TEST(UpdateEndToEnd, SignedReleaseRefusesEveryAttack) {
         EXPECT_EQ(LastLine(printed), c.shown) << c.name << "\n" << printed;
         EXPECT_EQ(Difference(InstalledTree(inst.launcher.Path()), before), "") << c.name;
         EXPECT_EQ(ReadTextFile(inst.launcher.File("VantorelPath.exe")), installer) << c.name;
-        std::vector<fs_port::DirEntry> left;
-        EXPECT_TRUE(!fs_port::ListDirectory(inst.launcher.File("_temp"), &left) || left.empty()) << c.name;
+        EXPECT_EQ(UntrustedLeftovers(inst.launcher.File("_temp/")), "") << c.name;
         const auto entries = journal.Entries();
         EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [&](const std::string& entry) {
             return entry.rfind(std::string("[Error] ") + c.shown, 0) == 0;
@@ -652,30 +844,38 @@ int ClosedPort() {
     return bound ? ntohs(address.sin_port) : 0;
 }
 
-// The first host is down; the mirror serves the whole step and the log
-// names it for every file. The dead host is tried once, then left.
+// The first host is down (over https: up, with an expired certificate); the
+// mirror serves the whole step and the log names it for every file. The
+// first host is tried once, then left with its reason.
 TEST(UpdateEndToEnd, AMirrorServesWhenTheFirstHostIsDown) {
-    for (const bool ftp : {false, true}) {
+    TempDir certs;
+    ASSERT_TRUE(test_net::MakeTestCertificates(certs.Path()));
+    SetTestTrustFile(certs.File("ca.pem"));
+    for (const std::string scheme : {"http", "ftp", "https"}) {
+        const bool ftp = scheme == "ftp", https = scheme == "https";
         Installation inst;
-        PeerServer peer(ftp ? "ftp" : "nginx", inst.site.Path());
+        PeerServer peer(ftp ? "ftp" : "nginx", inst.site.Path(), "", https ? certs.Path() : "");
         ASSERT_NE(peer.Port(), 0);
-        const std::string dead = "127.0.0.1:" + std::to_string(ClosedPort());
-        const std::string mirror = "127.0.0.1:" + std::to_string(peer.Port());
-        inst.mirrors = {mirror};
+        const std::string dead = https ? "localhost:" + peer.ReadStateFile("tls-port-expired")
+                                       : "127.0.0.1:" + std::to_string(ClosedPort());
+        const std::string mirror = https ? "localhost:" + peer.ReadStateFile("tls-port-good")
+                                         : "127.0.0.1:" + std::to_string(peer.Port());
+        inst.mirrors = {(https ? "https://" : "") + mirror};
         test_update::JournalLines journal;
         std::string printed;
-        EXPECT_EQ(inst.Update((ftp ? "ftp://" : "http://") + dead, ftp, &printed, nullptr, nullptr, true), 0)
-            << printed;
+        EXPECT_EQ(inst.Update(scheme + "://" + dead, ftp, &printed, nullptr, nullptr, true), 0) << printed;
         EXPECT_EQ(DifferenceFromRelease(inst.launcher.Path(), 2), "");
         const auto entries = journal.Entries();
         const auto count = [&](const std::string& start) {
             return std::count_if(entries.begin(), entries.end(),
                                  [&](const std::string& e) { return e.compare(0, start.size(), start) == 0; });
         };
-        EXPECT_EQ(count("[Notice] 不再使用更新服务器 " + dead + " : "), 1) << ftp;
-        EXPECT_GE(count("[Info] 下载自 " + mirror + " : "), 4) << ftp << ": version list, lists and packages";
-        EXPECT_EQ(count("[Info] 下载自 " + dead), 0) << ftp;
+        const std::string why = https ? "无法建立安全连接 : " + dead + " : the certificate has expired" : "";
+        EXPECT_EQ(count("[Notice] 不再使用更新服务器 " + dead + " : " + why), 1) << scheme;
+        EXPECT_GE(count("[Info] 下载自 " + mirror + " : "), 4) << scheme << ": version list, lists and packages";
+        EXPECT_EQ(count("[Info] 下载自 " + dead), 0) << scheme;
     }
+    SetTestTrustFile("");
 }
 
 TEST(UpdateEndToEnd, UpdateVerbTakesOneStepWithOnce) {

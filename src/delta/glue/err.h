@@ -1,0 +1,1 @@
+/* Empty: err() and errx() are bsdiff_program_glue.h's. */

@@ -1,0 +1,1 @@
+/* Empty: mmap() and munmap() are bsdiff_program_glue.h's. */
