@@ -85,4 +85,31 @@ TEST(KeptDownloads, SummaryRecordsAndClose) {
     EXPECT_FALSE(SummarizeKeptDownloads(launcher.Path()).present);
 }
 
+// Members made in a row are written by Flush (or about once a second); a
+// record that takes one entry's name and another's local file replaces both,
+// so the state stays one the next run can read.
+TEST(KeptDownloads, MembersInARowAndARecordThatMeetsTwoEntries) {
+    TempDir launcher;
+    const std::string work = launcher.Path() + "/_temp/";
+    fs_port::MakeDirectories(work);
+    CKeptDownloads state;
+    state.Start(work, "1.0.0.2", "http://server/1.0.0.2/");
+    for (const KeptFile& file : TwoFiles().files) state.Record(file);
+    for (int i = 0; i < 2000; ++i) {
+        const std::string place = "m\\" + std::to_string(i);
+        state.RecordSoon({"member:1.0.0.1/p.pak/" + place, place, i, kSha, "", true});
+    }
+    state.Flush();
+    state.Record({"a.pak", "_delta\\pak\\d.pak", 7, "", "", false});
+
+    CKeptDownloads reread;
+    ASSERT_TRUE(reread.Open(work));
+    KeptFile file;
+    ASSERT_TRUE(reread.Find("member:1.0.0.1/p.pak/m\\1999", &file));
+    EXPECT_EQ(file.wholeSize, 1999);
+    ASSERT_TRUE(reread.Find("a.pak", &file));
+    EXPECT_EQ(file.localPath, "_delta\\pak\\d.pak");
+    EXPECT_FALSE(reread.Find("d.pak", &file));
+}
+
 }  // namespace

@@ -37,6 +37,17 @@ bool CCatchUpStage::Run(const CatchUpPlan& plan, HandOffPlan* handOff, std::vect
     m_step.halt.store(false);
     if (m_step.stopRequested.load()) m_step.halt.store(true);
     (void)fs_port::MakeDirectories(m_step.workFolder + kCatchUpFolderName);
+    const bool made = MakeMembers(plan);
+    // The members made are kept for the next run however this one ended.
+    m_step.fetcher.FlushKeptMembers();
+    if (!made) return false;
+    UpdatePlan deletions;
+    deletions.deleteLines = plan.deletions;
+    AddDeletions(m_step, deletions, handOff);
+    return true;
+}
+
+bool CCatchUpStage::MakeMembers(const CatchUpPlan& plan) {
     for (const CatchUpPackage& planned : plan.packages) {
         // Members an earlier run toward the same version made are used once
         // they check out again; the rest are fetched.
@@ -59,9 +70,6 @@ bool CCatchUpStage::Run(const CatchUpPlan& plan, HandOffPlan* handOff, std::vect
         }
         if (taken < package.members.size() && !MembersFromPackage(package, taken)) return false;
     }
-    UpdatePlan deletions;
-    deletions.deleteLines = plan.deletions;
-    AddDeletions(m_step, deletions, handOff);
     return true;
 }
 

@@ -34,6 +34,7 @@ public:
 private:
     enum class Got { Done, WholePackage, Failed };
 
+    [[nodiscard]] bool MakeMembers(const CatchUpPlan& plan);
     [[nodiscard]] Got MemberBySpan(const StateEntry& entry);
     [[nodiscard]] bool MembersFromPackage(const CatchUpPackage& package, size_t from);
     [[nodiscard]] std::string ExtractChecked(CBundle& bundle, const StateEntry& entry, ExtractedFile* fileOut);

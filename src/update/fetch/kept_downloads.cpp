@@ -225,10 +225,13 @@ bool CKeptDownloads::Open(const std::string& workFolder) {
     std::lock_guard<std::mutex> hold(m_mutex);
     m_workFolder.clear();
     m_state = KeptDownloads{};
+    IndexLocked();
+    m_unwritten = false;
     KeptDownloads kept;
     if (!ReadState(WithSeparator(workFolder), &kept)) return false;
     m_workFolder = WithSeparator(workFolder);
     m_state = std::move(kept);
+    IndexLocked();
     return true;
 }
 
@@ -252,6 +255,7 @@ void CKeptDownloads::Start(const std::string& workFolder, const std::string& tar
     m_state = KeptDownloads{};
     m_state.targetVersion = targetVersion;
     m_state.serverBase = serverBase;
+    IndexLocked();
     WriteLocked();
 }
 
@@ -265,47 +269,85 @@ void CKeptDownloads::SetStepBytes(int64_t bytes) {
 bool CKeptDownloads::Find(const std::string& name, KeptFile* fileOut) const {
     std::lock_guard<std::mutex> hold(m_mutex);
     if (m_workFolder.empty()) return false;
-    for (const KeptFile& file : m_state.files) {
-        if (file.name != name) continue;
-        *fileOut = file;
-        return true;
-    }
-    return false;
+    const auto found = m_byName.find(name);
+    if (found == m_byName.end()) return false;
+    *fileOut = m_state.files[found->second];
+    return true;
 }
 
 void CKeptDownloads::Record(const KeptFile& file) {
     std::lock_guard<std::mutex> hold(m_mutex);
-    // A record the state file could not read back is not written at all: the
+    if (PutLocked(file)) WriteLocked();
+}
+
+void CKeptDownloads::RecordSoon(const KeptFile& file) {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    if (!PutLocked(file)) return;
+    m_unwritten = true;
+    if (Clock::now() - m_written >= std::chrono::seconds(1)) WriteLocked();
+}
+
+void CKeptDownloads::Flush() {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    if (m_unwritten && !m_workFolder.empty()) WriteLocked();
+}
+
+bool CKeptDownloads::PutLocked(const KeptFile& file) {
+    // A record the state file could not read back is not kept at all: the
     // file then simply is not kept.
     if (m_workFolder.empty() || !IsInsidePath(file.localPath) || !IsPlainField(file.localPath) ||
         file.name.empty() || !IsPlainField(file.name) || !IsPlainField(file.validator) ||
         (!file.sha256.empty() && !IsSha256Text(file.sha256))) {
-        return;
+        return false;
     }
-    for (KeptFile& kept : m_state.files) {
-        if (kept.name == file.name || FoldedSeparators(kept.localPath) == FoldedSeparators(file.localPath)) {
-            kept = file;
-            WriteLocked();
-            return;
-        }
+    const std::string path = FoldedSeparators(file.localPath);
+    const auto byName = m_byName.find(file.name);
+    const auto byPath = m_byPath.find(path);
+    if (byName != m_byName.end() && byPath != m_byPath.end() && byName->second != byPath->second) {
+        // The name of one entry and the local file of another: one entry
+        // stays, the other goes with its file, which the new record replaces.
+        m_state.files.erase(m_state.files.begin() + static_cast<std::ptrdiff_t>(byPath->second));
+        IndexLocked();
+        return PutLocked(file);
     }
+    if (byName != m_byName.end() || byPath != m_byPath.end()) {
+        const size_t at = byName != m_byName.end() ? byName->second : byPath->second;
+        KeptFile& kept = m_state.files[at];
+        m_byName.erase(kept.name);
+        m_byPath.erase(FoldedSeparators(kept.localPath));
+        m_byName[file.name] = at;
+        m_byPath[path] = at;
+        kept = file;
+        return true;
+    }
+    m_byName[file.name] = m_state.files.size();
+    m_byPath[path] = m_state.files.size();
     m_state.files.push_back(file);
-    WriteLocked();
+    return true;
+}
+
+void CKeptDownloads::IndexLocked() {
+    m_byName.clear();
+    m_byPath.clear();
+    for (size_t i = 0; i < m_state.files.size(); ++i) {
+        m_byName[m_state.files[i].name] = i;
+        m_byPath[FoldedSeparators(m_state.files[i].localPath)] = i;
+    }
 }
 
 void CKeptDownloads::Forget(const std::string& name) {
     std::lock_guard<std::mutex> hold(m_mutex);
     if (m_workFolder.empty()) return;
-    for (auto it = m_state.files.begin(); it != m_state.files.end(); ++it) {
-        if (it->name != name) continue;
-        const std::string path = m_workFolder + it->localPath;
-        m_state.files.erase(it);
-        // The entry goes before the file: a state that names a file is never
-        // left behind without it being safe to resume.
-        WriteLocked();
-        (void)fs_port::RemoveFile(path);
-        return;
-    }
+    const auto found = m_byName.find(name);
+    if (found == m_byName.end()) return;
+    const auto entry = m_state.files.begin() + static_cast<std::ptrdiff_t>(found->second);
+    const std::string path = m_workFolder + entry->localPath;
+    m_state.files.erase(entry);
+    IndexLocked();
+    // The entry goes before the file: a state that names a file is never
+    // left behind without it being safe to resume.
+    WriteLocked();
+    (void)fs_port::RemoveFile(path);
 }
 
 void CKeptDownloads::Close() {
@@ -313,6 +355,8 @@ void CKeptDownloads::Close() {
     if (!m_workFolder.empty()) (void)fs_port::RemoveFile(StatePath(m_workFolder));
     m_workFolder.clear();
     m_state = KeptDownloads{};
+    IndexLocked();
+    m_unwritten = false;
 }
 
 bool CKeptDownloads::IsOpen() const {
@@ -320,8 +364,10 @@ bool CKeptDownloads::IsOpen() const {
     return !m_workFolder.empty();
 }
 
-void CKeptDownloads::WriteLocked() const {
+void CKeptDownloads::WriteLocked() {
     // A state that cannot be written leaves the old one, which at worst
     // names fewer files or an older validator: those files start over.
     (void)WriteFileBeside(StatePath(m_workFolder), FormatKeptDownloads(m_state), kSideSuffix);
+    m_unwritten = false;
+    m_written = Clock::now();
 }

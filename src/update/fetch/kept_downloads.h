@@ -15,15 +15,18 @@
 // file means starting over, never a trusted byte.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 constexpr char kKeptDownloadsFileName[] = "downloads.state";
-// A state file is a few lines per package; anything larger is not ours.
-constexpr int64_t kMaxKeptStateBytes = 4 * 1024 * 1024;
+// A few lines per package, and one per member a catch-up made: about 200
+// bytes each, so a catch-up of 100,000 files stays well within.
+constexpr int64_t kMaxKeptStateBytes = 64 * 1024 * 1024;
 
 struct KeptFile {
     std::string name;        // in the version folder, as the lists name it
@@ -72,8 +75,14 @@ public:
     void Start(const std::string& workFolder, const std::string& targetVersion, const std::string& serverBase);
     void SetStepBytes(int64_t bytes);
     [[nodiscard]] bool Find(const std::string& name, KeptFile* fileOut) const;
-    // Adds or replaces the file's entry (by name).
+    // Adds or replaces the file's entry (by name), written at once.
     void Record(const KeptFile& file);
+    // The same for one of many small files made in a row (a catch-up's
+    // members): written at most about once a second, and by Flush. A record
+    // lost with the process only means that file is made again.
+    void RecordSoon(const KeptFile& file);
+    // Writes what RecordSoon left unwritten.
+    void Flush();
     // The file's entry and its local file go.
     void Forget(const std::string& name);
     // The step was handed over: its downloads are kept no longer, and the
@@ -82,9 +91,19 @@ public:
     [[nodiscard]] bool IsOpen() const;
 
 private:
-    void WriteLocked() const;
+    using Clock = std::chrono::steady_clock;
+
+    // False, with nothing changed, for a record the state file could not read back.
+    bool PutLocked(const KeptFile& file);
+    void IndexLocked();
+    void WriteLocked();
 
     mutable std::mutex m_mutex;
     std::string m_workFolder;  // with its trailing separator; empty while closed
     KeptDownloads m_state;
+    // Positions in m_state.files by name and by local path with '\\' separators.
+    std::unordered_map<std::string, size_t> m_byName;
+    std::unordered_map<std::string, size_t> m_byPath;
+    bool m_unwritten = false;
+    Clock::time_point m_written;
 };

@@ -402,7 +402,7 @@ void CVersionFetcher::KeepMember(const std::string& name, const std::string& loc
     file.wholeSize = AsCap(size);
     file.sha256 = sha256;
     file.complete = true;
-    m_kept.Record(file);
+    m_kept.RecordSoon(file);
 }
 
 bool CVersionFetcher::FindKeptMember(const std::string& name, const std::string& localPath, uint64_t size,

@@ -128,6 +128,9 @@ public:
     // state index, kept like a download under a name of its own, so that
     // the next run toward the same version need not fetch it again.
     void KeepMember(const std::string& name, const std::string& localPath, uint64_t size, const std::string& sha256);
+    // Writes the members kept since the last write (KeepMember writes at
+    // most about once a second, as a catch-up makes many in a row).
+    void FlushKeptMembers() { m_kept.Flush(); }
     // Whether an earlier run toward the same version kept that member with
     // this size and SHA-256, its file still of that size; the caller checks
     // its digests before it counts (then NoteReused), or drops it.
