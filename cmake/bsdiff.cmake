@@ -29,7 +29,7 @@ else()
 endif()
 
 # The encoder is a program: its main() is renamed and its system calls (open,
-# mmap, err, malloc, ...) go to src/delta/bsdiff_program_glue.c, which turns a
+# mmap, err, malloc, ...) go to src/delta/glue/bsdiff_program_glue.c, which turns a
 # failure into an error return and frees what the run held.
 vantorel_find_source_dir(VANTOREL_BSDIFF_DIR "bsdiff-*" bsdiff.c)
 add_library(vantorel_bsdiff STATIC ${VANTOREL_BSDIFF_DIR}/bsdiff.c
