@@ -27,11 +27,11 @@
 
 #define VANTOREL_PEERS_DIR VANTOREL_SOURCE_DIR "/tests/peers"
 #include "net/posix/peer_server.h"
+#include "update/posix/game_tree.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Tree = std::map<std::string, std::string>;  // path with "/" -> content
 using test_net::PeerServer;
 
 constexpr char kPatchkit[] = VANTOREL_BINARY_DIR "/bin/patchkit";
@@ -43,18 +43,6 @@ constexpr int64_t kBigBytes = 4 << 20;
 // which a kill loses with the socket's buffers: up to 1.7 MiB a cut at this
 // rate, no bound on the client.
 constexpr char kSlowPackage[] = "/1.0.0.2/data1.pak@2m/64k";
-
-int Patchkit(const std::string& args) {
-    const int status = RunShell(std::string("'") + kPatchkit + "' " + args + " >/dev/null");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-void WriteTree(const std::string& root, const Tree& tree) {
-    for (const auto& [path, content] : tree) {
-        fs::create_directories(fs::path(root + "/" + path).parent_path());
-        WriteTextFile(root + "/" + path, content);
-    }
-}
 
 // The files below root but the update's own (its programs, work folder, log
 // and what the launcher's checks keep).
@@ -195,23 +183,6 @@ private:
 long long ReusedOf(const std::string& printed) {
     const size_t at = printed.rfind(", reused ");
     return at == std::string::npos ? -1 : std::atoll(printed.c_str() + at + 9);
-}
-
-// The names of the files that differ between two trees, one a line.
-std::string Difference(const Tree& got, const Tree& want) {
-    std::string out;
-    for (const auto& [path, content] : got) {
-        const auto other = want.find(path);
-        if (other == want.end()) {
-            out += "extra " + path + "\n";
-        } else if (other->second != content) {
-            out += "differs " + path + "\n";
-        }
-    }
-    for (const auto& entry : want) {
-        if (!got.count(entry.first)) out += "missing " + entry.first + "\n";
-    }
-    return out;
 }
 
 // nginx's answers for the package: their lines, and the body bytes sent in them.

@@ -34,10 +34,10 @@
 
 #define VANTOREL_PEERS_DIR VANTOREL_SOURCE_DIR "/tests/peers"
 #include "net/posix/peer_server.h"
+#include "update/posix/game_tree.h"
 
 namespace {
 
-using Tree = std::map<std::string, std::string>;  // path with "/" -> content
 using test_net::PeerServer;
 using test_update::ServerTree;
 
@@ -100,19 +100,6 @@ const Tree& Version(int n) {
     return made[n];
 }
 
-int Patchkit(const std::string& args) {
-    const int status = RunShell("'" VANTOREL_BINARY_DIR "/bin/patchkit' " + args + " >/dev/null");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-void WriteTree(const std::string& root, const Tree& tree) {
-    for (const auto& file : tree) {
-        const std::string path = root + "/" + file.first;
-        (void)CreateFolderChain(path);
-        WriteTextFile(path, file.second);
-    }
-}
-
 // Every file below root, except the programs and work files of the update.
 void CollectTree(const std::string& root, const std::string& rel, Tree* out) {
     std::vector<fs_port::DirEntry> entries;
@@ -137,19 +124,6 @@ Tree InstalledTree(const std::string& root) {
     Tree tree;
     CollectTree(root, "", &tree);
     return tree;
-}
-
-std::string Difference(const Tree& got, const Tree& want) {
-    std::string out;
-    for (const auto& file : got) {
-        auto other = want.find(file.first);
-        if (other == want.end()) out += "extra " + file.first + "\n";
-        else if (other->second != file.second) out += "differs " + file.first + "\n";
-    }
-    for (const auto& file : want) {
-        if (!got.count(file.first)) out += "missing " + file.first + "\n";
-    }
-    return out;
 }
 
 // What differs between the installation below root and version 1.0.0.n
